@@ -1,0 +1,7 @@
+// Umbrella header of VelSDK.Nurbs: includes every public header.
+#pragma once
+
+#include <VelSDK/Export.h>
+#include <VelSDK/Point.h>
+#include <VelSDK/VMatrix.h>
+#include <VelSDK/V3dNurbsCurve.h>

@@ -1,0 +1,142 @@
+// Allocation-free B-spline kernels shared by the curve and the surface.
+//
+// Every routine works on caller-owned buffers so that point evaluation needs no heap
+// memory. The arithmetic follows The NURBS Book (Piegl & Tiller) A2.1-A2.3 in exactly
+// the stated operation order: host applications compare results bit for bit.
+#pragma once
+
+#include <cmath>
+#include <cstddef>
+#include <memory>
+
+namespace VelSDK {
+namespace NURBS {
+namespace detail {
+
+/// Degree up to which the evaluation paths use fixed-size stack buffers.
+constexpr std::size_t kStackDegree = 15;
+constexpr std::size_t kStackOrder = kStackDegree + 1;
+
+/// Knot span of u on U[0..n+p] (The NURBS Book, A2.1, clipped to the range):
+/// u >= U[n] gives n - 1, u <= U[p] gives p, otherwise the s with U[s] <= u < U[s+1]
+/// (the last index of a run of equal knots).
+///
+/// The interior search is branch-free: it returns the last index in [p, n - 1] whose
+/// knot is <= u, which for non-decreasing knots is the index the classic bisection
+/// finds. It always terminates and never leaves [p, n - 1], also for NaN (which gives
+/// p) and for knot vectors that are not sorted. Requires p < n.
+inline std::size_t FindSpan(const double* U, std::size_t n, std::size_t p, double u) noexcept {
+    if (u >= U[n]) return n - 1;
+    if (U[p] >= u) return p;
+    std::size_t lo = p;
+    std::size_t len = n - p;
+    while (len > 1) {
+        const std::size_t half = len / 2;
+        lo = (U[lo + half] <= u) ? lo + half : lo;
+        len -= half;
+    }
+    return lo;
+}
+
+/// The p + 1 non-zero basis functions at u in span s (The NURBS Book, A2.2).
+/// N receives p + 1 values; left and right need p + 1 entries each.
+inline void BasisFuns(const double* U, std::size_t s, std::size_t p, double u, double* N, double* left,
+                      double* right) noexcept {
+    N[0] = 1.0;
+    for (std::size_t j = 1; j <= p; ++j) {
+        left[j] = u - U[s + 1 - j];
+        right[j] = U[s + j] - u;
+        double saved = 0.0;
+        for (std::size_t r = 0; r < j; ++r) {
+            const double temp = N[r] / (right[r + 1] + left[j - r]);
+            N[r] = saved + right[r + 1] * temp;
+            saved = left[j - r] * temp;
+        }
+        N[j] = saved;
+    }
+}
+
+/// Basis functions and their derivatives up to order k <= p at u in span s
+/// (The NURBS Book, A2.3). D receives (k + 1) x (p + 1) values row by row (row i holds
+/// the i-th derivatives). Work buffers: ndu (p + 1)^2, a 2 (p + 1), left and right p + 1.
+inline void DersBasisFuns(const double* U, std::size_t s, std::size_t p, double u, std::size_t k, double* D,
+                          double* ndu, double* a, double* left, double* right) noexcept {
+    const std::size_t w = p + 1;
+    ndu[0] = 1.0;
+    for (std::size_t j = 1; j <= p; ++j) {
+        left[j] = u - U[s + 1 - j];
+        right[j] = U[s + j] - u;
+        double saved = 0.0;
+        for (std::size_t r = 0; r < j; ++r) {
+            ndu[j * w + r] = right[r + 1] + left[j - r];
+            const double temp = ndu[r * w + j - 1] / ndu[j * w + r];
+            ndu[r * w + j] = saved + right[r + 1] * temp;
+            saved = left[j - r] * temp;
+        }
+        ndu[j * w + j] = saved;
+    }
+    for (std::size_t i = 0; i < (k + 1) * w; ++i) D[i] = 0.0;
+    for (std::size_t j = 0; j <= p; ++j) D[j] = ndu[j * w + p];
+
+    const long long pp = static_cast<long long>(p);
+    const long long kk = static_cast<long long>(k);
+    for (long long r = 0; r <= pp; ++r) {
+        std::size_t s1 = 0;
+        std::size_t s2 = 1;
+        a[0] = 1.0;
+        for (long long i = 1; i <= kk; ++i) {
+            double d = 0.0;
+            const long long rk = r - i;
+            const long long pk = pp - i;
+            double* a1 = a + s1 * w;
+            double* a2 = a + s2 * w;
+            if (r >= i) {
+                a2[0] = a1[0] / ndu[(pk + 1) * w + rk];
+                d = a2[0] * ndu[rk * w + pk];
+            }
+            const long long j1 = (rk >= -1) ? 1 : -rk;
+            const long long j2 = (r - 1 <= pk) ? i - 1 : pp - r;
+            for (long long j = j1; j <= j2; ++j) {
+                a2[j] = (a1[j] - a1[j - 1]) / ndu[(pk + 1) * w + rk + j];
+                d = d + a2[j] * ndu[(rk + j) * w + pk];
+            }
+            if (r <= pk) {
+                a2[i] = -a1[i - 1] / ndu[(pk + 1) * w + r];
+                d = d + a2[i] * ndu[r * w + pk];
+            }
+            D[i * w + r] = d;
+            std::size_t t = s1;
+            s1 = s2;
+            s2 = t;
+        }
+    }
+    double f = static_cast<double>(p);
+    for (std::size_t i = 1; i <= k; ++i) {
+        for (std::size_t j = 0; j <= p; ++j) D[i * w + j] *= f;
+        f = f * static_cast<double>(p - i);
+    }
+}
+
+/// A buffer of doubles on the stack for small sizes and on the heap above them.
+template <std::size_t StackSize>
+class ScratchBuffer {
+public:
+    explicit ScratchBuffer(std::size_t size) {
+        if (size > StackSize) {
+            m_heap.reset(new double[size]);
+            m_data = m_heap.get();
+        }
+    }
+    ScratchBuffer(const ScratchBuffer&) = delete;
+    ScratchBuffer& operator=(const ScratchBuffer&) = delete;
+    double* data() noexcept { return m_data; }
+
+private:
+    double m_stack[StackSize];
+    std::unique_ptr<double[]> m_heap;
+    double* m_data = m_stack;
+};
+
+}  // namespace detail
+}  // namespace NURBS
+}  // namespace VelSDK
