@@ -5,3 +5,5 @@
 #include <VelSDK/Point.h>
 #include <VelSDK/VMatrix.h>
 #include <VelSDK/V3dNurbsCurve.h>
+#include <VelSDK/V3dCurve.h>
+#include <VelSDK/V3dCurveNurbsPlus.h>
