@@ -21,13 +21,21 @@ constexpr std::size_t kStackOrder = kStackDegree + 1;
 /// u >= U[n] gives n - 1, u <= U[p] gives p, otherwise the s with U[s] <= u < U[s+1]
 /// (the last index of a run of equal knots).
 ///
-/// The interior search is branch-free: it returns the last index in [p, n - 1] whose
-/// knot is <= u, which for non-decreasing knots is the index the classic bisection
-/// finds. It always terminates and never leaves [p, n - 1], also for NaN (which gives
-/// p) and for knot vectors that are not sorted. Requires p < n.
+/// The interior search tries an interpolated guess first, then a branch-free bisection that
+/// returns the last index in [p, n - 1] whose knot is <= u: for non-decreasing knots both
+/// give the index the classic bisection finds. It always terminates and never leaves [p, n - 1], also for NaN (which
+/// gives p) and for knot vectors that are not sorted. Requires p < n.
 inline std::size_t FindSpan(const double* U, std::size_t n, std::size_t p, double u) noexcept {
     if (u >= U[n]) return n - 1;
     if (U[p] >= u) return p;
+    // First guess by linear interpolation over the range: exact for uniform knots and
+    // close for most measured data. Accepted only when it is the span itself.
+    double t = (u - U[p]) / (U[n] - U[p]) * static_cast<double>(n - p);
+    const double last = static_cast<double>(n - p - 1);
+    if (!(t >= 0.0)) t = 0.0;  // also NaN
+    if (t > last) t = last;
+    const std::size_t g = p + static_cast<std::size_t>(t);
+    if (U[g] <= u && u < U[g + 1]) return g;
     std::size_t lo = p;
     std::size_t len = n - p;
     while (len > 1) {
@@ -54,6 +62,44 @@ inline void BasisFuns(const double* U, std::size_t s, std::size_t p, double u, d
         }
         N[j] = saved;
     }
+}
+
+/// BasisFuns with the degree fixed at compile time: the same operations in the same order,
+/// unrolled so that the differences stay in registers.
+template <std::size_t P>
+inline void BasisFunsFixed(const double* U, std::size_t s, double u, double* N) noexcept {
+    double left[P + 1];
+    double right[P + 1];
+    N[0] = 1.0;
+    for (std::size_t j = 1; j <= P; ++j) {
+        left[j] = u - U[s + 1 - j];
+        right[j] = U[s + j] - u;
+        double saved = 0.0;
+        for (std::size_t r = 0; r < j; ++r) {
+            const double temp = N[r] / (right[r + 1] + left[j - r]);
+            N[r] = saved + right[r + 1] * temp;
+            saved = left[j - r] * temp;
+        }
+        N[j] = saved;
+    }
+}
+
+/// Homogeneous point sum_{j=0..P} N[j] * ctrl[j], each component summed from 0.0 in the
+/// order j = 0..P, with the degree fixed at compile time.
+template <std::size_t P, typename Point4>
+inline Point4 EvaluateHFixed(const double* U, const Point4* ctrl, std::size_t s, double u) noexcept {
+    double N[P + 1];
+    BasisFunsFixed<P>(U, s, u, N);
+    const Point4* Q = ctrl + (s - P);
+    double x = 0.0, y = 0.0, z = 0.0, w = 0.0;
+    for (std::size_t j = 0; j <= P; ++j) {
+        const double b = N[j];
+        x = x + b * Q[j][0];
+        y = y + b * Q[j][1];
+        z = z + b * Q[j][2];
+        w = w + b * Q[j][3];
+    }
+    return Point4{x, y, z, w};
 }
 
 /// Basis functions and their derivatives up to order k <= p at u in span s

@@ -1,18 +1,304 @@
+// Curve representation, span search, basis functions and evaluation: the textbook cases,
+// and a comparison with the recursive Cox-de Boor definition and finite differences on
+// random curves.
 #include <VelSDK/Nurbs.h>
+
+#include "support/ReferenceBSpline.h"
 #include "support/TestAccess.h"
+
 #include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <random>
 
 using namespace VelSDK::NURBS;
 using VelSDK::Math::point;
 using TA = V3dNurbsCurveTestAccess;
+using P4 = point<double, 4>;
+using P3 = point<double, 3>;
 
-TEST(CurveSmoke, BezierMid) {
-    V3dNurbsCurve c({{0, 0, 0, 1}, {1, 2, 0, 1}, {2, 0, 0, 1}}, {0, 0, 0, 1, 1, 1}, 2);
-    auto p = c.EvaluateAt(0.5);
-    EXPECT_EQ(p[0], 1.0);
-    EXPECT_EQ(p[1], 1.0);
-    auto d = c.DeriveAt(0.5, 3);
+namespace {
+const std::vector<P4> kFour = {{0, 0, 0, 1}, {1, 2, 0, 1}, {3, 2, 0, 1}, {4, 0, 0, 1}};
+
+void ExpectVec(const std::vector<double>& got, const std::vector<double>& want, double tol = 0.0) {
+    ASSERT_EQ(got.size(), want.size());
+    for (std::size_t i = 0; i < got.size(); ++i) EXPECT_NEAR(got[i], want[i], tol) << "entry " << i;
+}
+}  // namespace
+
+TEST(CurveModel, ValidityClampingAndRange) {
+    const V3dNurbsCurve a(kFour, {0, 0, 0, 0.5, 1, 1, 1}, 2);
+    EXPECT_TRUE(a.IsValid());
+    EXPECT_TRUE(a.IsClamped());
+    EXPECT_EQ(a.GetMinParam(), 0.0);
+    EXPECT_EQ(a.GetMaxParam(), 1.0);
+    EXPECT_EQ(a.GetOrder(), 3u);
+
+    EXPECT_TRUE(V3dNurbsCurve(kFour, {-1e-17, 0, 0, 1, 2, 2, 2}, 2).IsClamped());
+    EXPECT_FALSE(V3dNurbsCurve(kFour, {-1e-15, 0, 0, 1, 2, 2, 2}, 2).IsClamped());
+
+    const V3dNurbsCurve b(kFour, {0, 1, 2, 3, 4, 5, 6}, 2);
+    EXPECT_TRUE(b.IsValid());
+    EXPECT_FALSE(b.IsClamped());
+    EXPECT_EQ(b.GetMinParam(), 2.0);
+    EXPECT_EQ(b.GetMaxParam(), 4.0);
+
+    EXPECT_FALSE(V3dNurbsCurve(kFour, {0, 0, 0, 1, 1, 1}, 2).IsValid());         // one knot short
+    EXPECT_FALSE(V3dNurbsCurve(kFour, {0, 0, 0, 0.6, 0.5, 1, 1}, 2).IsValid());  // decreasing
+    EXPECT_FALSE(V3dNurbsCurve({}, {0, 1}, 1).IsValid());
+    // Equal neighbours are fine; the degree may exceed n - 1 when the count matches.
+    EXPECT_TRUE(V3dNurbsCurve({{1, 2, 3, 1}}, {0, 0, 0, 1, 1}, 3).IsValid());
+
+    const V3dNurbsCurve empty;
+    EXPECT_FALSE(empty.IsValid());
+    EXPECT_EQ(empty.GetDegree(), std::numeric_limits<std::size_t>::max());
+    EXPECT_EQ(empty.GetOrder(), 0u);
+    EXPECT_FALSE(empty.IsClamped());
+    EXPECT_TRUE(std::isnan(empty.GetMinParam()));
+    EXPECT_TRUE(std::isnan(empty.GetMaxParam()));
+}
+
+TEST(CurveModel, CopyAndMove) {
+    V3dNurbsCurve a(kFour, {0, 0, 0, 0.5, 1, 1, 1}, 2);
+    V3dNurbsCurve c(a);
+    EXPECT_EQ(c.GetKnots(), a.GetKnots());
+    c = c;  // self-assignment keeps the data
+    EXPECT_EQ(c.GetControlPoints().size(), 4u);
+    V3dNurbsCurve m(std::move(a));
+    EXPECT_TRUE(a.GetControlPoints().empty());
+    EXPECT_TRUE(a.GetKnots().empty());
+    EXPECT_EQ(a.GetDegree(), 2u);
+    EXPECT_TRUE(m.IsValid());
+    V3dNurbsCurve m2;
+    m2 = std::move(m);
+    EXPECT_TRUE(m.GetKnots().empty());
+    EXPECT_EQ(m.GetDegree(), 2u);
+    EXPECT_EQ(m2.GetDegree(), 2u);
+    EXPECT_TRUE(m2.IsValid());
+}
+
+TEST(CurveSpan, ClippingAndRuns) {
+    const V3dNurbsCurve a(kFour, {0, 0, 0, 0.5, 1, 1, 1}, 2);
+    const std::pair<double, std::size_t> cases[] = {{0, 2}, {-1, 2}, {0.25, 2}, {0.5, 3}, {0.75, 3}, {1, 3}, {2, 3}};
+    for (const auto& c : cases) EXPECT_EQ(TA::Span(a, c.first), c.second) << "u = " << c.first;
+    EXPECT_EQ(TA::Multiplicity(a, 0.5), 1u);
+
+    const V3dNurbsCurve d({{0, 0, 0, 1}, {1, 0, 0, 1}, {2, 0, 0, 1}, {3, 0, 0, 1}, {4, 0, 0, 1}},
+                          {0, 0, 0, 0.5, 0.5, 1, 1, 1}, 2);
+    EXPECT_EQ(TA::Span(d, 0.5), 4u);
+    EXPECT_EQ(TA::Multiplicity(d, 0.5), 2u);
+    EXPECT_EQ(TA::Multiplicity(d, 0.7), 2u);
+}
+
+TEST(CurveSpan, NonFiniteParametersStayInsideTheSpans) {
+    std::mt19937_64 rng(7);
+    for (std::size_t p = 0; p <= 5; ++p) {
+        for (std::size_t n = p + 1; n < p + 9; ++n) {
+            const V3dNurbsCurve c(test::RandomControlPoints(rng, n, false), test::RandomKnots(rng, n, p, true), p);
+            for (double u : {std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity(),
+                             -std::numeric_limits<double>::infinity(), 1e308, -1e308}) {
+                const std::size_t s = TA::Span(c, u);
+                EXPECT_GE(s, p);
+                EXPECT_LE(s, n - 1);
+            }
+            EXPECT_EQ(TA::Span(c, std::numeric_limits<double>::infinity()), n - 1);
+            EXPECT_EQ(TA::Span(c, -std::numeric_limits<double>::infinity()), p);
+        }
+    }
+}
+
+// The branch-free search must find the same span as the textbook bisection for every
+// parameter, including parameters exactly on (repeated) knots.
+TEST(CurveSpan, AgreesWithClassicBisection) {
+    std::mt19937_64 rng(11);
+    std::uniform_real_distribution<double> uni(-0.1, 1.1);
+    for (int trial = 0; trial < 300; ++trial) {
+        const std::size_t p = trial % 6;
+        const std::size_t n = p + 1 + static_cast<std::size_t>(trial % 23);
+        const std::vector<double> U = test::RandomKnots(rng, n, p, trial % 3 != 0);
+        const V3dNurbsCurve c(test::RandomControlPoints(rng, n, false), U, p);
+        auto classic = [&](double u) -> std::size_t {
+            if (u >= U[n]) return n - 1;
+            if (U[p] >= u) return p;
+            std::size_t low = 0, high = n + 1, mid = (low + high) / 2;
+            while (U[mid] > u || u >= U[mid + 1]) {
+                if (U[mid] <= u)
+                    low = mid;
+                else
+                    high = mid;
+                mid = (low + high) / 2;
+            }
+            return mid;
+        };
+        std::vector<double> us(U.begin(), U.end());
+        for (int k = 0; k < 50; ++k) us.push_back(uni(rng) * (U.back() - U.front()) + U.front());
+        for (double u : us) ASSERT_EQ(TA::Span(c, u), classic(u)) << "u = " << u;
+    }
+}
+
+TEST(CurveBasis, TextbookValues) {
+    const V3dNurbsCurve bez({{0, 0, 0, 1}, {1, 2, 0, 1}, {2, 0, 0, 1}}, {0, 0, 0, 1, 1, 1}, 2);
+    ExpectVec(TA::Basis(bez, 0.5), {0.25, 0.5, 0.25});
+    ExpectVec(TA::BasisDers(bez, 0.5, 2), {0.25, 0.5, 0.25, -1, 0, 1, 2, -4, 2});
+
+    const V3dNurbsCurve a(kFour, {0, 0, 0, 0.5, 1, 1, 1}, 2);
+    ExpectVec(TA::Basis(a, 0), {1, 0, 0});
+    ExpectVec(TA::Basis(a, 1), {0, 0, 1});
+    ExpectVec(TA::BasisDers(a, 0.25, 2), {0.25, 0.625, 0.125, -2, 1, 1, 8, -12, 4});
+
+    const V3dNurbsCurve lin({{0, 0, 0, 1}, {1, 0, 0, 1}}, {0, 0, 1, 1}, 1);
+    ExpectVec(TA::BasisDers(lin, 0.5, 1), {0.5, 0.5, -1, 1});
+
+    const V3dNurbsCurve deg0({{5, 0, 0, 1}}, {0, 1}, 0);
+    ExpectVec(TA::Basis(deg0, 0.3), {1.0});
+    ExpectVec(TA::BasisDers(deg0, 0.3, 0), {1.0});
+
+    const V3dNurbsCurve b(kFour, {0, 1, 2, 3, 4, 5, 6}, 2);
+    ExpectVec(TA::Basis(b, 2.5), {0.125, 0.75, 0.125});
+    ExpectVec(TA::Basis(b, 1), {2, -1.5, 0.5});  // extrapolates the first span
+    ExpectVec(TA::Basis(b, 5), {0.5, -1.5, 2});  // extrapolates the last span
+}
+
+TEST(CurveBasis, MatchesCoxDeBoorOnRandomKnotVectors) {
+    std::mt19937_64 rng(3);
+    std::uniform_real_distribution<double> uni(0.0, 1.0);
+    for (int trial = 0; trial < 200; ++trial) {
+        const std::size_t p = 1 + trial % 6;
+        const std::size_t n = p + 1 + static_cast<std::size_t>(trial % 9);
+        const bool clamped = trial % 2 == 0;
+        const std::vector<double> U = test::RandomKnots(rng, n, p, clamped);
+        const V3dNurbsCurve c(test::RandomControlPoints(rng, n, false), U, p);
+        const double uMax = U[n];
+        for (int k = 0; k < 20; ++k) {
+            const double u = U[p] + (U[n] - U[p]) * uni(rng);
+            const std::size_t s = TA::Span(c, u);
+            const std::vector<double> D = TA::BasisDers(c, u, p);
+            double sum = 0.0;
+            for (std::size_t j = 0; j <= p; ++j) {
+                sum += D[j];
+                for (std::size_t d = 0; d <= p; ++d) {
+                    const double ref = test::CoxDeBoorDerivative(U, s - p + j, p, d, u, uMax);
+                    const double scale = std::pow(1.0 / (U[n] - U[p]) * 20.0, static_cast<double>(d));
+                    EXPECT_NEAR(D[d * (p + 1) + j], ref, 1e-9 * (1.0 + scale)) << "p=" << p << " d=" << d;
+                }
+            }
+            EXPECT_NEAR(sum, 1.0, 1e-13);
+            const std::vector<double> N = TA::Basis(c, u);
+            for (std::size_t j = 0; j <= p; ++j) EXPECT_EQ(N[j], D[j]);  // the same triangle, same bits
+        }
+    }
+}
+
+TEST(CurveEvaluation, TextbookPointsAndDerivatives) {
+    const V3dNurbsCurve bez({{0, 0, 0, 1}, {1, 2, 0, 1}, {2, 0, 0, 1}}, {0, 0, 0, 1, 1, 1}, 2);
+    EXPECT_EQ(bez.EvaluateAt(0.5), (P3{1, 1, 0}));
+    const auto d = bez.DeriveAt(0.5, 3);
     ASSERT_EQ(d.size(), 4u);
-    EXPECT_EQ(d[1][0], 2.0);
-    EXPECT_EQ(d[2][1], -8.0);
+    EXPECT_EQ(d[0], (P3{1, 1, 0}));
+    EXPECT_EQ(d[1], (P3{2, 0, 0}));
+    EXPECT_EQ(d[2], (P3{0, -8, 0}));
+    EXPECT_EQ(d[3], (P3{0, 0, 0}));
+
+    // All weights 2: same Cartesian results.
+    const V3dNurbsCurve bez2({{0, 0, 0, 2}, {2, 4, 0, 2}, {4, 0, 0, 2}}, {0, 0, 0, 1, 1, 1}, 2);
+    EXPECT_EQ(bez2.EvaluateAtH(0.5), (P4{2, 2, 0, 2}));
+    EXPECT_EQ(bez2.EvaluateAt(0.5), (P3{1, 1, 0}));
+    const auto d2 = bez2.DeriveAt(0.5, 3);
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(d2[i], d[i]);
+
+    // Quarter circle as a rational quadratic.
+    const double h = std::sqrt(2.0) / 2.0;
+    const V3dNurbsCurve arc({{1, 0, 0, 1}, {h, h, 0, h}, {0, 1, 0, 1}}, {0, 0, 0, 1, 1, 1}, 2);
+    for (double u : {0.0, 0.1, 0.5, 0.77, 1.0}) {
+        const auto da = arc.DeriveAt(u, 1);
+        EXPECT_NEAR(std::hypot(da[0][0], da[0][1]), 1.0, 1e-15);
+        EXPECT_NEAR(VelSDK::Math::Dot(da[0], da[1]), 0.0, 1e-14);
+    }
+
+    for (double u : {0.0, 0.3, 1.0}) {
+        EXPECT_EQ(bez.DeriveAt(u, 0)[0], bez.EvaluateAt(u));
+        EXPECT_EQ(bez.DeriveAtH(u, 0)[0], bez.EvaluateAtH(u));
+    }
+    const V3dNurbsCurve a(kFour, {0, 0, 0, 0.5, 1, 1, 1}, 2);
+    EXPECT_EQ(a.EvaluateAt(0.0), (P3{0, 0, 0}));
+    EXPECT_EQ(a.EvaluateAt(1.0), (P3{4, 0, 0}));
+    // Above the range the last span is extrapolated, not clamped.
+    EXPECT_NE(a.EvaluateAt(1.5), a.EvaluateAt(1.0));
+}
+
+TEST(CurveEvaluation, MatchesDirectSummationAndFiniteDifferences) {
+    std::mt19937_64 rng(5);
+    std::uniform_real_distribution<double> uni(0.0, 1.0);
+    for (int trial = 0; trial < 240; ++trial) {
+        const std::size_t p = 1 + trial % 6;
+        const std::size_t n = p + 1 + static_cast<std::size_t>(trial % 7);
+        const bool clamped = (trial / 6) % 2 == 0;
+        const bool rational = (trial / 12) % 2 == 0;
+        const std::vector<double> U = test::RandomKnots(rng, n, p, clamped);
+        const std::vector<P4> P = test::RandomControlPoints(rng, n, rational);
+        const V3dNurbsCurve c(P, U, p);
+        for (int k = 0; k < 10; ++k) {
+            const double u = U[p] + (U[n] - U[p]) * (0.02 + 0.96 * uni(rng));
+            const P4 ref = test::ReferencePointH(P, U, p, u);
+            const P4 got = c.EvaluateAtH(u);
+            for (int i = 0; i < 4; ++i) EXPECT_NEAR(got[i], ref[i], 1e-10 * (1 + std::fabs(ref[i])));
+
+            // Skip parameters too close to a knot for central differences across a break.
+            double gap = 1e300;
+            for (double t : U) gap = std::min(gap, std::fabs(t - u));
+            const double hstep = 1e-5 * (U[n] - U[p]);
+            if (gap < 4 * hstep) continue;
+            const auto D = c.DeriveAt(u, 3);
+            const auto Dm = c.DeriveAt(u - hstep, 2);
+            const auto Dp = c.DeriveAt(u + hstep, 2);
+            for (std::size_t order = 1; order <= std::min<std::size_t>(p, 3); ++order) {
+                for (int i = 0; i < 3; ++i) {
+                    const double fd = (Dp[order - 1][i] - Dm[order - 1][i]) / (2 * hstep);
+                    const double tol = 1e-4 * (1 + std::fabs(fd)) * std::pow(1.0 / (U[n] - U[p]), order);
+                    EXPECT_NEAR(D[order][i], fd, tol) << "p=" << p << " order=" << order;
+                }
+            }
+            for (std::size_t order = p + 1; order <= 3; ++order) EXPECT_EQ(D[order], (P3{0, 0, 0}));
+        }
+    }
+}
+
+TEST(CurveEvaluation, HighDegreeUsesTheHeapPathWithTheSameArithmetic) {
+    // Degree 20 exceeds the stack buffers; a Bezier curve of any degree is checked against
+    // direct summation.
+    std::mt19937_64 rng(9);
+    for (std::size_t p : {14u, 15u, 16u, 20u}) {
+        std::vector<double> U(p + 1, 0.0);
+        U.insert(U.end(), p + 1, 1.0);
+        const std::vector<P4> P = test::RandomControlPoints(rng, p + 1, true);
+        const V3dNurbsCurve c(P, U, p);
+        for (double u : {0.1, 0.5, 0.9}) {
+            const P4 ref = test::ReferencePointH(P, U, p, u);
+            const P4 got = c.EvaluateAtH(u);
+            for (int i = 0; i < 4; ++i) EXPECT_NEAR(got[i], ref[i], 1e-9 * (1 + std::fabs(ref[i])));
+            const auto d = c.DeriveAt(u, 8);
+            EXPECT_EQ(d.size(), 9u);
+            EXPECT_EQ(d[0], c.EvaluateAt(u));
+            for (int i = 0; i < 3; ++i) EXPECT_TRUE(std::isfinite(d[8][i]));
+        }
+    }
+}
+
+TEST(CurveEvaluation, MalformedCurvesGiveNaNWithoutReadingPastTheEnd) {
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const V3dNurbsCurve empty;
+    EXPECT_TRUE(std::isnan(empty.EvaluateAt(0.5)[0]));
+    EXPECT_TRUE(std::isnan(empty.DeriveAt(0.5, 2)[2][1]));
+    // Knot vector too short for the control points.
+    const V3dNurbsCurve shortKnots(kFour, {0, 0, 1}, 2);
+    EXPECT_TRUE(std::isnan(shortKnots.EvaluateAtH(0.5)[3]));
+    // Valid, but fewer control points than the degree needs: no span exists.
+    const V3dNurbsCurve tooFew({{1, 2, 3, 1}}, {0, 0, 0, 1, 1}, 3);
+    EXPECT_TRUE(std::isnan(tooFew.EvaluateAt(0.5)[0]));
+    // A NaN parameter on a valid curve evaluates without touching memory outside.
+    const V3dNurbsCurve a(kFour, {0, 0, 0, 0.5, 1, 1, 1}, 2);
+    EXPECT_TRUE(std::isnan(a.EvaluateAt(nan)[0]));
+    EXPECT_EQ(a.DeriveAt(nan, 4).size(), 5u);
+    EXPECT_THROW(a.DeriveAt(0.5, std::numeric_limits<std::size_t>::max()), std::length_error);
 }
