@@ -5,5 +5,6 @@
 #include <VelSDK/Point.h>
 #include <VelSDK/VMatrix.h>
 #include <VelSDK/V3dNurbsCurve.h>
+#include <VelSDK/Generators.h>
 #include <VelSDK/V3dCurve.h>
 #include <VelSDK/V3dCurveNurbsPlus.h>
