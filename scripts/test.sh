@@ -22,4 +22,11 @@ run_suite build/ci-release -DCMAKE_BUILD_TYPE=Release
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   run_suite build/ci-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELSDK_NURBS_SANITIZE=address,undefined \
   -DVELSDK_NURBS_BENCH=OFF
+# The concurrency tests once more under ThreadSanitizer (only those programs are built).
+echo "=== build/ci-tsan ==="
+cmake -S . -B build/ci-tsan "${gen[@]}" "${launcher[@]}" -DVELSDK_NURBS_WERROR=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DVELSDK_NURBS_SANITIZE=thread -DVELSDK_NURBS_BENCH=OFF -DVELSDK_NURBS_TOOLS=OFF -DVELSDK_NURBS_EXAMPLES=OFF \
+  -DVELSDK_NURBS_PYTHON=OFF
+cmake --build build/ci-tsan --parallel "$jobs" --target concurrency_Concurrency_test
+TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build/ci-tsan --output-on-failure -R '^Concurrency\.'
 echo "all tests passed"
