@@ -1,0 +1,346 @@
+// V3dCurve: range and closed-loop flag, the fitting driver, conversions between
+// parameters and points, distance, point projection and the generic segmentation.
+// Everything here reaches the geometry through the virtual evaluation members only.
+#include <VelSDK/V3dCurve.h>
+
+#include <cfloat>
+#include <cmath>
+#include <limits>
+#include <memory>
+#include <utility>
+
+using VelSDK::Math::point;
+
+namespace {
+
+using Point3 = point<double, 3>;
+
+// Squared length 2^-26 below which two data points count as coincident.
+constexpr double kCoincidentLength = 1.4901161193847656e-08;
+constexpr int kMaxNewtonIterations = 30;
+constexpr std::size_t kStartingValues = 2;
+
+// cos(a, b) = |a . b| / (|a| |b|) with scaled lengths; NaN when either vector is zero.
+inline double Cosine(const Point3& a, const Point3& b) {
+    return std::fabs(VelSDK::Math::Dot(a, b)) / (VelSDK::Math::ScaledLength(a) * VelSDK::Math::ScaledLength(b));
+}
+
+// Distance from M to the chord A-B: the foot of the perpendicular is clamped to the chord's
+// ends (A before it, B after it); the length is the plain Euclidean one.
+inline double ChordDeviation(const Point3& A, const Point3& B, const Point3& M) {
+    const double s = VelSDK::Math::SegmentParameter(M, A, B);
+    Point3 foot;
+    if (s < 0.0)
+        foot = A;
+    else if (s > 1.0)
+        foot = B;
+    else
+        foot = VelSDK::Math::Lerp(A, B, s);
+    return VelSDK::Math::Distance(M, foot);
+}
+
+}  // namespace
+
+V3dCurve::V3dCurve() : m_closedLoop(false), m_minParameter(0.0), m_maxParameter(1.0) {}
+
+V3dCurve::V3dCurve(const V3dCurve& other)
+    : m_closedLoop(other.m_closedLoop), m_minParameter(other.m_minParameter), m_maxParameter(other.m_maxParameter) {}
+
+V3dCurve& V3dCurve::operator=(const V3dCurve& other) {
+    m_closedLoop = other.m_closedLoop;
+    m_minParameter = other.m_minParameter;
+    m_maxParameter = other.m_maxParameter;
+    return *this;
+}
+
+V3dCurve::~V3dCurve() {}
+
+// Refuses two consecutive points closer than 2^-26 (scaled length of their difference,
+// strict comparison) before anything changes; first and last point are not compared.
+V3dCurve::RCode V3dCurve::Fit(const std::vector<Point3>& points, bool closedLoop) {
+    const std::size_t n = points.size();
+    if (n >= 2) {
+        for (std::size_t i = 1; i < n; ++i) {
+            const double d = VelSDK::Math::ScaledLength(points[i - 1] - points[i]);
+            if (kCoincidentLength > d) return CoincidentPoints;
+        }
+    }
+    m_closedLoop = closedLoop;
+    return _Fit(points);
+}
+
+double V3dCurve::GetMinParameter() const { return m_minParameter; }
+double V3dCurve::GetMaxParameter() const { return m_maxParameter; }
+void V3dCurve::SetMinParameter(double value) { m_minParameter = value; }
+void V3dCurve::SetMaxParameter(double value) { m_maxParameter = value; }
+bool V3dCurve::IsClosedLoop() const { return m_closedLoop; }
+void V3dCurve::_SetClosedLoop(bool closedLoop) { m_closedLoop = closedLoop; }
+
+bool V3dCurve::Sanity() { return true; }
+
+Point3 V3dCurve::GetFirstPoint() const {
+    Point3 p{};
+    EvaluatePosition(p, m_minParameter);
+    return p;
+}
+
+Point3 V3dCurve::GetLastPoint() const {
+    Point3 p{};
+    EvaluatePosition(p, m_maxParameter);
+    return p;
+}
+
+void V3dCurve::ParametersToPoints(std::vector<Point3>& points, const std::vector<double>& parameters) const {
+    points.resize(parameters.size());
+    for (std::size_t i = 0; i < parameters.size(); ++i) {
+        Point3 p{};
+        EvaluatePosition(p, parameters[i]);
+        points[i] = p;
+    }
+}
+
+// One running parameter for all points. It starts at the minimum parameter (the projection
+// writes it only when it converges, so the first point needs a defined value).
+void V3dCurve::PointsToParameters(std::vector<double>& parameters, const std::vector<Point3>& points,
+                                  double tolerance) const {
+    parameters.resize(points.size());
+    double t = m_minParameter;
+    for (std::size_t i = 0; i < points.size(); ++i) {
+        ProjectPoint(t, points[i], tolerance, false);
+        parameters[i] = t;
+    }
+}
+
+double V3dCurve::Distance(const Point3& point, double tolerance, double& t) const {
+    ProjectPoint(t, point, tolerance, false);
+    Point3 c{};
+    EvaluatePosition(c, t);
+    return VelSDK::Math::ScaledLength(point - c);
+}
+
+// The local parameter starts at the minimum parameter, the value kept when no projection converges.
+double V3dCurve::Distance(const Point3& point, double tolerance) const {
+    double t = m_minParameter;
+    return Distance(point, tolerance, t);
+}
+
+// ---------------------------------------------------------------------------------------
+// Point projection
+// ---------------------------------------------------------------------------------------
+
+bool V3dCurve::_ParameterRangeAdjust(double& t) const {
+    if (m_closedLoop) return false;
+    if (m_minParameter > t) {
+        t = m_minParameter;
+        return true;
+    }
+    if (t > m_maxParameter) {
+        t = m_maxParameter;
+        return true;
+    }
+    return false;
+}
+
+// The k samples of _SegmentMinimal nearest to the point (scaled distance), nearest first.
+// The best lists are kept sorted by carrying each new (distance, index) pair through them
+// with strict comparisons, so of equal distances the earlier sample stays in front. With
+// fewer than k samples the remaining entries repeat the first sample; with no samples at all
+// every entry is NaN (there is no parameter to offer, and a NaN start is never tried).
+void V3dCurve::_GetClosePoint(double* out, const Point3& point, std::size_t k) const {
+    std::vector<double> samples;
+    _SegmentMinimal(samples);
+    if (samples.empty()) {
+        for (std::size_t i = 0; i < k; ++i) out[i] = std::numeric_limits<double>::quiet_NaN();
+        return;
+    }
+
+    constexpr std::size_t kStack = 8;
+    double stackDist[kStack];
+    std::size_t stackIndex[kStack];
+    std::unique_ptr<double[]> heapDist;
+    std::unique_ptr<std::size_t[]> heapIndex;
+    double* bestDist = stackDist;
+    std::size_t* bestIndex = stackIndex;
+    if (k > kStack) {
+        heapDist.reset(new double[k]);
+        heapIndex.reset(new std::size_t[k]);
+        bestDist = heapDist.get();
+        bestIndex = heapIndex.get();
+    }
+    for (std::size_t i = 0; i < k; ++i) {
+        bestDist[i] = DBL_MAX;
+        bestIndex[i] = 0;
+    }
+
+    for (std::size_t j = 0; j < samples.size(); ++j) {
+        Point3 c{};
+        EvaluatePosition(c, samples[j]);
+        double d = VelSDK::Math::ScaledLength(point - c);
+        std::size_t index = j;
+        for (std::size_t i = 0; i < k; ++i) {
+            if (bestDist[i] > d) {
+                std::swap(bestDist[i], d);
+                std::swap(bestIndex[i], index);
+            }
+        }
+    }
+    for (std::size_t i = 0; i < k; ++i) out[i] = samples[bestIndex[i]];
+}
+
+// Damped Newton iteration on f(t) = C'(t) . (C(t) - P) (The NURBS Book, eq. 6.3) from the
+// start value in t. Each iteration tries the full step and halves it (factors 1 .. 2^-51)
+// until the distance no longer grows; the steps of an open curve are clamped to the range,
+// those of a closed curve are neither clamped nor wrapped. Converged when the point is within
+// tolerance of the curve, the cosine between C' and C - P is below tolerance, or (while the
+// step factor is above DBL_EPSILON) the step moves the curve point less than tolerance.
+// At most 30 iterations; the iteration that exhausts the step factors is the last one.
+V3dCurve::RCode V3dCurve::_ProjectPoint(double& distance, double& t, const Point3& point, double tolerance) const {
+    Point3 c{}, c1{}, c2{};
+    EvaluateAcceleration(c, c1, c2, t);
+    Point3 d = c - point;
+    bool converged = tolerance > VelSDK::Math::ScaledLength(d) || tolerance > Cosine(c1, d);
+
+    int n = 0;
+    while (!converged && n < kMaxNewtonIterations) {
+        double lambda = 1.0;
+        double tNew;
+        Point3 dNew;
+        for (;;) {
+            tNew = t - lambda * VelSDK::Math::Dot(c1, d) / (VelSDK::Math::Dot(c1, c1) + VelSDK::Math::Dot(c2, d));
+            if (!m_closedLoop) {
+                if (m_minParameter > tNew)
+                    tNew = m_minParameter;
+                else
+                    tNew = tNew < m_maxParameter ? tNew : m_maxParameter;
+            }
+            EvaluateAcceleration(c, c1, c2, tNew);
+            lambda = lambda / 2.0;
+            dNew = c - point;
+            if (lambda <= DBL_EPSILON || !(VelSDK::Math::SquaredLength(dNew) > VelSDK::Math::SquaredLength(d))) break;
+        }
+        converged = tolerance > VelSDK::Math::ScaledLength(dNew) || tolerance > Cosine(c1, dNew) ||
+                    (lambda > DBL_EPSILON && tolerance > VelSDK::Math::ScaledLength(c1) * std::fabs(t - tNew));
+        ++n;
+        t = tNew;
+        d = dNew;
+        if (lambda <= DBL_EPSILON) break;
+    }
+    distance = VelSDK::Math::ScaledLength(d);
+    return converged ? Success : Failure;
+}
+
+// Tries the caller's start value first (when asked), then the two nearest samples; keeps the
+// converged candidate with the strictly smallest distance. With no samples (a curve that
+// cannot be sampled) the sample candidates are skipped and t is not written by them.
+V3dCurve::RCode V3dCurve::ProjectPoint(double& t, const Point3& point, double tolerance, bool useStart) const {
+    RCode result = Failure;
+    double distance = 0.0;
+    if (useStart) {
+        if (_ProjectPoint(distance, t, point, tolerance) == Success) return Success;
+    }
+
+    double best = DBL_MAX;
+    double candidates[kStartingValues];
+    _GetClosePoint(candidates, point, kStartingValues);
+    for (std::size_t i = 0; i < kStartingValues; ++i) {
+        if (std::isnan(candidates[i])) continue;
+        double local = candidates[i];
+        if (_ProjectPoint(distance, local, point, tolerance) == Success && best > distance) {
+            t = local;
+            best = distance;
+            result = Success;
+        }
+    }
+    return result;
+}
+
+// ---------------------------------------------------------------------------------------
+// Generic segmentation
+// ---------------------------------------------------------------------------------------
+
+// Refines the parameter list pass after pass: every interval whose midpoint lies farther than
+// the tolerance from the chord between its end points is halved, and the two new halves are
+// left for the next pass. Stops when a pass changes nothing.
+//
+// Each pass is written into a second list instead of inserting in place (linear instead of
+// quadratic per pass). Positions are kept with their parameters, and an interval that a pass
+// found within the tolerance is not measured again: its end points and midpoint are the same,
+// so it would pass again. The resulting list is the same as with plain re-evaluation.
+//
+// Guards against endless refinement: a tolerance that is not a positive finite number is
+// refused (Failure, list untouched), and an interval whose midpoint equals one of its ends
+// (or is NaN) is not halved any further.
+V3dCurve::RCode V3dCurve::Segment(std::vector<double>& parameters, double tolerance, bool keep) const {
+    if (!(tolerance > 0.0) || !std::isfinite(tolerance)) return Failure;
+    if (!keep) {
+        parameters.clear();
+        _SegmentMinimal(parameters);
+    }
+    if (parameters.empty()) return Success;
+
+    const std::size_t count = parameters.size();
+    std::vector<Point3> positions(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        Point3 p{};
+        EvaluatePosition(p, parameters[i]);
+        positions[i] = p;
+    }
+    if (count == 1) return Success;
+
+    // open[i]: interval [i, i + 1] still has to be measured.
+    std::vector<char> open(count - 1, 1);
+    std::vector<double> nextParameters;
+    std::vector<Point3> nextPositions;
+    std::vector<char> nextOpen;
+
+    bool changed;
+    do {
+        changed = false;
+        const std::size_t n = parameters.size();
+        nextParameters.clear();
+        nextPositions.clear();
+        nextOpen.clear();
+        nextParameters.reserve(2 * n);
+        nextPositions.reserve(2 * n);
+        nextOpen.reserve(2 * n);
+        for (std::size_t i = 0; i + 1 < n; ++i) {
+            const double t0 = parameters[i];
+            const double t1 = parameters[i + 1];
+            nextParameters.push_back(t0);
+            nextPositions.push_back(positions[i]);
+            if (!open[i]) {
+                nextOpen.push_back(0);
+                continue;
+            }
+            Point3 m{};
+            EvaluatePosition(m, (t1 + t0) * 0.5);
+            const double deviation = ChordDeviation(positions[i], positions[i + 1], m);
+            const double mid = (t0 + t1) * 0.5;
+            if (deviation > tolerance && mid != t0 && mid != t1 && mid == mid) {
+                nextOpen.push_back(1);
+                nextParameters.push_back(mid);
+                nextPositions.push_back(m);
+                nextOpen.push_back(1);
+                changed = true;
+            } else {
+                nextOpen.push_back(0);
+            }
+        }
+        nextParameters.push_back(parameters[n - 1]);
+        nextPositions.push_back(positions[n - 1]);
+        parameters.swap(nextParameters);
+        positions.swap(nextPositions);
+        open.swap(nextOpen);
+    } while (changed);
+    return Success;
+}
+
+// Segments through the virtual parameter overload (so a subclass's own segmentation is used)
+// and evaluates the points. On Failure (a refused tolerance) the points are left as given.
+V3dCurve::RCode V3dCurve::Segment(std::vector<Point3>& points, double tolerance) const {
+    std::vector<double> parameters;
+    const RCode result = Segment(parameters, tolerance, false);
+    if (result != Success) return result;
+    ParametersToPoints(points, parameters);
+    return result;
+}
