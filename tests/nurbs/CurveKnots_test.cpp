@@ -1,0 +1,466 @@
+// Knot insertion, splitting and clamping: the textbook curves, the DBL_EPSILON rules, the
+// refusals that leave everything untouched, and shape preservation on random curves
+// (checked against the curve before the change and against single-knot insertion by
+// Boehm's formula, written out independently below).
+#include <VelSDK/Nurbs.h>
+
+#include "support/ReferenceBSpline.h"
+#include "support/TestAccess.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cfloat>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <random>
+
+using namespace VelSDK::NURBS;
+using VelSDK::Math::point;
+using P4 = point<double, 4>;
+using P3 = point<double, 3>;
+
+namespace {
+
+const std::vector<P4> kFour = {{0, 0, 0, 1}, {1, 2, 0, 1}, {3, 2, 0, 1}, {4, 0, 0, 1}};
+const double kNaN = std::numeric_limits<double>::quiet_NaN();
+const double kInf = std::numeric_limits<double>::infinity();
+
+V3dNurbsCurve CurveA() { return V3dNurbsCurve(kFour, {0, 0, 0, 0.5, 1, 1, 1}, 2); }
+V3dNurbsCurve CurveB() { return V3dNurbsCurve(kFour, {0, 1, 2, 3, 4, 5, 6}, 2); }
+
+void ExpectPoints(const std::vector<P4>& got, const std::vector<P4>& want, double tol) {
+    ASSERT_EQ(got.size(), want.size());
+    for (std::size_t i = 0; i < got.size(); ++i)
+        for (int c = 0; c < 4; ++c) EXPECT_NEAR(got[i][c], want[i][c], tol) << "point " << i << " component " << c;
+}
+
+// Same control points, knots and degree, bit for bit.
+void ExpectIdentical(const V3dNurbsCurve& a, const V3dNurbsCurve& b) {
+    EXPECT_EQ(a.GetDegree(), b.GetDegree());
+    ASSERT_EQ(a.GetKnots().size(), b.GetKnots().size());
+    for (std::size_t i = 0; i < a.GetKnots().size(); ++i)
+        EXPECT_EQ(std::memcmp(&a.GetKnots()[i], &b.GetKnots()[i], sizeof(double)), 0) << "knot " << i;
+    ASSERT_EQ(a.GetControlPoints().size(), b.GetControlPoints().size());
+    for (std::size_t i = 0; i < a.GetControlPoints().size(); ++i)
+        EXPECT_EQ(std::memcmp(&a.GetControlPoints()[i], &b.GetControlPoints()[i], sizeof(P4)), 0) << "point " << i;
+}
+
+double MaxDeviation(const V3dNurbsCurve& a, const V3dNurbsCurve& b, double lo, double hi, std::mt19937_64& rng,
+                    int samples) {
+    std::uniform_real_distribution<double> uni(lo, hi);
+    double worst = 0.0;
+    for (int s = 0; s < samples + 2; ++s) {
+        const double u = s == 0 ? lo : (s == 1 ? hi : uni(rng));
+        worst = std::max(worst, VelSDK::Math::Distance(a.EvaluateAt(u), b.EvaluateAt(u)));
+    }
+    return worst;
+}
+
+// One knot x inserted by Boehm's formula (The NURBS Book, eq. 5.15), with the span found by
+// a linear scan: the independent reference for the one-pass refinement.
+void BoehmInsert(std::vector<P4>& P, std::vector<double>& U, std::size_t p, double x) {
+    const std::size_t n = P.size();
+    std::size_t k = p;
+    while (k + 1 < n && U[k + 1] <= x) ++k;
+    std::vector<P4> Q(n + 1);
+    for (std::size_t i = 0; i <= k - p; ++i) Q[i] = P[i];
+    for (std::size_t i = k + 1; i <= n; ++i) Q[i] = P[i - 1];
+    for (std::size_t i = k - p + 1; i <= k; ++i) {
+        const double d = U[i + p] - U[i];
+        const double alpha = d == 0.0 ? 0.0 : (x - U[i]) / d;
+        for (int c = 0; c < 4; ++c) Q[i][c] = alpha * P[i][c] + (1.0 - alpha) * P[i - 1][c];
+    }
+    U.insert(std::upper_bound(U.begin(), U.end(), x), x);
+    P = Q;
+}
+
+// Unclamped knots with repeated interior values (multiplicity up to p) on [0, ~n].
+std::vector<double> UnclampedKnotsWithRuns(std::mt19937_64& rng, std::size_t n, std::size_t p) {
+    std::uniform_real_distribution<double> uni(0.0, 1.0);
+    std::vector<double> U;
+    double t = 0.0;
+    while (U.size() < n + p + 1) {
+        t += 0.2 + uni(rng);
+        const std::size_t mult = (U.size() > p && uni(rng) < 0.25) ? 1 + static_cast<std::size_t>(uni(rng) * p) : 1;
+        for (std::size_t k = 0; k < mult && U.size() < n + p + 1; ++k) U.push_back(t);
+    }
+    return U;
+}
+
+std::size_t CountEqual(const std::vector<double>& v, double x) {
+    return static_cast<std::size_t>(std::count(v.begin(), v.end(), x));
+}
+
+// A random sorted list of values to insert into U: fresh values, existing knot values and
+// the range ends, each kept only while its multiplicity stays within p + 1.
+std::vector<double> RandomInsertions(std::mt19937_64& rng, const std::vector<double>& U, std::size_t n, std::size_t p) {
+    std::uniform_real_distribution<double> uni(U[p], U[n]);
+    std::uniform_int_distribution<std::size_t> pick(p, n);
+    std::uniform_int_distribution<int> kind(0, 5);
+    std::uniform_int_distribution<int> count(1, 12);
+    std::vector<double> X;
+    const int r = count(rng);
+    for (int j = 0; j < r; ++j) {
+        const int k = kind(rng);
+        const double v = k == 0 ? U[pick(rng)] : (k == 1 ? U[p] : (k == 2 ? U[n] : uni(rng)));
+        if (CountEqual(U, v) + CountEqual(X, v) + 1 <= p + 1) X.push_back(v);
+    }
+    if (X.empty()) X.push_back(0.5 * (U[p] + U[n]));
+    std::sort(X.begin(), X.end());
+    return X;
+}
+
+}  // namespace
+
+TEST(CurveInsertKnots, TextbookCurveA) {
+    V3dNurbsCurve a = CurveA();
+    a.InsertKnots({0.25});
+    EXPECT_EQ(a.GetKnots(), (std::vector<double>{0, 0, 0, 0.25, 0.5, 1, 1, 1}));
+    ExpectPoints(a.GetControlPoints(), {{0, 0, 0, 1}, {0.5, 1, 0, 1}, {1.5, 2, 0, 1}, {3, 2, 0, 1}, {4, 0, 0, 1}}, 0.0);
+    EXPECT_EQ(a.GetDegree(), 2u);
+    std::mt19937_64 rng(1);
+    EXPECT_LT(MaxDeviation(a, CurveA(), 0.0, 1.0, rng, 200), 1e-14);
+
+    V3dNurbsCurve b = CurveA();
+    b.InsertKnots({0.25, 0.75});
+    EXPECT_EQ(b.GetKnots(), (std::vector<double>{0, 0, 0, 0.25, 0.5, 0.75, 1, 1, 1}));
+    EXPECT_EQ(b.GetControlPoints().size(), 6u);
+    EXPECT_LT(MaxDeviation(b, CurveA(), 0.0, 1.0, rng, 200), 1e-14);
+}
+
+TEST(CurveInsertKnots, NumeratorBelowEpsilonCopiesTheNeighbour) {
+    // Just below the knot 0.5 the blending numerator 0.5 - x is below DBL_EPSILON: the new
+    // point is a copy of its neighbour, not a blend of the two.
+    const double x = std::nextafter(0.5, 0.0);
+    V3dNurbsCurve a = CurveA();
+    a.InsertKnots({x});
+    ASSERT_EQ(a.GetControlPoints().size(), 5u);
+    EXPECT_EQ(a.GetControlPoints()[1], kFour[1]);
+    EXPECT_EQ(a.GetKnots(), (std::vector<double>{0, 0, 0, x, 0.5, 1, 1, 1}));
+    std::mt19937_64 rng(2);
+    EXPECT_LT(MaxDeviation(a, CurveA(), 0.0, 1.0, rng, 200), 1e-14);
+}
+
+TEST(CurveInsertKnots, RefusedInputsLeaveTheCurveUnchanged) {
+    const std::vector<std::vector<double>> refused = {
+        {},                    // empty
+        {0.75, 0.25},          // not sorted
+        {-0.1},                // below the range
+        {0.5, 1.5},            // above the range
+        {kNaN},                // NaN
+        {0.25, kNaN},          // NaN among good values
+        {kInf},                // infinite
+        {-kInf, 0.5},          // infinite
+        {0.5, 0.5, 0.5},       // 0.5 would reach multiplicity 4 > p + 1
+        {0.0},                 // the clamped start would reach p + 2
+        {1.0},                 // the clamped end would reach p + 2
+        {0.2, 0.2, 0.2, 0.2},  // four copies of a new value
+    };
+    for (const auto& X : refused) {
+        V3dNurbsCurve a = CurveA();
+        a.InsertKnots(X);
+        ExpectIdentical(a, CurveA());
+    }
+    // Exactly p + 1 is allowed.
+    V3dNurbsCurve a = CurveA();
+    a.InsertKnots({0.5, 0.5});
+    EXPECT_EQ(a.GetKnots(), (std::vector<double>{0, 0, 0, 0.5, 0.5, 0.5, 1, 1, 1}));
+
+    // Malformed curves are left alone, whatever X is.
+    V3dNurbsCurve empty;
+    empty.InsertKnots({0.5});
+    EXPECT_TRUE(empty.GetKnots().empty());
+    for (const std::vector<double>& U : std::vector<std::vector<double>>{
+             {0, 0, 0, 1, 1, 1}, {0, 0, 0, 0.5, 1, 1, 1, 2}, {0, 0, 0, kNaN, 1, 1, 1}, {0, 0, 0, 0.7, 0.5, 1, 1}}) {
+        V3dNurbsCurve bad(kFour, U, 2);
+        const V3dNurbsCurve before = bad;
+        bad.InsertKnots({0.6});
+        ExpectIdentical(bad, before);
+    }
+    // Degree not below the number of control points.
+    V3dNurbsCurve high({{1, 2, 3, 1}}, {0, 0, 0, 1, 1}, 3);
+    high.InsertKnots({0.0});
+    EXPECT_EQ(high.GetKnots().size(), 5u);
+}
+
+TEST(CurveInsertKnots, UnclampedCurveAtTheRangeEnds) {
+    // B's range is [2, 4]; both ends may be inserted up to multiplicity p + 1.
+    std::mt19937_64 rng(3);
+    for (const std::vector<double>& X :
+         std::vector<std::vector<double>>{{2}, {4}, {2, 2}, {4, 4}, {2, 3, 4}, {2, 2, 4, 4}, {3, 3}}) {
+        V3dNurbsCurve b = CurveB();
+        b.InsertKnots(X);
+        ASSERT_EQ(b.GetControlPoints().size(), 4 + X.size());
+        EXPECT_TRUE(b.IsValid());
+        EXPECT_EQ(b.GetMinParam(), 2.0);
+        EXPECT_EQ(b.GetMaxParam(), 4.0);
+        EXPECT_LT(MaxDeviation(b, CurveB(), 2.0, 4.0, rng, 200), 1e-13);
+    }
+}
+
+TEST(CurveInsertKnots, PreservesShapeAndAgreesWithBoehmInsertion) {
+    std::mt19937_64 rng(4);
+    for (int trial = 0; trial < 600; ++trial) {
+        const std::size_t p = 1 + static_cast<std::size_t>(trial % 5);
+        const std::size_t n = p + 1 + static_cast<std::size_t>(trial % 11);
+        const bool rational = trial % 2 == 0;
+        const std::vector<double> U =
+            trial % 3 == 0 ? UnclampedKnotsWithRuns(rng, n, p) : test::RandomKnots(rng, n, p, true);
+        const V3dNurbsCurve before(test::RandomControlPoints(rng, n, rational), U, p);
+        ASSERT_TRUE(before.IsValid());
+        const std::vector<double> X = RandomInsertions(rng, U, n, p);
+
+        V3dNurbsCurve after = before;
+        after.InsertKnots(X);
+        ASSERT_EQ(after.GetControlPoints().size(), n + X.size()) << "trial " << trial;
+        std::vector<double> merged = U;
+        merged.insert(merged.end(), X.begin(), X.end());
+        std::sort(merged.begin(), merged.end());
+        EXPECT_EQ(after.GetKnots(), merged) << "trial " << trial;
+        EXPECT_TRUE(after.IsValid());
+        EXPECT_LT(MaxDeviation(after, before, U[p], U[n], rng, 60), 1e-9) << "trial " << trial;
+
+        std::vector<P4> Q = before.GetControlPoints();
+        std::vector<double> V = U;
+        for (double x : X) BoehmInsert(Q, V, p, x);
+        EXPECT_EQ(V, merged);
+        ExpectPoints(after.GetControlPoints(), Q, 1e-9);
+    }
+}
+
+TEST(CurveSplit, TextbookCurveA) {
+    const V3dNurbsCurve a = CurveA();
+    V3dNurbsCurve L, R;
+    ASSERT_TRUE(a.SplitAt(0.25, L, R));
+    EXPECT_EQ(L.GetKnots(), (std::vector<double>{0, 0, 0, 0.25, 0.25, 0.25}));
+    ExpectPoints(L.GetControlPoints(), {{0, 0, 0, 1}, {0.5, 1, 0, 1}, {1, 1.5, 0, 1}}, 0.0);
+    EXPECT_EQ(R.GetKnots(), (std::vector<double>{0.25, 0.25, 0.25, 0.5, 1, 1, 1}));
+    ExpectPoints(R.GetControlPoints(), {{1, 1.5, 0, 1}, {1.5, 2, 0, 1}, {3, 2, 0, 1}, {4, 0, 0, 1}}, 0.0);
+    EXPECT_EQ(L.GetDegree(), 2u);
+    EXPECT_EQ(R.GetDegree(), 2u);
+    const P3 at = a.EvaluateAt(0.25);
+    EXPECT_EQ(at, (P3{1, 1.5, 0}));
+
+    ASSERT_TRUE(a.SplitAt(0.5, L, R));
+    EXPECT_EQ(L.GetKnots(), (std::vector<double>{0, 0, 0, 0.5, 0.5, 0.5}));
+    EXPECT_EQ(R.GetKnots(), (std::vector<double>{0.5, 0.5, 0.5, 1, 1, 1}));
+    EXPECT_EQ(L.GetControlPoints().back(), R.GetControlPoints().front());
+    EXPECT_EQ(VelSDK::Math::ToCartesian(R.GetControlPoints().front()), (P3{2, 2, 0}));
+}
+
+TEST(CurveSplit, RefusedParametersTouchNeitherPiece) {
+    const V3dNurbsCurve a = CurveA();
+    const V3dNurbsCurve sentinelL(kFour, {9, 9, 9, 9, 9, 9, 9}, 2);
+    const V3dNurbsCurve sentinelR({{7, 7, 7, 7}}, {1, 2}, 0);
+    for (double u : {0.0, 1.0, -0.5, 1.5, kNaN, kInf, -kInf, -1e-300, std::nextafter(1.0, 2.0)}) {
+        V3dNurbsCurve L = sentinelL, R = sentinelR;
+        EXPECT_FALSE(a.SplitAt(u, L, R)) << u;
+        ExpectIdentical(L, sentinelL);
+        ExpectIdentical(R, sentinelR);
+    }
+    // Malformed curves refuse every parameter.
+    for (const V3dNurbsCurve& bad :
+         {V3dNurbsCurve(), V3dNurbsCurve(kFour, {0, 0, 0, 1, 1, 1}, 2),
+          V3dNurbsCurve(kFour, {0, 0, 0, kNaN, 1, 1, 1}, 2), V3dNurbsCurve({{1, 2, 3, 1}}, {0, 0, 0, 1, 1}, 3)}) {
+        V3dNurbsCurve L = sentinelL, R = sentinelR;
+        EXPECT_FALSE(bad.SplitAt(0.5, L, R));
+        ExpectIdentical(L, sentinelL);
+        ExpectIdentical(R, sentinelR);
+    }
+}
+
+TEST(CurveSplit, ParametersWithinEpsilonOfAKnot) {
+    const V3dNurbsCurve a = CurveA();
+    V3dNurbsCurve L, R;
+    // Within DBL_EPSILON above 0.5: the knot 0.5 counts once, two copies of u follow it.
+    const double above = 0.5 + DBL_EPSILON;
+    ASSERT_TRUE(a.SplitAt(above, L, R));
+    EXPECT_EQ(L.GetKnots(), (std::vector<double>{0, 0, 0, 0.5, above, above}));
+    EXPECT_EQ(R.GetKnots(), (std::vector<double>{0.5, above, above, 1, 1, 1}));
+    EXPECT_EQ(L.GetControlPoints().size(), 3u);
+    EXPECT_EQ(R.GetControlPoints().size(), 3u);
+
+    // Just below 0.5 the knot does not open u's span: three copies of u.
+    const double below = std::nextafter(0.5, 0.0);
+    ASSERT_TRUE(a.SplitAt(below, L, R));
+    EXPECT_EQ(L.GetKnots(), (std::vector<double>{0, 0, 0, below, below, below}));
+    EXPECT_EQ(R.GetKnots(), (std::vector<double>{below, below, below, 0.5, 1, 1, 1}));
+
+    // Farther than DBL_EPSILON above: an ordinary cut.
+    const double farther = 0.5 + 2 * DBL_EPSILON;
+    ASSERT_TRUE(a.SplitAt(farther, L, R));
+    EXPECT_EQ(L.GetKnots(), (std::vector<double>{0, 0, 0, 0.5, farther, farther, farther}));
+
+    // A cut at a knot that already has multiplicity p + 1 inserts nothing.
+    const V3dNurbsCurve c({{0, 0, 0, 1}, {1, 1, 0, 1}, {2, 0, 0, 1}, {3, 1, 0, 1}, {4, 0, 0, 1}, {5, 1, 0, 1}},
+                          {0, 0, 0, 0.5, 0.5, 0.5, 1, 1, 1}, 2);
+    ASSERT_TRUE(c.SplitAt(0.5, L, R));
+    EXPECT_EQ(L.GetKnots(), (std::vector<double>{0, 0, 0, 0.5, 0.5, 0.5}));
+    EXPECT_EQ(R.GetKnots(), (std::vector<double>{0.5, 0.5, 0.5, 1, 1, 1}));
+    ExpectIdentical(L, V3dNurbsCurve({c.GetControlPoints().begin(), c.GetControlPoints().begin() + 3},
+                                     {0, 0, 0, 0.5, 0.5, 0.5}, 2));
+}
+
+TEST(CurveSplit, PiecesMayBeTheCurveItself) {
+    V3dNurbsCurve c = CurveA();
+    V3dNurbsCurve R;
+    ASSERT_TRUE(c.SplitAt(0.25, c, R));
+    EXPECT_EQ(c.GetKnots(), (std::vector<double>{0, 0, 0, 0.25, 0.25, 0.25}));
+    EXPECT_EQ(R.GetKnots(), (std::vector<double>{0.25, 0.25, 0.25, 0.5, 1, 1, 1}));
+
+    V3dNurbsCurve d = CurveA();
+    V3dNurbsCurve L;
+    ASSERT_TRUE(d.SplitAt(0.25, L, d));
+    EXPECT_EQ(L.GetKnots(), (std::vector<double>{0, 0, 0, 0.25, 0.25, 0.25}));
+    EXPECT_EQ(d.GetKnots(), (std::vector<double>{0.25, 0.25, 0.25, 0.5, 1, 1, 1}));
+}
+
+TEST(CurveSplit, BothPiecesPreserveTheShape) {
+    std::mt19937_64 rng(5);
+    for (int trial = 0; trial < 600; ++trial) {
+        const std::size_t p = 1 + static_cast<std::size_t>(trial % 5);
+        const std::size_t n = p + 1 + static_cast<std::size_t>(trial % 9);
+        const bool rational = trial % 2 == 1;
+        const std::vector<double> U =
+            trial % 3 == 0 ? UnclampedKnotsWithRuns(rng, n, p) : test::RandomKnots(rng, n, p, true);
+        const V3dNurbsCurve c(test::RandomControlPoints(rng, n, rational), U, p);
+        // Half of the cuts at a knot value inside the range, half anywhere.
+        std::uniform_real_distribution<double> uni(U[p], U[n]);
+        double u = uni(rng);
+        if (trial % 2 == 0) {
+            std::vector<double> inner;
+            for (std::size_t i = p + 1; i < n; ++i)
+                if (U[i] > U[p] && U[i] < U[n]) inner.push_back(U[i]);
+            if (!inner.empty()) u = inner[static_cast<std::size_t>(trial) % inner.size()];
+        }
+        if (!(u > U[p] && u < U[n])) continue;
+
+        V3dNurbsCurve L, R;
+        ASSERT_TRUE(c.SplitAt(u, L, R)) << "trial " << trial;
+        ASSERT_TRUE(L.IsValid());
+        ASSERT_TRUE(R.IsValid());
+        EXPECT_EQ(L.GetMinParam(), U[p]);
+        EXPECT_EQ(L.GetMaxParam(), u);
+        EXPECT_EQ(R.GetMinParam(), u);
+        EXPECT_EQ(R.GetMaxParam(), U[n]);
+        // p + 1 copies of u end the left piece and begin the right one.
+        const std::vector<double>& LK = L.GetKnots();
+        const std::vector<double>& RK = R.GetKnots();
+        for (std::size_t i = 0; i <= p; ++i) {
+            EXPECT_EQ(LK[LK.size() - 1 - i], u);
+            EXPECT_EQ(RK[i], u);
+        }
+        // The shared end point is the curve point at u, stored in both pieces.
+        EXPECT_EQ(L.GetControlPoints().back(), R.GetControlPoints().front());
+        EXPECT_LT(VelSDK::Math::Distance(VelSDK::Math::ToCartesian(R.GetControlPoints().front()), c.EvaluateAt(u)),
+                  1e-9);
+        EXPECT_EQ(L.GetControlPoints().size() + R.GetControlPoints().size(), n + p + 1 - CountEqual(U, u));
+        EXPECT_LT(MaxDeviation(L, c, U[p], u, rng, 40), 1e-9) << "trial " << trial;
+        EXPECT_LT(MaxDeviation(R, c, u, U[n], rng, 40), 1e-9) << "trial " << trial;
+    }
+}
+
+TEST(CurveClamp, TextbookCurves) {
+    V3dNurbsCurve a = CurveA();
+    a.Clamp();
+    ExpectIdentical(a, CurveA());
+
+    V3dNurbsCurve b = CurveB();
+    b.Clamp();
+    EXPECT_EQ(b.GetKnots(), (std::vector<double>{2, 2, 2, 3, 4, 4, 4}));
+    ExpectPoints(b.GetControlPoints(), {{0.5, 1, 0, 1}, {1, 2, 0, 1}, {3, 2, 0, 1}, {3.5, 1, 0, 1}}, 0.0);
+    const V3dNurbsCurve b0 = CurveB();
+    for (double u : {2.0, 2.3, 3.0, 3.7, 4.0}) {
+        const P3 x = b.EvaluateAt(u);
+        const P3 y = b0.EvaluateAt(u);
+        for (int c = 0; c < 3; ++c) EXPECT_NEAR(x[c], y[c], 1e-15) << u;
+    }
+    EXPECT_EQ(b.EvaluateAt(2.0), (P3{0.5, 1, 0}));
+    EXPECT_EQ(b.EvaluateAt(4.0), (P3{3.5, 1, 0}));
+    EXPECT_TRUE(b.IsClamped());
+}
+
+TEST(CurveClamp, OneSidedCurvesAreCutOnlyAtTheOpenEnd) {
+    // Clamped within DBL_EPSILON at the start: only the end is cut, the start knots keep
+    // their exact values.
+    V3dNurbsCurve s(kFour, {-1e-17, 0, 0, 1, 2, 3, 4}, 2);
+    const V3dNurbsCurve s0 = s;
+    s.Clamp();
+    EXPECT_EQ(s.GetKnots(), (std::vector<double>{-1e-17, 0, 0, 1, 2, 2, 2}));
+    EXPECT_EQ(s.GetControlPoints()[0], kFour[0]);
+    EXPECT_EQ(s.GetControlPoints()[1], kFour[1]);
+    std::mt19937_64 rng(6);
+    EXPECT_LT(MaxDeviation(s, s0, 0.0, 2.0, rng, 100), 1e-14);
+
+    V3dNurbsCurve e(kFour, {0, 1, 2, 3, 4, 4, 4}, 2);
+    const V3dNurbsCurve e0 = e;
+    e.Clamp();
+    EXPECT_EQ(e.GetKnots(), (std::vector<double>{2, 2, 2, 3, 4, 4, 4}));
+    EXPECT_EQ(e.GetControlPoints()[2], kFour[2]);
+    EXPECT_EQ(e.GetControlPoints()[3], kFour[3]);
+    EXPECT_LT(MaxDeviation(e, e0, 2.0, 4.0, rng, 100), 1e-14);
+}
+
+TEST(CurveClamp, UnchangedWhenOutsideItsReach) {
+    // Empty range (U[p] == U[n]).
+    V3dNurbsCurve flat(kFour, {0, 1, 2, 2, 2, 5, 6}, 2);
+    const V3dNurbsCurve flat0 = flat;
+    flat.Clamp();
+    ExpectIdentical(flat, flat0);
+    // Degree 0 is always clamped.
+    V3dNurbsCurve d0(kFour, {0, 1, 2, 3, 4}, 0);
+    d0.Clamp();
+    ExpectIdentical(d0, V3dNurbsCurve(kFour, {0, 1, 2, 3, 4}, 0));
+    // Malformed curves.
+    V3dNurbsCurve empty;
+    empty.Clamp();
+    EXPECT_TRUE(empty.GetKnots().empty());
+    for (const std::vector<double>& U :
+         std::vector<std::vector<double>>{{0, 1, 2, 3, 4, 5}, {0, 1, kNaN, 3, 4, 5, 6}, {0, 1, 3, 2, 4, 5, 6}}) {
+        V3dNurbsCurve bad(kFour, U, 2);
+        const V3dNurbsCurve bad0 = bad;
+        bad.Clamp();
+        ExpectIdentical(bad, bad0);
+    }
+}
+
+TEST(CurveClamp, RandomCurvesKeepRangeAndShape) {
+    std::mt19937_64 rng(7);
+    for (int trial = 0; trial < 500; ++trial) {
+        const std::size_t p = 1 + static_cast<std::size_t>(trial % 5);
+        const std::size_t n = p + 1 + static_cast<std::size_t>(trial % 8);
+        const bool rational = trial % 2 == 0;
+        std::vector<double> U = UnclampedKnotsWithRuns(rng, n, p);
+        // Some curves clamped at one end already.
+        if (trial % 4 == 1) std::fill(U.begin(), U.begin() + static_cast<std::ptrdiff_t>(p), U[p]);
+        if (trial % 4 == 2) std::fill(U.begin() + static_cast<std::ptrdiff_t>(n + 1), U.end(), U[n]);
+        // Keep the end multiplicities at p + 1 at most (a run reaching into the filled end
+        // would make it p + 2 before clamping).
+        if (CountEqual(U, U[p]) > p + 1 || CountEqual(U, U[n]) > p + 1) continue;
+        const V3dNurbsCurve before(test::RandomControlPoints(rng, n, rational), U, p);
+        const double u0 = U[p], u1 = U[n];
+        if (!(u0 < u1)) continue;
+
+        V3dNurbsCurve c = before;
+        c.Clamp();
+        ASSERT_TRUE(c.IsValid()) << "trial " << trial;
+        EXPECT_TRUE(c.IsClamped());
+        EXPECT_EQ(c.GetMinParam(), u0);
+        EXPECT_EQ(c.GetMaxParam(), u1);
+        // p + 1 copies of each end around the knots strictly inside the range.
+        std::vector<double> want(p + 1, u0);
+        for (double k : U)
+            if (k > u0 && k < u1) want.push_back(k);
+        const std::size_t interior = want.size() - (p + 1);
+        want.insert(want.end(), p + 1, u1);
+        EXPECT_EQ(c.GetKnots(), want) << "trial " << trial;
+        EXPECT_EQ(c.GetControlPoints().size(), interior + p + 1);
+        EXPECT_LT(MaxDeviation(c, before, u0, u1, rng, 60), 1e-9) << "trial " << trial;
+
+        V3dNurbsCurve again = c;
+        again.Clamp();
+        ExpectIdentical(again, c);
+    }
+}
