@@ -8,3 +8,4 @@
 #include <VelSDK/Generators.h>
 #include <VelSDK/V3dCurve.h>
 #include <VelSDK/V3dCurveNurbsPlus.h>
+#include <VelSDK/V3dNurbsSurface.h>

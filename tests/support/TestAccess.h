@@ -2,6 +2,7 @@
 #pragma once
 
 #include <VelSDK/V3dNurbsCurve.h>
+#include "support/SurfaceTestAccess.h"
 
 namespace VelSDK {
 namespace NURBS {

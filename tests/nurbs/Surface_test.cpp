@@ -1,0 +1,530 @@
+// Surface representation, span search, basis functions, evaluation and derivatives: the
+// textbook cases, tensor products of the recursive Cox-de Boor basis on random surfaces,
+// Bernstein polynomials for extrapolation and finite differences for rational derivatives.
+#include <VelSDK/Nurbs.h>
+
+#include "support/ReferenceBSpline.h"
+#include "support/ReferenceSurface.h"
+#include "support/TestAccess.h"
+
+#include <gtest/gtest.h>
+
+#include <cfloat>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <random>
+
+using namespace VelSDK::NURBS;
+using VelSDK::Math::point;
+using TA = V3dNurbsSurfaceTestAccess;
+using P4 = point<double, 4>;
+using P3 = point<double, 3>;
+
+namespace {
+constexpr double kInf = std::numeric_limits<double>::infinity();
+const double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+VMatrix<P4> Grid(std::size_t rows, std::size_t cols, const std::vector<P4>& pts) {
+    VMatrix<P4> g(rows, cols, P4{});
+    g.Elements() = pts;
+    return g;
+}
+
+// S(u, v) = (u, v, u v) on [0, 1]^2; with heavyCorner the corner (1, 1) has weight 2.
+V3dNurbsSurface Bilinear(bool heavyCorner = false) {
+    const P4 p11 = heavyCorner ? P4{2, 2, 2, 2} : P4{1, 1, 1, 1};
+    return V3dNurbsSurface(Grid(2, 2, {{0, 0, 0, 1}, {0, 1, 0, 1}, {1, 0, 0, 1}, p11}), {0, 0, 1, 1}, {0, 0, 1, 1}, 1,
+                           1);
+}
+
+bool AllNaN(const P3& p) { return std::isnan(p[0]) && std::isnan(p[1]) && std::isnan(p[2]); }
+bool AllNaN(const P4& p) { return std::isnan(p[0]) && std::isnan(p[1]) && std::isnan(p[2]) && std::isnan(p[3]); }
+bool SameBits(const P3& a, const P3& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+double Bernstein(std::size_t n, std::size_t i, double t) {
+    double c = 1.0;
+    for (std::size_t k = 0; k < i; ++k) c = c * static_cast<double>(n - k) / static_cast<double>(k + 1);
+    return c * std::pow(t, static_cast<double>(i)) * std::pow(1.0 - t, static_cast<double>(n - i));
+}
+
+double Scale(const P3& p) { return std::max({1.0, std::fabs(p[0]), std::fabs(p[1]), std::fabs(p[2])}); }
+}  // namespace
+
+// --- Model ------------------------------------------------------------------------------
+
+TEST(SurfaceModel, DefaultState) {
+    const V3dNurbsSurface s;
+    EXPECT_FALSE(s.IsValid());
+    EXPECT_EQ(s.GetMinParamU(), 1.7976931348623157e308);
+    EXPECT_EQ(s.GetMaxParamU(), 2.2250738585072014e-308);
+    EXPECT_EQ(s.GetMinParamV(), 1.7976931348623157e308);
+    EXPECT_EQ(s.GetMaxParamV(), 2.2250738585072014e-308);
+    EXPECT_EQ(s.GetDegreeU(), std::numeric_limits<std::size_t>::max());
+    EXPECT_EQ(s.GetDegreeV(), std::numeric_limits<std::size_t>::max());
+    EXPECT_EQ(s.GetOrderU(), 0u);
+    EXPECT_EQ(s.GetOrderV(), 0u);
+    EXPECT_EQ(s.GetControlPoints().ColumnCount(), 0u);
+    EXPECT_TRUE(s.GetKnotsU().empty());
+    EXPECT_TRUE(AllNaN(s.EvaluateAt(0.5, 0.5)));
+    EXPECT_TRUE(AllNaN(s.EvaluateAtH(0.5, 0.5)));
+}
+
+TEST(SurfaceModel, ValidityAndStoredRange) {
+    const VMatrix<P4> g(3, 4, P4{0, 0, 0, 1});
+    const V3dNurbsSurface s(g, {0, 0, 0, 1, 1, 1}, {0, 0, 0, 0, 2, 2, 2, 2}, 2, 3);
+    EXPECT_TRUE(s.IsValid());
+    EXPECT_EQ(s.GetMinParamU(), 0.0);  // U[2]
+    EXPECT_EQ(s.GetMaxParamU(), 1.0);  // U[3]
+    EXPECT_EQ(s.GetMinParamV(), 0.0);  // V[3]
+    EXPECT_EQ(s.GetMaxParamV(), 2.0);  // V[4]
+    EXPECT_EQ(s.GetOrderU(), 3u);
+    EXPECT_EQ(s.GetOrderV(), 4u);
+
+    EXPECT_FALSE(V3dNurbsSurface(g, {0, 0, 0, 0.5, 1, 1, 1}, {0, 0, 0, 0, 2, 2, 2, 2}, 2, 3).IsValid());
+    EXPECT_FALSE(V3dNurbsSurface(g, {0, 0, 0, 1, 1, 1}, {0, 0, 0, 2, 2, 2, 2}, 2, 3).IsValid());
+    // Knot order is not part of validity.
+    EXPECT_TRUE(V3dNurbsSurface(g, {0, 0, 1, 0, 1, 1}, {0, 0, 0, 0, 2, 2, 2, 2}, 2, 3).IsValid());
+    // An empty grid is invalid whatever the knots; so is a grid without columns.
+    EXPECT_FALSE(V3dNurbsSurface(VMatrix<P4>(0, 4, P4{}), {0, 0, 0}, {0, 0, 0, 0, 2, 2, 2, 2}, 2, 3).IsValid());
+    EXPECT_FALSE(V3dNurbsSurface(VMatrix<P4>(3, 0, P4{}), {0, 0, 0, 1, 1, 1}, {0, 0, 0, 0}, 2, 3).IsValid());
+}
+
+TEST(SurfaceModel, MissingRangeKnotsAreStoredAsNaN) {
+    // Without columns the row count is undefined: every range end is NaN, nothing is read.
+    const V3dNurbsSurface noColumns(VMatrix<P4>(3, 0, P4{}), {0, 1, 2}, {0, 1}, 0, 0);
+    EXPECT_TRUE(std::isnan(noColumns.GetMinParamU()));
+    EXPECT_TRUE(std::isnan(noColumns.GetMaxParamU()));
+    EXPECT_TRUE(std::isnan(noColumns.GetMinParamV()));
+    EXPECT_TRUE(std::isnan(noColumns.GetMaxParamV()));
+    // Short knot vectors: only the missing ends are NaN.
+    const V3dNurbsSurface shortKnots(VMatrix<P4>(3, 2, P4{0, 0, 0, 1}), {0, 0, 0.5}, {7}, 1, 0);
+    EXPECT_EQ(shortKnots.GetMinParamU(), 0.0);
+    EXPECT_TRUE(std::isnan(shortKnots.GetMaxParamU()));
+    EXPECT_EQ(shortKnots.GetMinParamV(), 7.0);
+    EXPECT_TRUE(std::isnan(shortKnots.GetMaxParamV()));
+    EXPECT_TRUE(AllNaN(shortKnots.EvaluateAt(0.2, 0.2)));
+}
+
+TEST(SurfaceModel, SettersChangeOnlyTheStoredRange) {
+    V3dNurbsSurface s = Bilinear();
+    const P3 before = s.EvaluateAt(0.75, 0.3);
+    s.SetMaxParamU(0.5);
+    s.SetMinParamU(-3);
+    s.SetMinParamV(0.25);
+    s.SetMaxParamV(9);
+    EXPECT_EQ(s.GetMaxParamU(), 0.5);
+    EXPECT_EQ(s.GetMinParamU(), -3.0);
+    EXPECT_EQ(s.GetMinParamV(), 0.25);
+    EXPECT_EQ(s.GetMaxParamV(), 9.0);
+    EXPECT_TRUE(SameBits(s.EvaluateAt(0.75, 0.3), before));
+    const P3 e = s.EvaluateAt(0.75, 0.3);
+    EXPECT_NEAR(e[0], 0.75, 1e-15);
+    EXPECT_NEAR(e[1], 0.3, 1e-15);
+    EXPECT_NEAR(e[2], 0.225, 1e-15);
+}
+
+TEST(SurfaceModel, CopyMoveAndSelfAssignment) {
+    std::mt19937_64 rng(5);
+    V3dNurbsSurface a = test::RandomSurface(rng, 4, 5, 2, 3, true, true);
+    a.SetMaxParamV(0.5);
+    const P3 at = a.EvaluateAt(0.3, 0.6);
+
+    V3dNurbsSurface b(a);
+    EXPECT_TRUE(SameBits(b.EvaluateAt(0.3, 0.6), at));
+    EXPECT_EQ(b.GetMaxParamV(), 0.5);
+    const V3dNurbsSurface& alias = b;
+    b = alias;
+    EXPECT_TRUE(b.IsValid());
+    EXPECT_TRUE(SameBits(b.EvaluateAt(0.3, 0.6), at));
+
+    V3dNurbsSurface c(std::move(b));
+    EXPECT_TRUE(SameBits(c.EvaluateAt(0.3, 0.6), at));
+    EXPECT_TRUE(b.GetControlPoints().Elements().empty());
+    EXPECT_TRUE(b.GetKnotsU().empty());
+    EXPECT_TRUE(b.GetKnotsV().empty());
+    EXPECT_EQ(b.GetDegreeU(), 2u);  // scalar fields stay
+    EXPECT_EQ(b.GetMaxParamV(), 0.5);
+    EXPECT_FALSE(b.IsValid());
+    EXPECT_TRUE(AllNaN(b.EvaluateAt(0.3, 0.6)));
+
+    V3dNurbsSurface d;
+    d = std::move(c);
+    EXPECT_TRUE(SameBits(d.EvaluateAt(0.3, 0.6), at));
+    EXPECT_TRUE(c.GetKnotsU().empty());
+    EXPECT_EQ(c.GetDegreeV(), 3u);
+    d = a;
+    EXPECT_TRUE(SameBits(d.EvaluateAt(0.3, 0.6), at));
+    EXPECT_EQ(d.GetKnotsU(), a.GetKnotsU());
+}
+
+// --- Span search and basis functions ------------------------------------------------------
+
+TEST(SurfaceSpan, ClippingPerDirection) {
+    const VMatrix<P4> g(4, 5, P4{0, 0, 0, 1});
+    const V3dNurbsSurface s(g, {0, 0, 0, 0.5, 1, 1, 1}, {0, 0, 0, 0.5, 0.5, 1, 1, 1}, 2, 2);
+    const std::pair<double, std::size_t> casesU[] = {{0, 2}, {-1, 2}, {0.25, 2}, {0.5, 3}, {0.75, 3}, {1, 3}, {2, 3}};
+    for (const auto& c : casesU) EXPECT_EQ(TA::SpanU(s, c.first), c.second) << "u = " << c.first;
+    const std::pair<double, std::size_t> casesV[] = {{0, 2}, {0.25, 2}, {0.5, 4}, {0.7, 4}, {1, 4}, {5, 4}};
+    for (const auto& c : casesV) EXPECT_EQ(TA::SpanV(s, c.first), c.second) << "v = " << c.first;
+    for (double t : {kNaN, kInf, -kInf}) {
+        EXPECT_GE(TA::SpanU(s, t), 2u);
+        EXPECT_LE(TA::SpanU(s, t), 3u);
+        EXPECT_GE(TA::SpanV(s, t), 2u);
+        EXPECT_LE(TA::SpanV(s, t), 4u);
+    }
+}
+
+TEST(SurfaceSpan, AgreesWithClassicBisection) {
+    std::mt19937_64 rng(21);
+    std::uniform_real_distribution<double> uni(-0.1, 1.1);
+    for (int trial = 0; trial < 120; ++trial) {
+        const std::size_t p = trial % 5;
+        const std::size_t q = (trial / 5) % 4;
+        const std::size_t nU = p + 1 + static_cast<std::size_t>(trial % 11);
+        const std::size_t nV = q + 1 + static_cast<std::size_t>(trial % 7);
+        const V3dNurbsSurface s = test::RandomSurface(rng, nU, nV, p, q, trial % 3 != 0, false);
+        auto classic = [](const std::vector<double>& k, std::size_t n, std::size_t g, double t) -> std::size_t {
+            if (t >= k[n]) return n - 1;
+            if (k[g] >= t) return g;
+            std::size_t low = 0, high = n + 1, mid = (low + high) / 2;
+            while (!(k[mid] <= t && t < k[mid + 1])) {
+                if (k[mid] > t)
+                    high = mid;
+                else
+                    low = mid;
+                mid = (low + high) / 2;
+            }
+            return mid;
+        };
+        const auto& U = s.GetKnotsU();
+        const auto& V = s.GetKnotsV();
+        std::vector<double> us(U.begin(), U.end()), vs(V.begin(), V.end());
+        for (int k = 0; k < 30; ++k) {
+            us.push_back(U.front() + uni(rng) * (U.back() - U.front()));
+            vs.push_back(V.front() + uni(rng) * (V.back() - V.front()));
+        }
+        for (double u : us) ASSERT_EQ(TA::SpanU(s, u), classic(U, nU, p, u)) << "u = " << u;
+        for (double v : vs) ASSERT_EQ(TA::SpanV(s, v), classic(V, nV, q, v)) << "v = " << v;
+    }
+}
+
+TEST(SurfaceBasis, TextbookValuesPerDirection) {
+    const VMatrix<P4> g(4, 3, P4{0, 0, 0, 1});
+    const V3dNurbsSurface s(g, {0, 1, 2, 3, 4, 5, 6}, {0, 0, 0, 1, 1, 1}, 2, 2);
+    EXPECT_EQ(TA::BasisU(s, 2.5), (std::vector<double>{0.125, 0.75, 0.125}));
+    EXPECT_EQ(TA::BasisU(s, 1), (std::vector<double>{2, -1.5, 0.5}));  // extrapolates the first span
+    EXPECT_EQ(TA::BasisU(s, 5), (std::vector<double>{0.5, -1.5, 2}));  // extrapolates the last span
+    EXPECT_EQ(TA::BasisV(s, 0.5), (std::vector<double>{0.25, 0.5, 0.25}));
+    const VMatrix<double> d = TA::BasisDersV(s, 0.5, 2);
+    ASSERT_EQ(d.RowCount(), 3u);
+    ASSERT_EQ(d.ColumnCount(), 3u);
+    EXPECT_EQ(d.Elements(), (std::vector<double>{0.25, 0.5, 0.25, -1, 0, 1, 2, -4, 2}));
+    // Orders above the degree give zero rows instead of reading past the work tables.
+    const VMatrix<double> e = TA::BasisDersV(s, 0.5, 4);
+    ASSERT_EQ(e.RowCount(), 5u);
+    for (std::size_t c = 0; c < 3; ++c) {
+        EXPECT_EQ(e(3, c), 0.0);
+        EXPECT_EQ(e(4, c), 0.0);
+        EXPECT_EQ(e(2, c), d(2, c));
+    }
+    const V3dNurbsSurface deg0(VMatrix<P4>(1, 1, P4{3, 4, 5, 1}), {0, 1}, {0, 1}, 0, 0);
+    EXPECT_EQ(TA::BasisU(deg0, 0.3), std::vector<double>{1.0});
+    EXPECT_EQ(TA::BasisDersV(deg0, 0.3, 0).Elements(), std::vector<double>{1.0});
+}
+
+TEST(SurfaceBasis, DerivativesMatchCoxDeBoor) {
+    std::mt19937_64 rng(8);
+    std::uniform_real_distribution<double> uni(0.0, 1.0);
+    for (int trial = 0; trial < 60; ++trial) {
+        const std::size_t p = 1 + trial % 5;
+        const std::size_t q = 1 + (trial / 5) % 4;
+        const std::size_t nU = p + 1 + static_cast<std::size_t>(trial % 6);
+        const std::size_t nV = q + 1 + static_cast<std::size_t>(trial % 4);
+        const V3dNurbsSurface s = test::RandomSurface(rng, nU, nV, p, q, trial % 2 == 0, false);
+        const auto& U = s.GetKnotsU();
+        const auto& V = s.GetKnotsV();
+        for (int k = 0; k < 10; ++k) {
+            const double u = U[p] + (U[nU] - U[p]) * uni(rng);
+            const double v = V[q] + (V[nV] - V[q]) * uni(rng);
+            const VMatrix<double> Du = TA::BasisDersU(s, u, p);
+            const VMatrix<double> Dv = TA::BasisDersV(s, v, q);
+            const std::vector<double> Nu = TA::BasisU(s, u);
+            const std::size_t sU = TA::SpanU(s, u);
+            const std::size_t sV = TA::SpanV(s, v);
+            for (std::size_t r = 0; r <= p; ++r) {
+                EXPECT_EQ(Du(0, r), Nu[r]);  // the same triangle, the same bits
+                for (std::size_t d = 0; d <= p; ++d) {
+                    const double ref = test::CoxDeBoorDerivative(U, sU - p + r, p, d, u, U[nU]);
+                    EXPECT_NEAR(Du(d, r), ref, 1e-9 * std::pow(40.0 / (U[nU] - U[p]), static_cast<double>(d)));
+                }
+            }
+            for (std::size_t r = 0; r <= q; ++r)
+                for (std::size_t d = 0; d <= q; ++d) {
+                    const double ref = test::CoxDeBoorDerivative(V, sV - q + r, q, d, v, V[nV]);
+                    EXPECT_NEAR(Dv(d, r), ref, 1e-9 * std::pow(40.0 / (V[nV] - V[q]), static_cast<double>(d)));
+                }
+        }
+    }
+}
+
+// --- Point evaluation ---------------------------------------------------------------------
+
+TEST(SurfaceEvaluation, TextbookPatches) {
+    EXPECT_EQ(Bilinear().EvaluateAt(0.5, 0.5), (P3{0.5, 0.5, 0.25}));
+    const V3dNurbsSurface heavy = Bilinear(true);
+    EXPECT_EQ(heavy.EvaluateAtH(0.5, 0.5), (P4{0.75, 0.75, 0.5, 1.25}));
+    const P3 c = heavy.EvaluateAt(0.5, 0.5);
+    EXPECT_NEAR(c[0], 0.6, 1e-15);
+    EXPECT_NEAR(c[1], 0.6, 1e-15);
+    EXPECT_NEAR(c[2], 0.4, 1e-15);
+
+    // Degree 0 in both directions: the single control point everywhere.
+    const V3dNurbsSurface deg0(VMatrix<P4>(1, 1, P4{6, 8, 10, 2}), {0, 1}, {0, 1}, 0, 0);
+    for (double t : {-1.0, 0.0, 0.3, 1.0, 4.0}) EXPECT_EQ(deg0.EvaluateAt(t, 0.7), (P3{3, 4, 5}));
+
+    // Orientation: rows run along U, columns along V.
+    const V3dNurbsSurface o(
+        Grid(2, 3, {{0, 0, 0, 1}, {1, 2, 0, 1}, {2, 0, 0, 1}, {0, 0, 4, 1}, {1, 2, 4, 1}, {2, 0, 4, 1}}), {0, 0, 1, 1},
+        {0, 0, 0, 1, 1, 1}, 1, 2);
+    EXPECT_TRUE(o.IsValid());
+    EXPECT_EQ(o.EvaluateAt(0, 0.5), (P3{1, 1, 0}));   // the quadratic of row 0
+    EXPECT_EQ(o.EvaluateAt(0.25, 0), (P3{0, 0, 1}));  // the segment P(0,0)-P(1,0)
+    EXPECT_EQ(o.EvaluateAt(1, 1), (P3{2, 0, 4}));     // corner P(1, 2)
+    EXPECT_EQ(o.EvaluateAt(0.5, 0.5), (P3{1, 1, 2}));
+}
+
+TEST(SurfaceEvaluation, CornersOfClampedSurfacesAreControlPoints) {
+    std::mt19937_64 rng(9);
+    for (int trial = 0; trial < 20; ++trial) {
+        const std::size_t p = trial % 4, q = (trial / 4) % 4;
+        const V3dNurbsSurface s = test::RandomSurface(rng, p + 2, q + 3, p, q, true, true);
+        const auto& P = s.GetControlPoints();
+        const std::size_t nU = P.RowCount(), nV = P.ColumnCount();
+        auto cart = [](const P4& h) { return P3{h[0] / h[3], h[1] / h[3], h[2] / h[3]}; };
+        const P3 c00 = s.EvaluateAt(s.GetKnotsU()[p], s.GetKnotsV()[q]);
+        const P3 c11 = s.EvaluateAt(s.GetKnotsU()[nU], s.GetKnotsV()[nV]);
+        for (int k = 0; k < 3; ++k) {
+            EXPECT_NEAR(c00[k], cart(P(0, 0))[k], 1e-12);
+            EXPECT_NEAR(c11[k], cart(P(nU - 1, nV - 1))[k], 1e-12);
+        }
+    }
+}
+
+TEST(SurfaceEvaluation, MatchesTensorProductOfCoxDeBoor) {
+    std::mt19937_64 rng(13);
+    std::uniform_real_distribution<double> uni(0.0, 1.0);
+    for (int trial = 0; trial < 80; ++trial) {
+        const std::size_t p = trial % 6, q = (trial / 6) % 5;
+        const std::size_t nU = p + 1 + static_cast<std::size_t>(trial % 5);
+        const std::size_t nV = q + 1 + static_cast<std::size_t>(trial % 7);
+        const V3dNurbsSurface s = test::RandomSurface(rng, nU, nV, p, q, trial % 2 == 0, trial % 3 != 0);
+        const auto& U = s.GetKnotsU();
+        const auto& V = s.GetKnotsV();
+        std::vector<std::pair<double, double>> uv = {{U[p], V[q]}};
+        if (trial % 2 == 0) {  // the reference closes the last span only for clamped knots
+            uv.push_back({U[nU], V[nV]});
+            uv.push_back({U[p], V[nV]});
+        }
+        for (int k = 0; k < 15; ++k) uv.push_back({U[p] + (U[nU] - U[p]) * uni(rng), V[q] + (V[nV] - V[q]) * uni(rng)});
+        for (const auto& t : uv) {
+            const P4 h = s.EvaluateAtH(t.first, t.second);
+            const P4 ref = test::ReferenceSurfaceDerivativeH(s, t.first, t.second, 0, 0);
+            for (int c = 0; c < 4; ++c) EXPECT_NEAR(h[c], ref[c], 1e-11 * (1.0 + std::fabs(ref[c])));
+            const P3 e = s.EvaluateAt(t.first, t.second);
+            EXPECT_EQ(e, (P3{h[0] / h[3], h[1] / h[3], h[2] / h[3]}));
+        }
+    }
+}
+
+TEST(SurfaceEvaluation, ExtrapolatesTheEndPiecesOutsideTheRange) {
+    // A single Bezier patch (degrees 3 and 2): every parameter, inside the range or not, is
+    // the Bernstein polynomial of the net.
+    std::mt19937_64 rng(17);
+    const V3dNurbsSurface s(Grid(4, 3, test::RandomControlPoints(rng, 12, false)), {0, 0, 0, 0, 1, 1, 1, 1},
+                            {0, 0, 0, 1, 1, 1}, 3, 2);
+    for (double u : {-0.5, -0.1, 0.4, 1.0, 1.3}) {
+        for (double v : {-0.2, 0.0, 0.7, 1.6}) {
+            P3 ref{};
+            for (std::size_t i = 0; i < 4; ++i)
+                for (std::size_t j = 0; j < 3; ++j) {
+                    const double b = Bernstein(3, i, u) * Bernstein(2, j, v);
+                    for (int c = 0; c < 3; ++c) ref[c] += b * s.GetControlPoints()(i, j)[c];
+                }
+            const P3 got = s.EvaluateAt(u, v);
+            for (int c = 0; c < 3; ++c) EXPECT_NEAR(got[c], ref[c], 1e-12 * Scale(ref)) << u << " " << v;
+        }
+    }
+}
+
+TEST(SurfaceEvaluation, MalformedSurfacesGiveNaNWithoutReadingOutside) {
+    const P4 one{1, 2, 3, 1};
+    // Degree not below the control-point count (valid by the count rule, but without a span).
+    const V3dNurbsSurface tooHigh(VMatrix<P4>(2, 2, one), {0, 0, 0, 1, 1, 1}, {0, 0, 1, 1}, 3, 1);
+    EXPECT_TRUE(tooHigh.IsValid());
+    // Degrees of all bits set wrap the knot count back to nU.
+    const std::size_t all = std::numeric_limits<std::size_t>::max();
+    const V3dNurbsSurface wrapped(VMatrix<P4>(2, 2, one), {0, 1}, {0, 1}, all, all);
+    EXPECT_TRUE(wrapped.IsValid());
+    const V3dNurbsSurface shortU(VMatrix<P4>(3, 3, one), {0, 0, 1, 1}, {0, 0, 0.5, 1, 1}, 1, 1);
+    for (const V3dNurbsSurface* s : {&tooHigh, &wrapped, &shortU}) {
+        EXPECT_TRUE(AllNaN(s->EvaluateAt(0.5, 0.5)));
+        EXPECT_TRUE(AllNaN(s->EvaluateAtH(0.5, 0.5)));
+        const auto d = s->DeriveAt(0.5, 0.5, 2);
+        ASSERT_EQ(d.RowCount(), 3u);
+        for (const P3& e : d.Elements()) EXPECT_TRUE(AllNaN(e));
+        const auto h = s->DeriveAtH(0.5, 0.5, 1);
+        ASSERT_EQ(h.RowCount(), 2u);
+        for (const P4& e : h.Elements()) EXPECT_TRUE(AllNaN(e));
+    }
+    EXPECT_EQ(TA::SpanU(tooHigh, 0.5), 3u);  // the degree, nothing read
+    EXPECT_TRUE(TA::BasisU(tooHigh, 0.5).empty());
+    const std::vector<double> nanBasis = TA::BasisU(shortU, 0.5);
+    ASSERT_EQ(nanBasis.size(), 2u);
+    EXPECT_TRUE(std::isnan(nanBasis[0]));
+    // Decreasing knots and non-finite parameters stay inside the grid.
+    const V3dNurbsSurface unsorted(VMatrix<P4>(4, 4, one), {0, 1, 0.2, 0.9, 0.1, 0.5, 0.3, 1}, {1, 0, 1, 0, 1, 0, 1, 0},
+                                   3, 3);
+    for (double t : {kNaN, kInf, -kInf, 0.5}) {
+        (void)unsorted.EvaluateAt(t, 0.5);
+        (void)unsorted.DeriveAt(0.5, t, 3);
+    }
+}
+
+// --- Derivatives --------------------------------------------------------------------------
+
+TEST(SurfaceDerivatives, BilinearPatch) {
+    const V3dNurbsSurface s = Bilinear();
+    const auto d = s.DeriveAt(0.5, 0.5, 2);
+    ASSERT_EQ(d.RowCount(), 3u);
+    ASSERT_EQ(d.ColumnCount(), 3u);
+    EXPECT_EQ(d(0, 0), (P3{0.5, 0.5, 0.25}));
+    EXPECT_EQ(d(1, 0), (P3{1, 0, 0.5}));
+    EXPECT_EQ(d(0, 1), (P3{0, 1, 0.5}));
+    EXPECT_EQ(d(1, 1), (P3{0, 0, 1}));
+    EXPECT_EQ(d(2, 0), (P3{0, 0, 0}));
+    EXPECT_EQ(d(0, 2), (P3{0, 0, 0}));
+    EXPECT_EQ(d(1, 2), (P3{0, 0, 0}));  // k + l > d
+    EXPECT_EQ(d(2, 1), (P3{0, 0, 0}));
+    EXPECT_EQ(d(2, 2), (P3{0, 0, 0}));
+    EXPECT_EQ(s.DeriveAt(0.5, 0.5, 1)(1, 1), (P3{0, 0, 0}));  // 1 + 1 > d
+
+    const auto h = s.DeriveAtH(0.3, 0.6, 3);
+    const auto c = s.DeriveAt(0.3, 0.6, 3);
+    for (std::size_t k = 0; k <= 3; ++k)
+        for (std::size_t l = 0; l <= 3; ++l) {
+            if (k > 1 || l > 1) {
+                EXPECT_EQ(h(k, l), (P4{0, 0, 0, 0})) << k << "," << l;
+            }
+            for (int i = 0; i < 3; ++i) EXPECT_NEAR(c(k, l)[i], h(k, l)[i], 1e-15) << k << "," << l;
+        }
+}
+
+TEST(SurfaceDerivatives, OrderZeroIsThePoint) {
+    std::mt19937_64 rng(31);
+    const V3dNurbsSurface s = test::RandomSurface(rng, 6, 5, 3, 2, false, true);
+    const double u = 0.5 * (s.GetMinParamU() + s.GetMaxParamU());
+    const double v = 0.3 * s.GetMinParamV() + 0.7 * s.GetMaxParamV();
+    const auto d = s.DeriveAt(u, v, 0);
+    const auto h = s.DeriveAtH(u, v, 0);
+    ASSERT_EQ(d.Elements().size(), 1u);
+    ASSERT_EQ(h.Elements().size(), 1u);
+    EXPECT_TRUE(SameBits(d(0, 0), s.EvaluateAt(u, v)));
+    const P4 e = s.EvaluateAtH(u, v);
+    EXPECT_EQ(std::memcmp(&h(0, 0), &e, sizeof(P4)), 0);
+    // The point of a higher-order call is the same point as well.
+    EXPECT_TRUE(SameBits(s.DeriveAt(u, v, 2)(0, 0), s.EvaluateAt(u, v)));
+}
+
+TEST(SurfaceDerivatives, HomogeneousMatchCoxDeBoor) {
+    std::mt19937_64 rng(41);
+    std::uniform_real_distribution<double> uni(0.0, 1.0);
+    for (int trial = 0; trial < 40; ++trial) {
+        const std::size_t p = 1 + trial % 4, q = 1 + (trial / 4) % 4;
+        const std::size_t nU = p + 2 + static_cast<std::size_t>(trial % 3);
+        const std::size_t nV = q + 1 + static_cast<std::size_t>(trial % 5);
+        const V3dNurbsSurface s = test::RandomSurface(rng, nU, nV, p, q, trial % 2 == 1, true);
+        const auto& U = s.GetKnotsU();
+        const auto& V = s.GetKnotsV();
+        const std::size_t d = 3;
+        for (int k = 0; k < 5; ++k) {
+            const double u = U[p] + (U[nU] - U[p]) * uni(rng);
+            const double v = V[q] + (V[nV] - V[q]) * uni(rng);
+            const auto A = s.DeriveAtH(u, v, d);
+            for (std::size_t a = 0; a <= d; ++a)
+                for (std::size_t b = 0; a + b <= d; ++b) {
+                    const P4 ref = (a <= p && b <= q) ? test::ReferenceSurfaceDerivativeH(s, u, v, a, b) : P4{};
+                    const double scale = std::pow(40.0 / (U[nU] - U[p]), static_cast<double>(a)) *
+                                         std::pow(40.0 / (V[nV] - V[q]), static_cast<double>(b));
+                    for (int c = 0; c < 4; ++c) EXPECT_NEAR(A(a, b)[c], ref[c], 1e-9 * scale) << a << "," << b;
+                }
+        }
+    }
+}
+
+// Every SKL(k, l) with k > 0 is the u-derivative of SKL(k - 1, l), and every SKL(0, l) with
+// l > 0 the v-derivative of SKL(0, l - 1): central differences of the computed table, anchored
+// at the surface point, check the whole rational table including orders above the degree.
+TEST(SurfaceDerivatives, RationalMatchFiniteDifferences) {
+    std::mt19937_64 rng(43);
+    std::uniform_real_distribution<double> uni(0.2, 0.8);
+    for (int trial = 0; trial < 30; ++trial) {
+        const std::size_t p = 1 + trial % 3, q = 1 + (trial / 3) % 3;
+        const std::size_t d = (trial % 5 == 0) ? 7 : 3;  // 7 builds its own binomial rows
+        const V3dNurbsSurface s = test::RandomSurface(rng, p + 1, q + 1, p, q, true, true);  // one Bezier patch
+        const double u = uni(rng), v = uni(rng);
+        const double h = 1e-5;
+        const auto D = s.DeriveAt(u, v, d);
+        const auto Du0 = s.DeriveAt(u - h, v, d);
+        const auto Du1 = s.DeriveAt(u + h, v, d);
+        const auto Dv0 = s.DeriveAt(u, v - h, d);
+        const auto Dv1 = s.DeriveAt(u, v + h, d);
+        const P3 ref = test::ReferenceSurfacePoint(s, u, v);
+        for (int c = 0; c < 3; ++c) EXPECT_NEAR(D(0, 0)[c], ref[c], 1e-12 * Scale(ref));
+        for (std::size_t k = 0; k <= d; ++k)
+            for (std::size_t l = 0; l <= d; ++l) {
+                if (k + l > d) {
+                    EXPECT_EQ(D(k, l), (P3{0, 0, 0}));
+                    continue;
+                }
+                if (k + l == 0) continue;
+                P3 fd;
+                for (int c = 0; c < 3; ++c)
+                    fd[c] = k > 0 ? (Du1(k - 1, l)[c] - Du0(k - 1, l)[c]) / (2 * h)
+                                  : (Dv1(0, l - 1)[c] - Dv0(0, l - 1)[c]) / (2 * h);
+                const double tol = 2e-5 * Scale(fd) * std::pow(4.0, static_cast<double>(k + l));
+                for (int c = 0; c < 3; ++c) EXPECT_NEAR(D(k, l)[c], fd[c], tol) << k << "," << l << " c" << c;
+            }
+    }
+}
+
+TEST(SurfaceDerivatives, RationalAboveTheDegree) {
+    // Degree 1 in u with weights varying along u: the homogeneous second u-derivative is zero,
+    // the Cartesian one is not.
+    const V3dNurbsSurface s(Grid(2, 2, {{0, 0, 0, 1}, {0, 1, 0, 1}, {3, 0, 0, 3}, {3, 3, 0, 3}}), {0, 0, 1, 1},
+                            {0, 0, 1, 1}, 1, 1);
+    const auto A = s.DeriveAtH(0.5, 0.5, 2);
+    const auto S = s.DeriveAt(0.5, 0.5, 2);
+    EXPECT_EQ(A(2, 0), (P4{0, 0, 0, 0}));
+    // S(u, v) = (x(u), v, 0) with x(u) = 3u / (1 + 2u): x'' = -12 / (1 + 2u)^3 = -1.5 at u = 0.5.
+    EXPECT_NEAR(S(2, 0)[0], -1.5, 1e-14);
+    EXPECT_NEAR(S(1, 0)[0], 0.75, 1e-14);
+    EXPECT_EQ(S(0, 2), (P3{0, 0, 0}));
+}
+
+// With all weights 1 the weight sum is 1 and its derivatives 0 up to rounding.
+TEST(SurfaceDerivatives, NonRationalEqualsHomogeneous) {
+    std::mt19937_64 rng(47);
+    const V3dNurbsSurface s = test::RandomSurface(rng, 7, 6, 3, 3, true, false);
+    for (double u : {0.0, 0.31, 0.77, 1.0})
+        for (double v : {0.0, 0.5, 1.0}) {
+            const auto A = s.DeriveAtH(u, v, 4);
+            const auto S = s.DeriveAt(u, v, 4);
+            double big = 1.0;
+            for (const P4& a : A.Elements()) big = std::max({big, std::fabs(a[0]), std::fabs(a[1]), std::fabs(a[2])});
+            for (std::size_t k = 0; k <= 4; ++k)
+                for (std::size_t l = 0; k + l <= 4; ++l) {
+                    for (int c = 0; c < 3; ++c) EXPECT_NEAR(S(k, l)[c], A(k, l)[c], 1e-13 * big) << k << "," << l;
+                }
+        }
+}
