@@ -5,6 +5,7 @@
 
 #include "support/ReferenceBSpline.h"
 #include "support/ReferenceSurface.h"
+#include "math/BinomialTable.h"
 #include "support/TestAccess.h"
 
 #include <gtest/gtest.h>
@@ -527,4 +528,101 @@ TEST(SurfaceDerivatives, NonRationalEqualsHomogeneous) {
                     for (int c = 0; c < 3; ++c) EXPECT_NEAR(S(k, l)[c], A(k, l)[c], 1e-13 * big) << k << "," << l;
                 }
         }
+}
+
+// --- Operation order --------------------------------------------------------------------
+
+namespace {
+// Plain transcriptions of the point and derivative sums on top of the surface's own span
+// search and basis routines: the optimised members must reproduce them bit for bit.
+P4 PlainEvaluateH(const V3dNurbsSurface& s, double u, double v) {
+    const std::size_t p = s.GetDegreeU(), q = s.GetDegreeV();
+    const std::size_t sU = TA::SpanU(s, u), sV = TA::SpanV(s, v);
+    const std::vector<double> Nu = TA::BasisU(s, u), Nv = TA::BasisV(s, v);
+    const auto& P = s.GetControlPoints();
+    P4 S{0, 0, 0, 0};
+    for (std::size_t l = 0; l <= q; ++l) {
+        P4 temp{0, 0, 0, 0};
+        for (std::size_t k = 0; k <= p; ++k)
+            for (int c = 0; c < 4; ++c) temp[c] = temp[c] + Nu[k] * P(sU - p + k, sV - q + l)[c];
+        for (int c = 0; c < 4; ++c) S[c] = S[c] + Nv[l] * temp[c];
+    }
+    return S;
+}
+
+VMatrix<P4> PlainDeriveH(const V3dNurbsSurface& s, double u, double v, std::size_t d) {
+    const std::size_t p = s.GetDegreeU(), q = s.GetDegreeV();
+    const std::size_t du = std::min(d, p), dv = std::min(d, q);
+    const std::size_t sU = TA::SpanU(s, u), sV = TA::SpanV(s, v);
+    const VMatrix<double> Nu = TA::BasisDersU(s, u, du), Nv = TA::BasisDersV(s, v, dv);
+    const auto& P = s.GetControlPoints();
+    VMatrix<P4> A(d + 1, d + 1, P4{0, 0, 0, 0});
+    for (std::size_t k = 0; k <= du; ++k) {
+        std::vector<P4> temp(q + 1, P4{0, 0, 0, 0});
+        for (std::size_t c = 0; c <= q; ++c)
+            for (std::size_t r = 0; r <= p; ++r)
+                for (int i = 0; i < 4; ++i) temp[c][i] = temp[c][i] + Nu(k, r) * P(sU - p + r, sV - q + c)[i];
+        for (std::size_t l = 0; l <= std::min(dv, d - k); ++l)
+            for (std::size_t c = 0; c <= q; ++c)
+                for (int i = 0; i < 4; ++i) A(k, l)[i] = A(k, l)[i] + Nv(l, c) * temp[c][i];
+    }
+    return A;
+}
+
+VMatrix<P3> PlainDerive(const V3dNurbsSurface& s, double u, double v, std::size_t d) {
+    const VMatrix<P4> A = PlainDeriveH(s, u, v, d);
+    const BinomialTable bin(d);
+    auto C = [&](std::size_t a, std::size_t b) { return static_cast<double>(bin(a, b)); };
+    VMatrix<P3> SKL(d + 1, d + 1, P3{0, 0, 0});
+    for (std::size_t k = 0; k <= d; ++k)
+        for (std::size_t l = 0; l <= d - k; ++l) {
+            P3 x{A(k, l)[0], A(k, l)[1], A(k, l)[2]};
+            for (std::size_t j = 1; j <= l; ++j)
+                for (int c = 0; c < 3; ++c) x[c] = x[c] - C(l, j) * A(0, j)[3] * SKL(k, l - j)[c];
+            for (std::size_t i = 1; i <= k; ++i) {
+                for (int c = 0; c < 3; ++c) x[c] = x[c] - C(k, i) * A(i, 0)[3] * SKL(k - i, l)[c];
+                P3 y{0, 0, 0};
+                for (std::size_t j = 1; j <= l; ++j)
+                    for (int c = 0; c < 3; ++c) y[c] = y[c] + C(l, j) * A(i, j)[3] * SKL(k - i, l - j)[c];
+                for (int c = 0; c < 3; ++c) x[c] = x[c] - C(k, i) * y[c];
+            }
+            for (int c = 0; c < 3; ++c) SKL(k, l)[c] = x[c] / A(0, 0)[3];
+        }
+    return SKL;
+}
+}  // namespace
+
+TEST(SurfaceExactness, SameBitsAsThePlainSums) {
+    std::mt19937_64 rng(61);
+    std::uniform_real_distribution<double> uni(-0.2, 1.2);
+    for (int trial = 0; trial < 90; ++trial) {
+        std::size_t p = trial % 8, q = (trial / 8) % 6;
+        if (trial == 88) p = 16;  // above the stack degree
+        if (trial == 89) q = 17;
+        const std::size_t nU = p + 1 + static_cast<std::size_t>(trial % 4);
+        const std::size_t nV = q + 1 + static_cast<std::size_t>(trial % 3);
+        const V3dNurbsSurface s = test::RandomSurface(rng, nU, nV, p, q, trial % 2 == 0, trial % 3 != 2);
+        const auto& U = s.GetKnotsU();
+        const auto& V = s.GetKnotsV();
+        for (int k = 0; k < 8; ++k) {
+            // Parameters inside, outside and on knots of the range.
+            double u = U[p] + (U[nU] - U[p]) * uni(rng);
+            double v = V[q] + (V[nV] - V[q]) * uni(rng);
+            if (k == 0) u = U[p + (nU - p) / 2];
+            if (k == 1) v = V[nV];
+            const P4 h = s.EvaluateAtH(u, v);
+            const P4 ph = PlainEvaluateH(s, u, v);
+            ASSERT_EQ(std::memcmp(&h, &ph, sizeof h), 0) << "trial " << trial;
+            for (std::size_t d : {0u, 1u, 2u, 4u}) {
+                const auto A = s.DeriveAtH(u, v, d);
+                const auto pA = PlainDeriveH(s, u, v, d);
+                ASSERT_EQ(std::memcmp(A.Elements().data(), pA.Elements().data(), A.Elements().size() * sizeof(P4)), 0)
+                    << "trial " << trial << " d " << d;
+                const auto S = s.DeriveAt(u, v, d);
+                const auto pS = PlainDerive(s, u, v, d);
+                ASSERT_EQ(std::memcmp(S.Elements().data(), pS.Elements().data(), S.Elements().size() * sizeof(P3)), 0)
+                    << "trial " << trial << " d " << d;
+            }
+        }
+    }
 }

@@ -1,0 +1,180 @@
+// Point projection onto the surface: the nearest-knot-pair start, the stopping rules of the
+// Newton iteration on the flat patch, and projection of random points against dense sampling.
+#include <VelSDK/Nurbs.h>
+
+#include "support/ReferenceBSpline.h"
+#include "support/ReferenceSurface.h"
+#include "support/TestAccess.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <random>
+
+using namespace VelSDK::NURBS;
+using VelSDK::Math::point;
+using TA = V3dNurbsSurfaceTestAccess;
+using P4 = point<double, 4>;
+using P3 = point<double, 3>;
+using UV = std::pair<double, double>;
+
+namespace {
+VMatrix<P4> Grid(std::size_t rows, std::size_t cols, const std::vector<P4>& pts) {
+    VMatrix<P4> g(rows, cols, P4{});
+    g.Elements() = pts;
+    return g;
+}
+
+// S(u, v) = (u, v, 0) on [0, 1]^2.
+V3dNurbsSurface FlatPatch() {
+    return V3dNurbsSurface(Grid(2, 2, {{0, 0, 0, 1}, {0, 1, 0, 1}, {1, 0, 0, 1}, {1, 1, 0, 1}}), {0, 0, 1, 1},
+                           {0, 0, 1, 1}, 1, 1);
+}
+
+bool SameBits(const P3& a, const P3& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+}  // namespace
+
+TEST(SurfaceProjection, FlatPatchStoppingRules) {
+    const V3dNurbsSurface s = FlatPatch();
+    // Start (0, 1); one Newton step to (0.25, 0.75); the next iteration stops on zero cosine.
+    EXPECT_EQ(TA::StartParameter(s, P3{0.25, 0.75, 5}), (UV{0, 1}));
+    auto r = s.Project(P3{0.25, 0.75, 5}, 10, 1e-9);
+    EXPECT_EQ(r.first, (P3{0.25, 0.75, 0}));
+    EXPECT_EQ(r.second, (UV{0.25, 0.75}));
+
+    // Start (1, 1); the step to (2, 3) is clamped back to (1, 1) and the step test stops.
+    EXPECT_EQ(TA::StartParameter(s, P3{2, 3, 0}), (UV{1, 1}));
+    r = s.Project(P3{2, 3, 0}, 10, 1e-9);
+    EXPECT_EQ(r.first, (P3{1, 1, 0}));
+    EXPECT_EQ(r.second, (UV{1, 1}));
+
+    // A point on the surface at a knot pair: found by the start search, returned at once.
+    r = s.Project(P3{1, 0, 0}, 10, 1e-9);
+    EXPECT_EQ(r.first, (P3{1, 0, 0}));
+    EXPECT_EQ(r.second, (UV{1, 0}));
+}
+
+TEST(SurfaceProjection, BudgetEndsReturnTheSurfacePointAtTheReturnedParameters) {
+    const V3dNurbsSurface s = FlatPatch();
+    // Budget 1: the iteration ends after the first step; the point is re-evaluated there.
+    auto r = s.Project(P3{0.25, 0.75, 5}, 1, 1e-9);
+    EXPECT_EQ(r.second, (UV{0.25, 0.75}));
+    EXPECT_EQ(r.first, (P3{0.25, 0.75, 0}));
+    // Budget 0: the surface point at the start parameters.
+    r = s.Project(P3{0.25, 0.75, 5}, 0, 1e-9);
+    EXPECT_EQ(r.second, (UV{0, 1}));
+    EXPECT_EQ(r.first, (P3{0, 1, 0}));
+}
+
+TEST(SurfaceProjection, StartSearchTiesAndUnclampedKnots) {
+    // (0, 0) and (1, 0) are equally far: the earlier pair in U-then-V order wins.
+    EXPECT_EQ(TA::StartParameter(FlatPatch(), P3{0.5, 0, 1}), (UV{0, 0}));
+    // (0, 0) and (0, 1) are equally far: lower V index first.
+    EXPECT_EQ(TA::StartParameter(FlatPatch(), P3{0, 0.5, 1}), (UV{0, 0}));
+
+    // Unclamped knots {0, 1, 2, 3} of degree 1 with two control points: the stored range is
+    // [1, 2], but the start search evaluates the knots outside it, and the clamp of the
+    // Newton step lets the parameters run to the knot-vector ends. S(u, v) = (u, v, 0).
+    const V3dNurbsSurface s(Grid(2, 2, {{1, 1, 0, 1}, {1, 2, 0, 1}, {2, 1, 0, 1}, {2, 2, 0, 1}}), {0, 1, 2, 3},
+                            {0, 1, 2, 3}, 1, 1);
+    EXPECT_EQ(s.GetMinParamU(), 1.0);
+    EXPECT_EQ(s.GetMaxParamU(), 2.0);
+    EXPECT_EQ(TA::StartParameter(s, P3{0.1, 2.9, 1}), (UV{0, 3}));
+    const auto r = s.Project(P3{0.4, 2.7, 1}, 20, 1e-12);
+    EXPECT_NEAR(r.second.first, 0.4, 1e-14);
+    EXPECT_NEAR(r.second.second, 2.7, 1e-14);
+    const auto c = s.Project(P3{-5, 9, 0}, 20, 1e-12);  // clamped to the knot-vector ends
+    EXPECT_EQ(c.second, (UV{0, 3}));
+    EXPECT_EQ(c.first, (P3{0, 3, 0}));
+}
+
+// The start search shares span, basis and column sums between the knot pairs; it must pick
+// exactly the pair that evaluating EvaluateAtH at every pair picks.
+TEST(SurfaceProjection, StartSearchEqualsThePlainSearch) {
+    std::mt19937_64 rng(51);
+    std::uniform_real_distribution<double> coord(-12.0, 12.0);
+    for (int trial = 0; trial < 60; ++trial) {
+        const std::size_t p = trial % 5, q = (trial / 5) % 4;
+        const std::size_t nU = p + 1 + static_cast<std::size_t>(trial % 9);
+        const std::size_t nV = q + 1 + static_cast<std::size_t>(trial % 6);
+        const V3dNurbsSurface s = test::RandomSurface(rng, nU, nV, p, q, trial % 3 != 0, trial % 2 == 0);
+        for (int k = 0; k < 20; ++k) {
+            const P3 P{coord(rng), coord(rng), coord(rng)};
+            const UV got = TA::StartParameter(s, P);
+            const UV want = test::PlainStartSearch(s, P);
+            ASSERT_EQ(std::memcmp(&got, &want, sizeof got), 0) << "trial " << trial;
+        }
+        // Query points on the surface at knot pairs (ties between repeated knots included).
+        const auto& U = s.GetKnotsU();
+        const auto& V = s.GetKnotsV();
+        const P3 onSurface = s.EvaluateAt(U[nU], V[q]);
+        const UV got = TA::StartParameter(s, onSurface);
+        const UV want = test::PlainStartSearch(s, onSurface);
+        ASSERT_EQ(std::memcmp(&got, &want, sizeof got), 0);
+    }
+}
+
+// Newton's method finds the nearest point when it starts in its basin: gentle height fields
+// with uniform knots (so that dense parameter samples are dense in space too) and query
+// points within a fraction of the feature size above or below them.
+TEST(SurfaceProjection, AgreesWithDenseSampling) {
+    std::mt19937_64 rng(53);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    for (int trial = 0; trial < 12; ++trial) {
+        const std::size_t p = 2 + trial % 2, q = 2 + (trial / 2) % 2;
+        const std::size_t nU = 6, nV = 7;
+        VMatrix<P4> g(nU, nV, P4{});
+        for (std::size_t i = 0; i < nU; ++i)
+            for (std::size_t j = 0; j < nV; ++j) {
+                const double w = trial % 3 == 0 ? 0.8 + 0.4 * unit(rng) : 1.0;
+                g(i, j) = P4{w * 10.0 * i / (nU - 1), w * 10.0 * j / (nV - 1), w * 1.5 * unit(rng), w};
+            }
+        auto uniform = [](std::size_t n, std::size_t deg) {
+            std::vector<double> k(deg + 1, 0.0);
+            for (std::size_t i = 1; i < n - deg; ++i) k.push_back(static_cast<double>(i) / (n - deg));
+            k.insert(k.end(), deg + 1, 1.0);
+            return k;
+        };
+        const V3dNurbsSurface s(std::move(g), uniform(nU, p), uniform(nV, q), p, q);
+        const int N = 300;
+        std::vector<P3> samples;
+        for (int a = 0; a <= N; ++a)
+            for (int b = 0; b <= N; ++b) samples.push_back(s.EvaluateAt(double(a) / N, double(b) / N));
+        for (int k = 0; k < 10; ++k) {
+            const P3 foot = s.EvaluateAt(0.05 + 0.9 * unit(rng), 0.05 + 0.9 * unit(rng));
+            const P3 P{foot[0], foot[1], foot[2] - 0.4 + 0.8 * unit(rng)};
+            const auto r = s.Project(P, 50, 1e-12);
+            double dense = std::numeric_limits<double>::max();
+            for (const P3& smp : samples) dense = std::min(dense, VelSDK::Math::Distance(smp, P));
+            const double got = VelSDK::Math::Distance(r.first, P);
+            EXPECT_LE(got, dense + 1e-9) << "trial " << trial;
+            EXPECT_GE(got, dense - 0.02) << "trial " << trial;  // samples lie within a small step
+            EXPECT_TRUE(SameBits(r.first, s.EvaluateAt(r.second.first, r.second.second)));
+        }
+    }
+}
+
+TEST(SurfaceProjection, DegenerateAndMalformedInputsTerminate) {
+    // Every control point equal: both tangents vanish, the Newton system is singular and the
+    // iteration stops at the start pair.
+    const V3dNurbsSurface collapsed(VMatrix<P4>(3, 3, P4{1, 1, 1, 1}), {0, 0, 0, 1, 1, 1}, {0, 0, 0, 1, 1, 1}, 2, 2);
+    auto r = collapsed.Project(P3{5, 5, 5}, 1000, 1e-9);
+    EXPECT_EQ(r.second, (UV{0, 0}));
+    EXPECT_EQ(r.first, (P3{1, 1, 1}));
+
+    // A query point of NaNs ends within the budget.
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    r = FlatPatch().Project(P3{nan, 0, 0}, 5, 1e-9);
+    EXPECT_TRUE(std::isfinite(r.second.first) || std::isnan(r.second.first));
+
+    // Surfaces that cannot be evaluated give a NaN point; empty knot vectors NaN parameters.
+    r = V3dNurbsSurface().Project(P3{0, 0, 0}, 10, 1e-9);
+    EXPECT_TRUE(std::isnan(r.first[0]));
+    EXPECT_TRUE(std::isnan(r.second.first));
+    const V3dNurbsSurface shortKnots(VMatrix<P4>(2, 2, P4{0, 0, 0, 1}), {0, 0, 1}, {0, 0, 1, 1}, 1, 1);
+    r = shortKnots.Project(P3{0, 0, 0}, 10, 1e-9);
+    EXPECT_TRUE(std::isnan(r.first[0]));
+    EXPECT_EQ(r.second, (UV{0, 0}));
+}
