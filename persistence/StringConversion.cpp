@@ -1,0 +1,106 @@
+// Conversions between wide text and UTF-8 (RFC 3629).
+#include <VelSDK/StringConversion.h>
+
+#include <cstdint>
+#include <type_traits>
+
+namespace StringConversion {
+namespace {
+
+constexpr char32_t kReplacement = 0xFFFD;
+
+void AppendUtf8(std::string& out, char32_t c) {
+    if (c < 0x80) {
+        out.push_back(static_cast<char>(c));
+    } else if (c < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else if (c < 0x10000) {
+        out.push_back(static_cast<char>(0xE0 | (c >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xF0 | (c >> 18)));
+        out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    }
+}
+
+void AppendWide(std::wstring& out, char32_t c) {
+    if constexpr (sizeof(wchar_t) == 2) {
+        if (c >= 0x10000) {
+            c -= 0x10000;
+            out.push_back(static_cast<wchar_t>(0xD800 + (c >> 10)));
+            out.push_back(static_cast<wchar_t>(0xDC00 + (c & 0x3FF)));
+            return;
+        }
+    }
+    out.push_back(static_cast<wchar_t>(c));
+}
+
+bool IsSurrogate(char32_t c) { return c >= 0xD800 && c <= 0xDFFF; }
+
+}  // namespace
+
+std::string NativeToUtf8(std::wstring_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        char32_t c = static_cast<char32_t>(static_cast<std::make_unsigned_t<wchar_t>>(text[i]));
+        if constexpr (sizeof(wchar_t) == 2) {
+            if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size()) {
+                const char32_t low = static_cast<char32_t>(static_cast<std::make_unsigned_t<wchar_t>>(text[i + 1]));
+                if (low >= 0xDC00 && low <= 0xDFFF) {
+                    c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
+                    ++i;
+                }
+            }
+        }
+        if (IsSurrogate(c) || c > 0x10FFFF) c = kReplacement;
+        AppendUtf8(out, c);
+    }
+    return out;
+}
+
+std::wstring Utf8ToNative(std::string_view text) {
+    std::wstring out;
+    out.reserve(text.size());
+    const std::size_t n = text.size();
+    std::size_t i = 0;
+    while (i < n) {
+        const unsigned char b0 = static_cast<unsigned char>(text[i]);
+        if (b0 < 0x80) {
+            out.push_back(static_cast<wchar_t>(b0));
+            ++i;
+            continue;
+        }
+        std::size_t length = 0;
+        char32_t c = 0;
+        char32_t minimum = 0;
+        if (b0 >= 0xC2 && b0 <= 0xDF) {
+            length = 2, c = b0 & 0x1F, minimum = 0x80;
+        } else if (b0 >= 0xE0 && b0 <= 0xEF) {
+            length = 3, c = b0 & 0x0F, minimum = 0x800;
+        } else if (b0 >= 0xF0 && b0 <= 0xF4) {
+            length = 4, c = b0 & 0x07, minimum = 0x10000;
+        }
+        bool ok = length != 0 && i + length <= n;
+        for (std::size_t k = 1; ok && k < length; ++k) {
+            const unsigned char b = static_cast<unsigned char>(text[i + k]);
+            if ((b & 0xC0) != 0x80) ok = false;
+            c = (c << 6) | (b & 0x3F);
+        }
+        if (ok && (c < minimum || c > 0x10FFFF || IsSurrogate(c))) ok = false;
+        if (!ok) {
+            AppendWide(out, kReplacement);
+            ++i;
+            continue;
+        }
+        AppendWide(out, c);
+        i += length;
+    }
+    return out;
+}
+
+}  // namespace StringConversion
