@@ -1,0 +1,539 @@
+// SparseMatrix and SolveLinearSystem: store rule, matrix operations, pivoting, and bitwise
+// equivalence with the literal cubic reference on many random systems.
+#include "math/SparseMatrix.h"
+#include "support/LiteralSolver.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cfloat>
+#include <cmath>
+#include <cstring>
+#include <random>
+#include <tuple>
+#include <vector>
+
+using namespace VelSDK::NURBS;
+using reference::LiteralSolve;
+using reference::LiteralSparseMatrix;
+
+namespace {
+
+using Rhs = std::vector<std::vector<double>>;
+
+bool SameBits(double a, double b) { return std::memcmp(&a, &b, sizeof(double)) == 0; }
+
+// The same sequence of Set calls applied to both matrices.
+struct SetCall {
+    std::size_t row, column;
+    double value;
+};
+
+struct System {
+    std::size_t rows, columns, bandwidth;
+    std::vector<SetCall> sets;
+    Rhs B;
+};
+
+SparseMatrix BuildFast(const System& s) {
+    SparseMatrix m(s.rows, s.columns, s.bandwidth);
+    for (const auto& c : s.sets) m.Set(c.row, c.column, c.value);
+    return m;
+}
+LiteralSparseMatrix BuildLiteral(const System& s) {
+    LiteralSparseMatrix m(s.rows, s.columns, s.bandwidth);
+    for (const auto& c : s.sets) m.Set(c.row, c.column, c.value);
+    return m;
+}
+
+// Exact comparison of the stored rows: same columns and value bits in the same order.
+void ExpectSameRows(const SparseMatrix& fast, const LiteralSparseMatrix& lit) {
+    ASSERT_EQ(fast.RowCount(), lit.RowCount());
+    ASSERT_EQ(fast.ColumnCount(), lit.ColumnCount());
+    ASSERT_EQ(fast.Bandwidth(), lit.Bandwidth());
+    for (std::size_t i = 0; i < lit.RowCount(); ++i) {
+        const auto& row = lit.Row(i);
+        ASSERT_EQ(fast.RowLength(i), row.size()) << "row " << i;
+        const SparseMatrix::Entry* e = fast.RowEntries(i);
+        for (std::size_t q = 0; q < row.size(); ++q) {
+            EXPECT_EQ(e[q].column, row[q].first) << "row " << i << " entry " << q;
+            EXPECT_TRUE(SameBits(e[q].value, row[q].second)) << "row " << i << " entry " << q;
+        }
+    }
+}
+
+// Solves with both solvers and compares the return value and every bit of the result.
+// Returns the common result.
+bool ExpectSameSolve(const System& s, const char* what) {
+    SparseMatrix fast = BuildFast(s);
+    LiteralSparseMatrix lit = BuildLiteral(s);
+    Rhs bf = s.B, bl = s.B;
+    const bool rf = SolveLinearSystem(fast, bf);
+    const bool rl = LiteralSolve(lit, bl);
+    EXPECT_EQ(rf, rl) << what;
+    if (!rf) {
+        // On failure the right-hand sides are untouched.
+        for (std::size_t i = 0; i < bf.size(); ++i)
+            EXPECT_EQ(0, std::memcmp(bf[i].data(), s.B[i].data(), bf[i].size() * sizeof(double))) << what;
+    }
+    if (rf != rl) return rf;
+    EXPECT_EQ(bf.size(), bl.size()) << what;
+    for (std::size_t i = 0; i < bf.size() && i < bl.size(); ++i) {
+        EXPECT_EQ(bf[i].size(), bl[i].size()) << what;
+        if (bf[i].size() != bl[i].size()) continue;
+        EXPECT_EQ(0, std::memcmp(bf[i].data(), bl[i].data(), bf[i].size() * sizeof(double)))
+            << what << ": row " << i << " first value " << bf[i][0] << " vs " << bl[i][0];
+    }
+    return rf;
+}
+
+class RandomSystems {
+public:
+    explicit RandomSystems(std::uint64_t seed) : m_rng(seed) {}
+
+    std::size_t Int(std::size_t lo, std::size_t hi) {
+        return std::uniform_int_distribution<std::size_t>(lo, hi)(m_rng);
+    }
+    double Real(double lo, double hi) { return std::uniform_real_distribution<double>(lo, hi)(m_rng); }
+    bool Chance(double p) { return Real(0.0, 1.0) < p; }
+
+    // Values of several kinds: small integers (exact cancellation, so updates fall below
+    // DBL_EPSILON), widely spread magnitudes (multipliers below DBL_EPSILON, row swaps),
+    // plain uniform values, and now and then a value that Set ignores.
+    double Value(int kind) {
+        const double sign = Chance(0.5) ? -1.0 : 1.0;
+        switch (kind) {
+            case 0:
+                return static_cast<double>(static_cast<long>(Int(1, 3))) * sign;
+            case 1:
+                return sign * (Chance(0.3) ? std::pow(10.0, Real(-9.0, 9.0)) : Real(0.5, 2.0));
+            default:
+                if (Chance(0.02)) return sign * 1e-17;
+                return Real(-1.0, 1.0);
+        }
+    }
+
+    Rhs RightHandSides(std::size_t n, std::size_t k) {
+        Rhs B(n, std::vector<double>(k));
+        for (auto& row : B)
+            for (auto& x : row) {
+                const double r = Real(0.0, 1.0);
+                x = r < 0.1 ? 0.0 : r < 0.2 ? -0.0 : Real(-10.0, 10.0);
+            }
+        return B;
+    }
+
+    // Rows of a banded system: row i holds the columns lo(i) .. lo(i) + width - 1 with lo
+    // non-decreasing (as the rows of a B-spline collocation matrix), stored in column
+    // order or shuffled.
+    System Banded(std::size_t n, std::size_t width, int kind) {
+        System s{n, n, width == 0 ? 0 : width - 1, {}, RightHandSides(n, Int(1, 4))};
+        if (Chance(0.3)) s.bandwidth = Int(0, s.bandwidth + 2);  // too small (or large) for the rows
+        std::size_t lo = 0;
+        for (std::size_t i = 0; i < n; ++i) {
+            // Keep lo within reach of the diagonal, so most systems are regular.
+            const std::size_t target = i * (n > width ? n - width : 0) / std::max<std::size_t>(n - 1, 1);
+            if (lo < target && Chance(0.97)) lo = target;
+            std::vector<std::size_t> cols;
+            for (std::size_t c = lo; c < lo + width && c < n; ++c) cols.push_back(c);
+            if (Chance(0.3)) std::shuffle(cols.begin(), cols.end(), m_rng);
+            for (const std::size_t c : cols) s.sets.push_back({i, c, Value(kind)});
+            if (Chance(0.05) && !cols.empty()) s.sets.push_back({i, cols[0], Value(kind)});  // overwrite
+        }
+        return s;
+    }
+
+    // A general sparse system with the given density; the diagonal is filled with
+    // probability diag so that some systems are singular.
+    System General(std::size_t n, double density, double diag, int kind) {
+        System s{n, n, Int(0, n), {}, RightHandSides(n, Int(1, 4))};
+        for (std::size_t i = 0; i < n; ++i) {
+            std::vector<std::size_t> cols;
+            for (std::size_t c = 0; c < n; ++c)
+                if ((c == i && Chance(diag)) || Chance(density)) cols.push_back(c);
+            std::shuffle(cols.begin(), cols.end(), m_rng);
+            for (const std::size_t c : cols) s.sets.push_back({i, c, Value(kind)});
+        }
+        return s;
+    }
+
+    std::mt19937_64& Engine() { return m_rng; }
+
+private:
+    std::mt19937_64 m_rng;
+};
+
+}  // namespace
+
+// --- Store rule and access ---------------------------------------------------------------
+
+TEST(SparseMatrix, SetGetAndStoreRule) {
+    SparseMatrix m(3, 4, 1);
+    EXPECT_EQ(m.RowCount(), 3u);
+    EXPECT_EQ(m.ColumnCount(), 4u);
+    EXPECT_EQ(m.Get(1, 2), 0.0);
+    m.Set(1, 2, 0.5);
+    m.Set(1, 2, 1e-17);  // below DBL_EPSILON: the existing entry keeps 0.5
+    EXPECT_EQ(m.Get(1, 2), 0.5);
+    m.Set(0, 0, 2.0e-16);  // below DBL_EPSILON: no entry
+    EXPECT_EQ(m.RowLength(0), 0u);
+    m.Set(0, 0, DBL_EPSILON);  // exactly DBL_EPSILON is stored
+    EXPECT_EQ(m.Get(0, 0), DBL_EPSILON);
+    m.Set(1, 0, -3.0);
+    m.Set(1, 2, 7.0);  // replaces in place
+    m.Set(1, 3, 1.0);  // a third entry in a row reserved for two
+    ASSERT_EQ(m.RowLength(1), 3u);
+    EXPECT_EQ(m.RowEntries(1)[0].column, 2u);  // stored order, not column order
+    EXPECT_EQ(m.RowEntries(1)[0].value, 7.0);
+    EXPECT_EQ(m.RowEntries(1)[1].column, 0u);
+    EXPECT_EQ(m.RowEntries(1)[2].column, 3u);
+    EXPECT_EQ(m.Get(1, 0), -3.0);
+    EXPECT_EQ(m.Get(2, 3), 0.0);
+}
+
+TEST(SparseMatrix, TinyProductAndTransposedValuesAreAbsent) {
+    SparseMatrix a(1, 2, 1), b(2, 2, 0);
+    a.Set(0, 0, 1e-8);
+    a.Set(0, 1, 1.0);
+    b.Set(0, 0, 1e-9);  // a(0,0) * b(0,0) = 1e-17
+    b.Set(1, 1, 3.0);
+    const SparseMatrix p = a * b;
+    EXPECT_EQ(p.RowCount(), 1u);
+    EXPECT_EQ(p.ColumnCount(), 2u);
+    EXPECT_EQ(p.Bandwidth(), 1u);
+    EXPECT_EQ(p.Get(0, 0), 0.0);
+    EXPECT_EQ(p.Get(0, 1), 3.0);
+    EXPECT_EQ(p.RowLength(0), 1u);
+
+    const SparseMatrix t = a.Transpose();
+    EXPECT_EQ(t.RowCount(), 2u);
+    EXPECT_EQ(t.ColumnCount(), 1u);
+    EXPECT_EQ(t.Get(0, 0), 1e-8);
+    EXPECT_EQ(t.Get(1, 0), 1.0);
+
+    // Product sums cancelling exactly leave no entry either.
+    SparseMatrix c(1, 2, 1), d(2, 1, 1);
+    c.Set(0, 0, 1.0);
+    c.Set(0, 1, 1.0);
+    d.Set(0, 0, 2.0);
+    d.Set(1, 0, -2.0);
+    EXPECT_EQ((c * d).RowLength(0), 0u);
+}
+
+TEST(SparseMatrix, SubMatrixRenumbersAndKeepsOrder) {
+    SparseMatrix m(4, 4, 3);
+    m.Set(1, 3, 4.0);
+    m.Set(1, 1, 2.0);
+    m.Set(1, 0, 9.0);
+    m.Set(2, 2, 5.0);
+    const SparseMatrix s = m.SubMatrix(1, 3, 1, 4);
+    EXPECT_EQ(s.RowCount(), 2u);
+    EXPECT_EQ(s.ColumnCount(), 3u);
+    ASSERT_EQ(s.RowLength(0), 2u);
+    EXPECT_EQ(s.RowEntries(0)[0].column, 2u);
+    EXPECT_EQ(s.RowEntries(0)[1].column, 0u);
+    EXPECT_EQ(s.Get(1, 1), 5.0);
+    // Ranges past the end or reversed give no rows instead of wrapping.
+    EXPECT_EQ(m.SubMatrix(3, 10, 0, 4).RowCount(), 1u);
+    EXPECT_EQ(m.SubMatrix(3, 1, 0, 4).RowCount(), 0u);
+    EXPECT_EQ(m.SubMatrix(0, 4, 3, 1).ColumnCount(), 0u);
+}
+
+TEST(SparseMatrix, OperationsMatchLiteralOnRandomMatrices) {
+    RandomSystems gen(101);
+    for (int trial = 0; trial < 300; ++trial) {
+        const std::size_t r = gen.Int(1, 25), c = gen.Int(1, 25), q = gen.Int(1, 25);
+        const int kind = static_cast<int>(gen.Int(0, 2));
+        const double density = gen.Real(0.05, 0.6);
+        auto randomMatrix = [&](std::size_t rows, std::size_t cols) {
+            System s{rows, cols, gen.Int(0, 4), {}, {}};
+            for (std::size_t i = 0; i < rows; ++i)
+                for (std::size_t j = 0; j < cols; ++j)
+                    if (gen.Chance(density)) s.sets.push_back({i, j, gen.Value(kind)});
+            std::shuffle(s.sets.begin(), s.sets.end(), gen.Engine());
+            return s;
+        };
+        const System sa = randomMatrix(r, c), sb = randomMatrix(c, q);
+        const SparseMatrix fa = BuildFast(sa), fb = BuildFast(sb);
+        const LiteralSparseMatrix la = BuildLiteral(sa), lb = BuildLiteral(sb);
+        ExpectSameRows(fa, la);
+        ExpectSameRows(fa * fb, la * lb);
+        ExpectSameRows(fa.Transpose(), la.Transpose());
+        ExpectSameRows(fa.Transpose() * fa, la.Transpose() * la);
+        const std::size_t r0 = gen.Int(0, r - 1), r1 = gen.Int(r0, r);
+        const std::size_t c0 = gen.Int(0, c - 1), c1 = gen.Int(c0, c);
+        ExpectSameRows(fa.SubMatrix(r0, r1, c0, c1), la.SubMatrix(r0, r1, c0, c1));
+    }
+}
+
+// --- Solver: rules ---------------------------------------------------------------------
+
+TEST(SolveLinearSystem, OneByOneIsOneDivision) {
+    SparseMatrix a(1, 1, 0);
+    a.Set(0, 0, 3.0);
+    Rhs B{{1.0, -2.0, 0.7}};
+    ASSERT_TRUE(SolveLinearSystem(a, B));
+    ASSERT_EQ(B.size(), 1u);
+    EXPECT_TRUE(SameBits(B[0][0], 1.0 / 3.0));
+    EXPECT_TRUE(SameBits(B[0][1], -2.0 / 3.0));
+    EXPECT_TRUE(SameBits(B[0][2], 0.7 / 3.0));
+}
+
+TEST(SolveLinearSystem, EmptyAndVanishingLastPivot) {
+    SparseMatrix a(0, 0, 0);
+    Rhs empty;
+    EXPECT_FALSE(SolveLinearSystem(a, empty));
+
+    // 1 x 1 with no coefficient: the last pivot is tested, no infinities are returned.
+    SparseMatrix z(1, 1, 0);
+    Rhs B{{1.0}};
+    EXPECT_FALSE(SolveLinearSystem(z, B));
+    EXPECT_EQ(B[0][0], 1.0);
+
+    // 2 x 2 whose last row has no coefficient left in the last column.
+    SparseMatrix s(2, 2, 1);
+    s.Set(0, 0, 1.0);
+    s.Set(1, 0, 1.0);
+    Rhs B2{{1.0}, {2.0}};
+    EXPECT_FALSE(SolveLinearSystem(s, B2));
+    EXPECT_EQ(B2[1][0], 2.0);
+
+    // 2 x 2 whose last pivot is stored (above DBL_EPSILON) but vanishing against its row
+    // scale: 100 and the next double above 100 differ by 1.4e-14, 1.4e-16 of the scale.
+    SparseMatrix v(2, 2, 1);
+    v.Set(0, 0, 100.0);
+    v.Set(0, 1, 100.0);
+    v.Set(1, 0, 100.0);
+    v.Set(1, 1, std::nextafter(100.0, 200.0));
+    Rhs B4{{1.0}, {2.0}};
+    EXPECT_FALSE(SolveLinearSystem(v, B4));
+    EXPECT_EQ(v.Get(1, 1), std::nextafter(100.0, 200.0) - 100.0);
+
+    // Fewer matrix rows than right-hand sides, and ragged right-hand sides: rejected.
+    SparseMatrix small(1, 2, 1);
+    small.Set(0, 0, 1.0);
+    Rhs B3{{1.0}, {1.0}};
+    EXPECT_FALSE(SolveLinearSystem(small, B3));
+    SparseMatrix id(2, 2, 0);
+    id.Set(0, 0, 1.0);
+    id.Set(1, 1, 1.0);
+    Rhs ragged{{1.0, 2.0}, {3.0}};
+    EXPECT_FALSE(SolveLinearSystem(id, ragged));
+}
+
+TEST(SolveLinearSystem, IdentityReturnsRightHandSides) {
+    const std::size_t n = 6;
+    SparseMatrix a(n, n, 0);
+    for (std::size_t i = 0; i < n; ++i) a.Set(i, i, 1.0);
+    Rhs B;
+    for (std::size_t i = 0; i < n; ++i)
+        B.push_back({static_cast<double>(i) * 0.1, -1.0 - static_cast<double>(i), 1e300});
+    const Rhs original = B;
+    ASSERT_TRUE(SolveLinearSystem(a, B));
+    for (std::size_t i = 0; i < n; ++i) EXPECT_EQ(0, std::memcmp(B[i].data(), original[i].data(), 3 * sizeof(double)));
+}
+
+TEST(SolveLinearSystem, ScaledPivotAndBandwidthOfTheScaleScan) {
+    // Rows (1, 1000) and (1, 1): scaled candidates 1/1000 and 1, so row 1 is the pivot and
+    // row 0 is eliminated: its second coefficient becomes 1000 - 1 * 1.
+    SparseMatrix a(2, 2, 1);
+    a.Set(0, 0, 1.0);
+    a.Set(0, 1, 1000.0);
+    a.Set(1, 0, 1.0);
+    a.Set(1, 1, 1.0);
+    Rhs B{{1001.0}, {2.0}};
+    ASSERT_TRUE(SolveLinearSystem(a, B));
+    EXPECT_EQ(a.Get(0, 1), 999.0);
+    EXPECT_EQ(a.Get(1, 1), 1.0);
+    EXPECT_EQ(B[0][0], 1.0);
+    EXPECT_EQ(B[1][0], 1.0);
+
+    // Bandwidth 0: the scale scan stops after the first entry, both scales are 1 and the
+    // first row is the pivot: row 1 is eliminated instead.
+    SparseMatrix b(2, 2, 0);
+    b.Set(0, 0, 1.0);
+    b.Set(0, 1, 1000.0);
+    b.Set(1, 0, 1.0);
+    b.Set(1, 1, 1.0);
+    Rhs B2{{1001.0}, {2.0}};
+    ASSERT_TRUE(SolveLinearSystem(b, B2));
+    EXPECT_EQ(b.Get(1, 1), -999.0);
+    EXPECT_EQ(b.Get(0, 1), 1000.0);
+}
+
+TEST(SolveLinearSystem, ZeroFirstColumnFailsUntouched) {
+    SparseMatrix a(3, 3, 2);
+    a.Set(0, 1, 1.0);
+    a.Set(1, 2, 1.0);
+    a.Set(2, 1, 2.0);
+    a.Set(2, 2, 1.0);
+    Rhs B{{1.0, 2.0}, {3.0, 4.0}, {5.0, 6.0}};
+    const Rhs original = B;
+    EXPECT_FALSE(SolveLinearSystem(a, B));
+    EXPECT_EQ(B, original);
+}
+
+TEST(SolveLinearSystem, SwappedRowsExact) {
+    SparseMatrix a(2, 2, 1);
+    a.Set(0, 1, 1.0);
+    a.Set(1, 0, 1.0);
+    Rhs B{{3.5, -1.0}, {-2.25, 8.0}};
+    ASSERT_TRUE(SolveLinearSystem(a, B));
+    EXPECT_EQ(B[0], (std::vector<double>{-2.25, 8.0}));
+    EXPECT_EQ(B[1], (std::vector<double>{3.5, -1.0}));
+}
+
+TEST(SolveLinearSystem, SeveralRightHandSidesEqualSeparateSolves) {
+    RandomSystems gen(5);
+    for (int trial = 0; trial < 20; ++trial) {
+        System s = gen.Banded(gen.Int(2, 40), gen.Int(2, 5), 2);
+        s.B = gen.RightHandSides(s.rows, 3);
+        SparseMatrix all = BuildFast(s);
+        Rhs B = s.B;
+        const bool ok = SolveLinearSystem(all, B);
+        for (std::size_t j = 0; j < 3; ++j) {
+            SparseMatrix one = BuildFast(s);
+            Rhs Bj;
+            for (const auto& row : s.B) Bj.push_back({row[j]});
+            ASSERT_EQ(SolveLinearSystem(one, Bj), ok);
+            if (!ok) continue;
+            for (std::size_t i = 0; i < s.rows; ++i) EXPECT_TRUE(SameBits(B[i][j], Bj[i][0]));
+        }
+    }
+}
+
+TEST(SolveLinearSystem, MultiplierBelowEpsilonKeepsEliminatedCoefficient) {
+    // Row 1's coefficient in the pivot column is tiny against the pivot: the multiplier
+    // 1e-10 / 1e8 = 1e-18 is not stored, and the forward substitution uses 1e-10 instead.
+    System s{2, 2, 1, {{0, 0, 1e8}, {0, 1, 1.0}, {1, 0, 1e-10}, {1, 1, 1.0}}, {{1.0}, {2.0}}};
+    EXPECT_TRUE(ExpectSameSolve(s, "tiny multiplier"));
+    SparseMatrix a = BuildFast(s);
+    Rhs B = s.B;
+    ASSERT_TRUE(SolveLinearSystem(a, B));
+    EXPECT_EQ(a.Get(1, 0), 1e-10);
+    EXPECT_TRUE(SameBits(B[1][0], (2.0 - 1e-10 * 1.0) / (1.0 - 1.0 * (1e-10 / 1e8))));
+}
+
+TEST(SolveLinearSystem, UpdateBelowEpsilonKeepsPreviousValue) {
+    // Rows (1, 1, 1), (1, 1, 2), (0, 1, 1): eliminating row 1 with row 0 gives 1 - 1 = 0 in
+    // column 1, which is not stored, so the coefficient keeps its value 1 (and row 1 competes
+    // for the next pivot with it); the result follows the stored values, not exact algebra.
+    System s{3,
+             3,
+             2,
+             {{0, 0, 1}, {0, 1, 1}, {0, 2, 1}, {1, 0, 1}, {1, 1, 1}, {1, 2, 2}, {2, 1, 1}, {2, 2, 1}},
+             {{1.0}, {2.0}, {3.0}}};
+    EXPECT_TRUE(ExpectSameSolve(s, "cancelled update"));
+    SparseMatrix a = BuildFast(s);
+    Rhs B = s.B;
+    ASSERT_TRUE(SolveLinearSystem(a, B));
+    EXPECT_EQ(a.Get(1, 1), 1.0);
+}
+
+TEST(SolveLinearSystem, NegativeZeroRightHandSides) {
+    // Lower triangle with a gap: the reference subtracts 0 * B[0] = -0.0 from B[2] = -0.0,
+    // which gives +0.0; skipping the zero coefficient must not leave -0.0.
+    System s{3, 3, 1, {{0, 0, 1}, {1, 1, 1}, {2, 1, 2}, {2, 2, 1}}, {{-5.0}, {0.0}, {-0.0}}};
+    EXPECT_TRUE(ExpectSameSolve(s, "signed zero, forward"));
+    SparseMatrix a = BuildFast(s);
+    Rhs B = s.B;
+    ASSERT_TRUE(SolveLinearSystem(a, B));
+    EXPECT_FALSE(std::signbit(B[2][0]));
+
+    // Upper triangle with a gap: back substitution subtracts 0 * X[2] = -0.0 from -0.0.
+    System u{3, 3, 2, {{0, 0, 1}, {0, 1, 1}, {1, 1, 1}, {2, 2, 1}}, {{-0.0}, {0.0}, {-3.0}}};
+    EXPECT_TRUE(ExpectSameSolve(u, "signed zero, back"));
+}
+
+// --- Solver: equivalence with the literal reference ----------------------------------------
+
+TEST(SolveLinearSystem, BandedSystemsMatchLiteralBitForBit) {
+    RandomSystems gen(20240601);
+    int solved = 0, failed = 0;
+    for (int trial = 0; trial < 1500; ++trial) {
+        const std::size_t n = trial % 50 == 0 ? gen.Int(100, 300) : gen.Int(1, 40);
+        const System s = gen.Banded(n, gen.Int(1, 7), static_cast<int>(trial % 3));
+        (ExpectSameSolve(s, "banded") ? solved : failed)++;
+        if (HasFailure()) {
+            ADD_FAILURE() << "trial " << trial;
+            return;
+        }
+    }
+    // Both outcomes occur, so both paths are compared.
+    EXPECT_GT(solved, 900);
+    EXPECT_GT(failed, 100);
+}
+
+TEST(SolveLinearSystem, GeneralSystemsMatchLiteralBitForBit) {
+    RandomSystems gen(77);
+    int solved = 0, failed = 0;
+    for (int trial = 0; trial < 600; ++trial) {
+        const std::size_t n = trial % 40 == 0 ? gen.Int(60, 120) : gen.Int(1, 25);
+        const double density = gen.Real(0.02, trial % 5 == 0 ? 1.0 : 0.3);
+        const double diag = gen.Chance(0.8) ? 1.0 : 0.7;
+        const System s = gen.General(n, density, diag, static_cast<int>(trial % 3));
+        (ExpectSameSolve(s, "general") ? solved : failed)++;
+        if (HasFailure()) {
+            ADD_FAILURE() << "trial " << trial;
+            return;
+        }
+    }
+    EXPECT_GT(solved, 400);
+    EXPECT_GT(failed, 40);
+}
+
+TEST(SolveLinearSystem, SingularAndNearSingularMatchLiteral) {
+    RandomSystems gen(909);
+    for (int trial = 0; trial < 300; ++trial) {
+        System s = gen.Banded(gen.Int(2, 30), gen.Int(2, 5), static_cast<int>(trial % 3));
+        const std::size_t a = gen.Int(0, s.rows - 1), b = gen.Int(0, s.rows - 1);
+        std::vector<SetCall> extra;
+        switch (trial % 3) {
+            case 0:  // row b becomes a copy of row a (exactly singular)
+                for (const auto& c : s.sets)
+                    if (c.row == a) extra.push_back({b, c.column, c.value});
+                break;
+            case 1:  // row b becomes row a plus a perturbation near the singularity threshold
+                for (const auto& c : s.sets)
+                    if (c.row == a) extra.push_back({b, c.column, c.value * (1.0 + gen.Real(-1e-15, 1e-15))});
+                break;
+            default:  // column a is emptied
+                s.sets.erase(
+                    std::remove_if(s.sets.begin(), s.sets.end(), [&](const SetCall& c) { return c.column == a; }),
+                    s.sets.end());
+                break;
+        }
+        if (a != b) {
+            s.sets.erase(std::remove_if(s.sets.begin(), s.sets.end(), [&](const SetCall& c) { return c.row == b; }),
+                         s.sets.end());
+            s.sets.insert(s.sets.end(), extra.begin(), extra.end());
+        }
+        ExpectSameSolve(s, "singular");
+        if (HasFailure()) {
+            ADD_FAILURE() << "trial " << trial;
+            return;
+        }
+    }
+}
+
+TEST(SolveLinearSystem, LastPivotTestIsTheOnlyDeparture) {
+    // Against the reference without the last-pivot test: whenever the fast solver succeeds
+    // the reference gives the same bits; where it fails after elimination, the reference's
+    // last pivot is vanishing.
+    RandomSystems gen(31337);
+    for (int trial = 0; trial < 400; ++trial) {
+        System s = gen.General(gen.Int(1, 12), 0.3, 0.6, 0);
+        SparseMatrix fast = BuildFast(s);
+        LiteralSparseMatrix lit = BuildLiteral(s), lit2 = BuildLiteral(s);
+        Rhs bf = s.B, bl = s.B, bl2 = s.B;
+        const bool rf = SolveLinearSystem(fast, bf);
+        const bool rl = LiteralSolve(lit, bl, false);
+        const bool rl2 = LiteralSolve(lit2, bl2, true);
+        EXPECT_EQ(rf, rl2);
+        if (rf) {
+            EXPECT_TRUE(rl);
+            for (std::size_t i = 0; i < bf.size(); ++i)
+                EXPECT_EQ(0, std::memcmp(bf[i].data(), bl[i].data(), bf[i].size() * sizeof(double)));
+        }
+    }
+}
