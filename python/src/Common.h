@@ -1,0 +1,81 @@
+// Shared helpers of the Python bindings: NumPy array conversion, argument checks and the
+// exceptions that name a result code.
+#pragma once
+
+#include <VelSDK/Point.h>
+#include <VelSDK/V3dCurve.h>
+#include <VelSDK/VMatrix.h>
+
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+namespace velsdk_py {
+
+namespace py = pybind11;
+using Point3 = VelSDK::Math::point<double, 3>;
+using Point4 = VelSDK::Math::point<double, 4>;
+
+/// A float64, C-contiguous view of whatever the caller passed (lists, scalars, other dtypes
+/// are converted; float64 C-contiguous arrays are used without a copy).
+using DoubleArray = py::array_t<double, py::array::c_style | py::array::forcecast>;
+
+// --- Exceptions ------------------------------------------------------------------------------
+
+/// Registers NurbsError, RCodeError and CoincidentPointsError on the module (must run after
+/// the RCode enumeration has been bound).
+void RegisterExceptions(py::module_& m);
+
+/// Raises RCodeError (CoincidentPointsError for that code) with the message
+/// "<what>: RCode.<Name> (<detail>)" and the attribute rcode set.
+[[noreturn]] void ThrowRCode(V3dCurve::RCode code, const std::string& what, const std::string& detail);
+
+/// Raises NurbsError: an operation of the library reported failure (a bool result).
+[[noreturn]] void ThrowNurbsError(const std::string& message);
+
+/// Raises ValueError.
+[[noreturn]] void ThrowValue(const std::string& message);
+
+// --- Array conversion ------------------------------------------------------------------------
+
+/// A (k, 3) array as points; a (3,) array is one point when allowSingle.
+std::vector<Point3> ToPoints3(const DoubleArray& a, const char* name, bool allowSingle = false);
+
+/// A (3,) array (or a sequence of three numbers) as one point.
+Point3 ToPoint3(const py::handle& h, const char* name);
+
+/// Control points of a curve: (n, 3) Cartesian with optional weights (n,), or (n, 4)
+/// homogeneous (w*x, w*y, w*z, w). Weights must be finite and non-zero.
+std::vector<Point4> ToControlPoints(const DoubleArray& points, const py::object& weights);
+
+/// A 1-D array as a vector (a scalar is a vector of one value when allowScalar).
+std::vector<double> ToVector(const DoubleArray& a, const char* name, bool allowScalar = false);
+
+/// True when every value is finite.
+bool AllFinite(const std::vector<double>& v);
+/// True when the values never decrease (NaN fails).
+bool NonDecreasing(const std::vector<double>& v);
+
+/// A new 1-D float64 array holding v.
+py::array_t<double> FromVector(const std::vector<double>& v);
+/// (k, 3) array of points.
+py::array_t<double> FromPoints3(const std::vector<Point3>& pts);
+/// (k, 3) Cartesian points, (k,) weights and (k, 4) homogeneous points of control points.
+py::array_t<double> CartesianOf(const std::vector<Point4>& pts);
+py::array_t<double> WeightsOf(const std::vector<Point4>& pts);
+py::array_t<double> HomogeneousOf(const std::vector<Point4>& pts);
+
+/// Shape of u followed by the extra dimensions.
+std::vector<py::ssize_t> ShapeWith(const py::array& u, std::initializer_list<py::ssize_t> extra);
+
+// --- The parts of the module, one binding file each -------------------------------------------
+
+void BindGenerators(py::module_& m);
+void BindNurbsCurve(py::module_& m);
+void BindNurbsSurface(py::module_& m);
+void BindFittedCurve(py::module_& m);
+
+}  // namespace velsdk_py

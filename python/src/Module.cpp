@@ -1,0 +1,23 @@
+// The extension module velsdk_nurbs._core: NumPy-first bindings of VelSDK.Nurbs.
+#include "Common.h"
+
+PYBIND11_MODULE(_core, m) {
+    namespace py = pybind11;
+    m.doc() =
+        "NURBS curves and surfaces of VelSDK.Nurbs: evaluation, knot operations, projection, "
+        "interpolation and least-squares fitting, the fitted curve object and its persistence.\n\n"
+        "Arrays: points are float64 arrays of shape (k, 3); parameter arrays may have any shape, "
+        "and results append the point dimension to it. Vectorised calls run in C++ with the GIL "
+        "released.";
+
+    py::enum_<V3dCurve::RCode>(m, "RCode", "Result codes of the fitted-curve operations.")
+        .value("Success", V3dCurve::Success)
+        .value("CoincidentPoints", V3dCurve::CoincidentPoints)
+        .value("Failure", V3dCurve::Failure);
+
+    velsdk_py::RegisterExceptions(m);
+    velsdk_py::BindGenerators(m);
+    velsdk_py::BindNurbsCurve(m);
+    velsdk_py::BindNurbsSurface(m);
+    velsdk_py::BindFittedCurve(m);
+}

@@ -1,0 +1,292 @@
+"""Type stubs of the compiled module velsdk_nurbs._core."""
+
+from __future__ import annotations
+
+import enum
+from typing import Optional, Sequence, Tuple, Union, overload
+
+import numpy as np
+import numpy.typing as npt
+
+ArrayLike = npt.ArrayLike
+FloatArray = npt.NDArray[np.float64]
+
+class RCode(enum.IntEnum):
+    """Result codes of the fitted-curve operations."""
+
+    Success = 0
+    CoincidentPoints = 1
+    Failure = 2
+
+class NurbsError(RuntimeError):
+    """An operation of the library reported failure (for example a singular fitting system)."""
+
+class RCodeError(NurbsError):
+    """A fitted-curve operation returned a result code other than RCode.Success."""
+
+    rcode: RCode
+
+class CoincidentPointsError(RCodeError):
+    """RCode.CoincidentPoints: two consecutive data points lie closer than 2^-26."""
+
+class Parametrization(enum.IntEnum):
+    """How a fit assigns parameters to data points."""
+
+    CHORD_LENGTH = 0
+    UNIFORM = 1
+
+class KnotsGeneration(enum.IntEnum):
+    """How a fit builds the knot vector."""
+
+    AVERAGING = 0
+    UNIFORM = 1
+
+# --- Generators ---------------------------------------------------------------------------------
+
+def uniform_parameters(count: int) -> FloatArray:
+    """Equally spaced parameters i / (count - 1), shape (count,)."""
+
+def chord_length_parameters(points: ArrayLike, closed: bool = False, degree: int = 3) -> FloatArray:
+    """Chord-length parameters of points (k, 3): shape (k,) open, (k + degree,) closed."""
+
+def uniform_knots(knot_count: int, degree: int) -> FloatArray:
+    """Clamped uniform knot vector of knot_count knots."""
+
+def uniform_knots_closed(knot_count: int, degree: int) -> FloatArray:
+    """Periodic uniform knot vector whose domain is [0, 1]."""
+
+def knot_averaging(params: ArrayLike, degree: int) -> FloatArray:
+    """Clamped averaged knot vector, n + degree + 1 knots for n parameters."""
+
+def knot_averaging_closed(params: ArrayLike, degree: int) -> FloatArray:
+    """Periodic averaged knot vector for the wrapped parameters of a closed interpolation."""
+
+def knot_averaging_with_end_derivatives(params: ArrayLike, degree: int) -> FloatArray:
+    """Clamped averaged knot vector with two extra control points, n + degree + 3 knots."""
+
+# --- Curves -------------------------------------------------------------------------------------
+
+class NurbsCurve:
+    """An immutable NURBS curve in 3-D: control points, knots and a degree."""
+
+    def __init__(
+        self,
+        control_points: ArrayLike,
+        knots: ArrayLike,
+        degree: int,
+        weights: Optional[ArrayLike] = None,
+    ) -> None:
+        """control_points (n, 3) with optional weights (n,), or homogeneous (n, 4); knots (n + degree + 1,)."""
+    @property
+    def degree(self) -> int: ...
+    @property
+    def order(self) -> int: ...
+    @property
+    def knots(self) -> FloatArray:
+        """Shape (n + degree + 1,)."""
+    @property
+    def control_points(self) -> FloatArray:
+        """Cartesian control points, shape (n, 3)."""
+    @property
+    def weights(self) -> FloatArray:
+        """Shape (n,)."""
+    @property
+    def homogeneous_control_points(self) -> FloatArray:
+        """(w*x, w*y, w*z, w), shape (n, 4)."""
+    @property
+    def num_control_points(self) -> int: ...
+    @property
+    def domain(self) -> Tuple[float, float]: ...
+    @property
+    def is_clamped(self) -> bool: ...
+    @property
+    def is_rational(self) -> bool: ...
+    def evaluate(self, u: ArrayLike) -> FloatArray:
+        """Points at u; shape u.shape + (3,)."""
+    def __call__(self, u: ArrayLike) -> FloatArray: ...
+    def evaluate_homogeneous(self, u: ArrayLike) -> FloatArray:
+        """Homogeneous points at u; shape u.shape + (4,)."""
+    def derivatives(self, u: ArrayLike, order: int = 1) -> FloatArray:
+        """Point and derivatives 0..order; shape u.shape + (order + 1, 3)."""
+    @overload
+    def project(
+        self, points: Sequence[float], max_iterations: int = 100, tolerance: float = 1e-9
+    ) -> Tuple[float, FloatArray]: ...
+    @overload
+    def project(
+        self, points: ArrayLike, max_iterations: int = 100, tolerance: float = 1e-9
+    ) -> Tuple[Union[float, FloatArray], FloatArray]:
+        """(3,) -> (u, point (3,)); (k, 3) -> (u (k,), points (k, 3))."""
+    def insert_knots(self, knots: ArrayLike) -> NurbsCurve: ...
+    def split(self, u: float) -> Tuple[NurbsCurve, NurbsCurve]: ...
+    def clamp(self) -> NurbsCurve: ...
+    def __eq__(self, other: object) -> bool: ...
+
+def interpolate(
+    points: ArrayLike,
+    params: Optional[ArrayLike] = None,
+    knots: Optional[ArrayLike] = None,
+    degree: int = 3,
+    closed: bool = False,
+    end_derivatives: Optional[Tuple[ArrayLike, ArrayLike]] = None,
+) -> NurbsCurve:
+    """Global interpolation of points (N, 3): open, closed, or with end derivatives."""
+
+def approximate(
+    points: ArrayLike,
+    num_control_points: Optional[int] = None,
+    params: Optional[ArrayLike] = None,
+    knots: Optional[ArrayLike] = None,
+    degree: int = 3,
+) -> NurbsCurve:
+    """Least-squares approximation of points (N, 3) with fixed end points."""
+
+# --- Surface ------------------------------------------------------------------------------------
+
+class NurbsSurface:
+    """An immutable tensor-product NURBS surface; control grid (nu, nv), rows along u."""
+
+    def __init__(
+        self,
+        control_points: ArrayLike,
+        knots_u: ArrayLike,
+        knots_v: ArrayLike,
+        degree_u: int,
+        degree_v: int,
+        weights: Optional[ArrayLike] = None,
+    ) -> None:
+        """control_points (nu, nv, 3) with optional weights (nu, nv), or homogeneous (nu, nv, 4)."""
+    @property
+    def degree_u(self) -> int: ...
+    @property
+    def degree_v(self) -> int: ...
+    @property
+    def knots_u(self) -> FloatArray: ...
+    @property
+    def knots_v(self) -> FloatArray: ...
+    @property
+    def control_points(self) -> FloatArray:
+        """Shape (nu, nv, 3)."""
+    @property
+    def weights(self) -> FloatArray:
+        """Shape (nu, nv)."""
+    @property
+    def homogeneous_control_points(self) -> FloatArray:
+        """Shape (nu, nv, 4)."""
+    @property
+    def domain_u(self) -> Tuple[float, float]: ...
+    @property
+    def domain_v(self) -> Tuple[float, float]: ...
+    def evaluate(self, u: ArrayLike, v: Optional[ArrayLike] = None) -> FloatArray:
+        """Points at broadcast (u, v), or at pairs u (..., 2); shape + (3,)."""
+    def __call__(self, u: ArrayLike, v: Optional[ArrayLike] = None) -> FloatArray: ...
+    def derivatives(self, u: ArrayLike, v: Optional[ArrayLike] = None, order: int = 1) -> FloatArray:
+        """Mixed partials; shape + (order + 1, order + 1, 3), [..., k, l, :] = d^(k+l) S / du^k dv^l."""
+    def project(
+        self, points: ArrayLike, max_iterations: int = 100, tolerance: float = 1e-9
+    ) -> Tuple[Union[Tuple[float, float], FloatArray], FloatArray]:
+        """(3,) -> ((u, v), point (3,)); (k, 3) -> (uv (k, 2), points (k, 3))."""
+    def __eq__(self, other: object) -> bool: ...
+    @staticmethod
+    def interpolate_grid(
+        points: ArrayLike,
+        params_u: Optional[ArrayLike] = None,
+        params_v: Optional[ArrayLike] = None,
+        knots_u: Optional[ArrayLike] = None,
+        knots_v: Optional[ArrayLike] = None,
+        degree_u: int = 3,
+        degree_v: int = 3,
+    ) -> NurbsSurface:
+        """Surface through every point of the grid points (m, n, 3)."""
+    @staticmethod
+    def approximate_grid(
+        points: ArrayLike,
+        count_u: int,
+        count_v: int,
+        params_u: Optional[ArrayLike] = None,
+        params_v: Optional[ArrayLike] = None,
+        knots_u: Optional[ArrayLike] = None,
+        knots_v: Optional[ArrayLike] = None,
+        degree_u: int = 3,
+        degree_v: int = 3,
+    ) -> NurbsSurface:
+        """Least-squares surface with a (count_u, count_v) control grid."""
+
+# --- Fitted curve -------------------------------------------------------------------------------
+
+class FittedCurve:
+    """A NURBS curve that fits itself to data points, segments itself and projects points."""
+
+    def __init__(
+        self,
+        order: int = 3,
+        parametrization: Union[Parametrization, str] = "chord_length",
+        knots_generation: Union[KnotsGeneration, str] = "averaging",
+        num_control_points: int = 0,
+    ) -> None: ...
+    order: int
+    parametrization: Parametrization
+    knots_generation: KnotsGeneration
+    num_control_points: int
+    @property
+    def is_valid(self) -> bool: ...
+    @property
+    def is_closed(self) -> bool: ...
+    @property
+    def is_clamped(self) -> bool: ...
+    @property
+    def domain(self) -> Tuple[float, float]: ...
+    @property
+    def knots(self) -> FloatArray: ...
+    @property
+    def control_points(self) -> FloatArray:
+        """Shape (n, 3)."""
+    @property
+    def weights(self) -> FloatArray: ...
+    @property
+    def homogeneous_control_points(self) -> FloatArray:
+        """Shape (n, 4)."""
+    @property
+    def first_point(self) -> FloatArray: ...
+    @property
+    def last_point(self) -> FloatArray: ...
+    def fit(self, points: ArrayLike, closed: bool = False) -> FloatArray:
+        """Fit to points (N, 3); returns their parameters (N,). Raises RCodeError on failure."""
+    def fit_with_end_derivatives(self, points: ArrayLike, start: ArrayLike, end: ArrayLike) -> FloatArray:
+        """Open interpolation with first derivatives at both ends; returns the parameters (N,)."""
+    def evaluate(self, t: ArrayLike) -> FloatArray:
+        """Positions; shape t.shape + (3,)."""
+    def __call__(self, t: ArrayLike) -> FloatArray: ...
+    def speed(self, t: ArrayLike) -> FloatArray:
+        """First derivatives; shape t.shape + (3,)."""
+    def acceleration(self, t: ArrayLike) -> FloatArray:
+        """Second derivatives; shape t.shape + (3,)."""
+    def segment(self, tolerance: float, parameters: Optional[ArrayLike] = None) -> FloatArray:
+        """Polyline parameters (k,) within tolerance of the curve."""
+    def segment_points(self, tolerance: float) -> FloatArray:
+        """Polyline points (k, 3)."""
+    @overload
+    def project(self, points: Sequence[float], tolerance: float = 1e-9, start: Optional[float] = None) -> float: ...
+    @overload
+    def project(
+        self, points: ArrayLike, tolerance: float = 1e-9, start: Optional[ArrayLike] = None
+    ) -> Union[float, FloatArray]:
+        """Parameter of the nearest point: float for (3,), (k,) with NaN where none converged."""
+    @overload
+    def distance(self, points: Sequence[float], tolerance: float = 1e-9) -> float: ...
+    @overload
+    def distance(self, points: ArrayLike, tolerance: float = 1e-9) -> Union[float, FloatArray]:
+        """Distance to the curve: float for (3,), (k,) for (k, 3)."""
+    def split(self, t: float) -> Tuple[FittedCurve, FittedCurve]: ...
+    def invalidate(self) -> None: ...
+    def to_nurbs(self) -> NurbsCurve: ...
+    @staticmethod
+    def from_nurbs(curve: NurbsCurve, closed: bool = False) -> FittedCurve: ...
+    def to_bytes(self) -> bytes:
+        """The binary record (27 bytes for a curve that is not valid)."""
+    @staticmethod
+    def from_bytes(data: bytes) -> FittedCurve: ...
+    def to_xml(self) -> str: ...
+    @staticmethod
+    def from_xml(document: str) -> FittedCurve: ...
+    def __eq__(self, other: object) -> bool: ...
