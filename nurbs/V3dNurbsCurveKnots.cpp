@@ -189,7 +189,7 @@ bool V3dNurbsCurve::SplitAt(double u, V3dNurbsCurve& left, V3dNurbsCurve& right)
 // repeating its first and last knots and control points until each end has p + 1 knots
 // (the new entries only enter spans outside the range), then cut at the old range ends.
 // A curve that is not well formed (see KnotOpsApplicable) or whose range is empty is left
-// unchanged, so the two cuts below always succeed.
+// unchanged.
 void V3dNurbsCurve::Clamp() {
     const std::size_t p = m_degree;
     if (!KnotOpsApplicable(m_controlPoints, m_knots, p)) return;
@@ -225,16 +225,19 @@ void V3dNurbsCurve::Clamp() {
     U2.insert(U2.end(), b, U.back());
     V3dNurbsCurve current(std::move(P2), std::move(U2), p);
 
+    // For finite knots both cuts succeed (u0 and u1 lie strictly inside the extended
+    // range). Infinite range ends can make a cut refuse; the curve is then left unchanged
+    // instead of being replaced by an untouched empty piece.
     if (a > 0) {
         V3dNurbsCurve left;
         V3dNurbsCurve right;
-        current.SplitAt(u0, left, right);
+        if (!current.SplitAt(u0, left, right)) return;
         current = std::move(right);
     }
     if (b > 0) {
         V3dNurbsCurve left;
         V3dNurbsCurve right;
-        current.SplitAt(u1, left, right);
+        if (!current.SplitAt(u1, left, right)) return;
         current = std::move(left);
     }
     m_controlPoints = std::move(current.m_controlPoints);

@@ -413,6 +413,11 @@ TEST(CurveClamp, UnchangedWhenOutsideItsReach) {
     V3dNurbsCurve d0(kFour, {0, 1, 2, 3, 4}, 0);
     d0.Clamp();
     ExpectIdentical(d0, V3dNurbsCurve(kFour, {0, 1, 2, 3, 4}, 0));
+    // An infinite range end cannot be cut at: the curve stays as it was rather than
+    // becoming an empty piece.
+    V3dNurbsCurve inf(kFour, {-kInf, -kInf, -kInf, 1, 2, 3, 4}, 2);
+    inf.Clamp();
+    ExpectIdentical(inf, V3dNurbsCurve(kFour, {-kInf, -kInf, -kInf, 1, 2, 3, 4}, 2));
     // Malformed curves.
     V3dNurbsCurve empty;
     empty.Clamp();
@@ -462,5 +467,57 @@ TEST(CurveClamp, RandomCurvesKeepRangeAndShape) {
         V3dNurbsCurve again = c;
         again.Clamp();
         ExpectIdentical(again, c);
+    }
+}
+
+TEST(CurveKnotOperations, ArbitraryInputsStayInsideTheVectors) {
+    // Knot vectors with NaN, infinities, wrong lengths or wrong order, and lists with the
+    // same; under the address sanitizer any read past a vector fails this test. Infinite
+    // range ends are outside what Clamp can cut: the curve then stays as it was.
+    std::mt19937_64 rng(8);
+    std::uniform_int_distribution<int> pick(0, 9);
+    std::uniform_real_distribution<double> uni(-2.0, 2.0);
+    const auto value = [&]() {
+        switch (pick(rng)) {
+            case 0:
+                return kNaN;
+            case 1:
+                return kInf;
+            case 2:
+                return -kInf;
+            case 3:
+                return 0.0;
+            default:
+                return uni(rng);
+        }
+    };
+    for (int trial = 0; trial < 3000; ++trial) {
+        const std::size_t p = static_cast<std::size_t>(trial % 6);
+        const std::size_t n = 1 + static_cast<std::size_t>(pick(rng));
+        std::size_t m = n + p + 1;
+        if (trial % 7 == 0) m = static_cast<std::size_t>(pick(rng));
+        std::vector<double> U(m);
+        for (double& k : U) k = value();
+        if (trial % 2 == 0) std::sort(U.begin(), U.end(), [](double x, double y) { return x < y; });
+        std::vector<double> X(static_cast<std::size_t>(pick(rng)));
+        for (double& x : X) x = value();
+        if (trial % 3 != 0) std::sort(X.begin(), X.end(), [](double x, double y) { return x < y; });
+
+        const V3dNurbsCurve c0(test::RandomControlPoints(rng, n, trial % 2 == 1), U, p);
+        V3dNurbsCurve c = c0;
+        c.InsertKnots(X);
+        EXPECT_EQ(c.GetControlPoints().size() + c0.GetKnots().size(), c.GetKnots().size() + n);
+        V3dNurbsCurve L, R;
+        for (double u : X) c0.SplitAt(u, L, R);
+        c0.SplitAt(value(), L, R);
+        V3dNurbsCurve d = c0;
+        d.Clamp();
+        const bool sameKnots =
+            d.GetKnots().size() == m &&
+            (m == 0 || std::memcmp(d.GetKnots().data(), c0.GetKnots().data(), m * sizeof(double)) == 0);
+        if (!sameKnots) {
+            EXPECT_TRUE(d.IsValid());
+            EXPECT_EQ(d.GetKnots().size(), d.GetControlPoints().size() + p + 1);
+        }
     }
 }

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
 #include <cstring>
@@ -235,4 +236,44 @@ TEST(CurveProjection, MatchesDenseSampling) {
         }
     }
     EXPECT_GT(checked, 400);
+}
+
+TEST(CurveProjection, ArbitraryInputsStayInsideTheVectors) {
+    // Knot vectors with NaN, infinities, wrong lengths or order, and non-finite queries and
+    // tolerances; under the address sanitizer any read past a vector fails this test.
+    std::mt19937_64 rng(13);
+    std::uniform_int_distribution<int> pick(0, 9);
+    std::uniform_real_distribution<double> uni(-3.0, 3.0);
+    const auto value = [&]() {
+        switch (pick(rng)) {
+            case 0:
+                return kNaN;
+            case 1:
+                return kInf;
+            case 2:
+                return -kInf;
+            default:
+                return uni(rng);
+        }
+    };
+    for (int trial = 0; trial < 2000; ++trial) {
+        const std::size_t p = static_cast<std::size_t>(trial % 6);
+        const std::size_t n = 1 + static_cast<std::size_t>(pick(rng));
+        std::size_t m = n + p + 1;
+        if (trial % 5 == 0) m = static_cast<std::size_t>(pick(rng));
+        std::vector<double> U(m);
+        for (double& k : U) k = pick(rng) < 8 ? uni(rng) : value();
+        if (trial % 2 == 0) std::sort(U.begin(), U.end(), [](double x, double y) { return x < y; });
+        const V3dNurbsCurve c(test::RandomControlPoints(rng, n, trial % 2 == 1), U, p);
+        const P3 q{value(), value(), value()};
+        const double tol = trial % 4 == 0 ? value() : 1e-9;
+        const auto r = c.Project(q, static_cast<std::size_t>(pick(rng)), tol);
+        // With sorted finite knots the parameter stays within the knot vector.
+        const bool sortedFinite = m > 0 && std::is_sorted(U.begin(), U.end()) &&
+                                  std::all_of(U.begin(), U.end(), [](double k) { return std::isfinite(k); });
+        if (sortedFinite && !std::isnan(r.second)) {
+            EXPECT_GE(r.second, U.front());
+            EXPECT_LE(r.second, U.back());
+        }
+    }
 }
