@@ -9,3 +9,13 @@
 #include <VelSDK/V3dCurve.h>
 #include <VelSDK/V3dCurveNurbsPlus.h>
 #include <VelSDK/V3dNurbsSurface.h>
+#include <VelSDK/VelSAX.h>
+#include <VelSDK/VStreamTextOut.h>
+#include <VelSDK/StringConversion.h>
+#include <VelSDK/VSAXDocumentWriter.h>
+#include <VelSDK/VSAXDocumentReader.h>
+#include <VelSDK/VSAXIncrementalDocumentWriter.h>
+#include <VelSDK/VSAXIncrementalDocumentReader.h>
+#include <VelSDK/V3dCurveNurbsPlusSAXHelper.h>
+#include <VelSDK/V3dCurveNurbsPlusDocument.h>
+#include <VelSDK/V3dCurveNurbsPlusStream.h>

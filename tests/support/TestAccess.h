@@ -21,3 +21,4 @@ struct V3dNurbsCurveTestAccess {
 
 }  // namespace NURBS
 }  // namespace VelSDK
+#include "support/PersistenceTestAccess.h"

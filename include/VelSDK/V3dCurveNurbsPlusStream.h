@@ -1,0 +1,24 @@
+// Binary record of a V3dCurveNurbsPlus on standard byte streams.
+#pragma once
+
+#include <VelSDK/Export.h>
+
+#include <istream>
+#include <ostream>
+
+class V3dCurveNurbsPlus;
+
+/// Writes the record of the curve: minimum and maximum parameter (double), closed-loop flag
+/// (1 byte), order (1 byte), number of control points N (uint64), valid flag (1 byte); when
+/// valid, then N control points (w*x, w*y, w*z, w as doubles), the knot count K (uint64) and
+/// K knots (doubles). Little-endian throughout; 27 bytes for a curve that is not valid.
+/// For a valid curve N is the held curve's own control-point count, so that every record
+/// written can be read back even after SetNumberControlPoints changed the stored count.
+VELSDK_NURBS_API std::ostream& operator<<(std::ostream& stream, const V3dCurveNurbsPlus& curve);
+
+/// Reads a record written by operator<< and rebuilds the curve through Reset. The range,
+/// order and N are applied as read; a record whose valid flag is 0 invalidates the curve.
+/// A stream that ends early leaves zeros in place of the missing values (the stream's
+/// failbit stays set), except that a count promising far more data than the stream
+/// delivered throws std::length_error instead of allocating for it.
+VELSDK_NURBS_API std::istream& operator>>(std::istream& stream, V3dCurveNurbsPlus& curve);
