@@ -193,6 +193,8 @@ void V3dCurve::_GetClosePoint(double* out, const Point3& point, std::size_t k) c
 // those of a closed curve are neither clamped nor wrapped. Converged when the point is within
 // tolerance of the curve, the cosine between C' and C - P is below tolerance, or (while the
 // step factor is above DBL_EPSILON) the step moves the curve point less than tolerance.
+// A NaN step (0 / 0 where the curve cannot be evaluated) is not clamped into the range, so
+// such a run never converges unless the point lies within tolerance of the zero position.
 // At most 30 iterations; the iteration that exhausts the step factors is the last one.
 V3dCurve::RCode V3dCurve::_ProjectPoint(double& distance, double& t, const Point3& point, double tolerance) const {
     Point3 c{}, c1{}, c2{};
@@ -211,7 +213,7 @@ V3dCurve::RCode V3dCurve::_ProjectPoint(double& distance, double& t, const Point
                 if (m_minParameter > tNew)
                     tNew = m_minParameter;
                 else
-                    tNew = tNew < m_maxParameter ? tNew : m_maxParameter;
+                    tNew = m_maxParameter < tNew ? m_maxParameter : tNew;  // a NaN step stays NaN
             }
             EvaluateAcceleration(c, c1, c2, tNew);
             lambda = lambda / 2.0;

@@ -1,0 +1,248 @@
+// V3dCurveNurbsPlus segmentation: Bezier decomposition of open non-rational
+// curves of degree 1 to 3 with recursive halving of each piece until its
+// control polygon is flat within the tolerance, and the coarse sample list
+// (_SegmentMinimal) of segmentation and projection.
+#include <VelSDK/V3dCurveNurbsPlus.h>
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+using VelSDK::Math::point;
+using VelSDK::NURBS::V3dNurbsCurve;
+
+namespace {
+
+using Point3 = point<double, 3>;
+using Point4 = point<double, 4>;
+
+constexpr std::size_t kMaxBezierDegree = 3;
+
+// One Bezier piece: degree + 1 Cartesian control points and its parameter
+// interval.
+struct bezier_subcurve {
+    Point3 points[kMaxBezierDegree + 1];
+    double start;
+    double end;
+};
+
+// Flatness of a piece of degree p: e_i = p * P[i] - ((p - i) * P[0] + i * P[p])
+// per coordinate (p times the offset of P[i] from the point at fraction i / p
+// along the chord); the largest e_i^2 per coordinate, Mx, My, Mz, must satisfy
+// 16 tol^2 >= My + Mx + Mz. For a cubic this is the classic bound that keeps
+// the curve within tol of its chord. Degree 1 is always flat.
+bool IsFlat(const bezier_subcurve& piece, std::size_t p, double tolerance) {
+    const double pd = static_cast<double>(p);
+    double M[3] = {0.0, 0.0, 0.0};
+    for (std::size_t i = 0; i <= p; ++i) {
+        const double a = static_cast<double>(p - i);
+        const double b = static_cast<double>(i);
+        for (std::size_t c = 0; c < 3; ++c) {
+            const double e = pd * piece.points[i][c] - (a * piece.points[0][c] + b * piece.points[p][c]);
+            const double e2 = e * e;
+            if (e2 > M[c]) M[c] = e2;
+        }
+    }
+    return tolerance * tolerance * 16.0 >= M[1] + M[0] + M[2];
+}
+
+inline Point3 Mid(const Point3& a, const Point3& b) { return (a + b) * 0.5; }
+
+// de Casteljau at the parameter midpoint (The NURBS Book, A5.6 with t = 1/2).
+void Halve(const bezier_subcurve& piece, std::size_t p, bezier_subcurve& first, bezier_subcurve& second) {
+    const double mid = (piece.end + piece.start) * 0.5;
+    first.start = piece.start;
+    first.end = mid;
+    second.start = mid;
+    second.end = piece.end;
+    const Point3* P = piece.points;
+    if (p == 2) {
+        const Point3 A = Mid(P[0], P[1]);
+        const Point3 B = Mid(P[1], P[2]);
+        const Point3 M = Mid(A, B);
+        first.points[0] = P[0];
+        first.points[1] = A;
+        first.points[2] = M;
+        second.points[0] = M;
+        second.points[1] = B;
+        second.points[2] = P[2];
+    } else {
+        const Point3 A = Mid(P[0], P[1]);
+        const Point3 B = Mid(P[1], P[2]);
+        const Point3 C = Mid(P[2], P[3]);
+        const Point3 D = Mid(A, B);
+        const Point3 E = Mid(B, C);
+        const Point3 M = Mid(D, E);
+        first.points[0] = P[0];
+        first.points[1] = A;
+        first.points[2] = D;
+        first.points[3] = M;
+        second.points[0] = M;
+        second.points[1] = E;
+        second.points[2] = C;
+        second.points[3] = P[3];
+    }
+}
+
+bool AllFinite(const bezier_subcurve& piece, std::size_t p) {
+    for (std::size_t i = 0; i <= p; ++i)
+        for (std::size_t c = 0; c < 3; ++c)
+            if (!std::isfinite(piece.points[i][c])) return false;
+    return true;
+}
+
+// Subdivides one piece: a flat piece contributes its end; otherwise its two
+// halves are subdivided, first then second. The piece's start is not written
+// (it is the previous end). The recursion runs on an explicit stack of pending
+// second halves, so the values come out in the same order as with recursive
+// calls. A piece whose parameter midpoint equals one of its ends (or is NaN),
+// or that holds a non-finite coordinate, is not halved further: no input can
+// make the subdivision run without end.
+void Subdivide(const bezier_subcurve& piece, std::size_t p, double tolerance, std::vector<bezier_subcurve>& stack,
+               std::vector<double>& out) {
+    stack.clear();
+    stack.push_back(piece);
+    while (!stack.empty()) {
+        bezier_subcurve current = stack.back();
+        stack.pop_back();
+        for (;;) {
+            const double mid = (current.end + current.start) * 0.5;
+            const bool stop = p < 2 || IsFlat(current, p, tolerance) || mid == current.start || mid == current.end ||
+                              mid != mid || !AllFinite(current, p);
+            if (stop) {
+                out.push_back(current.end);
+                break;
+            }
+            bezier_subcurve first, second;
+            Halve(current, p, first, second);
+            stack.push_back(second);
+            current = first;
+        }
+    }
+}
+
+// Knots to insert so that every interior knot reaches multiplicity p and every
+// break value that is not a knot gets multiplicity p: a merge of the sorted
+// break list B with the knots U. The runs of a clamped vector's ends have
+// multiplicity p + 1 and add nothing.
+void DecompositionKnots(const std::vector<double>& U, const std::vector<double>& B, std::size_t p,
+                        std::vector<double>& I) {
+    const std::size_t m = U.size();
+    std::size_t i = 0;
+    std::size_t j = 0;
+    while (i < B.size() && j < m) {
+        const double a = B[i];
+        const double k = U[j];
+        if (k > a) {
+            for (std::size_t r = 0; r < p; ++r) I.push_back(a);
+            while (i < B.size() && B[i] == a) ++i;
+        } else {
+            if (k == a)
+                while (i < B.size() && B[i] == a) ++i;
+            std::size_t run = 0;
+            while (j < m && U[j] == k) {
+                ++run;
+                ++j;
+            }
+            for (std::size_t r = run; r < p; ++r) I.push_back(k);
+        }
+    }
+    while (j < m) {
+        const double k = U[j];
+        std::size_t run = 0;
+        while (j < m && U[j] == k) {
+            ++run;
+            ++j;
+        }
+        for (std::size_t r = run; r < p; ++r) I.push_back(k);
+    }
+}
+
+}  // namespace
+
+// Bezier segmentation of open, non-rational curves of degree 1 to 3; every
+// other curve (and an object that is not valid, whose held curve cannot be
+// clamped or refined) goes to the generic segmentation. The path is decided on
+// the held curve's degree, which is what the decomposition works with. The held
+// curve is clamped in place (its shape on the range does not change), so this
+// const member must not run beside other uses of the same object. Break values
+// of keep = true are sorted, and those outside the knot vector's span or NaN
+// are dropped, so the knot insertion always receives a valid list.
+V3dCurve::RCode V3dCurveNurbsPlus::Segment(std::vector<double>& parameters, double tolerance, bool keep) const {
+    if (!(tolerance > 0.0) || !std::isfinite(tolerance)) return Failure;
+    if (!keep) parameters.clear();
+    if (!m_valid || !m_curve) return V3dCurve::Segment(parameters, tolerance, keep);
+
+    V3dNurbsCurve& held = *m_curve;
+    const std::size_t degree = held.GetDegree();
+    bool rational = false;
+    for (const Point4& cp : held.GetControlPoints()) {
+        if (!(cp[3] == 1.0)) {
+            rational = true;
+            break;
+        }
+    }
+    if (degree < 1 || degree > kMaxBezierDegree || IsClosedLoop() || rational)
+        return V3dCurve::Segment(parameters, tolerance, keep);
+
+    held.Clamp();
+    const std::size_t p = held.GetDegree();
+    V3dNurbsCurve local(held);
+
+    const std::vector<double>& U0 = local.GetKnots();
+    std::vector<double> breaks;
+    breaks.reserve(parameters.size());
+    if (!U0.empty()) {
+        for (double b : parameters)
+            if (b >= U0.front() && b <= U0.back()) breaks.push_back(b);
+        std::sort(breaks.begin(), breaks.end());
+    }
+    std::vector<double> insert;
+    DecompositionKnots(U0, breaks, p, insert);
+    if (!insert.empty()) local.InsertKnots(insert);
+
+    const std::vector<Point4>& P = local.GetControlPoints();
+    const std::vector<double>& U = local.GetKnots();
+    const std::size_t n = P.size();
+    const std::size_t pieces = (n - 1) / p;
+
+    parameters.clear();
+    parameters.reserve(pieces + 1);
+    std::vector<bezier_subcurve> stack;
+    for (std::size_t q = 0; q < pieces; ++q) {
+        bezier_subcurve piece;
+        for (std::size_t i = 0; i <= p; ++i) {
+            const Point4& h = P[p * q + i];
+            piece.points[i] = Point3{h[0], h[1], h[2]};
+        }
+        piece.start = U[p * q + 1];
+        piece.end = U[p * (q + 1) + 1];
+        if (q == 0) parameters.push_back(piece.start);
+        Subdivide(piece, p, tolerance, stack, parameters);
+    }
+    return Success;
+}
+
+// Three samples per knot span of the range (at 0, 1/3 and 2/3 of it) and the
+// end of the range. Knots not above the running start are skipped; a span
+// reaching past the end is still sampled, and the walk stops after it. An
+// object that is not valid adds nothing.
+void V3dCurveNurbsPlus::_SegmentMinimal(std::vector<double>& parameters) const {
+    if (!m_valid) return;
+    double a = GetMinParameter();
+    const double b = GetMaxParameter();
+    if (b > a) {
+        const std::vector<double>& U = _Curve().GetKnots();
+        for (std::size_t i = 0; i < U.size() && b > a; ++i) {
+            const double k = U[i];
+            if (k > a) {
+                const double h = (k - a) / 3.0;
+                parameters.push_back(a + h * 0.0);
+                parameters.push_back(a + h);
+                parameters.push_back(h + h + a);
+                a = k;
+            }
+        }
+    }
+    parameters.push_back(b);
+}

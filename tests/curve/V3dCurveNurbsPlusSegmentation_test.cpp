@@ -1,0 +1,312 @@
+// V3dCurveNurbsPlus segmentation: the Bezier path (exact lists, flatness, break
+// values, clamping of the held curve), the fall-back to the generic path, and
+// _SegmentMinimal.
+#include <VelSDK/Nurbs.h>
+
+#include "support/CurveTestAccess.h"
+
+#include <gtest/gtest.h>
+
+#include <cfloat>
+#include <cmath>
+#include <functional>
+#include <limits>
+#include <random>
+#include <vector>
+
+namespace {
+
+using P3 = VelSDK::Math::point<double, 3>;
+using P4 = VelSDK::Math::point<double, 4>;
+
+V3dCurveNurbsPlus Make(const std::vector<P4>& cps, const std::vector<double>& knots, int order, bool closed = false) {
+    V3dCurveNurbsPlus c;
+    EXPECT_EQ(c.Reset(cps, knots, static_cast<unsigned char>(order), closed), V3dCurve::Success);
+    return c;
+}
+
+std::vector<P4> Line(std::initializer_list<double> xs) {
+    std::vector<P4> cps;
+    for (double x : xs) cps.push_back(P4{x, 2 * x, -x, 1.0});
+    return cps;
+}
+
+// Independent recursive subdivision of one Bezier piece written directly from
+// its definition: flat pieces give {start, end}; others are split by de
+// Casteljau at the middle.
+std::vector<double> ReferenceSubdivide(const std::vector<P3>& P, double a, double b, double tol) {
+    const std::size_t p = P.size() - 1;
+    double M[3] = {0, 0, 0};
+    for (std::size_t i = 0; i <= p; ++i)
+        for (int c = 0; c < 3; ++c) {
+            const double e = double(p) * P[i][c] - (double(p - i) * P[0][c] + double(i) * P[p][c]);
+            M[c] = std::max(M[c], e * e);
+        }
+    if (tol * tol * 16.0 >= M[1] + M[0] + M[2]) return {a, b};
+    // de Casteljau triangle
+    std::vector<std::vector<P3>> tri{P};
+    for (std::size_t r = 1; r <= p; ++r) {
+        std::vector<P3> row;
+        for (std::size_t i = 0; i + 1 < tri.back().size(); ++i)
+            row.push_back((tri.back()[i] + tri.back()[i + 1]) * 0.5);
+        tri.push_back(row);
+    }
+    std::vector<P3> left, right;
+    for (std::size_t r = 0; r <= p; ++r) left.push_back(tri[r].front());
+    for (std::size_t r = p + 1; r-- > 0;) right.push_back(tri[r].back());
+    const double m = (b + a) * 0.5;
+    std::vector<double> L = ReferenceSubdivide(left, a, m, tol);
+    const std::vector<double> R = ReferenceSubdivide(right, m, b, tol);
+    L.insert(L.end(), R.begin() + 1, R.end());
+    return L;
+}
+
+TEST(V3dCurveNurbsPlusSegment, StraightCubicWithEvenPointsIsOnePiece) {
+    const V3dCurveNurbsPlus c = Make(Line({0, 1, 2, 3}), {0, 0, 0, 0, 1, 1, 1, 1}, 4);
+    std::vector<double> t{0.3, 0.6};
+    EXPECT_EQ(c.Segment(t, 1e-9, false), V3dCurve::Success);
+    EXPECT_EQ(t, (std::vector<double>{0.0, 1.0}));
+    // keep = true: 0.25 becomes a break point of multiplicity 3; both pieces are
+    // flat.
+    t = {0.25};
+    EXPECT_EQ(c.Segment(t, 1e-9, true), V3dCurve::Success);
+    EXPECT_EQ(t, (std::vector<double>{0.0, 0.25, 1.0}));
+}
+
+TEST(V3dCurveNurbsPlusSegment, StraightCubicWithUnevenPointsIsHalvedUntilFlat) {
+    // x: 0, 0.5, 2.5, 3: offsets e = (0, -1.5, 1.5, 0) per unit of direction (1,
+    // 2, -1), so M = 6 * 2.25 = 13.5; each half has offsets 0.75 and 0.375 (sum 6
+    // * 0.5625 = 3.375).
+    const V3dCurveNurbsPlus c = Make(Line({0, 0.5, 2.5, 3}), {0, 0, 0, 0, 1, 1, 1, 1}, 4);
+    std::vector<double> t;
+    EXPECT_EQ(c.Segment(t, 1.0, false), V3dCurve::Success);  // 16 >= 13.5
+    EXPECT_EQ(t, (std::vector<double>{0.0, 1.0}));
+    EXPECT_EQ(c.Segment(t, 0.9, false),
+              V3dCurve::Success);  // 12.96 < 13.5, then 12.96 >= 3.375
+    EXPECT_EQ(t, (std::vector<double>{0.0, 0.5, 1.0}));
+    EXPECT_EQ(c.Segment(t, 0.46, false), V3dCurve::Success);  // 3.3856 >= 3.375
+    EXPECT_EQ(t, (std::vector<double>{0.0, 0.5, 1.0}));
+    EXPECT_EQ(c.Segment(t, 0.45, false), V3dCurve::Success);  // 3.24 < 3.375
+    EXPECT_EQ(t, (std::vector<double>{0.0, 0.25, 0.5, 0.75, 1.0}));
+    EXPECT_EQ(c.Segment(t, 0.01, false), V3dCurve::Success);
+    const std::vector<P3> P{{0, 0, 0}, {0.5, 1, -0.5}, {2.5, 5, -2.5}, {3, 6, -3}};
+    EXPECT_EQ(t, ReferenceSubdivide(P, 0.0, 1.0, 0.01));
+}
+
+TEST(V3dCurveNurbsPlusSegment, LinearCurveGivesItsKnots) {
+    const V3dCurveNurbsPlus c =
+        Make({{0, 0, 0, 1}, {1, 3, 0, 1}, {2, 0, 5, 1}, {7, 1, 1, 1}, {8, 8, 8, 1}}, {0, 0, 0.1, 0.35, 0.8, 1, 1}, 2);
+    std::vector<double> t;
+    EXPECT_EQ(c.Segment(t, 1e-6, false), V3dCurve::Success);
+    EXPECT_EQ(t, (std::vector<double>{0, 0.1, 0.35, 0.8, 1}));
+}
+
+TEST(V3dCurveNurbsPlusSegment, PiecesAgreeWithIndependentSubdivision) {
+    // A cubic and a quadratic with simple interior knots: the result is the
+    // concatenation of the reference subdivision of each Bezier piece (pieces
+    // obtained by the held curve's own knot insertion and compared for shape by
+    // evaluation).
+    std::mt19937 rng(7);
+    std::uniform_real_distribution<double> coord(-1.0, 1.0);
+    for (int order : {3, 4}) {
+        const std::size_t p = static_cast<std::size_t>(order - 1);
+        std::vector<P4> cps;
+        for (int i = 0; i < 9; ++i) cps.push_back(P4{coord(rng), coord(rng), coord(rng), 1.0});
+        std::vector<double> knots(p + 1, 0.0);
+        const std::size_t interior = cps.size() - p - 1;
+        for (std::size_t i = 1; i <= interior; ++i) knots.push_back(static_cast<double>(i) / (interior + 1));
+        knots.insert(knots.end(), p + 1, 1.0);
+        const V3dCurveNurbsPlus c = Make(cps, knots, order);
+        const double tol = 1e-3;
+        std::vector<double> t;
+        ASSERT_EQ(c.Segment(t, tol, false), V3dCurve::Success);
+
+        VelSDK::NURBS::V3dNurbsCurve bez = V3dCurveNurbsPlusTestAccess::Held(c);
+        std::vector<double> ins;
+        for (std::size_t i = p + 1; i < knots.size() - p - 1; ++i) ins.insert(ins.end(), p - 1, knots[i]);
+        bez.InsertKnots(ins);
+        std::vector<double> expected{0.0};
+        const auto& B = bez.GetControlPoints();
+        const auto& U = bez.GetKnots();
+        for (std::size_t q = 0; q < (B.size() - 1) / p; ++q) {
+            std::vector<P3> P;
+            for (std::size_t i = 0; i <= p; ++i) P.push_back(P3{B[p * q + i][0], B[p * q + i][1], B[p * q + i][2]});
+            const std::vector<double> r = ReferenceSubdivide(P, U[p * q + 1], U[p * (q + 1) + 1], tol);
+            expected.insert(expected.end(), r.begin() + 1, r.end());
+        }
+        EXPECT_EQ(t, expected) << order;
+    }
+}
+
+TEST(V3dCurveNurbsPlusSegment, ChordDeviationOfACubicStaysWithinTheTolerance) {
+    std::mt19937 rng(11);
+    std::uniform_real_distribution<double> coord(0.0, 1.0);
+    std::vector<P4> cps;
+    for (int i = 0; i < 40; ++i) cps.push_back(P4{coord(rng), coord(rng), coord(rng), 1.0});
+    std::vector<double> knots(4, 0.0);
+    for (int i = 1; i <= 36; ++i) knots.push_back(i / 37.0);
+    knots.insert(knots.end(), 4, 1.0);
+    const V3dCurveNurbsPlus c = Make(cps, knots, 4);
+    const double tol = 1e-3;
+    std::vector<double> t;
+    ASSERT_EQ(c.Segment(t, tol, false), V3dCurve::Success);
+    for (std::size_t i = 0; i + 1 < t.size(); ++i) {
+        ASSERT_LT(t[i], t[i + 1]);
+        P3 a, b;
+        c.EvaluatePosition(a, t[i]);
+        c.EvaluatePosition(b, t[i + 1]);
+        for (int k = 1; k < 32; ++k) {
+            P3 m;
+            c.EvaluatePosition(m, t[i] + (t[i + 1] - t[i]) * k / 32.0);
+            const double s = std::min(1.0, std::max(0.0, VelSDK::Math::SegmentParameter(m, a, b)));
+            EXPECT_LE(VelSDK::Math::Distance(m, VelSDK::Math::Lerp(a, b, s)), tol);
+        }
+    }
+}
+
+TEST(V3dCurveNurbsPlusSegment, OtherCurvesTakeTheGenericPath) {
+    std::vector<P4> cps = Line({0, 0.5, 2.5, 3, 4});
+    cps[2][1] = 7.0;
+    const std::vector<double> cubicKnots{0, 0, 0, 0, 0.5, 1, 1, 1, 1};
+    // closed
+    const V3dCurveNurbsPlus closed = Make(cps, cubicKnots, 4, true);
+    // order 5
+    const V3dCurveNurbsPlus quartic = Make(cps, {0, 0, 0, 0, 0, 1, 1, 1, 1, 1}, 5);
+    // a weight of 0.5
+    std::vector<P4> weighted = cps;
+    weighted[1] = weighted[1] * 0.5;
+    const V3dCurveNurbsPlus rational = Make(weighted, cubicKnots, 4);
+    for (const V3dCurveNurbsPlus* c : {&closed, &quartic, &rational}) {
+        std::vector<double> t, g;
+        EXPECT_EQ(c->Segment(t, 1e-3, false), V3dCurve::Success);
+        EXPECT_EQ(c->V3dCurve::Segment(g, 1e-3, false), V3dCurve::Success);
+        EXPECT_EQ(t, g);
+        EXPECT_GT(t.size(), 7u);
+        t = {0.0, 0.3, 1.0};
+        g = t;
+        c->Segment(t, 1e-3, true);
+        c->V3dCurve::Segment(g, 1e-3, true);
+        EXPECT_EQ(t, g);
+    }
+    // A NaN weight counts as rational.
+    weighted[1][3] = std::numeric_limits<double>::quiet_NaN();
+    const V3dCurveNurbsPlus nanWeight = Make(weighted, cubicKnots, 4);
+    std::vector<double> t, g;
+    EXPECT_EQ(nanWeight.Segment(t, 1e-3, false), V3dCurve::Success);
+    EXPECT_EQ(nanWeight.V3dCurve::Segment(g, 1e-3, false), V3dCurve::Success);
+    EXPECT_EQ(t, g);
+}
+
+TEST(V3dCurveNurbsPlusSegment, ObjectThatIsNotValidGivesAnEmptyList) {
+    V3dCurveNurbsPlus c;
+    std::vector<double> t{0.2, 0.4};
+    EXPECT_EQ(c.Segment(t, 1e-3, false), V3dCurve::Success);
+    EXPECT_TRUE(t.empty());
+    t = {0.2, 0.4};
+    EXPECT_EQ(c.Segment(t, 1e-3, true),
+              V3dCurve::Success);  // nothing to evaluate: kept
+    EXPECT_EQ(t, (std::vector<double>{0.2, 0.4}));
+    std::vector<P3> pts{{1, 1, 1}};
+    EXPECT_EQ(c.Segment(pts, 1e-3), V3dCurve::Success);
+    EXPECT_TRUE(pts.empty());
+}
+
+TEST(V3dCurveNurbsPlusSegment, RefusedTolerancesLeaveTheList) {
+    const V3dCurveNurbsPlus c = Make(Line({0, 0.5, 2.5, 3}), {0, 0, 0, 0, 1, 1, 1, 1}, 4);
+    for (double tol : {0.0, -1.0, std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity()}) {
+        std::vector<double> t{0.5};
+        EXPECT_EQ(c.Segment(t, tol, false), V3dCurve::Failure);
+        EXPECT_EQ(t, std::vector<double>{0.5});
+    }
+}
+
+TEST(V3dCurveNurbsPlusSegment, UnclampedCurveIsClampedInPlace) {
+    const std::vector<P4> cps{{0, 0, 0, 1}, {1, 2, 0, 1}, {3, 2, 0, 1}, {4, 0, 0, 1}};
+    const V3dCurveNurbsPlus c = Make(cps, {0, 1, 2, 3, 4, 5, 6}, 3);
+    EXPECT_FALSE(c.IsClamped());
+    EXPECT_EQ(c.GetMinParameter(), 2.0);
+    P3 before[5];
+    for (int i = 0; i < 5; ++i) c.EvaluatePosition(before[i], 2.0 + i * 0.5);
+    std::vector<double> t;
+    EXPECT_EQ(c.Segment(t, 1e-3, false), V3dCurve::Success);
+    EXPECT_TRUE(c.IsClamped());
+    EXPECT_EQ(c.GetKnots(), (std::vector<double>{2, 2, 2, 3, 4, 4, 4}));
+    EXPECT_EQ(t.front(), 2.0);
+    EXPECT_EQ(t.back(), 4.0);
+    for (int i = 0; i < 5; ++i) {
+        P3 after;
+        c.EvaluatePosition(after, 2.0 + i * 0.5);
+        for (int k = 0; k < 3; ++k) EXPECT_NEAR(after[k], before[i][k], 1e-14);
+    }
+}
+
+TEST(V3dCurveNurbsPlusSegment, BreakValuesAreSortedAndKeptInsideTheKnotSpan) {
+    // Control points at the Greville abscissae: the curve is x = t, every piece
+    // is flat.
+    const V3dCurveNurbsPlus c = Make(Line({0, 1.0 / 6, 0.5, 5.0 / 6, 1}), {0, 0, 0, 0, 0.5, 1, 1, 1, 1}, 4);
+    std::vector<double> t{0.75, 0.25, 0.5, 0.25, 7.0, -1.0, std::numeric_limits<double>::quiet_NaN()};
+    EXPECT_EQ(c.Segment(t, 1e-6, true), V3dCurve::Success);
+    EXPECT_EQ(t, (std::vector<double>{0.0, 0.25, 0.5, 0.75, 1.0}));
+}
+
+TEST(V3dCurveNurbsPlusSegment, SubdivisionStopsAtTheResolutionOfDoubles) {
+    // A wild cubic over a range of four steps of doubles: halving ends there.
+    const double e = DBL_EPSILON;
+    const V3dCurveNurbsPlus c = Make({{0, 0, 0, 1}, {1e6, -1e6, 0, 1}, {-1e6, 1e6, 3, 1}, {1, 1, 1, 1}},
+                                     {1, 1, 1, 1, 1 + 4 * e, 1 + 4 * e, 1 + 4 * e, 1 + 4 * e}, 4);
+    std::vector<double> t;
+    EXPECT_EQ(c.Segment(t, 1e-9, false), V3dCurve::Success);
+    EXPECT_EQ(t, (std::vector<double>{1, 1 + e, 1 + 2 * e, 1 + 3 * e, 1 + 4 * e}));
+    // Infinite and NaN coordinates are not subdivided.
+    const double inf = std::numeric_limits<double>::infinity();
+    const V3dCurveNurbsPlus d =
+        Make({{0, 0, 0, 1}, {inf, 0, 0, 1}, {0, 1, 0, 1}, {1, 1, 1, 1}}, {0, 0, 0, 0, 1, 1, 1, 1}, 4);
+    EXPECT_EQ(d.Segment(t, 1e-9, false), V3dCurve::Success);
+    EXPECT_EQ(t.front(), 0.0);
+    EXPECT_EQ(t.back(), 1.0);
+    EXPECT_LE(t.size(), 3u);
+}
+
+TEST(V3dCurveNurbsPlusSegment, PointOverloadUsesTheBezierPath) {
+    const V3dCurveNurbsPlus c = Make(Line({0, 0.5, 2.5, 3}), {0, 0, 0, 0, 1, 1, 1, 1}, 4);
+    std::vector<P3> pts;
+    EXPECT_EQ(c.Segment(pts, 0.5), V3dCurve::Success);
+    ASSERT_EQ(pts.size(), 3u);  // {0, 0.5, 1}
+    P3 mid;
+    c.EvaluatePosition(mid, 0.5);
+    EXPECT_EQ(pts[1], mid);
+}
+
+TEST(V3dCurveNurbsPlusSegmentMinimal, ThreeSamplesPerSpanAndTheEnd) {
+    const V3dCurveNurbsPlus c =
+        Make({{0, 0, 0, 1}, {1, 0, 0, 1}, {2, 0, 0, 1}, {3, 0, 0, 1}}, {0, 0, 0, 0.5, 1, 1, 1}, 3);
+    std::vector<double> s{-9.0};
+    V3dCurveTestAccess::SegmentMinimal(c, s);
+    const double h1 = 0.5 / 3.0;
+    const double h2 = (1.0 - 0.5) / 3.0;
+    EXPECT_EQ(s, (std::vector<double>{-9.0, 0.0 + h1 * 0.0, 0.0 + h1, h1 + h1 + 0.0, 0.5 + h2 * 0.0, 0.5 + h2,
+                                      h2 + h2 + 0.5, 1.0}));
+    EXPECT_NEAR(s[2], 1.0 / 6, 2e-16);
+    EXPECT_NEAR(s[6], 5.0 / 6, 2e-16);
+}
+
+TEST(V3dCurveNurbsPlusSegmentMinimal, RangeEdgeCases) {
+    V3dCurveNurbsPlus c = Make({{0, 0, 0, 1}, {1, 0, 0, 1}, {2, 0, 0, 1}, {3, 0, 0, 1}}, {0, 0, 0, 0.5, 1, 1, 1}, 3);
+    std::vector<double> s;
+    // A span reaching past the end of the range is still sampled at its thirds.
+    c.SetMaxParameter(0.25);
+    V3dCurveTestAccess::SegmentMinimal(c, s);
+    EXPECT_EQ(s, (std::vector<double>{0.0, 0.5 / 3.0, 0.5 / 3.0 + 0.5 / 3.0, 0.25}));
+    // An empty or reversed range gives the end only.
+    s.clear();
+    c.SetMaxParameter(0.0);
+    V3dCurveTestAccess::SegmentMinimal(c, s);
+    EXPECT_EQ(s, std::vector<double>{0.0});
+    // Not valid: nothing is appended.
+    c.Invalidate();
+    s = {4.0};
+    V3dCurveTestAccess::SegmentMinimal(c, s);
+    EXPECT_EQ(s, std::vector<double>{4.0});
+}
+
+}  // namespace

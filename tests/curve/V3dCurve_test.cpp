@@ -1,0 +1,504 @@
+// V3dCurve on test subclasses whose position is an explicit function of the
+// parameter: fitting driver, conversions, distance, projection and the generic
+// segmentation.
+#include <VelSDK/V3dCurve.h>
+
+#include "support/CurveTestAccess.h"
+
+#include <gtest/gtest.h>
+
+#include <cfloat>
+#include <cmath>
+#include <functional>
+#include <limits>
+#include <vector>
+
+namespace {
+
+using P3 = VelSDK::Math::point<double, 3>;
+const double kPi = 3.14159265358979323846;
+
+// A curve given by explicit position and derivative functions and an explicit
+// sample list. Counts evaluations, sample-list requests and fits.
+class FunctionCurve : public V3dCurve {
+public:
+    std::function<P3(double)> pos;
+    std::function<P3(double)> d1 = [](double) { return P3{0.0, 0.0, 0.0}; };
+    std::function<P3(double)> d2 = [](double) { return P3{0.0, 0.0, 0.0}; };
+    std::vector<double> samples;
+    bool evaluable = true;
+    mutable int evaluations = 0;
+    mutable int sampleRequests = 0;
+    int fits = 0;
+    std::vector<P3> fitted;
+    RCode fitResult = Success;
+
+    RCode EvaluatePosition(P3& p, double t) const override {
+        ++evaluations;
+        if (!evaluable) return Failure;
+        p = pos(t);
+        return Success;
+    }
+    RCode EvaluateSpeed(P3& p, P3& a, double t) const override {
+        ++evaluations;
+        if (!evaluable) return Failure;
+        p = pos(t);
+        a = d1(t);
+        return Success;
+    }
+    RCode EvaluateAcceleration(P3& p, P3& a, P3& b, double t) const override {
+        ++evaluations;
+        if (!evaluable) return Failure;
+        p = pos(t);
+        a = d1(t);
+        b = d2(t);
+        return Success;
+    }
+    void SetClosed(bool closed) { _SetClosedLoop(closed); }
+
+private:
+    void _SegmentMinimal(std::vector<double>& s) const override {
+        ++sampleRequests;
+        s.insert(s.end(), samples.begin(), samples.end());
+    }
+    RCode _Fit(const std::vector<P3>& points) override {
+        ++fits;
+        fitted = points;
+        return fitResult;
+    }
+};
+
+// Unit circle in the xy plane, angle = scale * t.
+void MakeCircle(FunctionCurve& c, double scale) {
+    c.pos = [scale](double t) { return P3{std::cos(scale * t), std::sin(scale * t), 0.0}; };
+    c.d1 = [scale](double t) { return P3{-scale * std::sin(scale * t), scale * std::cos(scale * t), 0.0}; };
+    c.d2 = [scale](double t) {
+        return P3{-scale * scale * std::cos(scale * t), -scale * scale * std::sin(scale * t), 0.0};
+    };
+}
+
+// Straight line from a to b over [0, 1].
+void MakeLine(FunctionCurve& c, P3 a, P3 b) {
+    c.pos = [a, b](double t) {
+        return P3{a[0] + t * (b[0] - a[0]), a[1] + t * (b[1] - a[1]), a[2] + t * (b[2] - a[2])};
+    };
+    c.d1 = [a, b](double) { return b - a; };
+}
+
+std::vector<double> Uniform(int n) {
+    std::vector<double> s;
+    for (int i = 0; i <= n; ++i) s.push_back(static_cast<double>(i) / n);
+    return s;
+}
+
+TEST(V3dCurveBasics, DefaultsAccessorsAndCopy) {
+    FunctionCurve c;
+    EXPECT_EQ(c.GetMinParameter(), 0.0);
+    EXPECT_EQ(c.GetMaxParameter(), 1.0);
+    EXPECT_FALSE(c.IsClosedLoop());
+    EXPECT_TRUE(V3dCurveTestAccess::Sanity(c));
+    c.SetMinParameter(3.0);  // no ordering is enforced
+    c.SetMaxParameter(-2.0);
+    c.SetClosed(true);
+    FunctionCurve d;
+    static_cast<V3dCurve&>(d) = c;
+    EXPECT_EQ(d.GetMinParameter(), 3.0);
+    EXPECT_EQ(d.GetMaxParameter(), -2.0);
+    EXPECT_TRUE(d.IsClosedLoop());
+}
+
+TEST(V3dCurveFit, CoincidentConsecutivePointsAreRefusedBeforeAnythingChanges) {
+    FunctionCurve c;
+    EXPECT_EQ(c.Fit({{0, 0, 0}, {1e-9, 0, 0}, {1, 0, 0}}, true), V3dCurve::CoincidentPoints);
+    EXPECT_FALSE(c.IsClosedLoop());
+    EXPECT_EQ(c.fits, 0);
+
+    // Exactly 2^-26 apart passes: the comparison is strict.
+    const double h = 1.4901161193847656e-08;
+    EXPECT_EQ(c.Fit({{0, 0, 0}, {h, 0, 0}, {1, 0, 0}}, true), V3dCurve::Success);
+    EXPECT_TRUE(c.IsClosedLoop());
+    EXPECT_EQ(c.fits, 1);
+    // Just below it is refused, also along a diagonal (scaled length of the
+    // difference).
+    EXPECT_EQ(c.Fit({{0, 0, 0}, {h / 2, h / 2, h / 2}}, false), V3dCurve::CoincidentPoints);
+    EXPECT_TRUE(c.IsClosedLoop());
+    EXPECT_EQ(c.Fit({{0, 0, 0}, {h / 1.7, h / 1.7, h / 1.7}}, false), V3dCurve::Success);
+    EXPECT_FALSE(c.IsClosedLoop());
+}
+
+TEST(V3dCurveFit, OnlyConsecutivePairsAreTestedAndTheSubclassResultIsReturned) {
+    FunctionCurve c;
+    // Closed polygon repeating its first point: first and last are not compared.
+    const std::vector<P3> square{{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}, {0, 0, 0}};
+    c.fitResult = V3dCurve::Failure;
+    EXPECT_EQ(c.Fit(square, true), V3dCurve::Failure);
+    EXPECT_TRUE(c.IsClosedLoop());
+    EXPECT_EQ(c.fitted.size(), 5u);
+    // Zero or one point goes to the subclass untested.
+    c.fitResult = V3dCurve::Success;
+    EXPECT_EQ(c.Fit({}, false), V3dCurve::Success);
+    EXPECT_EQ(c.Fit({{0, 0, 0}}, false), V3dCurve::Success);
+    EXPECT_EQ(c.fits, 3);
+    EXPECT_FALSE(c.IsClosedLoop());
+}
+
+TEST(V3dCurveConversions, EndPointsAndParametersToPoints) {
+    FunctionCurve c;
+    MakeLine(c, {0, 0, 0}, {2, 0, 0});
+    std::vector<P3> pts{{9, 9, 9}};
+    c.ParametersToPoints(pts, {});
+    EXPECT_TRUE(pts.empty());
+    c.ParametersToPoints(pts, {0.0, 0.5, 1.0});
+    ASSERT_EQ(pts.size(), 3u);
+    EXPECT_EQ(pts[0], (P3{0, 0, 0}));
+    EXPECT_EQ(pts[1], (P3{1, 0, 0}));
+    EXPECT_EQ(pts[2], (P3{2, 0, 0}));
+    EXPECT_EQ(c.GetFirstPoint(), (P3{0, 0, 0}));
+    EXPECT_EQ(c.GetLastPoint(), (P3{2, 0, 0}));
+
+    // A curve that cannot be evaluated yields zero points.
+    c.evaluable = false;
+    pts.assign(5, P3{7, 7, 7});
+    c.ParametersToPoints(pts, {0.0, 1.0});
+    ASSERT_EQ(pts.size(), 2u);
+    EXPECT_EQ(pts[0], (P3{0, 0, 0}));
+    EXPECT_EQ(pts[1], (P3{0, 0, 0}));
+    EXPECT_EQ(c.GetFirstPoint(), (P3{0, 0, 0}));
+}
+
+TEST(V3dCurveConversions, PointsToParametersAndDistanceOnACircle) {
+    FunctionCurve c;
+    MakeCircle(c, kPi);  // half circle over [0, 1]
+    c.samples = Uniform(6);
+    std::vector<double> t;
+    const std::vector<P3> pts{{std::cos(0.3), std::sin(0.3), 0.0}, {2 * std::cos(2.0), 2 * std::sin(2.0), 0.0}};
+    c.PointsToParameters(t, pts, 1e-12);
+    ASSERT_EQ(t.size(), 2u);
+    EXPECT_NEAR(t[0], 0.3 / kPi, 1e-12);
+    EXPECT_NEAR(t[1], 2.0 / kPi, 1e-12);
+
+    double u = -5.0;
+    EXPECT_NEAR(c.Distance(pts[0], 1e-12, u), 0.0, 1e-12);
+    EXPECT_NEAR(u, 0.3 / kPi, 1e-12);
+    EXPECT_NEAR(c.Distance(pts[1], 1e-12), 1.0, 1e-12);
+    EXPECT_NEAR(c.Distance({0, 0, 5}, 1e-12), std::sqrt(26.0), 1e-12);
+}
+
+TEST(V3dCurveConversions, FailedProjectionsKeepTheRunningParameter) {
+    FunctionCurve c;
+    MakeCircle(c, kPi);
+    c.samples = {};  // nothing to start from: every projection fails
+    c.SetMinParameter(0.25);
+    std::vector<double> t{9.0};
+    c.PointsToParameters(t, {{1, 0, 0}, {0, 1, 0}}, 1e-9);
+    ASSERT_EQ(t.size(), 2u);
+    EXPECT_EQ(t[0], 0.25);  // starts at the minimum parameter
+    EXPECT_EQ(t[1], 0.25);
+    double u = 0.5;
+    const double d = c.Distance({2, 0, 0}, 1e-9, u);
+    EXPECT_EQ(u, 0.5);  // evaluated at the t given
+    EXPECT_NEAR(d, std::hypot(2.0, -1.0), 1e-15);
+}
+
+// --- projection
+// -------------------------------------------------------------------------
+
+TEST(V3dCurveProjection, MatchesTheAngleOfTheQueryPoint) {
+    // Independent answer: the nearest point of a circle arc is at the query
+    // point's angle.
+    FunctionCurve c;
+    MakeCircle(c, kPi);
+    c.samples = Uniform(6);
+    for (int i = 1; i < 40; ++i) {
+        const double angle = kPi * i / 40.0 + 0.01;
+        for (double r : {0.2, 0.9, 1.0, 1.7, 30.0}) {
+            const P3 q{r * std::cos(angle), r * std::sin(angle), 0.3};
+            double t = 0.0;
+            ASSERT_EQ(c.ProjectPoint(t, q, 1e-12, false), V3dCurve::Success) << angle << " " << r;
+            // Far away the distance is flat to rounding near its minimum, and a
+            // damped step that moves the curve point by less than the tolerance ends
+            // the iteration.
+            EXPECT_NEAR(t, angle / kPi, r > 10.0 ? 1e-7 : 1e-9) << angle << " " << r;
+        }
+    }
+}
+
+TEST(V3dCurveProjection, PointOnASampleConvergesAtOnce) {
+    FunctionCurve c;
+    MakeCircle(c, kPi);
+    c.samples = Uniform(6);
+    double t = 0.0;
+    const P3 q = c.pos(c.samples[2]);
+    EXPECT_EQ(c.ProjectPoint(t, q, 1e-9, false), V3dCurve::Success);
+    EXPECT_EQ(t, c.samples[2]);
+    double dist = -1.0;
+    double u = c.samples[2];
+    c.evaluations = 0;
+    EXPECT_EQ(V3dCurveTestAccess::ProjectOnce(c, dist, u, q, 1e-9), V3dCurve::Success);
+    EXPECT_EQ(c.evaluations, 1);
+    EXPECT_EQ(u, c.samples[2]);
+    EXPECT_EQ(dist, 0.0);
+}
+
+TEST(V3dCurveProjection, StepsOfAnOpenCurveAreClampedToTheRange) {
+    FunctionCurve c;
+    MakeLine(c, {0, 0, 0}, {1, 0, 0});
+    c.samples = Uniform(3);
+    double t = 0.0;
+    EXPECT_EQ(c.ProjectPoint(t, {3, 1, 0}, 1e-9, false), V3dCurve::Success);
+    EXPECT_EQ(t, 1.0);
+    EXPECT_EQ(c.ProjectPoint(t, {-2, 1, 0}, 1e-9, false), V3dCurve::Success);
+    EXPECT_EQ(t, 0.0);
+    // The clamp is to the curve's range, whatever it is set to.
+    c.SetMaxParameter(0.5);
+    c.samples = {0.0, 0.25, 0.5};
+    EXPECT_EQ(c.ProjectPoint(t, {3, 1, 0}, 1e-9, false), V3dCurve::Success);
+    EXPECT_EQ(t, 0.5);
+}
+
+TEST(V3dCurveProjection, ClosedCurvesAreNotClampedOrWrapped) {
+    FunctionCurve c;
+    MakeLine(c, {0, 0, 0}, {1, 0, 0});
+    c.samples = Uniform(3);
+    c.SetClosed(true);
+    double t = 0.0;
+    EXPECT_EQ(c.ProjectPoint(t, {3, 1, 0}, 1e-9, false), V3dCurve::Success);
+    EXPECT_NEAR(t, 3.0, 1e-12);  // outside [min, max]
+}
+
+TEST(V3dCurveProjection, StartParameterAtTheFootNeedsNoSampling) {
+    FunctionCurve c;
+    MakeCircle(c, kPi);
+    c.samples = Uniform(6);
+    const P3 q{0.0, 3.0, 0.0};
+    double t = 0.5;
+    EXPECT_EQ(c.ProjectPoint(t, q, 1e-9, true), V3dCurve::Success);
+    EXPECT_EQ(t, 0.5);
+    EXPECT_EQ(c.sampleRequests, 0);
+    // Without the start value the samples are used.
+    EXPECT_EQ(c.ProjectPoint(t, q, 1e-9, false), V3dCurve::Success);
+    EXPECT_EQ(c.sampleRequests, 1);
+    EXPECT_NEAR(t, 0.5, 1e-12);
+}
+
+TEST(V3dCurveProjection, EqualDistancesKeepTheFirstCandidate) {
+    // The centre of a full circle sampled at quarter turns: every sample lies at
+    // distance exactly 1 and every Newton run stops at once (C' . (C - P) is
+    // exactly 0). The earlier sample stays in front, and the second candidate
+    // does not replace the first.
+    FunctionCurve c;
+    MakeCircle(c, 2 * kPi);
+    c.samples = {0.0, 0.25, 0.5, 0.75};
+    double out[3];
+    V3dCurveTestAccess::ClosePoints(c, out, {0, 0, 0}, 3);
+    EXPECT_EQ(out[0], 0.0);
+    EXPECT_EQ(out[1], 0.25);
+    EXPECT_EQ(out[2], 0.5);
+    double t = -1.0;
+    EXPECT_EQ(c.ProjectPoint(t, {0, 0, 0}, 1e-9, false), V3dCurve::Success);
+    EXPECT_EQ(t, 0.0);
+}
+
+TEST(V3dCurveProjection, ClosePointsAreSortedByDistanceAndPaddedWithTheFirstSample) {
+    FunctionCurve c;
+    MakeLine(c, {0, 0, 0}, {1, 0, 0});
+    c.samples = {0.0, 0.5, 0.9, 1.0};
+    double out[3];
+    V3dCurveTestAccess::ClosePoints(c, out, {0.8, 0, 0}, 3);
+    EXPECT_EQ(out[0], 0.9);
+    EXPECT_EQ(out[1], 1.0);
+    EXPECT_EQ(out[2], 0.5);
+    c.samples = {0.7};
+    V3dCurveTestAccess::ClosePoints(c, out, {0.8, 0, 0}, 3);
+    EXPECT_EQ(out[0], 0.7);
+    EXPECT_EQ(out[1], 0.7);
+    EXPECT_EQ(out[2], 0.7);
+    // Ten candidates (beyond the stack buffers).
+    c.samples = Uniform(20);
+    double many[10];
+    V3dCurveTestAccess::ClosePoints(c, many, {0.0, 0, 0}, 10);
+    for (int i = 0; i < 10; ++i) EXPECT_EQ(many[i], c.samples[static_cast<std::size_t>(i)]);
+}
+
+TEST(V3dCurveProjection, NoSamplesFailsWithoutWritingT) {
+    FunctionCurve c;
+    MakeCircle(c, kPi);
+    double t = 0.123;
+    EXPECT_EQ(c.ProjectPoint(t, {0, 2, 0}, 1e-9, false), V3dCurve::Failure);
+    EXPECT_EQ(t, 0.123);
+    // With a start value that does not converge, t holds that attempt's last
+    // iterate.
+    double dist = 0.0;
+    double expected = 0.123;
+    V3dCurveTestAccess::ProjectOnce(c, dist, expected, {0, 2, 0}, 0.0);
+    t = 0.123;
+    EXPECT_EQ(c.ProjectPoint(t, {0, 2, 0}, 0.0, true), V3dCurve::Failure);
+    EXPECT_EQ(t, expected);
+    EXPECT_NE(t, 0.123);
+}
+
+TEST(V3dCurveProjection, CurveThatCannotBeEvaluatedConvergesOnlyNearTheOrigin) {
+    FunctionCurve c;
+    MakeCircle(c, kPi);
+    c.samples = Uniform(4);
+    c.evaluable = false;
+    double t = 0.7;
+    EXPECT_EQ(c.ProjectPoint(t, {0, 2, 0}, 1e-9, false), V3dCurve::Failure);
+    EXPECT_EQ(t, 0.7);
+    EXPECT_EQ(c.ProjectPoint(t, {0, 1e-12, 0}, 1e-9, false), V3dCurve::Success);
+    EXPECT_EQ(t, 0.0);
+}
+
+TEST(V3dCurveProjection, RangeAdjustClampsOpenCurvesOnly) {
+    FunctionCurve c;
+    c.SetMinParameter(1.0);
+    c.SetMaxParameter(2.0);
+    double t = 0.5;
+    EXPECT_TRUE(V3dCurveTestAccess::RangeAdjust(c, t));
+    EXPECT_EQ(t, 1.0);
+    t = 2.5;
+    EXPECT_TRUE(V3dCurveTestAccess::RangeAdjust(c, t));
+    EXPECT_EQ(t, 2.0);
+    t = 1.5;
+    EXPECT_FALSE(V3dCurveTestAccess::RangeAdjust(c, t));
+    EXPECT_EQ(t, 1.5);
+    c.SetClosed(true);
+    t = 7.0;
+    EXPECT_FALSE(V3dCurveTestAccess::RangeAdjust(c, t));
+    EXPECT_EQ(t, 7.0);
+}
+
+// --- generic segmentation
+// ---------------------------------------------------------------
+
+TEST(V3dCurveSegment, QuarterCircleIsHalvedThreeTimes) {
+    FunctionCurve c;
+    MakeCircle(c, kPi / 2);
+    std::vector<double> t{0.0, 1.0};
+    EXPECT_EQ(c.Segment(t, 0.01, true), V3dCurve::Success);
+    ASSERT_EQ(t.size(), 9u);
+    for (std::size_t i = 0; i < 9; ++i) EXPECT_EQ(t[i], static_cast<double>(i) / 8.0);
+}
+
+TEST(V3dCurveSegment, EveryIntervalMeetsTheToleranceAtItsMidpoint) {
+    // Uneven speed along a circle: compares with the deviation computed
+    // independently.
+    FunctionCurve c;
+    c.pos = [](double t) {
+        const double a = 3.0 * t * t;
+        return P3{std::cos(a), std::sin(a), 0.1 * t};
+    };
+    c.samples = {0.0, 0.3, 1.0};
+    std::vector<double> t;
+    ASSERT_EQ(c.Segment(t, 1e-3, false), V3dCurve::Success);
+    ASSERT_GT(t.size(), 10u);
+    for (std::size_t i = 0; i + 1 < t.size(); ++i) {
+        ASSERT_LT(t[i], t[i + 1]);
+        const P3 A = c.pos(t[i]);
+        const P3 B = c.pos(t[i + 1]);
+        const P3 M = c.pos(0.5 * (t[i] + t[i + 1]));
+        // distance from M to the line through A and B (the foot lies inside the
+        // chord here)
+        const P3 d = B - A;
+        const P3 e = M - A;
+        const double s = VelSDK::Math::Dot(e, d) / VelSDK::Math::Dot(d, d);
+        ASSERT_GE(s, 0.0);
+        ASSERT_LE(s, 1.0);
+        const P3 f = e - s * d;
+        EXPECT_LE(std::sqrt(VelSDK::Math::Dot(f, f)), 1e-3);
+    }
+}
+
+TEST(V3dCurveSegment, StraightLineKeepsTheSampleList) {
+    FunctionCurve c;
+    MakeLine(c, {0, 0, 0}, {3, 1, 2});
+    c.samples = {0.0, 0.1, 0.5, 0.55, 1.0};
+    std::vector<double> t{42.0};
+    EXPECT_EQ(c.Segment(t, 1e-9, false), V3dCurve::Success);
+    EXPECT_EQ(t, c.samples);
+}
+
+TEST(V3dCurveSegment, EmptyAndSingleParameterLists) {
+    FunctionCurve c;
+    MakeCircle(c, kPi);
+    std::vector<double> t;
+    EXPECT_EQ(c.Segment(t, 0.01, true), V3dCurve::Success);
+    EXPECT_TRUE(t.empty());
+    EXPECT_EQ(c.evaluations, 0);
+    t = {0.5};
+    EXPECT_EQ(c.Segment(t, 0.01, true), V3dCurve::Success);
+    EXPECT_EQ(t, std::vector<double>{0.5});
+    EXPECT_EQ(c.evaluations, 1);
+    // A curve that cannot be evaluated keeps the sample list.
+    c.evaluable = false;
+    c.samples = {0.0, 1.0};
+    EXPECT_EQ(c.Segment(t, 0.01, false), V3dCurve::Success);
+    EXPECT_EQ(t, c.samples);
+}
+
+TEST(V3dCurveSegment, FootBeforeTheChordIsMeasuredToItsStart) {
+    // C(0) = (0,0,0), C(1) = (1,0,0), C(0.5) = (-0.3,0,0): on the chord's line
+    // but before its start, so the deviation is 0.3, not 0.
+    FunctionCurve c;
+    c.pos = [](double t) { return P3{t == 0.5 ? -0.3 : t, 0.0, 0.0}; };
+    std::vector<double> t{0.0, 1.0};
+    EXPECT_EQ(c.Segment(t, 0.26, true), V3dCurve::Success);
+    EXPECT_EQ(t, (std::vector<double>{0.0, 0.5, 1.0}));
+    // The half [0, 0.5] then has its midpoint (0.25) beyond its chord's start
+    // (-0.3) side: deviation 0.25 from A = (0, 0, 0).
+    t = {0.0, 1.0};
+    EXPECT_EQ(c.Segment(t, 0.2, true), V3dCurve::Success);
+    EXPECT_EQ(t, (std::vector<double>{0.0, 0.25, 0.5, 1.0}));
+    t = {0.0, 1.0};
+    EXPECT_EQ(c.Segment(t, 0.3, true), V3dCurve::Success);
+    EXPECT_EQ(t, (std::vector<double>{0.0, 1.0}));
+}
+
+TEST(V3dCurveSegment, ToleranceMustBePositiveAndFinite) {
+    FunctionCurve c;
+    MakeCircle(c, kPi);
+    c.samples = {0.0, 1.0};
+    for (double tol : {0.0, -0.01, std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity()}) {
+        std::vector<double> t{0.25, 0.75};
+        EXPECT_EQ(c.Segment(t, tol, false), V3dCurve::Failure);
+        EXPECT_EQ(t, (std::vector<double>{0.25, 0.75}));
+        std::vector<P3> pts{{1, 2, 3}};
+        EXPECT_EQ(c.Segment(pts, tol), V3dCurve::Failure);
+        ASSERT_EQ(pts.size(), 1u);
+    }
+}
+
+TEST(V3dCurveSegment, HalvingStopsAtTheResolutionOfDoubles) {
+    // A curve that is far from every chord at any scale: x = k, y = 1000 k^2 with
+    // k the number of doubles above 1. Refinement ends when intervals are single
+    // steps of doubles.
+    FunctionCurve c;
+    c.pos = [](double t) {
+        const double k = (t - 1.0) / DBL_EPSILON;
+        return P3{k, 1000.0 * k * k, 0.0};
+    };
+    std::vector<double> t{1.0, 1.0 + 8 * DBL_EPSILON};
+    EXPECT_EQ(c.Segment(t, 1e-6, true), V3dCurve::Success);
+    ASSERT_EQ(t.size(), 9u);
+    for (std::size_t i = 0; i < 9; ++i) EXPECT_EQ(t[i], 1.0 + static_cast<double>(i) * DBL_EPSILON);
+    // NaN parameters are never halved.
+    t = {0.0, std::numeric_limits<double>::quiet_NaN(), 1.0};
+    c.pos = [](double) { return P3{std::numeric_limits<double>::quiet_NaN(), 0.0, 0.0}; };
+    EXPECT_EQ(c.Segment(t, 1e-6, true), V3dCurve::Success);
+    EXPECT_EQ(t.size(), 3u);
+}
+
+TEST(V3dCurveSegment, PointOverloadEvaluatesTheParameterSegmentation) {
+    FunctionCurve c;
+    MakeCircle(c, kPi / 2);
+    c.samples = {0.0, 1.0};
+    std::vector<P3> pts;
+    EXPECT_EQ(c.Segment(pts, 0.01), V3dCurve::Success);
+    ASSERT_EQ(pts.size(), 9u);
+    for (std::size_t i = 0; i < 9; ++i) {
+        const P3 e = c.pos(static_cast<double>(i) / 8.0);
+        EXPECT_EQ(pts[i], e);
+    }
+}
+
+}  // namespace
