@@ -1,0 +1,130 @@
+#!/usr/bin/env bash
+# The demo on real data: builds the nurbs program (if needed), fits closed and open curves
+# through the measured and designed data sets of examples/data, segments them, projects
+# noisy GPS fixes onto the fitted hike loop, fits the Maunga Whau volcano surface, and writes
+# the XML documents, CSV tables and SVG plots into one folder (default: demo-output/).
+#
+#   scripts/demo.sh [OUTPUT_DIR]
+#
+# Environment: BUILD_DIR (default build/demo), JOBS (parallel build jobs).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+out=${1:-demo-output}
+build=${BUILD_DIR:-build/demo}
+data=examples/data
+
+# --- 1. what the build needs (Debian package names); installed like .ci/run does ------------
+need=""
+command -v c++ >/dev/null 2>&1 || need="$need g++"
+command -v cmake >/dev/null 2>&1 || need="$need cmake"
+command -v ninja >/dev/null 2>&1 || need="$need ninja-build"
+[ -f /usr/include/expat.h ] || need="$need libexpat1-dev"
+[ -f /usr/include/CLI/CLI.hpp ] || need="$need libcli11-dev"
+if [ -n "$need" ]; then
+  if command -v apt-get >/dev/null 2>&1; then
+    echo "demo: installing$need"
+    SUDO=""
+    [ "$(id -u)" -ne 0 ] && SUDO=sudo
+    export DEBIAN_FRONTEND=noninteractive
+    $SUDO apt-get update -qq
+    $SUDO apt-get install -y -qq $need >/dev/null
+  else
+    echo "demo: please install:$need" >&2
+    exit 1
+  fi
+fi
+
+# --- 2. build the program ----------------------------------------------------------------------
+gen=()
+command -v ninja >/dev/null 2>&1 && gen=(-G Ninja)
+launcher=()
+command -v ccache >/dev/null 2>&1 && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+if [ ! -f "$build/CMakeCache.txt" ]; then
+  echo "demo: configuring $build"
+  cmake -S . -B "$build" "${gen[@]}" "${launcher[@]}" -DCMAKE_BUILD_TYPE=Release -DVELSDK_NURBS_TESTS=OFF \
+    -DVELSDK_NURBS_BENCH=OFF -DVELSDK_NURBS_PYTHON=OFF -DVELSDK_NURBS_EXAMPLES=OFF -DVELSDK_NURBS_TOOLS=ON >/dev/null
+fi
+echo "demo: building the nurbs program in $build (the first build takes a minute)"
+cmake --build "$build" --target nurbs --parallel "${JOBS:-$(nproc)}" >/dev/null
+nurbs="$root/$build/tools/nurbs"
+
+mkdir -p "$out"
+rm -f "$out"/*.xml "$out"/*.nrb "$out"/*.csv "$out"/*.svg
+now() { date +%s%N; }
+ms() { echo $(( ($2 - $1) / 1000000 )); }
+field() { sed -n "s/^$1: //p" | head -n 1 | cut -d' ' -f1; }
+rows() { echo $(( $(wc -l <"$1") - 1 )); }
+
+summary=()
+row() { summary+=("$(printf '%-26s %-8s %7s %9s %13s %9s %7s' "$@")"); }
+row "data set" "fit" "points" "control" "max interp." "segments" "ms"
+row "" "" "" "points" "error" "" ""
+
+# fit_curve NAME FILE KIND TOLERANCE [fit options...]: fit, segment, plot; one summary row.
+fit_curve() {
+  local name=$1 file=$2 kind=$3 tol=$4
+  shift 4
+  local t0 t1 report
+  t0=$(now)
+  report=$("$nurbs" fit "$data/$file" "$@" -o "$out/$name.xml")
+  "$nurbs" segment "$out/$name.xml" --tolerance "$tol" -o "$out/$name-polyline.csv"
+  t1=$(now)
+  "$nurbs" plot "$out/$name.xml" --points "$data/$file" --title "$name ($file)" -o "$out/$name.svg"
+  row "$name" "$kind" "$(echo "$report" | field points)" "$(echo "$report" | field 'control points')" \
+    "$(echo "$report" | field 'max interpolation error')" "$(( $(rows "$out/$name-polyline.csv") - 1 ))" "$(ms "$t0" "$t1")"
+}
+
+start=$(now)
+echo "demo: fitting curves"
+# Closed outlines: averaged knots (uniform knots under a closed loop are badly conditioned).
+fit_curve glyph-S glyph_S.csv closed 0.5 --closed
+fit_curve glyph-g glyph_g.csv closed 0.5 --closed
+fit_curve glyph-ampersand glyph_ampersand.csv closed 0.5 --closed
+fit_curve airfoil-naca2412 airfoil_naca2412.csv closed 0.0001 --closed
+fit_curve gps-loop gps_loop_3d.csv closed 0.5 --closed
+# Open curves: the upper airfoil surface with the end tangents its file suggests, the walk.
+tangents=$(sed -n 's/^# end_tangents:.*start (\([^)]*\)), end (\([^)]*\)).*/\1;\2/p' "$data/airfoil_naca2412_upper.csv" | tr -d ' ')
+fit_curve airfoil-upper airfoil_naca2412_upper.csv tangents 0.0001 \
+  --start-tangent "${tangents%;*}" --end-tangent "${tangents#*;}"
+fit_curve gps-walk gps_open_3d.csv open 0.5
+
+echo "demo: projecting noisy fixes, converting, splitting"
+t0=$(now)
+"$nurbs" project "$out/gps-loop.xml" "$data/proj_gps_loop_3d.csv" -o "$out/gps-loop-projections.csv"
+t1=$(now)
+dists=$(awk -F, 'NR > 1 && $7 == 1 { print $6 }' "$out/gps-loop-projections.csv" | sort -g)
+nproj=$(printf '%s\n' "$dists" | wc -l)
+nfail=$(awk -F, 'NR > 1 && $7 != 1' "$out/gps-loop-projections.csv" | wc -l)
+proj=$(printf '%d points projected (%d did not converge): median distance %.1f m, largest %.1f m' \
+  "$(( nproj + nfail ))" "$nfail" "$(printf '%s\n' "$dists" | sed -n "$(( (nproj + 1) / 2 ))p")" \
+  "$(printf '%s\n' "$dists" | tail -n 1)")
+"$nurbs" plot "$out/gps-loop.xml" --points "$data/proj_gps_loop_3d.csv" --title "gps-loop with the noisy fixes" \
+  -o "$out/gps-loop-projections.svg"
+"$nurbs" plot "$out/gps-walk.xml" --view oblique --title "gps-walk (oblique view)" -o "$out/gps-walk-oblique.svg"
+"$nurbs" convert "$out/gps-walk.xml" "$out/gps-walk.nrb"
+"$nurbs" split "$out/gps-walk.nrb" --at 0.5 -o "$out/gps-walk-first-half.xml" "$out/gps-walk-second-half.xml" >/dev/null
+"$nurbs" info "$out/gps-loop.xml" >"$out/gps-loop-info.txt"
+
+echo "demo: fitting the volcano surface"
+t2=$(now)
+sreport=$("$nurbs" surface fit "$data/dem_volcano_61x87.csv" -o "$out/volcano.xml")
+lreport=$("$nurbs" surface fit "$data/dem_volcano_61x87.csv" --count 16,22 -o "$out/volcano-least-squares.xml")
+t3=$(now)
+"$nurbs" plot "$out/volcano.xml" --title "Maunga Whau (volcano), interpolated" -o "$out/volcano.svg"
+"$nurbs" plot "$out/volcano-least-squares.xml" --title "Maunga Whau, least squares 16 x 22" \
+  -o "$out/volcano-least-squares.svg"
+end=$(now)
+
+echo
+echo "Curves (order 4; closed fits interpolate the loop, open fits interpolate the points):"
+printf '%s\n' "${summary[@]}"
+echo
+echo "Projection onto gps-loop: $proj ($(ms "$t0" "$t1") ms)"
+echo "Surface fits of the 61 x 87 volcano grid ($(ms "$t2" "$t3") ms for both):"
+echo "  interpolation: $(echo "$sreport" | field 'control points') x $(echo "$sreport" | sed -n 's/^control points: [0-9]* x //p') control points, max interpolation error $(echo "$sreport" | field 'max interpolation error') m"
+echo "  least squares: 16 x 22 control points, max deviation $(echo "$lreport" | field 'max approximation error') m"
+echo
+echo "Total time: $(ms "$start" "$end") ms. Documents, tables and plots in $out/:"
+(cd "$out" && ls -- *.svg | tr '\n' ' ')
+echo

@@ -1,0 +1,110 @@
+// The subcommands of the nurbs program: their options and entry points.
+//
+// Each Run* function returns the exit code on success (0) and throws InputError (exit 1)
+// for a file that cannot be read or used, UsageError (exit 2) for option values that make
+// no sense together. CommandLine (CommandLine.cpp) parses the arguments into these structs.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+namespace nurbs_tool {
+
+struct FitOptions {
+    std::string points;
+    std::string output;
+    bool closed = false;
+    int order = 4;
+    std::string param = "chord";    ///< chord | uniform
+    std::string knots = "average";  ///< average | uniform
+    std::vector<double> startTangent;
+    std::vector<double> endTangent;
+    bool rawTangents = false;  ///< tangents are derivatives as given, not directions
+    bool quiet = false;
+};
+
+struct InfoOptions {
+    std::string curve;
+};
+
+struct EvalOptions {
+    std::string curve;
+    std::vector<double> at;
+    std::size_t samples = 0;
+    int derivatives = 0;
+    std::string output;
+};
+
+struct SegmentOptions {
+    std::string curve;
+    double tolerance = 0.0;
+    std::vector<double> keep;
+    std::string output;
+};
+
+struct ProjectOptions {
+    std::string curve;
+    std::string points;
+    double tolerance = 1e-9;
+    std::string output;
+};
+
+struct SplitOptions {
+    std::string curve;
+    double at = 0.0;
+    std::vector<std::string> outputs;
+};
+
+struct ConvertOptions {
+    std::string input;
+    std::string output;
+};
+
+struct SurfaceFitOptions {
+    std::string grid;
+    std::string output;
+    std::vector<int> degree{3, 3};
+    std::vector<std::size_t> count;  ///< empty: interpolation
+    bool quiet = false;
+};
+
+struct SurfaceEvalOptions {
+    std::string surface;
+    std::vector<double> at;  ///< u,v pairs
+    std::vector<std::size_t> samples;
+    int derivatives = 0;
+    std::string output;
+};
+
+struct SurfaceProjectOptions {
+    std::string surface;
+    std::string points;
+    double tolerance = 1e-9;
+    std::size_t iterations = 50;
+    std::string output;
+};
+
+struct PlotOptions {
+    std::string input;
+    std::string points;
+    std::string output;
+    double tolerance = 0.0;    ///< 0: a thousandth of the drawing's extent
+    std::string view = "top";  ///< curves: top | front | side | oblique
+    std::string title;
+    std::size_t lines = 24;  ///< surfaces: iso-curves per direction
+};
+
+int RunFit(const FitOptions& options);
+int RunInfo(const InfoOptions& options);
+int RunEval(const EvalOptions& options);
+int RunSegment(const SegmentOptions& options);
+int RunProject(const ProjectOptions& options);
+int RunSplit(const SplitOptions& options);
+int RunConvert(const ConvertOptions& options);
+int RunSurfaceFit(const SurfaceFitOptions& options);
+int RunSurfaceEval(const SurfaceEvalOptions& options);
+int RunSurfaceProject(const SurfaceProjectOptions& options);
+int RunPlot(const PlotOptions& options);
+
+}  // namespace nurbs_tool

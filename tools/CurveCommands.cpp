@@ -1,0 +1,332 @@
+// The curve subcommands of the nurbs program: fit, info, eval, segment, project, split, convert.
+#include "Commands.h"
+
+#include "CsvOutput.h"
+#include "CurveFile.h"
+#include "Geometry.h"
+#include "PointReader.h"
+#include "Progress.h"
+#include "ToolError.h"
+
+#include <VelSDK/V3dCurveNurbsPlus.h>
+#include <VelSDK/V3dNurbsCurve.h>
+
+#include <cmath>
+#include <cstdio>
+#include <iostream>
+#include <limits>
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace nurbs_tool {
+
+using VelSDK::Math::point;
+
+namespace {
+
+// Two consecutive data points closer than this (scaled length of their difference) are
+// coincident: the same threshold as the fitting driver of V3dCurve.
+constexpr double kCoincident = 1.4901161193847656e-08;
+
+std::string Fmt(double v) { return CsvOutput::Format(v); }
+
+std::string Short(double v) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.6g", v);
+    return buf;
+}
+
+/// The first consecutive pair closer than kCoincident, as an InputError naming both points.
+[[noreturn]] void ReportCoincident(const PointList& list, const std::vector<point<double, 3>>& points) {
+    for (std::size_t i = 1; i < points.size(); ++i) {
+        const double d = VelSDK::Math::ScaledLength(points[i - 1] - points[i]);
+        if (kCoincident > d) {
+            throw InputError(Where(list.file, list.lines[i],
+                                   "points " + std::to_string(i - 1) + " and " + std::to_string(i) + " (lines " +
+                                       std::to_string(list.lines[i - 1]) + " and " + std::to_string(list.lines[i]) +
+                                       ") coincide: distance " + Short(d) + " < 1.49e-08; remove one of them"));
+        }
+    }
+    throw InputError(Where(list.file, 0, "two consecutive points coincide"));
+}
+
+bool HasCoincident(const std::vector<point<double, 3>>& points) {
+    for (std::size_t i = 1; i < points.size(); ++i)
+        if (kCoincident > VelSDK::Math::ScaledLength(points[i - 1] - points[i])) return true;
+    return false;
+}
+
+point<double, 3> ToPoint(const std::vector<double>& v) { return point<double, 3>{v[0], v[1], v[2]}; }
+
+void CheckInRange(const V3dCurveNurbsPlus& curve, double u, const std::string& option, const std::string& file) {
+    const double a = curve.GetMinParameter();
+    const double b = curve.GetMaxParameter();
+    if (!(u >= a && u <= b))
+        throw UsageError(option + ": " + Fmt(u) + " is outside the range [" + Fmt(a) + ", " + Fmt(b) + "] of " + file);
+}
+
+}  // namespace
+
+// --- fit ----------------------------------------------------------------------------------------
+
+int RunFit(const FitOptions& o) {
+    CurveFile::FormatOf(o.output);  // an unknown extension is a usage error before any work
+    const bool tangents = !o.startTangent.empty();
+    if (o.closed && tangents) throw UsageError("--closed cannot be combined with end tangents");
+    PointList list = PointReader::ReadPoints(o.points);
+    std::vector<point<double, 3>>& points = list.points;
+
+    // A closed loop given with its first point repeated at the end: the closed fit joins the
+    // last point to the first itself, so the repeat would be a coincident pair.
+    if (o.closed && points.size() >= 3 && kCoincident > VelSDK::Math::ScaledLength(points.front() - points.back())) {
+        points.pop_back();
+        list.lines.pop_back();
+        if (!o.quiet)
+            std::cerr << "nurbs fit: note: " << list.file << ": the last point repeats the first; it is left out of "
+                      << "the closed fit\n";
+    }
+    const std::size_t order = static_cast<std::size_t>(o.order);
+    if (points.size() < order)
+        throw InputError(Where(list.file, 0,
+                               std::to_string(points.size()) + (points.size() == 1 ? " point is" : " points are") +
+                                   " too few for order " + std::to_string(order) + " (at least " +
+                                   std::to_string(order) + " needed)"));
+    if (o.closed && o.knots == "uniform" && !o.quiet)
+        std::cerr << "nurbs fit: note: uniform knots under a closed loop make a badly conditioned system (singular "
+                     "with chord parameters); --knots average is the reliable choice\n";
+
+    V3dCurveNurbsPlus curve;
+    curve.SetOrder(static_cast<unsigned char>(order));
+    curve.SetParametrization(o.param == "uniform" ? V3dCurveNurbsPlus::ParametrizationUniform
+                                                  : V3dCurveNurbsPlus::ParametrizationChordLength);
+    curve.SetKnotsGeneration(o.knots == "uniform" ? V3dCurveNurbsPlus::KnotsUniform
+                                                  : V3dCurveNurbsPlus::KnotsAveraging);
+    std::vector<double> parameters;
+    V3dCurve::RCode rc;
+    if (tangents) {
+        // The fit with end derivatives does not test for coincident points itself.
+        if (HasCoincident(points)) ReportCoincident(list, points);
+        point<double, 3> d0 = ToPoint(o.startTangent);
+        point<double, 3> d1 = ToPoint(o.endTangent);
+        if (!o.rawTangents) {
+            // Directions: scaled to the length of the point polygon, which is about the speed of
+            // a curve parameterised over [0, 1] by chord length.
+            double polygon = 0.0;
+            for (std::size_t i = 1; i < points.size(); ++i) polygon += VelSDK::Math::Distance(points[i - 1], points[i]);
+            const double l0 = VelSDK::Math::ScaledLength(d0);
+            const double l1 = VelSDK::Math::ScaledLength(d1);
+            if (!(l0 > 0.0) || !(l1 > 0.0)) throw UsageError("a tangent direction must not be zero");
+            d0 = (polygon / l0) * d0;
+            d1 = (polygon / l1) * d1;
+        }
+        rc = curve.FitWithEndDerivatives(parameters, points, std::make_pair(d0, d1));
+    } else {
+        rc = curve.Fit(parameters, points, o.closed);
+    }
+    if (rc == V3dCurve::CoincidentPoints) ReportCoincident(list, points);
+    if (rc != V3dCurve::Success || !curve.IsValid())
+        throw InputError(Where(list.file, 0,
+                               "the fit failed: the interpolation system of these " + std::to_string(points.size()) +
+                                   " points could not be solved" +
+                                   (o.closed && o.knots == "uniform" ? " (try --knots average)" : "")));
+
+    // How closely the curve meets the points at their own parameters.
+    double maxError = 0.0;
+    std::size_t maxAt = 0;
+    for (std::size_t i = 0; i < points.size() && i < parameters.size(); ++i) {
+        point<double, 3> c{};
+        curve.EvaluatePosition(c, parameters[i]);
+        const double e = VelSDK::Math::Distance(c, points[i]);
+        if (e > maxError || std::isnan(e)) {
+            maxError = e;
+            maxAt = i;
+        }
+    }
+    CurveFile::Save(curve, o.output);
+    if (!o.quiet) {
+        std::cout << "points: " << points.size() << '\n'
+                  << "kind: "
+                  << (o.closed   ? "closed"
+                      : tangents ? "open, end tangents"
+                                 : "open")
+                  << '\n'
+                  << "order: " << order << '\n'
+                  << "control points: " << curve.GetNumberControlPoints() << '\n'
+                  << "knots: " << curve.GetNumberKnots() << '\n'
+                  << "max interpolation error: " << Short(maxError) << " (point " << maxAt << ")\n"
+                  << "written: " << o.output << '\n';
+    }
+    return kExitSuccess;
+}
+
+// --- info ---------------------------------------------------------------------------------------
+
+int RunInfo(const InfoOptions& o) {
+    const V3dCurveNurbsPlus curve = CurveFile::Load(o.curve);
+    const Box control = Geometry::ControlBox(curve);
+    const double extent = control.Diagonal();
+    const double tolerance = extent > 0.0 ? extent * 1e-6 : 1e-9;
+    const Polyline line = Geometry::Segment(curve, tolerance);
+    Box box;
+    double length = 0.0;
+    for (std::size_t i = 0; i < line.points.size(); ++i) {
+        box.Add(line.points[i]);
+        if (i > 0) length += VelSDK::Math::Distance(line.points[i - 1], line.points[i]);
+    }
+    const std::vector<double>& knots = curve.GetKnots();
+    const std::vector<double> distinct = Geometry::DistinctKnotsInRange(curve);
+    std::ostringstream out;
+    out << "file: " << o.curve << '\n'
+        << "order: " << static_cast<unsigned>(curve.GetOrder()) << " (degree " << (curve.GetOrder() - 1) << ")\n"
+        << "control points: " << curve.GetNumberControlPoints() << '\n'
+        << "knots: " << knots.size() << " (" << distinct.size() << " distinct values in the range)\n";
+    if (knots.size() <= 24) {
+        out << "knot vector:";
+        for (double k : knots) out << ' ' << Fmt(k);
+        out << '\n';
+    }
+    out << "range: [" << Fmt(curve.GetMinParameter()) << ", " << Fmt(curve.GetMaxParameter()) << "]\n"
+        << "closed: " << (curve.IsClosedLoop() ? "yes" : "no") << '\n'
+        << "clamped: " << (curve.IsClamped() ? "yes" : "no") << '\n'
+        << "rational: " << (Geometry::IsRational(curve) ? "yes" : "no") << '\n';
+    if (!box.empty) {
+        out << "bounding box: x [" << Short(box.min[0]) << ", " << Short(box.max[0]) << "], y [" << Short(box.min[1])
+            << ", " << Short(box.max[1]) << "], z [" << Short(box.min[2]) << ", " << Short(box.max[2]) << "]\n";
+    }
+    out << "length: " << Short(length) << " (polyline of " << line.points.size() << " points within "
+        << Short(tolerance) << ")\n";
+    std::cout << out.str();
+    return kExitSuccess;
+}
+
+// --- eval ---------------------------------------------------------------------------------------
+
+int RunEval(const EvalOptions& o) {
+    const V3dCurveNurbsPlus curve = CurveFile::Load(o.curve);
+    std::vector<double> us = o.at;
+    if (us.empty()) {
+        const double a = curve.GetMinParameter();
+        const double b = curve.GetMaxParameter();
+        us.resize(o.samples);
+        for (std::size_t i = 0; i < o.samples; ++i)
+            us[i] = o.samples == 1       ? a
+                    : i + 1 == o.samples ? b
+                                         : a + (b - a) * (static_cast<double>(i) / static_cast<double>(o.samples - 1));
+    }
+    const std::size_t k = static_cast<std::size_t>(o.derivatives);
+    // Orders above 2 come from the NURBS curve itself; up to 2 from the fitted curve's members.
+    const VelSDK::NURBS::V3dNurbsCurve nurbs(curve.GetControlPoints(), curve.GetKnots(),
+                                             static_cast<std::size_t>(curve.GetOrder()) - 1);
+    std::vector<std::string> header{"u", "x", "y", "z"};
+    for (std::size_t d = 1; d <= k; ++d)
+        for (const char* c : {"x", "y", "z"}) header.push_back("d" + std::to_string(d) + c);
+    CsvOutput csv(o.output);
+    csv.Header(header);
+    Progress progress("eval", us.size());
+    std::vector<point<double, 3>> values(k + 1, point<double, 3>{});
+    for (std::size_t i = 0; i < us.size(); ++i) {
+        const double u = us[i];
+        if (k == 0) {
+            curve.EvaluatePosition(values[0], u);
+        } else if (k == 1) {
+            curve.EvaluateSpeed(values[0], values[1], u);
+        } else if (k == 2) {
+            curve.EvaluateAcceleration(values[0], values[1], values[2], u);
+        } else {
+            values = nurbs.DeriveAt(u, k);
+        }
+        csv.AddNumber(u);
+        for (std::size_t d = 0; d <= k; ++d)
+            for (std::size_t c = 0; c < 3; ++c) csv.AddNumber(values[d][c]);
+        csv.EndRow();
+        progress.Update(i + 1);
+    }
+    csv.Finish();
+    return kExitSuccess;
+}
+
+// --- segment ------------------------------------------------------------------------------------
+
+int RunSegment(const SegmentOptions& o) {
+    if (!(o.tolerance > 0.0) || !std::isfinite(o.tolerance)) throw UsageError("--tolerance must be a positive number");
+    const V3dCurveNurbsPlus curve = CurveFile::Load(o.curve);
+    for (std::size_t i = 0; i < o.keep.size(); ++i) {
+        CheckInRange(curve, o.keep[i], "--keep", o.curve);
+        if (i > 0 && o.keep[i - 1] > o.keep[i]) throw UsageError("--keep: the parameters must be in ascending order");
+    }
+    std::vector<double> parameters = o.keep;
+    if (curve.Segment(parameters, o.tolerance, !o.keep.empty()) != V3dCurve::Success)
+        throw InputError(Where(o.curve, 0, "segmentation failed"));
+    CsvOutput csv(o.output);
+    csv.Header({"u", "x", "y", "z"});
+    for (double u : parameters) {
+        point<double, 3> p{};
+        curve.EvaluatePosition(p, u);
+        csv.AddNumber(u);
+        for (std::size_t c = 0; c < 3; ++c) csv.AddNumber(p[c]);
+        csv.EndRow();
+    }
+    csv.Finish();
+    return kExitSuccess;
+}
+
+// --- project ------------------------------------------------------------------------------------
+
+int RunProject(const ProjectOptions& o) {
+    const V3dCurveNurbsPlus curve = CurveFile::Load(o.curve);
+    const PointList queries = PointReader::ReadPoints(o.points);
+    CsvOutput csv(o.output);
+    csv.Header({"index", "u", "x", "y", "z", "distance", "converged"});
+    Progress progress("project", queries.points.size());
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    for (std::size_t i = 0; i < queries.points.size(); ++i) {
+        const point<double, 3>& q = queries.points[i];
+        double t = curve.GetMinParameter();
+        const bool ok = curve.ProjectPoint(t, q, o.tolerance, false) == V3dCurve::Success;
+        point<double, 3> foot{nan, nan, nan};
+        if (ok) curve.EvaluatePosition(foot, t);
+        csv.AddInteger(i);
+        csv.AddNumber(ok ? t : nan);
+        for (std::size_t c = 0; c < 3; ++c) csv.AddNumber(foot[c]);
+        csv.AddNumber(ok ? VelSDK::Math::Distance(foot, q) : nan);
+        csv.AddInteger(ok ? 1 : 0);
+        csv.EndRow();
+        progress.Update(i + 1);
+    }
+    csv.Finish();
+    return kExitSuccess;
+}
+
+// --- split --------------------------------------------------------------------------------------
+
+int RunSplit(const SplitOptions& o) {
+    CurveFile::FormatOf(o.outputs.at(0));
+    CurveFile::FormatOf(o.outputs.at(1));
+    const V3dCurveNurbsPlus curve = CurveFile::Load(o.curve);
+    const double a = curve.GetMinParameter();
+    const double b = curve.GetMaxParameter();
+    if (!(o.at > a && o.at < b))
+        throw UsageError("--at: " + Fmt(o.at) + " is not strictly inside the range [" + Fmt(a) + ", " + Fmt(b) +
+                         "] of " + o.curve);
+    V3dCurveNurbsPlus left, right;
+    if (curve.Split(left, right, o.at) != V3dCurve::Success)
+        throw InputError(Where(o.curve, 0, "the curve cannot be split at " + Fmt(o.at)));
+    CurveFile::Save(left, o.outputs[0]);
+    CurveFile::Save(right, o.outputs[1]);
+    std::cout << o.outputs[0] << ": " << left.GetNumberControlPoints() << " control points\n"
+              << o.outputs[1] << ": " << right.GetNumberControlPoints() << " control points\n";
+    return kExitSuccess;
+}
+
+// --- convert ------------------------------------------------------------------------------------
+
+int RunConvert(const ConvertOptions& o) {
+    CurveFile::FormatOf(o.output);
+    const V3dCurveNurbsPlus curve = CurveFile::Load(o.input);
+    CurveFile::Save(curve, o.output);
+    return kExitSuccess;
+}
+
+}  // namespace nurbs_tool

@@ -1,0 +1,356 @@
+// The plot subcommand: SVG pictures of curves (data points, control polygon, segmented
+// curve, knots, axes, legend) and of surfaces (shaded wire-frame of iso-curves, oblique view).
+#include "Commands.h"
+
+#include "CsvOutput.h"
+#include "CurveFile.h"
+#include "Geometry.h"
+#include "PointReader.h"
+#include "SurfaceFile.h"
+#include "SvgChart.h"
+#include "ToolError.h"
+
+#include <VelSDK/V3dCurveNurbsPlus.h>
+#include <VelSDK/V3dNurbsSurface.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace nurbs_tool {
+
+using VelSDK::Math::point;
+
+namespace {
+
+const char* const kCurveColor = "#1f5fb4";
+const char* const kPolygonColor = "#8c8c8c";
+const char* const kDataColor = "#e6550d";
+const char* const kKnotColor = "#c21d2f";
+
+std::string Short(double v) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.4g", v);
+    return buf;
+}
+
+std::string BaseName(const std::string& path) {
+    const std::size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+/// A parallel projection of 3-D points onto the drawing plane, with a depth for hidden
+/// surfaces (larger = farther from the viewer).
+struct View {
+    std::string xName, yName;
+    std::function<std::array<double, 2>(const point<double, 3>&)> project;
+    std::function<double(const point<double, 3>&)> depth;
+    bool oblique = false;
+};
+
+/// Cabinet-like oblique projection: x to the right, z up (times zScale), y receding up and to
+/// the right at 30 degrees, shortened to 0.6.
+View Oblique(double zScale) {
+    const double a = 0.6 * std::cos(M_PI / 6.0);
+    const double b = 0.6 * std::sin(M_PI / 6.0);
+    View v;
+    v.oblique = true;
+    v.project = [=](const point<double, 3>& p) {
+        return std::array<double, 2>{p[0] + a * p[1], zScale * p[2] + b * p[1]};
+    };
+    // Along (-a, 1, -b / zScale) points fall onto the same spot; farther along it is farther away.
+    v.depth = [=](const point<double, 3>& p) { return -a * p[0] + p[1] - (b / zScale) * p[2]; };
+    return v;
+}
+
+View CurveView(const std::string& name) {
+    View v;
+    if (name == "front") {
+        v.xName = "x";
+        v.yName = "z";
+        v.project = [](const point<double, 3>& p) { return std::array<double, 2>{p[0], p[2]}; };
+    } else if (name == "side") {
+        v.xName = "y";
+        v.yName = "z";
+        v.project = [](const point<double, 3>& p) { return std::array<double, 2>{p[1], p[2]}; };
+    } else if (name == "oblique") {
+        v = Oblique(1.0);
+    } else {
+        v.xName = "x";
+        v.yName = "y";
+        v.project = [](const point<double, 3>& p) { return std::array<double, 2>{p[0], p[1]}; };
+    }
+    if (!v.depth) v.depth = [](const point<double, 3>&) { return 0.0; };
+    return v;
+}
+
+struct Window {
+    double x0 = HUGE_VAL, x1 = -HUGE_VAL, y0 = HUGE_VAL, y1 = -HUGE_VAL;
+    void Add(const std::array<double, 2>& q) {
+        if (!std::isfinite(q[0]) || !std::isfinite(q[1])) return;
+        x0 = std::min(x0, q[0]);
+        x1 = std::max(x1, q[0]);
+        y0 = std::min(y0, q[1]);
+        y1 = std::max(y1, q[1]);
+    }
+    bool Empty() const { return !(x1 >= x0) || !(y1 >= y0); }
+};
+
+/// Three short arrows with the axis names, for oblique views without a frame of ticks.
+void Tripod(SvgChart& chart, const View& view, const point<double, 3>& origin, double length,
+            const std::array<std::string, 3>& labels) {
+    chart.Svg().BeginGroup("id=\"tripod\"");
+    for (std::size_t c = 0; c < 3; ++c) {
+        point<double, 3> tip = origin;
+        tip[c] += length;
+        const auto a = view.project(origin);
+        const auto b = view.project(tip);
+        const ScreenPoint sa = chart.Map(a[0], a[1]);
+        const ScreenPoint sb = chart.Map(b[0], b[1]);
+        chart.Svg().Line(sa, sb, "stroke=\"#222\" stroke-width=\"1.4\"");
+        chart.Svg().Circle(sb, 2.2, "fill=\"#222\"");
+        // Labels beside the tips: x below, y above and to the right, z above.
+        const ScreenPoint at = c == 0   ? ScreenPoint{sb.x + 6, sb.y + 15}
+                               : c == 1 ? ScreenPoint{sb.x + 7, sb.y - 5}
+                                        : ScreenPoint{sb.x - 4, sb.y - 8};
+        chart.Svg().Text(at, labels[c], "start", "");
+    }
+    chart.Svg().EndGroup();
+}
+
+/// A colour for t in [0, 1]: a perceptually ordered ramp from deep blue through teal and
+/// green to yellow (the stops of the viridis map).
+std::string Ramp(double t) {
+    static const double stops[][3] = {{68, 1, 84}, {59, 82, 139}, {33, 145, 140}, {94, 201, 98}, {253, 231, 37}};
+    if (!(t >= 0.0)) t = 0.0;
+    if (t > 1.0) t = 1.0;
+    const double s = t * 4.0;
+    const std::size_t i = std::min<std::size_t>(3, static_cast<std::size_t>(s));
+    const double f = s - static_cast<double>(i);
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "#%02x%02x%02x", static_cast<int>(stops[i][0] + f * (stops[i + 1][0] - stops[i][0])),
+                  static_cast<int>(stops[i][1] + f * (stops[i + 1][1] - stops[i][1])),
+                  static_cast<int>(stops[i][2] + f * (stops[i + 1][2] - stops[i][2])));
+    return buf;
+}
+
+// --- curves ---------------------------------------------------------------------------------------
+
+void PlotCurve(const PlotOptions& o, const V3dCurveNurbsPlus& curve) {
+    std::vector<point<double, 3>> data;
+    if (!o.points.empty()) data = PointReader::ReadPoints(o.points).points;
+    Box box = Geometry::ControlBox(curve);
+    for (const point<double, 3>& p : data) box.Add(p);
+    const double extent = box.Diagonal();
+    const double tolerance = o.tolerance > 0.0 ? o.tolerance : (extent > 0.0 ? extent / 2000.0 : 1e-6);
+    const Polyline line = Geometry::Segment(curve, tolerance);
+    const View view = CurveView(o.view);
+
+    std::vector<point<double, 3>> control;
+    for (const point<double, 4>& h : curve.GetControlPoints()) control.push_back(VelSDK::Math::ToCartesian(h));
+    Window w;
+    const std::vector<const std::vector<point<double, 3>>*> lists{&line.points, &control, &data};
+    for (const std::vector<point<double, 3>>* list : lists)
+        for (const point<double, 3>& p : *list) w.Add(view.project(p));
+    if (w.Empty()) throw InputError(Where(o.input, 0, "the curve has no finite points to draw"));
+
+    SvgChart chart(w.x0, w.x1, w.y0, w.y1);
+    SvgWriter& svg = chart.Svg();
+    svg.Title((o.title.empty() ? BaseName(o.input) : o.title) + ": NURBS curve");
+    const std::string subtitle = "order " + std::to_string(curve.GetOrder()) + " \u00b7 " +
+                                 std::to_string(curve.GetNumberControlPoints()) + " control points \u00b7 " +
+                                 std::to_string(curve.GetNumberKnots()) + " knots \u00b7 " +
+                                 (curve.IsClosedLoop() ? "closed" : "open") + " \u00b7 polyline of " +
+                                 std::to_string(line.points.size()) + " points within " + Short(tolerance) +
+                                 (data.empty() ? "" : " \u00b7 " + std::to_string(data.size()) + " data points") +
+                                 (o.view == "top" ? "" : " \u00b7 " + o.view + " view");
+    chart.TitleBlock(o.title.empty() ? BaseName(o.input) : o.title, subtitle);
+    if (!view.oblique) chart.Axes(view.xName, view.yName);
+    auto toScreen = [&](const std::vector<point<double, 3>>& pts) {
+        std::vector<ScreenPoint> s;
+        s.reserve(pts.size());
+        for (const point<double, 3>& p : pts) {
+            const auto q = view.project(p);
+            s.push_back(chart.Map(q[0], q[1]));
+        }
+        return s;
+    };
+
+    svg.BeginGroup("id=\"control-polygon\"");
+    const std::vector<ScreenPoint> poly = toScreen(control);
+    svg.Polyline(poly, "fill=\"none\" stroke=\"" + std::string(kPolygonColor) +
+                           "\" stroke-width=\"0.9\" stroke-dasharray=\"4 3\"");
+    for (const ScreenPoint& p : poly)
+        svg.Rect(p.x - 2.2, p.y - 2.2, 4.4, 4.4, "fill=\"" + std::string(kPolygonColor) + "\"");
+    svg.EndGroup();
+
+    if (!data.empty()) {
+        svg.BeginGroup("id=\"data-points\" fill=\"none\" stroke=\"" + std::string(kDataColor) +
+                       "\" stroke-width=\"1.1\"");
+        for (const ScreenPoint& p : toScreen(data)) svg.Circle(p, 3.0, "");
+        svg.EndGroup();
+    }
+
+    svg.BeginGroup("id=\"curve\"");
+    svg.Polyline(toScreen(line.points), "fill=\"none\" stroke=\"" + std::string(kCurveColor) +
+                                            "\" stroke-width=\"1.8\" stroke-linejoin=\"round\"");
+    svg.EndGroup();
+
+    std::vector<point<double, 3>> knotPoints;
+    for (double k : Geometry::DistinctKnotsInRange(curve)) {
+        point<double, 3> p{};
+        curve.EvaluatePosition(p, k);
+        knotPoints.push_back(p);
+    }
+    svg.BeginGroup("id=\"knots\" fill=\"" + std::string(kKnotColor) + "\"");
+    for (const ScreenPoint& p : toScreen(knotPoints))
+        svg.Polygon({{p.x, p.y - 3.6}, {p.x + 3.6, p.y}, {p.x, p.y + 3.6}, {p.x - 3.6, p.y}}, "");
+    svg.EndGroup();
+
+    if (view.oblique) {
+        Tripod(chart, view, box.min, 0.15 * extent, {"x", "y", "z"});
+    }
+
+    std::vector<LegendEntry> legend{{LegendEntry::Line, kCurveColor, "curve (segmented)"},
+                                    {LegendEntry::DashedLine, kPolygonColor, "control polygon"},
+                                    {LegendEntry::Diamond, kKnotColor, "knots"}};
+    if (!data.empty()) legend.push_back({LegendEntry::Dot, kDataColor, "data points"});
+    chart.Legend(legend);
+    WriteWholeFile(o.output, chart.Finish());
+}
+
+// --- surfaces -------------------------------------------------------------------------------------
+
+void PlotSurface(const PlotOptions& o, const VelSDK::NURBS::V3dNurbsSurface& surface) {
+    const std::size_t lines = o.lines;
+    const std::size_t sub = 4;  // samples per iso-curve between two crossing iso-curves
+    const std::size_t n = lines * sub;
+    const double u0 = surface.GetMinParamU(), u1 = surface.GetMaxParamU();
+    const double v0 = surface.GetMinParamV(), v1 = surface.GetMaxParamV();
+    std::vector<point<double, 3>> grid((n + 1) * (n + 1));
+    Box box;
+    for (std::size_t i = 0; i <= n; ++i)
+        for (std::size_t j = 0; j <= n; ++j) {
+            const double u = i == n ? u1 : u0 + (u1 - u0) * (static_cast<double>(i) / static_cast<double>(n));
+            const double v = j == n ? v1 : v0 + (v1 - v0) * (static_cast<double>(j) / static_cast<double>(n));
+            grid[i * (n + 1) + j] = surface.EvaluateAt(u, v);
+            box.Add(grid[i * (n + 1) + j]);
+        }
+    std::vector<point<double, 3>> data;
+    if (!o.points.empty()) data = PointReader::ReadPoints(o.points).points;
+
+    // Heights far smaller than the ground extent (terrain) are exaggerated to a third of it.
+    const double ground = std::max(box.max[0] - box.min[0], box.max[1] - box.min[1]);
+    const double height = box.max[2] - box.min[2];
+    double exaggeration = 1.0;
+    if (height > 0.0 && ground > 0.0 && height < ground / 3.0) {
+        const double want = ground / 3.0 / height;
+        for (double f : {1.0, 2.0, 3.0, 5.0, 10.0, 20.0, 50.0, 100.0})
+            if (f <= want) exaggeration = f;
+    }
+    const View view = Oblique(exaggeration);
+    Window w;
+    for (const point<double, 3>& p : grid) w.Add(view.project(p));
+    if (w.Empty()) throw InputError(Where(o.input, 0, "the surface has no finite points to draw"));
+
+    struct Cell {
+        double depth;
+        double height;
+        std::vector<point<double, 3>> outline;
+    };
+    std::vector<Cell> cells;
+    cells.reserve(lines * lines);
+    auto at = [&](std::size_t i, std::size_t j) { return grid[i * (n + 1) + j]; };
+    for (std::size_t ci = 0; ci < lines; ++ci)
+        for (std::size_t cj = 0; cj < lines; ++cj) {
+            Cell c{0.0, 0.0, {}};
+            const std::size_t i0 = ci * sub, i1 = i0 + sub, j0 = cj * sub, j1 = j0 + sub;
+            for (std::size_t i = i0; i < i1; ++i) c.outline.push_back(at(i, j0));
+            for (std::size_t j = j0; j < j1; ++j) c.outline.push_back(at(i1, j));
+            for (std::size_t i = i1; i > i0; --i) c.outline.push_back(at(i, j1));
+            for (std::size_t j = j1; j > j0; --j) c.outline.push_back(at(i0, j));
+            for (const point<double, 3>& p : c.outline) {
+                c.depth += view.depth(p);
+                c.height += p[2];
+            }
+            c.depth /= static_cast<double>(c.outline.size());
+            c.height /= static_cast<double>(c.outline.size());
+            cells.push_back(std::move(c));
+        }
+    // Painter's order: the farthest cells first.
+    std::stable_sort(cells.begin(), cells.end(), [](const Cell& a, const Cell& b) { return a.depth > b.depth; });
+
+    SvgChart chart(w.x0, w.x1, w.y0, w.y1, 860.0, 240.0, 720.0);
+    SvgWriter& svg = chart.Svg();
+    const std::string title = o.title.empty() ? BaseName(o.input) : o.title;
+    svg.Title(title + ": NURBS surface");
+    const auto& cp = surface.GetControlPoints();
+    chart.TitleBlock(title, "degrees " + std::to_string(surface.GetDegreeU()) + ", " +
+                                std::to_string(surface.GetDegreeV()) + " \u00b7 " + std::to_string(cp.RowCount()) +
+                                " x " + std::to_string(cp.ColumnCount()) + " control points \u00b7 " +
+                                std::to_string(lines + 1) + " x " + std::to_string(lines + 1) +
+                                " iso-curves \u00b7 oblique view" +
+                                (exaggeration != 1.0 ? " \u00b7 heights x" + Short(exaggeration) : ""));
+    svg.BeginGroup("id=\"surface\" stroke=\"#1b1b1b\" stroke-width=\"0.45\" stroke-linejoin=\"round\"");
+    for (const Cell& c : cells) {
+        std::vector<ScreenPoint> s;
+        s.reserve(c.outline.size());
+        for (const point<double, 3>& p : c.outline) {
+            const auto q = view.project(p);
+            s.push_back(chart.Map(q[0], q[1]));
+        }
+        svg.Polygon(s, "fill=\"" + Ramp(height > 0.0 ? (c.height - box.min[2]) / height : 0.5) + "\"");
+    }
+    svg.EndGroup();
+    if (!data.empty()) {
+        svg.BeginGroup("id=\"data-points\" fill=\"" + std::string(kDataColor) + "\"");
+        for (const point<double, 3>& p : data) {
+            const auto q = view.project(p);
+            svg.Circle(chart.Map(q[0], q[1]), 1.1, "");
+        }
+        svg.EndGroup();
+    }
+    Tripod(chart, view, box.min, 0.12 * std::max(ground, 1e-300),
+           {"x " + Short(box.min[0]) + " \u2026 " + Short(box.max[0]),
+            "y " + Short(box.min[1]) + " \u2026 " + Short(box.max[1]),
+            "z " + Short(box.min[2]) + " \u2026 " + Short(box.max[2])});
+
+    // Height scale as the legend.
+    const double ly = chart.Bottom() + 56;
+    svg.BeginGroup("id=\"legend\"");
+    svg.Text({SvgChart::kLeft, ly + 4}, "height " + Short(box.min[2]), "start", "");
+    const double barX = SvgChart::kLeft + 110;
+    for (int k = 0; k < 40; ++k) svg.Rect(barX + 5.0 * k, ly - 8, 5.4, 12, "fill=\"" + Ramp(k / 39.0) + "\"");
+    svg.Text({barX + 206, ly + 4}, Short(box.max[2]), "start", "");
+    if (!data.empty()) {
+        svg.Circle({barX + 300, ly - 2}, 2.5, "fill=\"" + std::string(kDataColor) + "\"");
+        svg.Text({barX + 310, ly + 4}, "data points", "start", "");
+    }
+    svg.EndGroup();
+    WriteWholeFile(o.output, chart.Finish());
+}
+
+}  // namespace
+
+int RunPlot(const PlotOptions& o) {
+    if (CurveFile::Extension(o.output) != ".svg") throw UsageError(o.output + ": the picture is written as SVG (.svg)");
+    const std::string ext = CurveFile::Extension(o.input);
+    if (ext == ".nrb") {
+        PlotCurve(o, CurveFile::Load(o.input));
+        return kExitSuccess;
+    }
+    if (ext != ".xml") throw UsageError(o.input + ": expected a curve (.xml, .nrb) or a surface (.xml) file");
+    const std::string text = PointReader::ReadFile(o.input);
+    if (CurveFile::RootElement(text) == "NURBS_SURFACE") {
+        PlotSurface(o, SurfaceFile::FromXml(text, o.input));
+    } else {
+        PlotCurve(o, CurveFile::FromXml(text, o.input));
+    }
+    return kExitSuccess;
+}
+
+}  // namespace nurbs_tool
