@@ -635,6 +635,7 @@ std::pair<double, double> StartSearch(const Net& net, std::size_t mU, std::size_
     }
 
     double best = 1.7976931348623157e308;
+    double bestD2 = std::numeric_limits<double>::infinity();
     double bestU = net.U[0];
     double bestV = net.V[0];
     for (std::size_t ia = 0; ia < mU; ++ia) {
@@ -671,11 +672,20 @@ std::pair<double, double> StartSearch(const Net& net, std::size_t mU, std::size_
                 sz = sz + c * r[4 * l + 2];
                 sw = sw + c * r[4 * l + 3];
             }
-            const double dist = Math::Distance(P3{sx / sw, sy / sw, sz / sw}, P);
-            if (best > dist) {
-                best = dist;
-                bestU = a;
-                bestV = net.V[t];
+            const double dx = sx / sw - P[0];
+            const double dy = sy / sw - P[1];
+            const double dz = sz / sw - P[2];
+            const double d2 = dx * dx + dy * dy + dz * dz;
+            // sqrt is monotonic: a square not below the best one cannot give a strictly
+            // smaller distance, so the root is only taken for candidates that may win.
+            if (d2 < bestD2) {
+                const double dist = std::sqrt(d2);
+                if (best > dist) {
+                    best = dist;
+                    bestD2 = d2;
+                    bestU = a;
+                    bestV = net.V[t];
+                }
             }
         }
     }
