@@ -4,8 +4,10 @@
 
 #include "nurbs/BSplineKernels.h"
 
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
+#include <memory>
 #include <utility>
 
 namespace VelSDK {
@@ -140,8 +142,15 @@ void V3dNurbsCurve::InsertKnots(const std::vector<double>& X) {
 // within DBL_EPSILON below u counts towards the multiplicity; only the missing copies of
 // u itself are inserted. Refused (false, neither piece touched): u not strictly inside
 // the range, u NaN, or a curve that is not well formed (see KnotOpsApplicable).
-// The pieces are built in local vectors and assigned last, so left or right may be this
-// curve itself.
+//
+// Refining by r copies of u in span k changes only control points k - p + 1 .. k + r - 1
+// and knots k + 1 .. k + p + r, and A5.4 computes them from control points k - p .. k and
+// knots k - p .. k + p + 1 alone. So the refinement runs on that window (the one
+// polynomial piece around u, whose arithmetic is identical to the refinement of the
+// whole curve, index for index), and each piece is assembled once from the untouched
+// prefix or suffix and the window, without refining or copying the whole curve first.
+// Both pieces are complete before either output is assigned, so left or right may be
+// this curve itself.
 bool V3dNurbsCurve::SplitAt(double u, V3dNurbsCurve& left, V3dNurbsCurve& right) const {
     const std::size_t p = m_degree;
     if (!KnotOpsApplicable(m_controlPoints, m_knots, p)) return false;
@@ -154,33 +163,68 @@ bool V3dNurbsCurve::SplitAt(double u, V3dNurbsCurve& left, V3dNurbsCurve& right)
 
     const std::size_t k = detail::FindSpan(U.data(), n, p, u);
     const std::size_t s = (std::fabs(u - U[k]) <= DBL_EPSILON) ? _FindKnotMultiplicity(u) : 0;
+    const std::size_t r = s < p + 1 ? p + 1 - s : 0;
 
-    std::vector<Point4> Q;
-    std::vector<double> V;
-    if (s < p + 1) {
-        // The p + 1 - s copies of u: on the stack up to the stack degree.
-        const std::size_t r = p + 1 - s;
-        detail::ScratchBuffer<detail::kStackOrder> copies(r);
-        for (std::size_t j = 0; j < r; ++j) copies.data()[j] = u;
-        Refine(m_controlPoints, U, p, copies.data(), r, Q, V);
+    // The window: control points o .. k and knots o .. k + p + 1 of the curve, refined.
+    const std::size_t o = k - p;
+    const std::size_t wn = p + 1 + r;
+    const std::size_t wm = 2 * p + 2 + r;
+    constexpr std::size_t kStackPoints = 2 * detail::kStackOrder;
+    Point4 stackQ[kStackPoints];
+    std::unique_ptr<Point4[]> heapQ;
+    Point4* Qw = stackQ;
+    if (wn > kStackPoints) {
+        heapQ.reset(new Point4[wn]);
+        Qw = heapQ.get();
+    }
+    detail::ScratchBuffer<4 * detail::kStackOrder> knotBuffer(wm + r);
+    double* Vw = knotBuffer.data();
+    double* X = Vw + wm;
+    const Point4* P = m_controlPoints.data() + o;
+    const double* Uo = U.data() + o;
+    if (r > 0) {
+        for (std::size_t j = 0; j < r; ++j) X[j] = u;
+        const std::size_t a = detail::FindSpan(Uo, p + 1, p, u);
+        RefineKnotVector(P, Uo, p + 1, p, X, r, a, a + 1, Qw, Vw);
     } else {
-        Q = m_controlPoints;
-        V = U;
+        std::copy(P, P + wn, Qw);
+        std::copy(Uo, Uo + wm, Vw);
     }
 
-    const std::size_t nq = Q.size();
-    const std::size_t k2 = detail::FindSpan(V.data(), nq, p, u);
-    const std::size_t c = k2 - p;
-    std::vector<Point4> rightPoints(Q.begin() + static_cast<std::ptrdiff_t>(c), Q.end());
-    std::vector<double> rightKnots(V.begin() + static_cast<std::ptrdiff_t>(c), V.end());
-    Q.resize(c);
-    V.resize(p + 1 + c);
+    // Span of u in the refined knots: the last knot <= u lies in the window, since every
+    // knot after it exceeds u.
+    std::size_t last = 0;
+    for (std::size_t j = 0; j < wm; ++j)
+        if (Vw[j] <= u) last = j;
+    const std::size_t k2 = o + last;
+    const std::size_t c = k2 - p;  // control points of the left piece
+    const std::size_t cw = c - o;  // of which from the window
+
+    std::vector<Point4> leftPoints;
+    leftPoints.reserve(c);
+    leftPoints.insert(leftPoints.end(), m_controlPoints.begin(),
+                      m_controlPoints.begin() + static_cast<std::ptrdiff_t>(o));
+    leftPoints.insert(leftPoints.end(), Qw, Qw + cw);
+    std::vector<double> leftKnots;
+    leftKnots.reserve(p + 1 + c);
+    leftKnots.insert(leftKnots.end(), U.begin(), U.begin() + static_cast<std::ptrdiff_t>(o));
+    leftKnots.insert(leftKnots.end(), Vw, Vw + (p + 1 + cw));
+
+    std::vector<Point4> rightPoints;
+    rightPoints.reserve(n + r - c);
+    rightPoints.insert(rightPoints.end(), Qw + cw, Qw + wn);
+    rightPoints.insert(rightPoints.end(), m_controlPoints.begin() + static_cast<std::ptrdiff_t>(k + 1),
+                       m_controlPoints.end());
+    std::vector<double> rightKnots;
+    rightKnots.reserve(m + r - c);
+    rightKnots.insert(rightKnots.end(), Vw + cw, Vw + wm);
+    rightKnots.insert(rightKnots.end(), U.begin() + static_cast<std::ptrdiff_t>(k + p + 2), U.end());
 
     right.m_controlPoints = std::move(rightPoints);
     right.m_knots = std::move(rightKnots);
     right.m_degree = p;
-    left.m_controlPoints = std::move(Q);
-    left.m_knots = std::move(V);
+    left.m_controlPoints = std::move(leftPoints);
+    left.m_knots = std::move(leftKnots);
     left.m_degree = p;
     return true;
 }

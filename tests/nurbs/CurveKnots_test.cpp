@@ -362,6 +362,46 @@ TEST(CurveSplit, BothPiecesPreserveTheShape) {
     }
 }
 
+TEST(CurveSplit, SameBitsAsRefiningTheWholeCurveThenCutting) {
+    // The split refines only the polynomial piece around u; the pieces must be bit for bit
+    // those of refining a copy of the whole curve with InsertKnots and cutting it at the
+    // span of u.
+    std::mt19937_64 rng(9);
+    for (int trial = 0; trial < 1500; ++trial) {
+        const std::size_t p = static_cast<std::size_t>(trial % 6);
+        const std::size_t n = p + 1 + static_cast<std::size_t>(trial % 9);
+        const std::vector<double> U =
+            trial % 3 == 0 ? UnclampedKnotsWithRuns(rng, n, p) : test::RandomKnots(rng, n, p, trial % 3 == 1);
+        const V3dNurbsCurve c(test::RandomControlPoints(rng, n, trial % 2 == 0), U, p);
+        std::uniform_real_distribution<double> uni(U[p], U[n]);
+        std::uniform_int_distribution<std::size_t> pick(p, n);
+        double u = uni(rng);
+        const int kind = trial % 4;
+        if (kind == 1) u = U[pick(rng)];
+        if (kind == 2) u = U[pick(rng)] + DBL_EPSILON * (trial % 8 < 4 ? 0.5 : 1.0);
+        if (kind == 3) u = std::nextafter(U[pick(rng)], -1.0);
+        if (!(u > U[p] && u < U[n])) continue;
+
+        const std::size_t k = V3dNurbsCurveTestAccess::Span(c, u);
+        const std::size_t s = std::fabs(u - U[k]) <= DBL_EPSILON ? V3dNurbsCurveTestAccess::Multiplicity(c, u) : 0;
+        V3dNurbsCurve refined = c;
+        if (s < p + 1) refined.InsertKnots(std::vector<double>(p + 1 - s, u));
+        const std::size_t k2 = V3dNurbsCurveTestAccess::Span(refined, u);
+        const std::size_t cut = k2 - p;
+        const auto& Q = refined.GetControlPoints();
+        const auto& V = refined.GetKnots();
+        const V3dNurbsCurve wantL({Q.begin(), Q.begin() + static_cast<std::ptrdiff_t>(cut)},
+                                  {V.begin(), V.begin() + static_cast<std::ptrdiff_t>(k2 + 1)}, p);
+        const V3dNurbsCurve wantR({Q.begin() + static_cast<std::ptrdiff_t>(cut), Q.end()},
+                                  {V.begin() + static_cast<std::ptrdiff_t>(cut), V.end()}, p);
+
+        V3dNurbsCurve L, R;
+        ASSERT_TRUE(c.SplitAt(u, L, R)) << "trial " << trial;
+        ExpectIdentical(L, wantL);
+        ExpectIdentical(R, wantR);
+    }
+}
+
 TEST(CurveClamp, TextbookCurves) {
     V3dNurbsCurve a = CurveA();
     a.Clamp();
