@@ -289,7 +289,11 @@ int CommandLine::Run(int argc, char** argv) {
                 seval.at = ParseNumbers(sevalAt, "--at", 0);
                 if (seval.at.size() % 2 != 0) throw UsageError("--at: expected pairs U,V[,U,V...]");
             }
-            if (!ssamples.empty()) seval.samples = ParseCounts(ssamples, "--samples", 2);
+            if (!ssamples.empty()) {
+                seval.samples = ParseCounts(ssamples, "--samples", 2);
+                if (seval.samples[0] * seval.samples[1] > 100000000)
+                    throw UsageError("--samples: at most 100000000 points in all");
+            }
             if (sevalAt.empty() && ssamples.empty()) throw UsageError("give --at U,V[,U,V...] or --samples NU,NV");
             return RunSurfaceEval(seval);
         }

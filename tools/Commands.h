@@ -5,6 +5,8 @@
 // no sense together. CommandLine (CommandLine.cpp) parses the arguments into these structs.
 #pragma once
 
+#include <VelSDK/V3dCurveNurbsPlus.h>
+
 #include <cstddef>
 #include <string>
 #include <vector>
@@ -94,6 +96,9 @@ struct PlotOptions {
     std::string title;
     std::size_t lines = 24;  ///< surfaces: iso-curves per direction
 };
+
+/// UsageError when a chord tolerance is below 1e-12 of the curve's extent.
+void CheckTolerance(const V3dCurveNurbsPlus& curve, double tolerance);
 
 int RunFit(const FitOptions& options);
 int RunInfo(const InfoOptions& options);

@@ -69,6 +69,15 @@ void CheckInRange(const V3dCurveNurbsPlus& curve, double u, const std::string& o
 
 }  // namespace
 
+void CheckTolerance(const V3dCurveNurbsPlus& curve, double tolerance) {
+    // Below about 1e-12 of the curve's extent the polyline would need more vertices than
+    // doubles can tell apart along the curve, and its halving would not end in useful time.
+    const double floor = Geometry::ControlBox(curve).Diagonal() * 1e-12;
+    if (tolerance < floor)
+        throw UsageError("--tolerance " + Short(tolerance) + " is too small for this curve (at least " + Short(floor) +
+                         ", 1e-12 of its extent)");
+}
+
 // --- fit ----------------------------------------------------------------------------------------
 
 int RunFit(const FitOptions& o) {
@@ -256,6 +265,7 @@ int RunSegment(const SegmentOptions& o) {
         CheckInRange(curve, o.keep[i], "--keep", o.curve);
         if (i > 0 && o.keep[i - 1] > o.keep[i]) throw UsageError("--keep: the parameters must be in ascending order");
     }
+    CheckTolerance(curve, o.tolerance);
     std::vector<double> parameters = o.keep;
     if (curve.Segment(parameters, o.tolerance, !o.keep.empty()) != V3dCurve::Success)
         throw InputError(Where(o.curve, 0, "segmentation failed"));

@@ -10,10 +10,36 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <sstream>
 #include <stdexcept>
 
 namespace nurbs_tool {
+
+namespace {
+
+/// Refuses coordinates that the program's further steps cannot handle: non-finite values, a
+/// zero weight, and magnitudes whose squares would overflow (the segmentation's flatness test
+/// squares control-point offsets).
+void CheckCoordinates(const V3dCurveNurbsPlus& curve, const std::string& name) {
+    const std::vector<VelSDK::Math::point<double, 4>>& points = curve.GetControlPoints();
+    for (std::size_t i = 0; i < points.size(); ++i) {
+        const VelSDK::Math::point<double, 4>& h = points[i];
+        bool ok = std::isfinite(h[3]) && h[3] != 0.0;
+        for (std::size_t c = 0; c < 3 && ok; ++c) {
+            const double x = h[c] / h[3];
+            ok = std::isfinite(h[c]) && std::isfinite(x) && std::fabs(x) <= 1e150;
+        }
+        if (!ok)
+            throw InputError(Where(
+                name, 0,
+                "control point " + std::to_string(i) + " is not usable (not finite, zero weight, or beyond 1e150)"));
+    }
+    for (double k : curve.GetKnots())
+        if (!std::isfinite(k)) throw InputError(Where(name, 0, "the knot vector holds a value that is not finite"));
+}
+
+}  // namespace
 
 std::string CurveFile::Extension(const std::string& path) {
     const std::size_t slash = path.find_last_of('/');
@@ -71,6 +97,7 @@ V3dCurveNurbsPlus CurveFile::FromXml(const std::string& text, const std::string&
         throw InputError(Where(name, 0,
                                "the document holds no valid curve (order, control points and knots do not fit "
                                "together)"));
+    CheckCoordinates(curve, name);
     return curve;
 }
 
@@ -87,6 +114,7 @@ V3dCurveNurbsPlus CurveFile::FromBinary(const std::string& bytes, const std::str
     if (in.peek() != std::char_traits<char>::eof())
         throw InputError(Where(name, 0, "trailing bytes after the binary record"));
     if (!curve.IsValid()) throw InputError(Where(name, 0, "the record holds no valid curve"));
+    CheckCoordinates(curve, name);
     return curve;
 }
 

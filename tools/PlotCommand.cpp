@@ -147,6 +147,7 @@ void PlotCurve(const PlotOptions& o, const V3dCurveNurbsPlus& curve) {
     for (const point<double, 3>& p : data) box.Add(p);
     const double extent = box.Diagonal();
     const double tolerance = o.tolerance > 0.0 ? o.tolerance : (extent > 0.0 ? extent / 2000.0 : 1e-6);
+    CheckTolerance(curve, tolerance);
     const Polyline line = Geometry::Segment(curve, tolerance);
     const View view = CurveView(o.view);
 

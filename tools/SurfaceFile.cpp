@@ -141,6 +141,13 @@ public:
             for (std::size_t i = 0; i < knots->size(); ++i)
                 if (!std::isfinite((*knots)[i]) || (i > 0 && (*knots)[i - 1] > (*knots)[i]))
                     throw InputError(Where(name, 0, "a knot vector is not finite and non-decreasing"));
+        for (const point<double, 4>& h : m_grid) {
+            bool ok = std::isfinite(h[3]) && h[3] != 0.0;
+            for (std::size_t c = 0; c < 3 && ok; ++c) ok = std::isfinite(h[c]) && std::fabs(h[c] / h[3]) <= 1e150;
+            if (!ok)
+                throw InputError(
+                    Where(name, 0, "a control point is not usable (not finite, zero weight, or beyond 1e150)"));
+        }
         if (m_degreeU >= m_rows || m_degreeV >= m_cols)
             throw InputError(Where(name, 0, "a degree is not below its number of control points"));
         return surface;
