@@ -52,6 +52,19 @@ std::vector<double> EvenKnots(std::mt19937_64& rng, std::size_t n, std::size_t p
     return U;
 }
 
+// Strictly increasing knots with about one in five doubled (not clamped).
+std::vector<double> UnclampedKnotsWithRepeats(std::mt19937_64& rng, std::size_t n, std::size_t p) {
+    std::uniform_real_distribution<double> uni(0.0, 1.0);
+    std::vector<double> U;
+    double t = 0.0;
+    while (U.size() < n + p + 1) {
+        t += 0.05 + uni(rng);
+        U.push_back(t);
+        if (U.size() < n + p + 1 && uni(rng) < 0.2) U.push_back(t);
+    }
+    return U;
+}
+
 }  // namespace
 
 TEST(CurveProjection, TextbookCurveA) {
@@ -153,6 +166,68 @@ TEST(CurveProjection, StartParameterScan) {
             if (d < best) best = d, t = u;
         }
         EXPECT_EQ(TA::StartParameter(c, q), t) << "trial " << trial;
+    }
+}
+
+namespace {
+// The start value by the definition: every knot inside the range, EvaluateAt, strict
+// improvement over DBL_MAX.
+double PlainStart(const V3dNurbsCurve& c, const P3& q) {
+    const std::vector<double>& U = c.GetKnots();
+    const double lo = U[c.GetDegree()], hi = U[c.GetControlPoints().size()];
+    double best = DBL_MAX, t = U[0];
+    for (double u : U) {
+        if (u < lo || u > hi) continue;
+        const double d = VelSDK::Math::Distance(c.EvaluateAt(u), q);
+        if (d < best) best = d, t = u;
+    }
+    return t;
+}
+}  // namespace
+
+TEST(CurveProjection, StartScanOnLongKnotVectorsMatchesThePlainScan) {
+    // Long knot vectors take the pruned scan; its answer must be the plain scan's, also on
+    // ties, on strongly varying weights, near and far from the curve, and when a negative
+    // weight or a non-finite value sends it back to the plain scan.
+    std::mt19937_64 rng(14);
+    std::uniform_real_distribution<double> uni(0.0, 1.0);
+    std::uniform_real_distribution<double> coord(-30.0, 30.0);
+    for (int trial = 0; trial < 300; ++trial) {
+        const std::size_t p = 1 + static_cast<std::size_t>(trial % 7);
+        const std::size_t n = 60 + static_cast<std::size_t>(uni(rng) * 300);
+        std::vector<P4> P = test::RandomControlPoints(rng, n, false);
+        const int kind = trial % 5;
+        for (std::size_t i = 0; i < n; ++i) {
+            const double w = kind == 1 ? std::exp(9.0 * (uni(rng) - 0.5)) : 1.0;  // 0.01 .. 90
+            const double t = static_cast<double>(i);
+            P4 c{t, 5.0 * std::sin(0.1 * t), 3.0 * std::cos(0.07 * t), 1.0};
+            if (kind == 4) c = P4{2.0, -1.0, 0.5, 1.0};  // all points equal: every distance ties
+            P[i] = P4{c[0] * w, c[1] * w, c[2] * w, w};
+        }
+        if (kind == 2) P[n / 2][3] = -0.5;                                 // plain-scan fallback
+        if (kind == 3) P[n / 3][trial % 4] = trial % 8 < 4 ? kNaN : kInf;  // the same
+        const std::vector<double> U =
+            trial % 2 == 0 ? test::RandomKnots(rng, n, p, true) : UnclampedKnotsWithRepeats(rng, n, p);
+        const V3dNurbsCurve c(P, U, p);
+        for (int k = 0; k < 20; ++k) {
+            P3 q;
+            if (k < 8) {
+                const P3 on = c.EvaluateAt(U[p] + (U[n] - U[p]) * uni(rng));
+                q = on + P3{0.2 * (uni(rng) - 0.5), 0.2 * (uni(rng) - 0.5), 0.2 * (uni(rng) - 0.5)};
+            } else if (k < 12) {
+                q = c.EvaluateAt(U[p + static_cast<std::size_t>(uni(rng) * static_cast<double>(n - p))]);  // at a knot
+            } else if (k < 16) {
+                q = P3{coord(rng), coord(rng), coord(rng)};
+            } else if (k < 19) {
+                q = P3{1e6 * coord(rng), coord(rng), coord(rng)};
+            } else {
+                q = P3{kNaN, 0.0, 0.0};
+            }
+            const double got = TA::StartParameter(c, q);
+            const double want = PlainStart(c, q);
+            EXPECT_EQ(std::memcmp(&got, &want, sizeof(double)), 0)
+                << "trial " << trial << " query " << k << ": " << got << " vs " << want;
+        }
     }
 }
 
