@@ -58,10 +58,16 @@ V3dCurve::~V3dCurve() {}
 // Refuses two consecutive points closer than 2^-26 (scaled length of their difference,
 // strict comparison) before anything changes; first and last point are not compared.
 V3dCurve::RCode V3dCurve::Fit(const std::vector<Point3>& points, bool closedLoop) {
+    // The plain squared length decides pairs that are clearly farther apart than the limit
+    // (it is within a few ulps of the true value there, far above any underflow); only the
+    // others take the scaled length, whose comparison is the rule.
+    constexpr double kClearlyApart = kCoincidentLength * kCoincidentLength * 1.000001;
     const std::size_t n = points.size();
     if (n >= 2) {
         for (std::size_t i = 1; i < n; ++i) {
-            const double d = VelSDK::Math::ScaledLength(points[i - 1] - points[i]);
+            const Point3 diff = points[i - 1] - points[i];
+            if (VelSDK::Math::SquaredLength(diff) > kClearlyApart) continue;
+            const double d = VelSDK::Math::ScaledLength(diff);
             if (kCoincidentLength > d) return CoincidentPoints;
         }
     }
@@ -147,6 +153,7 @@ bool V3dCurve::_ParameterRangeAdjust(double& t) const {
 // fewer than k samples the remaining entries repeat the first sample; with no samples at all
 // every entry is NaN (there is no parameter to offer, and a NaN start is never tried).
 void V3dCurve::_GetClosePoint(double* out, const Point3& point, std::size_t k) const {
+    if (k == 0) return;
     std::vector<double> samples;
     _SegmentMinimal(samples);
     if (samples.empty()) {
@@ -172,10 +179,18 @@ void V3dCurve::_GetClosePoint(double* out, const Point3& point, std::size_t k) c
         bestIndex[i] = 0;
     }
 
+    // A sample enters the lists only when its distance is below the k-th best. The plain
+    // squared distance, within a few ulps of the true one unless it overflows (then the
+    // distance is beyond any finite threshold below), rules out samples clearly farther away
+    // before the scaled length is taken; the lists come out the same. (Not used for a k-th best
+    // below 1e-150, whose square would lose precision as a subnormal number.)
     for (std::size_t j = 0; j < samples.size(); ++j) {
         Point3 c{};
         EvaluatePosition(c, samples[j]);
-        double d = VelSDK::Math::ScaledLength(point - c);
+        const Point3 diff = point - c;
+        const double worst = bestDist[k - 1];
+        if (worst > 1e-150 && VelSDK::Math::SquaredLength(diff) > worst * worst * 1.000001) continue;
+        double d = VelSDK::Math::ScaledLength(diff);
         std::size_t index = j;
         for (std::size_t i = 0; i < k; ++i) {
             if (bestDist[i] > d) {

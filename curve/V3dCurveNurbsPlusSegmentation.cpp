@@ -26,19 +26,20 @@ struct bezier_subcurve {
     double end;
 };
 
-// Flatness of a piece of degree p: e_i = p * P[i] - ((p - i) * P[0] + i * P[p])
-// per coordinate (p times the offset of P[i] from the point at fraction i / p
-// along the chord); the largest e_i^2 per coordinate, Mx, My, Mz, must satisfy
-// 16 tol^2 >= My + Mx + Mz. For a cubic this is the classic bound that keeps
-// the curve within tol of its chord. Degree 1 is always flat.
-bool IsFlat(const bezier_subcurve& piece, std::size_t p, double tolerance) {
-    const double pd = static_cast<double>(p);
+// Flatness of a piece of degree P: e_i = P * P[i] - ((P - i) * P[0] + i * P[P]) per
+// coordinate (P times the offset of P[i] from the point at fraction i / P along the chord);
+// the largest e_i^2 per coordinate, Mx, My, Mz, must satisfy 16 tol^2 >= My + Mx + Mz. For a
+// cubic this is the classic bound that keeps the curve within tol of its chord. The end points
+// (i = 0 and i = P) give e = 0 (or NaN, which never counts as larger) and are skipped.
+template <std::size_t P>
+bool IsFlat(const Point3* pts, double tolerance) {
+    const double pd = static_cast<double>(P);
     double M[3] = {0.0, 0.0, 0.0};
-    for (std::size_t i = 0; i <= p; ++i) {
-        const double a = static_cast<double>(p - i);
+    for (std::size_t i = 1; i < P; ++i) {
+        const double a = static_cast<double>(P - i);
         const double b = static_cast<double>(i);
         for (std::size_t c = 0; c < 3; ++c) {
-            const double e = pd * piece.points[i][c] - (a * piece.points[0][c] + b * piece.points[p][c]);
+            const double e = pd * pts[i][c] - (a * pts[0][c] + b * pts[P][c]);
             const double e2 = e * e;
             if (e2 > M[c]) M[c] = e2;
         }
@@ -48,57 +49,61 @@ bool IsFlat(const bezier_subcurve& piece, std::size_t p, double tolerance) {
 
 inline Point3 Mid(const Point3& a, const Point3& b) { return (a + b) * 0.5; }
 
-// de Casteljau at the parameter midpoint (The NURBS Book, A5.6 with t = 1/2).
-void Halve(const bezier_subcurve& piece, std::size_t p, bezier_subcurve& first, bezier_subcurve& second) {
+// de Casteljau at the parameter midpoint (The NURBS Book, A5.6 with t = 1/2); both halves get
+// P + 1 points, the first spans [start, (end + start) * 0.5], the second the rest.
+template <std::size_t P>
+void Halve(const bezier_subcurve& piece, bezier_subcurve& first, bezier_subcurve& second) {
+    static_assert(P == 2 || P == 3, "quadratic or cubic halving");
     const double mid = (piece.end + piece.start) * 0.5;
     first.start = piece.start;
     first.end = mid;
     second.start = mid;
     second.end = piece.end;
-    const Point3* P = piece.points;
-    if (p == 2) {
-        const Point3 A = Mid(P[0], P[1]);
-        const Point3 B = Mid(P[1], P[2]);
+    const Point3* Q = piece.points;
+    if (P == 2) {
+        const Point3 A = Mid(Q[0], Q[1]);
+        const Point3 B = Mid(Q[1], Q[2]);
         const Point3 M = Mid(A, B);
-        first.points[0] = P[0];
+        first.points[0] = Q[0];
         first.points[1] = A;
         first.points[2] = M;
         second.points[0] = M;
         second.points[1] = B;
-        second.points[2] = P[2];
+        second.points[2] = Q[2];
     } else {
-        const Point3 A = Mid(P[0], P[1]);
-        const Point3 B = Mid(P[1], P[2]);
-        const Point3 C = Mid(P[2], P[3]);
+        const Point3 A = Mid(Q[0], Q[1]);
+        const Point3 B = Mid(Q[1], Q[2]);
+        const Point3 C = Mid(Q[2], Q[3]);
         const Point3 D = Mid(A, B);
         const Point3 E = Mid(B, C);
         const Point3 M = Mid(D, E);
-        first.points[0] = P[0];
+        first.points[0] = Q[0];
         first.points[1] = A;
         first.points[2] = D;
         first.points[3] = M;
         second.points[0] = M;
         second.points[1] = E;
         second.points[2] = C;
-        second.points[3] = P[3];
+        second.points[3] = Q[3];
     }
 }
 
-bool AllFinite(const bezier_subcurve& piece, std::size_t p) {
-    for (std::size_t i = 0; i <= p; ++i)
+template <std::size_t P>
+bool AllFinite(const bezier_subcurve& piece) {
+    for (std::size_t i = 0; i <= P; ++i)
         for (std::size_t c = 0; c < 3; ++c)
             if (!std::isfinite(piece.points[i][c])) return false;
     return true;
 }
 
-// Subdivides one piece: a flat piece contributes its end; otherwise its two
-// halves are subdivided, first then second. The piece's start is not written
-// (it is the previous end). The recursion runs on an explicit stack of pending
-// second halves, so the values come out in the same order as with recursive
-// calls. A piece whose parameter midpoint equals one of its ends (or is NaN),
-// or that holds a non-finite coordinate, is not halved further: no input can
-// make the subdivision run without end.
-void Subdivide(const bezier_subcurve& piece, std::size_t p, double tolerance, std::vector<bezier_subcurve>& stack,
+// Subdivides one piece of degree P: a flat piece contributes its end; otherwise its two halves
+// are subdivided, first then second. The piece's start is not written (it is the previous
+// piece's end). The recursion runs on an explicit stack of pending second halves, so the values
+// come out in the same order as with recursive calls. A piece whose parameter midpoint equals
+// one of its ends (or is NaN), or that holds a non-finite coordinate, is not halved further: no
+// input can make the subdivision run without end.
+template <std::size_t P>
+void Subdivide(const bezier_subcurve& piece, double tolerance, std::vector<bezier_subcurve>& stack,
                std::vector<double>& out) {
     stack.clear();
     stack.push_back(piece);
@@ -107,18 +112,28 @@ void Subdivide(const bezier_subcurve& piece, std::size_t p, double tolerance, st
         stack.pop_back();
         for (;;) {
             const double mid = (current.end + current.start) * 0.5;
-            const bool stop = p < 2 || IsFlat(current, p, tolerance) || mid == current.start || mid == current.end ||
-                              mid != mid || !AllFinite(current, p);
-            if (stop) {
+            if (IsFlat<P>(current.points, tolerance) || mid == current.start || mid == current.end || mid != mid ||
+                !AllFinite<P>(current)) {
                 out.push_back(current.end);
                 break;
             }
             bezier_subcurve first, second;
-            Halve(current, p, first, second);
+            Halve<P>(current, first, second);
             stack.push_back(second);
             current = first;
         }
     }
+}
+
+// Degree 1 pieces are always flat.
+void Subdivide(const bezier_subcurve& piece, std::size_t p, double tolerance, std::vector<bezier_subcurve>& stack,
+               std::vector<double>& out) {
+    if (p == 2)
+        Subdivide<2>(piece, tolerance, stack, out);
+    else if (p == 3)
+        Subdivide<3>(piece, tolerance, stack, out);
+    else
+        out.push_back(piece.end);
 }
 
 // Knots to insert so that every interior knot reaches multiplicity p and every

@@ -11,6 +11,8 @@
 #include <cmath>
 #include <functional>
 #include <limits>
+#include <random>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -318,6 +320,76 @@ TEST(V3dCurveProjection, ClosePointsAreSortedByDistanceAndPaddedWithTheFirstSamp
     double many[10];
     V3dCurveTestAccess::ClosePoints(c, many, {0.0, 0, 0}, 10);
     for (int i = 0; i < 10; ++i) EXPECT_EQ(many[i], c.samples[static_cast<std::size_t>(i)]);
+}
+
+// Literal transcription of the nearest-sample search: scaled distance to every sample, each
+// (distance, index) carried through the best lists with strict comparisons.
+std::vector<double> ReferenceClosePoints(const FunctionCurve& c, const P3& P, std::size_t k) {
+    std::vector<double> dist(k, DBL_MAX);
+    std::vector<std::size_t> index(k, 0);
+    for (std::size_t j = 0; j < c.samples.size(); ++j) {
+        double d = VelSDK::Math::ScaledLength(P - c.pos(c.samples[j]));
+        std::size_t idx = j;
+        for (std::size_t i = 0; i < k; ++i)
+            if (dist[i] > d) {
+                std::swap(dist[i], d);
+                std::swap(index[i], idx);
+            }
+    }
+    std::vector<double> out(k);
+    for (std::size_t i = 0; i < k; ++i) out[i] = c.samples[index[i]];
+    return out;
+}
+
+TEST(V3dCurveProjection, ClosePointsMatchALiteralSearch) {
+    // Positions at every scale, including ties, subnormal and huge distances.
+    std::mt19937 rng(3);
+    std::uniform_real_distribution<double> uni(-1.0, 1.0);
+    std::uniform_int_distribution<int> expo(-1070, 1000);
+    FunctionCurve c;
+    std::vector<P3> table;
+    for (int j = 0; j < 200; ++j) {
+        c.samples.push_back(j);
+        const double scale = std::ldexp(1.0, expo(rng));
+        P3 q{uni(rng) * scale, uni(rng) * scale, uni(rng) * scale};
+        if (j % 17 == 0 && j > 0) q = table[static_cast<std::size_t>(j - 3)];  // exact ties
+        table.push_back(q);
+    }
+    c.pos = [&table](double t) { return table[static_cast<std::size_t>(t)]; };
+    for (int trial = 0; trial < 200; ++trial) {
+        const double scale = std::ldexp(1.0, expo(rng));
+        const P3 P =
+            trial % 5 == 0 ? table[static_cast<std::size_t>(trial)] : P3{uni(rng) * scale, uni(rng) * scale, 0.0};
+        for (std::size_t k : {1u, 2u, 5u, 12u}) {
+            std::vector<double> out(k);
+            V3dCurveTestAccess::ClosePoints(c, out.data(), P, k);
+            EXPECT_EQ(out, ReferenceClosePoints(c, P, k)) << trial << " " << k;
+        }
+    }
+}
+
+TEST(V3dCurveProjection, ClosePointsMatchALiteralSearchOnASphere) {
+    // Every sample at nearly the same distance from the query point: the order is decided by
+    // the last bits of the scaled lengths.
+    std::mt19937 rng(4);
+    std::normal_distribution<double> normal(0.0, 1.0);
+    for (double radius : {1e-140, 1e-3, 1.0, 7e5, 1e150}) {
+        FunctionCurve c;
+        std::vector<P3> table;
+        for (int j = 0; j < 300; ++j) {
+            P3 d{normal(rng), normal(rng), normal(rng)};
+            const double len = std::sqrt(VelSDK::Math::Dot(d, d));
+            const double r = radius * (1.0 + (j % 3) * 1e-16);
+            table.push_back(P3{0.5 + d[0] / len * r, -2.0 + d[1] / len * r, 1.0 + d[2] / len * r});
+            c.samples.push_back(j);
+        }
+        c.pos = [&table](double t) { return table[static_cast<std::size_t>(t)]; };
+        for (std::size_t k : {1u, 2u, 7u}) {
+            std::vector<double> out(k);
+            V3dCurveTestAccess::ClosePoints(c, out.data(), P3{0.5, -2.0, 1.0}, k);
+            EXPECT_EQ(out, ReferenceClosePoints(c, P3{0.5, -2.0, 1.0}, k)) << radius << " " << k;
+        }
+    }
 }
 
 TEST(V3dCurveProjection, NoSamplesFailsWithoutWritingT) {
