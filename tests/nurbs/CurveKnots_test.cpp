@@ -185,21 +185,6 @@ TEST(CurveInsertKnots, RefusedInputsLeaveTheCurveUnchanged) {
     EXPECT_EQ(high.GetKnots().size(), 5u);
 }
 
-TEST(CurveInsertKnots, UnclampedCurveAtTheRangeEnds) {
-    // B's range is [2, 4]; both ends may be inserted up to multiplicity p + 1.
-    std::mt19937_64 rng(3);
-    for (const std::vector<double>& X :
-         std::vector<std::vector<double>>{{2}, {4}, {2, 2}, {4, 4}, {2, 3, 4}, {2, 2, 4, 4}, {3, 3}}) {
-        V3dNurbsCurve b = CurveB();
-        b.InsertKnots(X);
-        ASSERT_EQ(b.GetControlPoints().size(), 4 + X.size());
-        EXPECT_TRUE(b.IsValid());
-        EXPECT_EQ(b.GetMinParam(), 2.0);
-        EXPECT_EQ(b.GetMaxParam(), 4.0);
-        EXPECT_LT(MaxDeviation(b, CurveB(), 2.0, 4.0, rng, 200), 1e-13);
-    }
-}
-
 TEST(CurveInsertKnots, PreservesShapeAndAgreesWithBoehmInsertion) {
     std::mt19937_64 rng(4);
     for (int trial = 0; trial < 600; ++trial) {

@@ -149,24 +149,6 @@ TEST(CurveProjection, StartParameterScan) {
     const V3dNurbsCurve bez({{0, 0, 0, 1}, {1, 2, 0, 1}, {2, 0, 0, 1}}, {0, 0, 0, 1, 1, 1}, 2);
     EXPECT_EQ(TA::StartParameter(bez, {1, 1, 0}), 0.0);
     EXPECT_EQ(TA::StartParameter(bez, {1.1, 1, 0}), 1.0);
-
-    // Against a plain scan with EvaluateAt on random curves.
-    std::mt19937_64 rng(11);
-    std::uniform_real_distribution<double> coord(-12.0, 12.0);
-    for (int trial = 0; trial < 200; ++trial) {
-        const std::size_t p = 1 + static_cast<std::size_t>(trial % 5);
-        const std::size_t n = p + 1 + static_cast<std::size_t>(trial % 13);
-        const std::vector<double> U = test::RandomKnots(rng, n, p, trial % 2 == 0);
-        const V3dNurbsCurve c(test::RandomControlPoints(rng, n, trial % 3 == 0), U, p);
-        const P3 q{coord(rng), coord(rng), coord(rng)};
-        double best = DBL_MAX, t = U[0];
-        for (double u : U) {
-            if (u < U[p] || u > U[n]) continue;
-            const double d = VelSDK::Math::Distance(c.EvaluateAt(u), q);
-            if (d < best) best = d, t = u;
-        }
-        EXPECT_EQ(TA::StartParameter(c, q), t) << "trial " << trial;
-    }
 }
 
 namespace {
@@ -185,16 +167,17 @@ double PlainStart(const V3dNurbsCurve& c, const P3& q) {
 }
 }  // namespace
 
-TEST(CurveProjection, StartScanOnLongKnotVectorsMatchesThePlainScan) {
+TEST(CurveProjection, StartScanMatchesThePlainScan) {
     // Long knot vectors take the pruned scan; its answer must be the plain scan's, also on
     // ties, on strongly varying weights, near and far from the curve, and when a negative
-    // weight or a non-finite value sends it back to the plain scan.
+    // weight or a non-finite value sends it back to the plain scan. Short ones are scanned
+    // in full.
     std::mt19937_64 rng(14);
     std::uniform_real_distribution<double> uni(0.0, 1.0);
     std::uniform_real_distribution<double> coord(-30.0, 30.0);
     for (int trial = 0; trial < 300; ++trial) {
         const std::size_t p = 1 + static_cast<std::size_t>(trial % 7);
-        const std::size_t n = 60 + static_cast<std::size_t>(uni(rng) * 300);
+        const std::size_t n = p + 1 + static_cast<std::size_t>(uni(rng) * 350);
         std::vector<P4> P = test::RandomControlPoints(rng, n, false);
         const int kind = trial % 5;
         for (std::size_t i = 0; i < n; ++i) {
