@@ -99,8 +99,10 @@ nfail=$(awk -F, 'NR > 1 && $7 != 1' "$out/gps-loop-projections.csv" | wc -l)
 proj=$(printf '%d points projected (%d did not converge): median distance %.1f m, largest %.1f m' \
   "$(( nproj + nfail ))" "$nfail" "$(printf '%s\n' "$dists" | sed -n "$(( (nproj + 1) / 2 ))p")" \
   "$(printf '%s\n' "$dists" | tail -n 1)")
-"$nurbs" plot "$out/gps-loop.xml" --points "$data/proj_gps_loop_3d.csv" --title "gps-loop with the noisy fixes" \
-  -o "$out/gps-loop-projections.svg"
+# The picture shows the 200 noisy fixes near the loop (the 6 far-field points would shrink it).
+awk -F, '/^#/ || /^x/ { print; next } { if (++n <= 200) print }' "$data/proj_gps_loop_3d.csv" >"$out/gps-fixes-near.csv"
+"$nurbs" plot "$out/gps-loop.xml" --points "$out/gps-fixes-near.csv" --project \
+  --title "gps-loop: noisy fixes and their nearest curve points" -o "$out/gps-loop-projections.svg"
 "$nurbs" plot "$out/gps-walk.xml" --view oblique --title "gps-walk (oblique view)" -o "$out/gps-walk-oblique.svg"
 "$nurbs" convert "$out/gps-walk.xml" "$out/gps-walk.nrb"
 "$nurbs" split "$out/gps-walk.nrb" --at 0.5 -o "$out/gps-walk-first-half.xml" "$out/gps-walk-second-half.xml" >/dev/null

@@ -234,7 +234,7 @@ int CommandLine::Run(int argc, char** argv) {
     PlotOptions plot;
     CLI::App* plotCmd = app.add_subcommand("plot", "Draw a curve or a surface as an SVG picture");
     plotCmd->add_option("FILE", plot.input, "curve (.xml, .nrb) or surface (.xml) file")->required();
-    plotCmd->add_option("--points", plot.points, "data points to draw as well");
+    CLI::Option* plotPoints = plotCmd->add_option("--points", plot.points, "data points to draw as well");
     plotCmd
         ->add_option("--tolerance", plot.tolerance,
                      "chord tolerance of the drawn polyline (default: 1/2000 of "
@@ -242,6 +242,10 @@ int CommandLine::Run(int argc, char** argv) {
         ->check(CLI::NonNegativeNumber);
     plotCmd->add_option("--view", plot.view, "curves: top (x,y), front (x,z), side (y,z) or oblique")
         ->check(CLI::IsMember({"top", "front", "side", "oblique"}));
+    plotCmd
+        ->add_flag("--project", plot.project,
+                   "curves: connect every data point (--points) with its nearest point on the curve")
+        ->needs(plotPoints);
     plotCmd->add_option("--title", plot.title, "title (default: the file name)");
     plotCmd->add_option("--lines", plot.lines, "surfaces: iso-curves per direction")
         ->check(CLI::Range(std::size_t{2}, std::size_t{200}));
@@ -250,6 +254,7 @@ int CommandLine::Run(int argc, char** argv) {
         "Curves: data points, control polygon, the segmented curve with its knots marked, axes and a "
         "legend. Surfaces: a wire-frame of iso-curves in an oblique view, shaded by height.\n"
         "Examples:\n  nurbs plot S.xml --points examples/data/glyph_S.csv -o S.svg\n"
+        "  nurbs plot loop.xml --points fixes.csv --project -o loop.svg\n"
         "  nurbs plot volcano.xml -o volcano.svg");
 
     try {

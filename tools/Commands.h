@@ -95,6 +95,7 @@ struct PlotOptions {
     std::string view = "top";  ///< curves: top | front | side | oblique
     std::string title;
     std::size_t lines = 24;  ///< surfaces: iso-curves per direction
+    bool project = false;    ///< curves: connect each data point with its nearest curve point
 };
 
 /// UsageError when a chord tolerance is below 1e-12 of the curve's extent.

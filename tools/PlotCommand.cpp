@@ -31,6 +31,7 @@ const char* const kCurveColor = "#1f5fb4";
 const char* const kPolygonColor = "#8c8c8c";
 const char* const kDataColor = "#e6550d";
 const char* const kKnotColor = "#c21d2f";
+const char* const kProjectionColor = "#2ca02c";
 
 std::string Short(double v) {
     char buf[32];
@@ -67,7 +68,21 @@ View Oblique(double zScale) {
     return v;
 }
 
-View CurveView(const std::string& name) {
+/// Heights far smaller than the ground extent (terrain, a walk) are exaggerated to about a
+/// third of it, by a round factor; 1 otherwise.
+double Exaggeration(const Box& box) {
+    const double ground = std::max(box.max[0] - box.min[0], box.max[1] - box.min[1]);
+    const double height = box.max[2] - box.min[2];
+    double factor = 1.0;
+    if (height > 0.0 && ground > 0.0 && height < ground / 3.0) {
+        const double want = ground / 3.0 / height;
+        for (double f : {1.0, 2.0, 3.0, 5.0, 10.0, 20.0, 50.0, 100.0})
+            if (f <= want) factor = f;
+    }
+    return factor;
+}
+
+View CurveView(const std::string& name, double exaggeration) {
     View v;
     if (name == "front") {
         v.xName = "x";
@@ -78,7 +93,7 @@ View CurveView(const std::string& name) {
         v.yName = "z";
         v.project = [](const point<double, 3>& p) { return std::array<double, 2>{p[1], p[2]}; };
     } else if (name == "oblique") {
-        v = Oblique(1.0);
+        v = Oblique(exaggeration);
     } else {
         v.xName = "x";
         v.yName = "y";
@@ -101,15 +116,14 @@ struct Window {
 };
 
 /// Three short arrows with the axis names, for oblique views without a frame of ticks.
-void Tripod(SvgChart& chart, const View& view, const point<double, 3>& origin, double length,
+/// tips holds the three arrow tips (x, y, z) and then the common origin.
+void Tripod(SvgChart& chart, const View& view, const std::vector<point<double, 3>>& tips,
             const std::array<std::string, 3>& labels) {
     chart.Svg().BeginGroup("id=\"tripod\"");
+    const auto a = view.project(tips[3]);
+    const ScreenPoint sa = chart.Map(a[0], a[1]);
     for (std::size_t c = 0; c < 3; ++c) {
-        point<double, 3> tip = origin;
-        tip[c] += length;
-        const auto a = view.project(origin);
-        const auto b = view.project(tip);
-        const ScreenPoint sa = chart.Map(a[0], a[1]);
+        const auto b = view.project(tips[c]);
         const ScreenPoint sb = chart.Map(b[0], b[1]);
         chart.Svg().Line(sa, sb, "stroke=\"#222\" stroke-width=\"1.4\"");
         chart.Svg().Circle(sb, 2.2, "fill=\"#222\"");
@@ -149,12 +163,36 @@ void PlotCurve(const PlotOptions& o, const V3dCurveNurbsPlus& curve) {
     const double tolerance = o.tolerance > 0.0 ? o.tolerance : (extent > 0.0 ? extent / 2000.0 : 1e-6);
     CheckTolerance(curve, tolerance);
     const Polyline line = Geometry::Segment(curve, tolerance);
-    const View view = CurveView(o.view);
+    const double exaggeration = o.view == "oblique" ? Exaggeration(box) : 1.0;
+    const View view = CurveView(o.view, exaggeration);
 
     std::vector<point<double, 3>> control;
     for (const point<double, 4>& h : curve.GetControlPoints()) control.push_back(VelSDK::Math::ToCartesian(h));
     Window w;
-    const std::vector<const std::vector<point<double, 3>>*> lists{&line.points, &control, &data};
+    // Feet of the data points on the curve, for --project.
+    std::vector<point<double, 3>> feet;
+    std::vector<bool> found;
+    if (o.project) {
+        for (const point<double, 3>& q : data) {
+            double t = curve.GetMinParameter();
+            point<double, 3> foot{};
+            const bool ok = curve.ProjectPoint(t, q, 1e-9, false) == V3dCurve::Success &&
+                            curve.EvaluatePosition(foot, t) == V3dCurve::Success;
+            feet.push_back(foot);
+            found.push_back(ok);
+        }
+    }
+    const double tripod = 0.15 * extent;
+    std::vector<point<double, 3>> tripodTips;
+    if (view.oblique) {
+        for (std::size_t c = 0; c < 3; ++c) {
+            point<double, 3> tip = box.min;
+            tip[c] += c == 2 ? tripod / exaggeration : tripod;
+            tripodTips.push_back(tip);
+        }
+        tripodTips.push_back(box.min);
+    }
+    const std::vector<const std::vector<point<double, 3>>*> lists{&line.points, &control, &data, &tripodTips};
     for (const std::vector<point<double, 3>>* list : lists)
         for (const point<double, 3>& p : *list) w.Add(view.project(p));
     if (w.Empty()) throw InputError(Where(o.input, 0, "the curve has no finite points to draw"));
@@ -168,7 +206,8 @@ void PlotCurve(const PlotOptions& o, const V3dCurveNurbsPlus& curve) {
                                  (curve.IsClosedLoop() ? "closed" : "open") + " \u00b7 polyline of " +
                                  std::to_string(line.points.size()) + " points within " + Short(tolerance) +
                                  (data.empty() ? "" : " \u00b7 " + std::to_string(data.size()) + " data points") +
-                                 (o.view == "top" ? "" : " \u00b7 " + o.view + " view");
+                                 (o.view == "top" ? "" : " \u00b7 " + o.view + " view") +
+                                 (exaggeration != 1.0 ? " \u00b7 heights x" + Short(exaggeration) : "");
     chart.TitleBlock(o.title.empty() ? BaseName(o.input) : o.title, subtitle);
     if (!view.oblique) chart.Axes(view.xName, view.yName);
     auto toScreen = [&](const std::vector<point<double, 3>>& pts) {
@@ -189,10 +228,12 @@ void PlotCurve(const PlotOptions& o, const V3dCurveNurbsPlus& curve) {
         svg.Rect(p.x - 2.2, p.y - 2.2, 4.4, 4.4, "fill=\"" + std::string(kPolygonColor) + "\"");
     svg.EndGroup();
 
-    if (!data.empty()) {
-        svg.BeginGroup("id=\"data-points\" fill=\"none\" stroke=\"" + std::string(kDataColor) +
-                       "\" stroke-width=\"1.1\"");
-        for (const ScreenPoint& p : toScreen(data)) svg.Circle(p, 3.0, "");
+    if (o.project) {
+        svg.BeginGroup("id=\"projections\" stroke=\"" + std::string(kProjectionColor) + "\" stroke-width=\"0.9\"");
+        const std::vector<ScreenPoint> from = toScreen(data);
+        const std::vector<ScreenPoint> to = toScreen(feet);
+        for (std::size_t i = 0; i < from.size(); ++i)
+            if (found[i]) svg.Line(from[i], to[i], "");
         svg.EndGroup();
     }
 
@@ -207,19 +248,36 @@ void PlotCurve(const PlotOptions& o, const V3dCurveNurbsPlus& curve) {
         curve.EvaluatePosition(p, k);
         knotPoints.push_back(p);
     }
+    // Knot marks shrink where knots crowd (a knot per data point), so the curve stays visible;
+    // the data points are drawn last, as open circles around them.
+    const std::vector<ScreenPoint> knotScreen = toScreen(knotPoints);
+    std::vector<double> gaps;
+    for (std::size_t i = 1; i < knotScreen.size(); ++i)
+        gaps.push_back(std::hypot(knotScreen[i].x - knotScreen[i - 1].x, knotScreen[i].y - knotScreen[i - 1].y));
+    double mark = 2.8;
+    if (!gaps.empty()) {
+        std::nth_element(gaps.begin(), gaps.begin() + gaps.size() / 2, gaps.end());
+        mark = std::min(2.8, std::max(1.3, 0.25 * gaps[gaps.size() / 2]));
+    }
     svg.BeginGroup("id=\"knots\" fill=\"" + std::string(kKnotColor) + "\"");
-    for (const ScreenPoint& p : toScreen(knotPoints))
-        svg.Polygon({{p.x, p.y - 3.6}, {p.x + 3.6, p.y}, {p.x, p.y + 3.6}, {p.x - 3.6, p.y}}, "");
+    for (const ScreenPoint& p : knotScreen)
+        svg.Polygon({{p.x, p.y - mark}, {p.x + mark, p.y}, {p.x, p.y + mark}, {p.x - mark, p.y}}, "");
     svg.EndGroup();
 
-    if (view.oblique) {
-        Tripod(chart, view, box.min, 0.15 * extent, {"x", "y", "z"});
+    if (!data.empty()) {
+        svg.BeginGroup("id=\"data-points\" fill=\"none\" stroke=\"" + std::string(kDataColor) +
+                       "\" stroke-width=\"1.1\"");
+        for (const ScreenPoint& p : toScreen(data)) svg.Circle(p, 3.4, "");
+        svg.EndGroup();
     }
+
+    if (view.oblique) Tripod(chart, view, tripodTips, {"x", "y", "z"});
 
     std::vector<LegendEntry> legend{{LegendEntry::Line, kCurveColor, "curve (segmented)"},
                                     {LegendEntry::DashedLine, kPolygonColor, "control polygon"},
                                     {LegendEntry::Diamond, kKnotColor, "knots"}};
     if (!data.empty()) legend.push_back({LegendEntry::Dot, kDataColor, "data points"});
+    if (o.project && !data.empty()) legend.push_back({LegendEntry::Line, kProjectionColor, "to nearest curve point"});
     chart.Legend(legend);
     WriteWholeFile(o.output, chart.Finish());
 }
@@ -244,15 +302,9 @@ void PlotSurface(const PlotOptions& o, const VelSDK::NURBS::V3dNurbsSurface& sur
     std::vector<point<double, 3>> data;
     if (!o.points.empty()) data = PointReader::ReadPoints(o.points).points;
 
-    // Heights far smaller than the ground extent (terrain) are exaggerated to a third of it.
     const double ground = std::max(box.max[0] - box.min[0], box.max[1] - box.min[1]);
     const double height = box.max[2] - box.min[2];
-    double exaggeration = 1.0;
-    if (height > 0.0 && ground > 0.0 && height < ground / 3.0) {
-        const double want = ground / 3.0 / height;
-        for (double f : {1.0, 2.0, 3.0, 5.0, 10.0, 20.0, 50.0, 100.0})
-            if (f <= want) exaggeration = f;
-    }
+    const double exaggeration = Exaggeration(box);
     const View view = Oblique(exaggeration);
     Window w;
     for (const point<double, 3>& p : grid) w.Add(view.project(p));
@@ -315,7 +367,14 @@ void PlotSurface(const PlotOptions& o, const VelSDK::NURBS::V3dNurbsSurface& sur
         }
         svg.EndGroup();
     }
-    Tripod(chart, view, box.min, 0.12 * std::max(ground, 1e-300),
+    std::vector<point<double, 3>> tips;
+    for (std::size_t c = 0; c < 3; ++c) {
+        point<double, 3> tip = box.min;
+        tip[c] += (c == 2 ? 1.0 / exaggeration : 1.0) * 0.12 * ground;
+        tips.push_back(tip);
+    }
+    tips.push_back(box.min);
+    Tripod(chart, view, tips,
            {"x " + Short(box.min[0]) + " \u2026 " + Short(box.max[0]),
             "y " + Short(box.min[1]) + " \u2026 " + Short(box.max[1]),
             "z " + Short(box.min[2]) + " \u2026 " + Short(box.max[2])});

@@ -33,12 +33,21 @@ std::string Trim(const std::string& s) {
 }
 
 /// Parses a whole field as a double (C locale, no trailing characters). A leading '+' is allowed.
+/// A number too large for a double is parsed as infinity (and refused later as not finite).
 bool ParseNumber(const std::string& field, double& value) {
     const char* b = field.data();
     const char* e = b + field.size();
     if (b != e && *b == '+') ++b;
     if (b == e) return false;
     const auto r = std::from_chars(b, e, value);
+    if (r.ec == std::errc::result_out_of_range && r.ptr == e) {
+        // Overflow or underflow: tell them apart by the exponent's sign.
+        const bool negative = *b == '-';
+        const std::size_t exp = field.find_first_of("eE");
+        const bool tiny = exp != std::string::npos && exp + 1 < field.size() && field[exp + 1] == '-';
+        value = tiny ? (negative ? -0.0 : 0.0) : (negative ? -HUGE_VAL : HUGE_VAL);
+        return true;
+    }
     return r.ec == std::errc() && r.ptr == e;
 }
 
