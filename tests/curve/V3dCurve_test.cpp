@@ -481,6 +481,51 @@ TEST(V3dCurveSegment, EveryIntervalMeetsTheToleranceAtItsMidpoint) {
     }
 }
 
+// Literal transcription of the generic segmentation: passes over the list, halving in place
+// every interval whose midpoint is farther than tol from its chord (the new halves are
+// skipped until the next pass), re-evaluating every position in every pass.
+std::vector<double> ReferenceSegment(const FunctionCurve& c, std::vector<double> t, double tol) {
+    bool changed = true;
+    while (changed && !t.empty()) {
+        changed = false;
+        P3 A = c.pos(t[0]);
+        std::size_t i = 0;
+        while (i + 1 < t.size()) {
+            const P3 B = c.pos(t[i + 1]);
+            const P3 M = c.pos((t[i + 1] + t[i]) * 0.5);
+            const double s = VelSDK::Math::SegmentParameter(M, A, B);
+            const P3 F = s < 0.0 ? A : (s > 1.0 ? B : VelSDK::Math::Lerp(A, B, s));
+            if (VelSDK::Math::Distance(M, F) > tol) {
+                t.insert(t.begin() + static_cast<std::ptrdiff_t>(i + 1), (t[i] + t[i + 1]) * 0.5);
+                changed = true;
+                i += 2;
+            } else {
+                i += 1;
+            }
+            A = B;
+        }
+    }
+    return t;
+}
+
+TEST(V3dCurveSegment, MatchesALiteralInPlaceRefinement) {
+    FunctionCurve c;
+    c.pos = [](double t) {
+        return P3{std::cos(7.0 * t) * (1.0 + 0.3 * std::sin(23.0 * t)), std::sin(5.0 * t), t * t * t - 0.2 * t};
+    };
+    for (double tol : {0.1, 0.01, 1e-3, 1e-5}) {
+        c.samples = {0.0, 0.01, 0.3, 0.31, 0.7, 1.0};
+        std::vector<double> t;
+        ASSERT_EQ(c.Segment(t, tol, false), V3dCurve::Success);
+        EXPECT_EQ(t, ReferenceSegment(c, c.samples, tol)) << tol;
+        // keep = true refines an unsorted caller list as it stands.
+        const std::vector<double> given{0.5, 0.2, 0.9, 0.9, 0.0};
+        t = given;
+        ASSERT_EQ(c.Segment(t, tol, true), V3dCurve::Success);
+        EXPECT_EQ(t, ReferenceSegment(c, given, tol)) << tol;
+    }
+}
+
 TEST(V3dCurveSegment, StraightLineKeepsTheSampleList) {
     FunctionCurve c;
     MakeLine(c, {0, 0, 0}, {3, 1, 2});
