@@ -9,8 +9,8 @@
 #include "math/SparseMatrix.h"
 
 #include <algorithm>
-#include <cstdint>
 #include <cstring>
+#include <limits>
 #include <stdexcept>
 
 namespace VelSDK {
@@ -18,16 +18,19 @@ namespace NURBS {
 
 namespace {
 constexpr std::size_t kNone = static_cast<std::size_t>(-1);
-// Upper bound for the pool reserved up front (entries); larger matrices grow on demand.
-constexpr std::size_t kMaxInitialPool = std::size_t(1) << 24;
-// Row lengths are held in 32 bits.
-constexpr std::size_t kMaxRowLength = 0xFFFFFFFFu;
+// In-place slots per row, and in all (the slots of rows that stay empty are never touched,
+// but they are reserved address space).
+constexpr std::size_t kMaxStride = 64;
+constexpr std::size_t kMaxInPlaceSlots = std::size_t(1) << 26;
+constexpr std::size_t kChunkSlots = std::size_t(1) << 20;  // 16 MiB of entries
 
 inline bool IsNegativeZero(double x) { return x == 0.0 && std::signbit(x); }
 
-// Sorts a short run of entries by column (insertion sort: rows are short and nearly sorted).
+// Sorts a short row by column (insertion sort: the rows are short and nearly sorted; a
+// sorted row is not written).
 void SortByColumn(SparseMatrix::Entry* e, std::size_t len) {
     for (std::size_t i = 1; i < len; ++i) {
+        if (e[i - 1].column <= e[i].column) continue;
         const SparseMatrix::Entry x = e[i];
         std::size_t j = i;
         while (j > 0 && e[j - 1].column > x.column) {
@@ -37,73 +40,113 @@ void SortByColumn(SparseMatrix::Entry* e, std::size_t len) {
         e[j] = x;
     }
 }
+
+// bandwidth + 1 slots per row (saturating), at most the column count and kMaxStride, and
+// fewer when the rows are so many that their slots would exceed kMaxInPlaceSlots.
+std::size_t ChooseStride(std::size_t rows, std::size_t columns, std::size_t bandwidth) {
+    std::size_t stride = bandwidth == kNone ? kNone : bandwidth + 1;
+    if (stride > columns) stride = columns;
+    if (stride > kMaxStride) stride = kMaxStride;
+    if (stride == 0) stride = 1;
+    if (rows != 0 && stride > kMaxInPlaceSlots / rows) stride = std::max<std::size_t>(1, kMaxInPlaceSlots / rows);
+    return stride;
+}
 }  // namespace
 
 SparseMatrix::SparseMatrix(std::size_t rows, std::size_t columns, std::size_t bandwidth)
-    : m_rows(rows), m_rowCount(rows), m_columnCount(columns), m_bandwidth(bandwidth) {
-    const std::size_t cap = InitialCapacity();
-    if (rows != 0 && cap <= kMaxInitialPool / rows) m_pool.reserve(rows * cap);
+    : SparseMatrix(rows, columns, bandwidth, ChooseStride(rows, columns, bandwidth)) {}
+
+SparseMatrix::SparseMatrix(std::size_t rows, std::size_t columns, std::size_t bandwidth, std::size_t stride)
+    : m_rowCount(rows), m_columnCount(columns), m_bandwidth(bandwidth), m_stride(stride), m_length(rows, 0) {
+    std::size_t shift = 0;
+    while ((std::size_t(2) << shift) * stride <= kChunkSlots && (std::size_t(1) << shift) < rows) ++shift;
+    m_chunkShift = shift;
+    m_chunkMask = (std::size_t(1) << shift) - 1;
+    const std::size_t perChunk = std::size_t(1) << shift;
+    m_chunks.resize((rows + perChunk - 1) / perChunk);
+    for (std::size_t c = 0; c < m_chunks.size(); ++c)
+        m_chunks[c].resize(std::min(perChunk, rows - c * perChunk) * stride);
 }
 
-// bandwidth + 1 entries per row (saturating), but never more than the row can hold in
-// distinct columns, so a wide bandwidth does not reserve unused memory for every row.
-std::size_t SparseMatrix::InitialCapacity() const {
-    std::size_t cap = m_bandwidth == kNone ? kNone : m_bandwidth + 1;
-    if (m_columnCount != 0 && cap > m_columnCount) cap = m_columnCount;
-    if (cap > 1024) cap = 1024;
-    return cap == 0 ? 1 : cap;
-}
-
-void SparseMatrix::Grow(std::size_t row, std::size_t minCapacity) {
-    RowSlot& slot = m_rows[row];
-    std::size_t cap = slot.capacity == 0 ? InitialCapacity() : 2 * static_cast<std::size_t>(slot.capacity);
-    if (cap < minCapacity) cap = minCapacity;
-    if (cap > kMaxRowLength) {
-        if (minCapacity > kMaxRowLength) throw std::length_error("SparseMatrix: row too long");
-        cap = kMaxRowLength;
+// A copy holds the stored entries only (the unused slots are not read).
+SparseMatrix::SparseMatrix(const SparseMatrix& o)
+    : SparseMatrix(o.m_rowCount, o.m_columnCount, o.m_bandwidth, o.m_stride) {
+    for (std::size_t r = 0; r < m_rowCount; ++r) {
+        const std::size_t len = o.m_length[r];
+        if (len == 0) continue;
+        ReserveRow(r, len);
+        const Entry* from = o.RowPtr(r, len);
+        std::copy(from, from + len, RowPtr(r, len));
+        m_length[r] = static_cast<std::uint32_t>(len);
     }
-    const std::size_t offset = m_pool.size();
-    m_pool.resize(offset + cap);
-    Entry* pool = m_pool.data();
-    for (std::size_t i = 0; i < slot.length; ++i) pool[offset + i] = pool[slot.offset + i];
-    slot.offset = offset;
-    slot.capacity = static_cast<std::uint32_t>(cap);
 }
 
-void SparseMatrix::Reserve(std::size_t row, std::size_t capacity) {
-    if (capacity > kMaxRowLength) throw std::length_error("SparseMatrix: row too long");
-    RowSlot& slot = m_rows[row];
-    slot.offset = m_pool.size();
-    slot.capacity = static_cast<std::uint32_t>(capacity);
-    slot.length = 0;
-    m_pool.resize(slot.offset + capacity);
+SparseMatrix& SparseMatrix::operator=(const SparseMatrix& o) {
+    if (this != &o) *this = SparseMatrix(o);
+    return *this;
 }
 
+std::size_t SparseMatrix::Capacity(std::size_t len) const {
+    if (len <= m_stride) return m_stride;
+    std::size_t cap = 2 * m_stride;
+    while (cap < len) cap *= 2;
+    return cap;
+}
+
+void SparseMatrix::AppendSlow(std::size_t row, std::size_t column, double value) {
+    const std::size_t len = m_length[row];
+    if (len >= UINT32_MAX) throw std::length_error("SparseMatrix: row too long");
+    if (len > m_stride && len < Capacity(len)) {  // room left in the row's overflow block
+        m_overflow[m_overflowOffset[row] + len] = Entry{column, value};
+        m_length[row] = static_cast<std::uint32_t>(len + 1);
+        return;
+    }
+    // The row is full: move it to a new overflow block.
+    if (m_overflowOffset.empty()) m_overflowOffset.assign(m_rowCount, 0);
+    const std::size_t cap = Capacity(len + 1);
+    const std::size_t offset = m_overflow.size();
+    m_overflow.resize(offset + cap);
+    const Entry* from = RowPtr(row, len);
+    std::copy(from, from + len, m_overflow.data() + offset);
+    m_overflow[offset + len] = Entry{column, value};
+    m_overflowOffset[row] = offset;
+    m_length[row] = static_cast<std::uint32_t>(len + 1);
+}
+
+void SparseMatrix::ReserveRow(std::size_t row, std::size_t count) {
+    if (count <= m_stride) return;
+    if (count > UINT32_MAX) throw std::length_error("SparseMatrix: row too long");
+    if (m_overflowOffset.empty()) m_overflowOffset.assign(m_rowCount, 0);
+    const std::size_t offset = m_overflow.size();
+    m_overflow.resize(offset + Capacity(count));
+    m_overflowOffset[row] = offset;
+}
+
+// Result rows of known sizes are written through a cursor per row: a row's location is
+// fixed by its final length (in place or in the overflow pool), and the lengths are set at
+// the end.
 SparseMatrix SparseMatrix::Transpose() const {
     SparseMatrix t(m_columnCount, m_rowCount, m_bandwidth);
-    // Count the entries of every result row, give each row exactly that room, then append
-    // row by row of the source: result row c receives its entries in increasing i, each
-    // source row contributing at most one, so no store meets an existing entry.
-    std::vector<std::size_t> count(m_columnCount, 0);
+    // Result row c receives its entries in increasing i, each source row contributing at
+    // most one, so no store meets an existing entry and Set reduces to an append.
+    std::vector<std::uint32_t> count(m_columnCount, 0);
+    auto kept = [this](const Entry& e) { return e.column < m_columnCount && !(std::fabs(e.value) < DBL_EPSILON); };
     for (std::size_t i = 0; i < m_rowCount; ++i) {
         const Entry* e = RowEntries(i);
-        for (std::size_t q = 0; q < m_rows[i].length; ++q)
-            if (e[q].column < m_columnCount && !(std::fabs(e[q].value) < DBL_EPSILON)) ++count[e[q].column];
+        for (std::size_t q = 0; q < m_length[i]; ++q)
+            if (kept(e[q])) ++count[e[q].column];
     }
-    t.m_pool.clear();
-    for (std::size_t c = 0; c < m_columnCount; ++c)
-        if (count[c] != 0) t.Reserve(c, count[c]);
+    for (std::size_t r = 0; r < m_columnCount; ++r) t.ReserveRow(r, count[r]);
+    std::vector<std::uint32_t> cursor(m_columnCount, 0);
     for (std::size_t i = 0; i < m_rowCount; ++i) {
         const Entry* e = RowEntries(i);
-        for (std::size_t q = 0; q < m_rows[i].length; ++q) {
-            const std::size_t c = e[q].column;
-            if (c < m_columnCount && !(std::fabs(e[q].value) < DBL_EPSILON)) {
-                RowSlot& slot = t.m_rows[c];
-                t.m_pool[slot.offset + slot.length] = Entry{i, e[q].value};
-                ++slot.length;
-            }
+        for (std::size_t q = 0; q < m_length[i]; ++q) {
+            if (!kept(e[q])) continue;
+            const std::size_t r = e[q].column;
+            t.RowPtr(r, count[r])[cursor[r]++] = Entry{i, e[q].value};
         }
     }
+    for (std::size_t r = 0; r < m_columnCount; ++r) t.m_length[r] = count[r];
     return t;
 }
 
@@ -112,23 +155,21 @@ SparseMatrix SparseMatrix::SubMatrix(std::size_t r0, std::size_t r1, std::size_t
     const std::size_t rows = r1 > r0 ? r1 - r0 : 0;
     const std::size_t cols = c1 > c0 ? c1 - c0 : 0;
     SparseMatrix s(rows, cols, m_bandwidth);
-    s.m_pool.clear();
     for (std::size_t i = 0; i < rows; ++i) {
         const Entry* e = RowEntries(r0 + i);
-        const std::size_t len = m_rows[r0 + i].length;
+        const std::size_t len = m_length[r0 + i];
+        auto kept = [&](std::size_t q) {
+            return e[q].column >= c0 && e[q].column < c1 && !(std::fabs(e[q].value) < DBL_EPSILON);
+        };
         std::size_t count = 0;
         for (std::size_t q = 0; q < len; ++q)
-            if (e[q].column >= c0 && e[q].column < c1 && !(std::fabs(e[q].value) < DBL_EPSILON)) ++count;
+            if (kept(q)) ++count;
         if (count == 0) continue;
-        s.Reserve(i, count);
-        e = RowEntries(r0 + i);
-        RowSlot& slot = s.m_rows[i];
-        for (std::size_t q = 0; q < len; ++q) {
-            if (e[q].column >= c0 && e[q].column < c1 && !(std::fabs(e[q].value) < DBL_EPSILON)) {
-                s.m_pool[slot.offset + slot.length] = Entry{e[q].column - c0, e[q].value};
-                ++slot.length;
-            }
-        }
+        s.ReserveRow(i, count);
+        Entry* d = s.RowPtr(i, count);
+        for (std::size_t q = 0; q < len; ++q)
+            if (kept(q)) *d++ = Entry{e[q].column - c0, e[q].value};
+        s.m_length[i] = static_cast<std::uint32_t>(count);
     }
     return s;
 }
@@ -137,25 +178,27 @@ SparseMatrix SparseMatrix::SubMatrix(std::size_t r0, std::size_t r1, std::size_t
 // terms b(m, j) * v into a dense accumulator over the columns j of b's row m. Per column j
 // this is the sum s = 0.0 + b(m0, j) v0 + b(m1, j) v1 + ... with the zero terms left out
 // (s never becomes -0.0, so they change nothing). The touched columns are then stored in
-// increasing order.
+// increasing order. The result keeps 2 * bandwidth + 1 slots per row in place, the width of
+// a product of two banded matrices.
 SparseMatrix operator*(const SparseMatrix& a, const SparseMatrix& b) {
     using Entry = SparseMatrix::Entry;
-    SparseMatrix result(a.m_rowCount, b.m_columnCount, std::max(a.m_bandwidth, b.m_bandwidth));
-    result.m_pool.clear();
+    const std::size_t bw = std::max(a.m_bandwidth, b.m_bandwidth);
+    const std::size_t wide = bw >= kMaxStride ? kMaxStride : 2 * bw + 1;
+    SparseMatrix result(a.m_rowCount, b.m_columnCount, bw, ChooseStride(a.m_rowCount, b.m_columnCount, wide - 1));
     std::vector<double> acc(b.m_columnCount);
     std::vector<std::size_t> stamp(b.m_columnCount, kNone);
     std::vector<std::size_t> touched;
-    std::vector<Entry> rowOut;
+    std::vector<Entry> out;
     for (std::size_t i = 0; i < a.m_rowCount; ++i) {
         touched.clear();
         const Entry* ea = a.RowEntries(i);
-        const std::size_t la = a.m_rows[i].length;
+        const std::size_t la = a.m_length[i];
         for (std::size_t q = 0; q < la; ++q) {
             const std::size_t m = ea[q].column;
             if (m >= b.m_rowCount) continue;
             const double v = ea[q].value;
             const Entry* eb = b.RowEntries(m);
-            const std::size_t lb = b.m_rows[m].length;
+            const std::size_t lb = b.m_length[m];
             for (std::size_t t = 0; t < lb; ++t) {
                 const std::size_t j = eb[t].column;
                 if (j >= b.m_columnCount) continue;
@@ -168,13 +211,14 @@ SparseMatrix operator*(const SparseMatrix& a, const SparseMatrix& b) {
             }
         }
         std::sort(touched.begin(), touched.end());
-        rowOut.clear();
+        out.clear();
         for (const std::size_t j : touched)
-            if (!(std::fabs(acc[j]) < DBL_EPSILON)) rowOut.push_back(Entry{j, acc[j]});
-        if (rowOut.empty()) continue;
-        result.Reserve(i, rowOut.size());
-        std::copy(rowOut.begin(), rowOut.end(), result.m_pool.begin() + result.m_rows[i].offset);
-        result.m_rows[i].length = static_cast<std::uint32_t>(rowOut.size());
+            if (!(std::fabs(acc[j]) < DBL_EPSILON)) out.push_back(Entry{j, acc[j]});
+        const std::size_t count = out.size();
+        if (count == 0) continue;
+        result.ReserveRow(i, count);
+        std::copy(out.begin(), out.end(), result.RowPtr(i, count));
+        result.m_length[i] = static_cast<std::uint32_t>(count);
     }
     return result;
 }
@@ -188,6 +232,8 @@ SparseMatrix operator*(const SparseMatrix& a, const SparseMatrix& b) {
 // so k0 is its leading (smallest not yet eliminated) column. Rows are kept in buckets by
 // leading column; after a row is eliminated it moves to the bucket of its next column. For
 // a banded system this costs O(n b^2) instead of the O(n^3) of visiting every coefficient.
+// The order in which the rows of one step are eliminated does not matter (each row reads
+// only itself and the pivot row); ties of the pivot search go to the smallest position.
 //
 // Store rule: a multiplier or update below DBL_EPSILON in magnitude is not stored, and the
 // coefficient keeps its previous value (the eliminated coefficient for a multiplier, the
@@ -196,224 +242,313 @@ SparseMatrix operator*(const SparseMatrix& a, const SparseMatrix& b) {
 // The last pivot is tested like every other one: when |A(n-1, n-1) / scale| <= DBL_EPSILON
 // after elimination (also for a 1 x 1 system) the solver returns false instead of dividing
 // by a vanishing pivot.
-bool SolveLinearSystem(SparseMatrix& A, double* B, std::size_t n, std::size_t k) {
-    using Entry = SparseMatrix::Entry;
-    if (n == 0) return false;
-    if (A.m_rowCount < n) return false;  // guard: the system needs n rows
+struct SparseSolver {
+    // Index is the type of the permutation and bucket arrays: 32 bits whenever n allows,
+    // which halves their memory for large systems.
+    template <typename Index>
+    class Run {
+    public:
+        Run(SparseMatrix& A, double* B, std::size_t n, std::size_t k, std::size_t stride)
+            : m_A(A), m_B(B), m_n(n), m_k(k), m_stride(stride) {}
 
-    // Row scales from A on entry: the largest |value| among the first bandwidth + 1 entries
-    // with |value| > 0, in stored order (an empty row has scale 0.0).
-    const std::size_t scanLimit = A.m_bandwidth == kNone ? kNone : A.m_bandwidth + 1;
-    std::vector<double> scale(n);
-    for (std::size_t i = 0; i < n; ++i) {
-        const Entry* e = A.RowEntries(i);
-        const std::size_t len = A.m_rows[i].length;
-        double s = 0.0;
-        std::size_t met = 0;
-        for (std::size_t q = 0; q < len && met < scanLimit; ++q) {
-            const double v = std::fabs(e[q].value);
-            if (v > 0.0) {
-                if (v > s) s = v;
-                ++met;
-            }
-        }
-        scale[i] = s;
-    }
-
-    std::vector<std::size_t> perm(n), pos(n);
-    for (std::size_t i = 0; i < n; ++i) perm[i] = pos[i] = i;
-
-    if (n > 1) {
-        // Buckets of rows by leading column (singly linked through next[]).
-        std::vector<std::size_t> head(n, kNone), next(n, kNone);
-        for (std::size_t i = 0; i < n; ++i) {
-            const Entry* e = A.RowEntries(i);
-            const std::size_t len = A.m_rows[i].length;
-            std::size_t lead = kNone;
-            for (std::size_t q = 0; q < len; ++q)
-                if (e[q].column < n && (lead == kNone || e[q].column < lead)) lead = e[q].column;
-            if (lead != kNone) {
-                next[i] = head[lead];
-                head[lead] = i;
-            }
+        bool Solve() {
+            Prepare();
+            for (std::size_t k0 = 0; k0 + 1 < m_n; ++k0)
+                if (!Step(k0)) return false;
+            // Last pivot: the same test as the others (see above).
+            const Index last = m_perm[m_n - 1];
+            const double ratio = std::fabs(m_A.Get(last, m_n - 1) / m_scale[last]);
+            if (!(ratio > DBL_EPSILON)) return false;
+            Forward(m_n - 1);
+            Back();
+            Permute();
+            return true;
         }
 
-        std::vector<std::size_t> colpos(n, kNone);
-        std::vector<Entry> pivotU;
-        for (std::size_t k0 = 0; k0 + 1 < n; ++k0) {
-            // Pivot search: the largest |A(R, k0) / scale(R)|, the smallest position on ties;
-            // a ratio that is not a number never wins. Rows outside the bucket have no entry
-            // in column k0 and a ratio of 0 (or NaN).
+    private:
+        static constexpr Index kNoRow = static_cast<Index>(-1);
+
+        using Entry = SparseMatrix::Entry;
+
+        // Mutable view of row R (valid until the row grows).
+        Entry* Row(std::size_t R) {
+            const std::size_t len = m_A.m_length[R];
+            return m_A.RowPtr(R, len);
+        }
+        double* Rhs(std::size_t R) { return m_B + R * m_stride; }
+
+        // One pass over the rows: the scale (the largest |value| among the first
+        // bandwidth + 1 entries with |value| > 0, in stored order; 0.0 for an empty row,
+        // computed from A on entry) and the leading column, which files the row in its bucket.
+        void Prepare() {
+            const std::size_t n = m_n;
+            const std::size_t scanLimit = m_A.m_bandwidth == kNone ? kNone : m_A.m_bandwidth + 1;
+            m_scale.resize(n);
+            m_perm.resize(n);
+            m_pos.resize(n);
+            m_next.resize(n);
+            m_head.assign(n, kNoRow);
+            for (std::size_t i = 0; i < n; ++i) {
+                const Entry* e = m_A.RowEntries(i);
+                const std::size_t len = m_A.m_length[i];
+                double s = 0.0;
+                std::size_t met = 0;
+                std::size_t lead = kNone;
+                for (std::size_t q = 0; q < len; ++q) {
+                    if (met < scanLimit) {
+                        const double a = std::fabs(e[q].value);
+                        if (a > 0.0) {
+                            if (a > s) s = a;
+                            ++met;
+                        }
+                    }
+                    if (e[q].column < n && e[q].column < lead) lead = e[q].column;
+                }
+                m_scale[i] = s;
+                m_perm[i] = m_pos[i] = static_cast<Index>(i);
+                m_next[i] = kNoRow;
+                if (lead != kNone) File(static_cast<Index>(i), lead);
+            }
+            for (std::size_t i = 0; i < n && !m_negativeZero; ++i) {
+                const double* b = Rhs(i);
+                for (std::size_t j = 0; j < m_k; ++j) m_negativeZero = m_negativeZero || IsNegativeZero(b[j]);
+            }
+            if (m_negativeZero) m_signs.assign((n + 1) * m_k, 0);
+        }
+
+        void File(Index R, std::size_t lead) {
+            m_next[R] = m_head[lead];
+            m_head[lead] = R;
+        }
+
+        // Elimination step k0: pivot search, row exchange, forward substitution of the pivot
+        // row (its factors are final now), elimination of column k0 from the other rows.
+        bool Step(std::size_t k0) {
+            // The largest |A(R, k0) / scale(R)|, the smallest position on ties; a ratio that is
+            // not a number never wins. Rows outside the bucket have no entry in column k0 and
+            // a ratio of 0 (or NaN).
             double best = 0.0;
-            std::size_t pivotRow = kNone;
-            std::size_t pivotPos = kNone;
-            for (std::size_t R = head[k0]; R != kNone; R = next[R]) {
-                const double ratio = std::fabs(A.Get(R, k0) / scale[R]);
-                if (ratio > best || (ratio == best && pos[R] < pivotPos)) {
+            Index pivotRow = kNoRow;
+            Index pivotPos = kNoRow;
+            for (Index R = m_head[k0]; R != kNoRow; R = m_next[R]) {
+                const double ratio = std::fabs(m_A.Get(R, k0) / m_scale[R]);
+                if (ratio > best || (ratio == best && m_pos[R] < pivotPos)) {
                     best = ratio;
                     pivotRow = R;
-                    pivotPos = pos[R];
+                    pivotPos = m_pos[R];
                 }
             }
             if (!(best > DBL_EPSILON)) return false;
 
-            const std::size_t other = perm[k0];
-            perm[k0] = pivotRow;
-            perm[pivotPos] = other;
-            pos[pivotRow] = k0;
-            pos[other] = pivotPos;
+            const Index other = m_perm[k0];
+            m_perm[k0] = pivotRow;
+            m_perm[pivotPos] = other;
+            m_pos[pivotRow] = static_cast<Index>(k0);
+            m_pos[other] = pivotPos;
 
-            const double d = A.Get(pivotRow, k0);
-            pivotU.clear();
+            Forward(k0);
+            const double d = m_A.Get(pivotRow, k0);
+            m_pivotU.clear();
             {
-                const Entry* e = A.RowEntries(pivotRow);
-                const std::size_t len = A.m_rows[pivotRow].length;
+                const Entry* e = m_A.RowEntries(pivotRow);
+                const std::size_t len = m_A.m_length[pivotRow];
                 for (std::size_t q = 0; q < len; ++q)
-                    if (e[q].column > k0 && e[q].column < n) pivotU.push_back(e[q]);
+                    if (e[q].column > k0 && e[q].column < m_n) m_pivotU.push_back(e[q]);
             }
-
-            std::size_t R = head[k0];
-            head[k0] = kNone;
-            while (R != kNone) {
-                const std::size_t nextR = next[R];
-                if (R != pivotRow) {
-                    SparseMatrix::RowSlot& slot = A.m_rows[R];
-                    Entry* e = A.m_pool.data() + slot.offset;
-                    std::size_t ia = 0;
-                    while (e[ia].column != k0) ++ia;
-                    const double f = e[ia].value / d;
-                    if (!(std::fabs(f) < DBL_EPSILON)) e[ia].value = f;
-                    const std::size_t len0 = slot.length;
-                    for (std::size_t q = 0; q < len0; ++q)
-                        if (e[q].column < n) colpos[e[q].column] = q;
-                    for (const Entry& pe : pivotU) {
-                        const std::size_t q = colpos[pe.column];
-                        if (q != kNone) {
-                            const double v = e[q].value - pe.value * f;
-                            if (!(std::fabs(v) < DBL_EPSILON)) e[q].value = v;
-                        } else {
-                            const double v = 0.0 - pe.value * f;
-                            if (!(std::fabs(v) < DBL_EPSILON)) {
-                                A.Append(R, pe.column, v);
-                                e = A.m_pool.data() + slot.offset;
-                            }
-                        }
-                    }
-                    std::size_t lead = kNone;
-                    for (std::size_t q = 0; q < slot.length; ++q) {
-                        const std::size_t c = e[q].column;
-                        if (q < len0 && c < n) colpos[c] = kNone;
-                        if (c > k0 && c < n && (lead == kNone || c < lead)) lead = c;
-                    }
-                    if (lead != kNone) {
-                        next[R] = head[lead];
-                        head[lead] = R;
-                    }
-                }
+            Index R = m_head[k0];
+            m_head[k0] = kNoRow;
+            while (R != kNoRow) {
+                const Index nextR = m_next[R];
+                if (R != pivotRow) Eliminate(R, k0, d);
                 R = nextR;
             }
+            return true;
         }
-    }
 
-    // Last pivot: the same test as the others (see above).
-    {
-        const std::size_t R = perm[n - 1];
-        const double ratio = std::fabs(A.Get(R, n - 1) / scale[R]);
-        if (!(ratio > DBL_EPSILON)) return false;
-    }
+        // Eliminates column k0 from row R with the pivot d and the pivot row's entries right
+        // of k0, then files R under its next leading column.
+        void Eliminate(Index R, std::size_t k0, double d) {
+            Entry* e = Row(R);
+            const std::size_t len0 = m_A.m_length[R];
+            std::size_t ia = 0;
+            while (e[ia].column != k0) ++ia;
+            const double f = e[ia].value / d;
+            if (!(std::fabs(f) < DBL_EPSILON)) e[ia].value = f;
 
-    // From here on the solve succeeds. Sort every row by column so that the substitutions
-    // visit the multipliers and the upper coefficients in increasing column order.
-    for (std::size_t i = 0; i < n; ++i) SortByColumn(A.m_pool.data() + A.m_rows[i].offset, A.m_rows[i].length);
-
-    // Signed zeros: a skipped term is +0.0 * b, which turns a running value of -0.0 into
-    // +0.0 when b has its sign bit set. A running value can only be -0.0 when a right-hand
-    // side holds -0.0, so only then are the skipped terms accounted for (by prefix counts of
-    // sign bits over the positions).
-    bool negativeZero = false;
-    for (std::size_t i = 0; i < n * k && !negativeZero; ++i) negativeZero = IsNegativeZero(B[i]);
-
-    // Forward substitution, row by row in position order: row r receives, for k0 = 0..r-1
-    // in increasing order, B[r] -= L(r, k0) * B[k0] (B[k0] is final by then).
-    std::vector<std::size_t> signs;
-    if (negativeZero) signs.assign((n + 1) * k, 0);
-    for (std::size_t r = 0; r < n; ++r) {
-        const std::size_t R = perm[r];
-        const Entry* e = A.RowEntries(R);
-        const std::size_t len = A.m_rows[R].length;
-        double* t = B + R * k;
-        if (!negativeZero) {
-            for (std::size_t q = 0; q < len && e[q].column < r; ++q) {
-                const double m = e[q].value;
-                const double* b = B + perm[e[q].column] * k;
-                for (std::size_t j = 0; j < k; ++j) t[j] -= m * b[j];
+            // Short rows find their columns by search; wide ones through a scattered index, so
+            // that a step costs O(row + pivot row) entries.
+            const std::size_t pivotLen = m_pivotU.size();
+            const bool scatter = len0 * pivotLen > 64;
+            if (scatter) {
+                if (m_colpos.empty()) m_colpos.assign(m_n, kNoRow);
+                for (std::size_t q = 0; q < len0; ++q)
+                    if (e[q].column < m_n) m_colpos[e[q].column] = static_cast<Index>(q);
             }
-        } else {
+            for (std::size_t t = 0; t < pivotLen; ++t) {
+                const Entry& pe = m_pivotU[t];
+                std::size_t q = kNone;
+                if (scatter) {
+                    if (m_colpos[pe.column] != kNoRow) q = m_colpos[pe.column];
+                } else {
+                    for (std::size_t u = 0; u < len0; ++u)
+                        if (e[u].column == pe.column) {
+                            q = u;
+                            break;
+                        }
+                }
+                if (q != kNone) {
+                    const double x = e[q].value - pe.value * f;
+                    if (!(std::fabs(x) < DBL_EPSILON)) e[q].value = x;
+                } else {
+                    const double x = 0.0 - pe.value * f;
+                    if (!(std::fabs(x) < DBL_EPSILON)) {
+                        m_A.Append(R, pe.column, x);
+                        e = Row(R);  // the row may have moved
+                    }
+                }
+            }
+            std::size_t lead = kNone;
+            const std::size_t len = m_A.m_length[R];
+            for (std::size_t q = 0; q < len; ++q) {
+                const std::size_t c = e[q].column;
+                if (scatter && q < len0 && c < m_n) m_colpos[c] = kNoRow;
+                if (c > k0 && c < m_n && c < lead) lead = c;
+            }
+            if (lead != kNone) File(R, lead);
+        }
+
+        // Forward substitution of the row at position r, done as soon as that row is the
+        // pivot (its multipliers are final, and so are the right-hand sides of all earlier
+        // positions): for k0 = 0..r-1 in increasing order, B[r] -= L(r, k0) * B[k0]. This is
+        // the column-by-column forward substitution of the dense algorithm, reordered by rows,
+        // with the same operations on every value. The row is sorted by column here, once,
+        // for this and for the back substitution. A failing later step leaves B partly
+        // substituted (callers that need B intact on failure solve a copy).
+        void Forward(std::size_t r) {
+            const std::size_t k = m_k;
+            const std::size_t R = m_perm[r];
+            Entry* e = Row(R);
+            const std::size_t len = m_A.m_length[R];
+            SortByColumn(e, len);
+            double* t = Rhs(R);
+            if (!m_negativeZero) {
+                for (std::size_t q = 0; q < len && e[q].column < r; ++q) {
+                    const double m = e[q].value;
+                    const double* b = Rhs(m_perm[e[q].column]);
+                    for (std::size_t j = 0; j < k; ++j) t[j] -= m * b[j];
+                }
+                return;
+            }
+            // Signed zeros: a skipped term is +0.0 * b, which turns a running value of -0.0
+            // into +0.0 when b has its sign bit set. A running value can only be -0.0 when a
+            // right-hand side holds -0.0, so only then are the skipped terms accounted for,
+            // through prefix counts of sign bits over the positions.
             std::size_t from = 0;
             auto skip = [&](std::size_t to) {
                 for (std::size_t j = 0; j < k; ++j)
-                    if (IsNegativeZero(t[j]) && signs[to * k + j] != signs[from * k + j]) t[j] = 0.0;
+                    if (IsNegativeZero(t[j]) && m_signs[to * k + j] != m_signs[from * k + j]) t[j] = 0.0;
             };
             for (std::size_t q = 0; q < len && e[q].column < r; ++q) {
                 const std::size_t c = e[q].column;
                 if (c > from) skip(c);
                 const double m = e[q].value;
-                const double* b = B + perm[c] * k;
+                const double* b = Rhs(m_perm[c]);
                 for (std::size_t j = 0; j < k; ++j) t[j] -= m * b[j];
                 from = c + 1;
             }
             if (r > from) skip(r);
             for (std::size_t j = 0; j < k; ++j)
-                signs[(r + 1) * k + j] = signs[r * k + j] + (std::signbit(t[j]) ? 1 : 0);
+                m_signs[(r + 1) * k + j] = m_signs[r * k + j] + (std::signbit(t[j]) ? 1 : 0);
         }
-    }
 
-    // Back substitution into X, from the last unknown: t = B[i]; t -= U(i, c) * X[c] for
-    // c = i+1..n-1 in increasing order; X[i] = t / U(i, i).
-    std::vector<double> X(n * k);
-    std::vector<double> t(k);
-    if (negativeZero) signs.assign((n + 1) * k, 0);  // now counts over positions c..n-1
-    for (std::size_t i = n; i-- > 0;) {
-        const std::size_t R = perm[i];
-        const Entry* e = A.RowEntries(R);
-        const std::size_t len = A.m_rows[R].length;
-        std::size_t q = 0;
-        while (q < len && e[q].column < i) ++q;
-        double diag = 0.0;
-        if (q < len && e[q].column == i) diag = e[q++].value;
-        std::memcpy(t.data(), B + R * k, k * sizeof(double));
-        if (!negativeZero) {
-            for (; q < len && e[q].column < n; ++q) {
-                const double a = e[q].value;
-                const double* x = X.data() + e[q].column * k;
-                for (std::size_t j = 0; j < k; ++j) t[j] -= a * x[j];
-            }
-            double* xi = X.data() + i * k;
-            for (std::size_t j = 0; j < k; ++j) xi[j] = t[j] / diag;
-        } else {
-            std::size_t from = i + 1;
-            auto skip = [&](std::size_t to) {
-                for (std::size_t j = 0; j < k; ++j)
-                    if (IsNegativeZero(t[j]) && signs[from * k + j] != signs[to * k + j]) t[j] = 0.0;
-            };
-            for (; q < len && e[q].column < n; ++q) {
-                const std::size_t c = e[q].column;
-                if (c > from) skip(c);
-                const double a = e[q].value;
-                const double* x = X.data() + c * k;
-                for (std::size_t j = 0; j < k; ++j) t[j] -= a * x[j];
-                from = c + 1;
-            }
-            if (n > from) skip(n);
-            double* xi = X.data() + i * k;
-            for (std::size_t j = 0; j < k; ++j) {
-                xi[j] = t[j] / diag;
-                signs[i * k + j] = signs[(i + 1) * k + j] + (std::signbit(xi[j]) ? 1 : 0);
+        // Back substitution from the last position: t = B[i]; t -= U(i, c) * X[c] for
+        // c = i+1..n-1 in increasing order; X[i] = t / U(i, i). X[i] is written over the
+        // right-hand side it comes from (row perm[i] of B).
+        void Back() {
+            const std::size_t n = m_n, k = m_k;
+            if (m_negativeZero) m_signs.assign((n + 1) * k, 0);  // now counts over positions c..n-1
+            for (std::size_t i = n; i-- > 0;) {
+                const std::size_t R = m_perm[i];
+                const Entry* e = m_A.RowEntries(R);
+                const std::size_t len = m_A.m_length[R];
+                std::size_t q = 0;
+                while (q < len && e[q].column < i) ++q;
+                double diag = 0.0;
+                if (q < len && e[q].column == i) diag = e[q++].value;
+                double* t = Rhs(R);
+                if (!m_negativeZero) {
+                    for (; q < len && e[q].column < n; ++q) {
+                        const double a = e[q].value;
+                        const double* x = Rhs(m_perm[e[q].column]);
+                        for (std::size_t j = 0; j < k; ++j) t[j] -= a * x[j];
+                    }
+                    for (std::size_t j = 0; j < k; ++j) t[j] = t[j] / diag;
+                    continue;
+                }
+                std::size_t from = i + 1;
+                auto skip = [&](std::size_t to) {
+                    for (std::size_t j = 0; j < k; ++j)
+                        if (IsNegativeZero(t[j]) && m_signs[from * k + j] != m_signs[to * k + j]) t[j] = 0.0;
+                };
+                for (; q < len && e[q].column < n; ++q) {
+                    const std::size_t c = e[q].column;
+                    if (c > from) skip(c);
+                    const double a = e[q].value;
+                    const double* x = Rhs(m_perm[c]);
+                    for (std::size_t j = 0; j < k; ++j) t[j] -= a * x[j];
+                    from = c + 1;
+                }
+                if (n > from) skip(n);
+                for (std::size_t j = 0; j < k; ++j) {
+                    t[j] = t[j] / diag;
+                    m_signs[i * k + j] = m_signs[(i + 1) * k + j] + (std::signbit(t[j]) ? 1 : 0);
+                }
             }
         }
-    }
-    std::memcpy(B, X.data(), n * k * sizeof(double));
-    return true;
+
+        // Position order: X[i] = B[perm[i]], permuted in place cycle by cycle (uses up perm).
+        void Permute() {
+            const std::size_t n = m_n, k = m_k;
+            std::vector<double> tmp(k);
+            for (std::size_t i = 0; i < n; ++i) {
+                if (m_perm[i] == i) continue;
+                std::copy(Rhs(i), Rhs(i) + k, tmp.data());
+                std::size_t j = i;
+                for (;;) {
+                    const std::size_t from = m_perm[j];
+                    m_perm[j] = static_cast<Index>(j);
+                    if (from == i) {
+                        std::copy(tmp.data(), tmp.data() + k, Rhs(j));
+                        break;
+                    }
+                    std::copy(Rhs(from), Rhs(from) + k, Rhs(j));
+                    j = from;
+                }
+            }
+        }
+
+        SparseMatrix& m_A;
+        double* m_B;
+        std::size_t m_n;
+        std::size_t m_k;
+        std::size_t m_stride;
+        detail::ScratchVector<double> m_scale;  // the scratch arrays are filled before use
+        detail::ScratchVector<Index> m_perm, m_pos, m_next;
+        std::vector<Index> m_head;    // bucket heads by leading column
+        std::vector<Index> m_colpos;  // column -> entry index of the row being eliminated (wide rows only)
+        std::vector<Entry> m_pivotU;  // the pivot row's entries right of the pivot column
+        bool m_negativeZero = false;
+        std::vector<std::size_t> m_signs;
+    };
+};
+
+bool SolveLinearSystem(SparseMatrix& A, double* B, std::size_t n, std::size_t k, std::size_t stride) {
+    if (n == 0) return false;
+    if (A.RowCount() < n) return false;  // guard: the system needs n rows
+    if (stride < k) return false;        // guard: rows would overlap
+    if (n < static_cast<std::size_t>(std::numeric_limits<std::uint32_t>::max()))
+        return SparseSolver::Run<std::uint32_t>(A, B, n, k, stride).Solve();
+    return SparseSolver::Run<std::size_t>(A, B, n, k, stride).Solve();
 }
 
 bool SolveLinearSystem(SparseMatrix& A, std::vector<std::vector<double>>& B) {
@@ -425,7 +560,7 @@ bool SolveLinearSystem(SparseMatrix& A, std::vector<std::vector<double>>& B) {
     if (A.RowCount() < n) return false;    // guard: the system needs n rows
     std::vector<double> flat(n * k);
     for (std::size_t i = 0; i < n; ++i) std::copy(B[i].begin(), B[i].begin() + k, flat.begin() + i * k);
-    if (!SolveLinearSystem(A, flat.data(), n, k)) return false;
+    if (!SolveLinearSystem(A, flat.data(), n, k, k)) return false;
     for (std::size_t i = 0; i < n; ++i) B[i].assign(flat.begin() + i * k, flat.begin() + (i + 1) * k);
     return true;
 }

@@ -17,7 +17,7 @@ namespace NURBS {
 
 namespace detail {
 /// Allocator that default-initialises (leaves trivial elements uninitialised) on resize, so
-/// that growing a pool of entries that are written right away does not zero them first.
+/// that sizing a buffer that is written later neither zeroes it nor touches its pages.
 template <typename T>
 struct DefaultInitAllocator : std::allocator<T> {
     template <typename U>
@@ -36,6 +36,9 @@ struct DefaultInitAllocator : std::allocator<T> {
         ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
     }
 };
+
+template <typename T>
+using ScratchVector = std::vector<T, DefaultInitAllocator<T>>;
 }  // namespace detail
 
 /// A row-wise sparse matrix of doubles.
@@ -45,10 +48,11 @@ struct DefaultInitAllocator : std::allocator<T> {
 /// is below DBL_EPSILON: such a value creates no entry, and an existing entry of that
 /// column keeps its previous value.
 ///
-/// The rows live in one flat pool of entries: each row owns a segment (offset, length,
-/// capacity) that is reserved when the row receives its first entry, with room for
-/// bandwidth + 1 entries, and that moves to the end of the pool when it overflows. This
-/// avoids one heap block per row, which dominates the cost of systems with a million rows.
+/// Storage (no heap block per row, which would dominate the cost of systems with a million
+/// rows): flat arrays of entries. Row r owns `stride` consecutive slots
+/// (stride = bandwidth + 1, within limits); a row that outgrows them moves to an overflow
+/// pool, in blocks of stride * 2^j slots. Memory of slots that stay unused is never
+/// touched.
 class SparseMatrix {
 public:
     struct Entry {
@@ -59,6 +63,11 @@ public:
     /// rows x columns, all coefficients zero; rows are expected to hold up to bandwidth + 1
     /// entries (more are allowed).
     SparseMatrix(std::size_t rows, std::size_t columns, std::size_t bandwidth);
+    SparseMatrix(const SparseMatrix& other);
+    SparseMatrix& operator=(const SparseMatrix& other);
+    SparseMatrix(SparseMatrix&&) noexcept = default;
+    SparseMatrix& operator=(SparseMatrix&&) noexcept = default;
+    ~SparseMatrix() = default;
 
     std::size_t RowCount() const { return m_rowCount; }
     std::size_t ColumnCount() const { return m_columnCount; }
@@ -66,8 +75,8 @@ public:
 
     /// The coefficient (row, column): the value of the row's entry of that column, or 0.0.
     double Get(std::size_t row, std::size_t column) const {
-        const Entry* e = m_pool.data() + m_rows[row].offset;
-        const std::size_t len = m_rows[row].length;
+        const std::size_t len = m_length[row];
+        const Entry* e = RowPtr(row, len);
         for (std::size_t i = 0; i < len; ++i)
             if (e[i].column == column) return e[i].value;
         return 0.0;
@@ -77,8 +86,8 @@ public:
     /// existing entry of that column, or appends a new entry at the end of the row.
     void Set(std::size_t row, std::size_t column, double value) {
         if (std::fabs(value) < DBL_EPSILON) return;
-        Entry* e = m_pool.data() + m_rows[row].offset;
-        const std::size_t len = m_rows[row].length;
+        const std::size_t len = m_length[row];
+        Entry* e = RowPtr(row, len);
         for (std::size_t i = 0; i < len; ++i) {
             if (e[i].column == column) {
                 e[i].value = value;
@@ -88,9 +97,12 @@ public:
         Append(row, column, value);
     }
 
-    /// The entries of a row in their stored order (valid until the matrix is modified).
-    const Entry* RowEntries(std::size_t row) const { return m_pool.data() + m_rows[row].offset; }
-    std::size_t RowLength(std::size_t row) const { return m_rows[row].length; }
+    /// The entries of a row in stored order (valid until the matrix is modified).
+    const Entry* RowEntries(std::size_t row) const {
+        const std::size_t len = m_length[row];
+        return RowPtr(row, len);
+    }
+    std::size_t RowLength(std::size_t row) const { return m_length[row]; }
 
     /// (column count) x (row count), same bandwidth: for each row i in order and each of its
     /// entries (c, v) in row order, Set(c, i, v). Entries whose column is not below the
@@ -103,35 +115,51 @@ public:
     SparseMatrix SubMatrix(std::size_t r0, std::size_t r1, std::size_t c0, std::size_t c1) const;
 
     friend SparseMatrix operator*(const SparseMatrix& a, const SparseMatrix& b);
-    friend bool SolveLinearSystem(SparseMatrix& A, double* B, std::size_t n, std::size_t k);
+    friend struct SparseSolver;
 
 private:
-    // 16 bytes per row: a million-row system keeps its row table small.
-    struct RowSlot {
-        std::size_t offset = 0;
-        std::uint32_t length = 0;
-        std::uint32_t capacity = 0;
-    };
+    SparseMatrix(std::size_t rows, std::size_t columns, std::size_t bandwidth, std::size_t stride);
 
-    // Appends (column, value) to a row, moving the row to the end of the pool when full.
-    void Append(std::size_t row, std::size_t column, double value) {
-        RowSlot& slot = m_rows[row];
-        if (slot.length == slot.capacity) Grow(row, static_cast<std::size_t>(slot.length) + 1);
-        m_pool[slot.offset + slot.length] = Entry{column, value};
-        ++slot.length;
+    // A row of length len lives in place while len <= stride, else in the overflow pool.
+    bool InPlace(std::size_t len) const { return len <= m_stride; }
+    const Entry* RowPtr(std::size_t row, std::size_t len) const {
+        return InPlace(len) ? m_chunks[row >> m_chunkShift].data() + (row & m_chunkMask) * m_stride
+                            : m_overflow.data() + m_overflowOffset[row];
     }
-    // Gives a row a segment at the end of the pool with room for at least minCapacity entries.
-    void Grow(std::size_t row, std::size_t minCapacity);
-    // Gives an empty row a segment of exactly `capacity` entries (used when building results
-    // whose row sizes are known).
-    void Reserve(std::size_t row, std::size_t capacity);
-    std::size_t InitialCapacity() const;
+    Entry* RowPtr(std::size_t row, std::size_t len) {
+        return InPlace(len) ? m_chunks[row >> m_chunkShift].data() + (row & m_chunkMask) * m_stride
+                            : m_overflow.data() + m_overflowOffset[row];
+    }
+    // Capacity of a row holding len entries: stride in place, else the smallest stride * 2^j
+    // (j >= 1) that holds len.
+    std::size_t Capacity(std::size_t len) const;
 
-    std::vector<Entry, detail::DefaultInitAllocator<Entry>> m_pool;
-    std::vector<RowSlot> m_rows;
+    // Appends (column, value) to a row (no search, no store rule).
+    void Append(std::size_t row, std::size_t column, double value) {
+        const std::size_t len = m_length[row];
+        if (len < m_stride) {
+            m_chunks[row >> m_chunkShift][(row & m_chunkMask) * m_stride + len] = Entry{column, value};
+            m_length[row] = static_cast<std::uint32_t>(len + 1);
+            return;
+        }
+        AppendSlow(row, column, value);
+    }
+    void AppendSlow(std::size_t row, std::size_t column, double value);
+    // Gives an empty row room for count entries (building results of known row sizes).
+    void ReserveRow(std::size_t row, std::size_t count);
+
     std::size_t m_rowCount;
     std::size_t m_columnCount;
     std::size_t m_bandwidth;
+    std::size_t m_stride;
+    std::vector<std::uint32_t> m_length;
+    // The in-place slots, rows * stride, in chunks of 2^chunkShift rows (each chunk at most
+    // 16 MiB, so that large matrices reuse freed heap memory instead of fresh pages).
+    std::size_t m_chunkShift;
+    std::size_t m_chunkMask;
+    std::vector<detail::ScratchVector<Entry>> m_chunks;
+    std::vector<std::size_t> m_overflowOffset;  // per row, sized when the first row overflows
+    detail::ScratchVector<Entry> m_overflow;
 };
 
 /// The product a * b: a's row count x b's column count, bandwidth max of both. Coefficient
@@ -144,14 +172,22 @@ private:
 SparseMatrix operator*(const SparseMatrix& a, const SparseMatrix& b);
 
 /// Solves A X = B by LU decomposition with scaled partial pivoting, in place on the sparse
-/// rows, for n unknowns and k right-hand sides stored row after row in B (row i at
-/// B + i * k). On success returns true and overwrites B with X (row i = unknown i); on
-/// failure returns false and leaves B unchanged. A is consumed (it holds the factors).
-bool SolveLinearSystem(SparseMatrix& A, double* B, std::size_t n, std::size_t k);
+/// rows, for n unknowns and k right-hand sides; right-hand side row i holds k values at
+/// B + i * stride (stride >= k). On success returns true and overwrites those values with
+/// X (row i = unknown i); on failure returns false, and they may hold partly substituted
+/// values (solve a copy when they are needed). Values between k and stride are not touched.
+/// A is consumed (it holds the factors).
+bool SolveLinearSystem(SparseMatrix& A, double* B, std::size_t n, std::size_t k, std::size_t stride);
+
+/// The same with the right-hand-side rows packed (stride = k).
+inline bool SolveLinearSystem(SparseMatrix& A, double* B, std::size_t n, std::size_t k) {
+    return SolveLinearSystem(A, B, n, k, k);
+}
 
 /// The same for right-hand sides held as one vector per row (k = length of the first row).
-/// On success B is replaced by the solution rows. Returns false for n = 0, for a matrix of
-/// fewer than n rows and for right-hand-side rows shorter than the first.
+/// On success B is replaced by the solution rows; on failure B is left unchanged. Returns
+/// false for n = 0, for a matrix of fewer than n rows and for right-hand-side rows shorter
+/// than the first.
 bool SolveLinearSystem(SparseMatrix& A, std::vector<std::vector<double>>& B);
 
 }  // namespace NURBS

@@ -1,0 +1,299 @@
+// V3dNurbsCurve fitting: global interpolation (open, closed, with end derivatives) and
+// least-squares approximation with fixed end points (The NURBS Book, A9.1, sec. 9.2.2 and
+// sec. 9.4.1).
+//
+// Every fit assembles a banded SparseMatrix with one row of B-spline basis values per
+// parameter and solves it for x, y and z at once. The rows use the curve's own span search
+// and basis functions (the allocation-free kernels behind _FindKnotIntervalIndex and
+// _EvaluateBasisFunctions, on the curve in its new state), so the rows are the same bits.
+#include <VelSDK/V3dNurbsCurve.h>
+
+#include "math/SparseMatrix.h"
+#include "nurbs/BSplineKernels.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <vector>
+
+namespace VelSDK {
+namespace NURBS {
+
+using Math::point;
+
+namespace {
+
+// Writes interpolation rows: for a parameter u, the span s of u on the curve's knots and
+// the p + 1 basis values b[t] of control points s - p + t, stored with Set in increasing t
+// (a value below DBL_EPSILON leaves no entry). Control point j goes to column j mod
+// columns, which folds the last control points of a closed curve onto the first ones.
+// Requires p < n (the curve has a span) and n + p + 1 knots.
+//
+// Parameters normally arrive in increasing order, so the span search starts from the span
+// of the previous parameter. For non-decreasing knots the span of u inside the range is
+// the last index s in [p, n - 1] with U[s] <= u, whichever way it is found; so the walk is
+// used only when the knot vector is non-decreasing (checked once), for at most a few
+// steps, and otherwise the search is the curve's own FindSpan. The basis functions are
+// the curve's own kernel (unrolled for low degrees, same operations in the same order).
+class RowWriter {
+public:
+    RowWriter(const std::vector<double>& knots, std::size_t n, std::size_t p, std::size_t columns)
+        : m_U(knots.data()), m_n(n), m_p(p), m_columns(columns), m_hint(p), m_work(3 * (p + 1)) {
+        m_sorted = true;
+        for (std::size_t i = 1; i <= n + p && m_sorted; ++i) m_sorted = m_U[i - 1] <= m_U[i];
+    }
+
+    void Write(SparseMatrix& A, std::size_t row, double u) {
+        const std::size_t s = Span(u);
+        double* N = m_work.data();
+        switch (m_p) {
+            case 1:
+                detail::BasisFunsFixed<1>(m_U, s, u, N);
+                break;
+            case 2:
+                detail::BasisFunsFixed<2>(m_U, s, u, N);
+                break;
+            case 3:
+                detail::BasisFunsFixed<3>(m_U, s, u, N);
+                break;
+            case 4:
+                detail::BasisFunsFixed<4>(m_U, s, u, N);
+                break;
+            case 5:
+                detail::BasisFunsFixed<5>(m_U, s, u, N);
+                break;
+            default:
+                detail::BasisFuns(m_U, s, m_p, u, N, N + m_p + 1, N + 2 * (m_p + 1));
+                break;
+        }
+        const std::size_t first = s - m_p;
+        for (std::size_t t = 0; t <= m_p; ++t) {
+            const std::size_t j = first + t;
+            A.Set(row, j < m_columns ? j : j % m_columns, N[t]);
+        }
+    }
+
+private:
+    std::size_t Span(double u) {
+        const double* U = m_U;
+        if (m_sorted && u < U[m_n] && U[m_p] < u && U[m_hint] <= u) {
+            std::size_t s = m_hint;
+            for (int step = 0; step < 8; ++step) {
+                if (s + 1 >= m_n || u < U[s + 1]) return m_hint = s;
+                ++s;
+            }
+        }
+        return m_hint = detail::FindSpan(U, m_n, m_p, u);
+    }
+
+    const double* m_U;
+    std::size_t m_n;
+    std::size_t m_p;
+    std::size_t m_columns;
+    std::size_t m_hint;
+    bool m_sorted;
+    detail::ScratchBuffer<3 * detail::kStackOrder> m_work;
+};
+
+// knots.size() == count + p + extra, without forming a sum that could wrap.
+inline bool KnotCountIs(const std::vector<double>& knots, std::size_t count, std::size_t p, std::size_t extra) {
+    const std::size_t m = knots.size();
+    return p <= m && extra <= m - p && m - p - extra == count;
+}
+
+// Solves A X = (the x, y, z of control points first .. first + n - 1) in place, through the
+// control points' own storage (stride 4 doubles). Afterwards the weights are 1.0 on success
+// and the points are back to all zeros on failure (also when an allocation fails).
+bool SolveIntoControlPoints(SparseMatrix& A, std::vector<point<double, 4>>& P, std::size_t first, std::size_t n) {
+    static_assert(sizeof(point<double, 4>) == 4 * sizeof(double), "control points must be 4 packed doubles");
+    bool ok = false;
+    try {
+        ok = SolveLinearSystem(A, P[first].data(), n, 3, 4);
+    } catch (...) {
+        std::fill(P.begin() + first, P.begin() + first + n, point<double, 4>{0.0, 0.0, 0.0, 0.0});
+        throw;
+    }
+    if (!ok) {
+        std::fill(P.begin() + first, P.begin() + first + n, point<double, 4>{0.0, 0.0, 0.0, 0.0});
+        return false;
+    }
+    for (std::size_t i = first; i < first + n; ++i) P[i][3] = 1.0;
+    return true;
+}
+
+inline point<double, 4> Homogeneous(const point<double, 3>& q) { return point<double, 4>{q[0], q[1], q[2], 1.0}; }
+
+inline void SetXYZ(point<double, 4>& P, const point<double, 3>& q) {
+    P[0] = q[0];
+    P[1] = q[1];
+    P[2] = q[2];
+}
+
+}  // namespace
+
+// Global interpolation (The NURBS Book, A9.1): one row of basis values per parameter, the
+// data points as right-hand sides. Closed: only the first m = N - p control points are
+// unknowns; the basis functions of control points m..N-1 fold onto columns 0..p-1, so the
+// last p control points repeat the first p. With fewer than 2p + 1 points two values of a
+// row meet in one column, where the later one replaces the earlier (the store rule of Set).
+//
+// Rejected before the curve is changed: a knot count other than N + p + 1, fewer than
+// p + 1 points (open or closed; an open curve of N <= p points has no span to evaluate),
+// and fewer than m parameters.
+bool V3dNurbsCurve::GlobalInterpolation(const std::vector<point<double, 3>>& Q, const std::vector<double>& u,
+                                        const std::vector<double>& knots, std::size_t p, bool closed) {
+    const std::size_t N = Q.size();
+    if (!KnotCountIs(knots, N, p, 1)) return false;
+    if (N < p + 1) return false;
+    const std::size_t m = closed ? N - p : N;
+    if (u.size() < m) return false;
+
+    // The parameters may be the curve's own knot vector, which is about to be replaced.
+    std::vector<double> ownParameters;
+    const std::vector<double>* params = &u;
+    if (&u == &m_knots && &knots != &m_knots) {
+        ownParameters = u;
+        params = &ownParameters;
+    }
+
+    m_controlPoints.assign(N, point<double, 4>{0.0, 0.0, 0.0, 0.0});
+    if (&knots != &m_knots) m_knots = knots;
+    m_degree = p;
+
+    SparseMatrix A(m, m, p);
+    RowWriter rows(m_knots, N, p, m);
+    const double* uu = params->data();
+    for (std::size_t i = 0; i < m; ++i) {
+        rows.Write(A, i, uu[i]);
+        SetXYZ(m_controlPoints[i], Q[i]);  // right-hand side, solved in place
+    }
+    if (!SolveIntoControlPoints(A, m_controlPoints, 0, m)) return false;
+    // Control point m + i is the one folded onto column (m + i) mod m, which is i when
+    // m >= p.
+    if (closed)
+        for (std::size_t i = 0; i < p; ++i) m_controlPoints[m + i] = m_controlPoints[i % m];
+    return true;
+}
+
+// Global interpolation with first derivatives at both ends (The NURBS Book, sec. 9.2.2):
+// N + 2 unknowns; rows 1 and N + 1 state P1 - P0 = (U[p+1] / p) D0 and
+// P(N+1) - P(N) = ((1 - U[N+1]) / p) D1, which assume a knot vector clamped on [0, 1].
+//
+// Rejected before the curve is changed: a knot count other than N + p + 3, a parameter
+// count other than N, no point at all, and fewer than p + 1 control points (N + 2 <= p),
+// for which the basis rows cannot be evaluated.
+bool V3dNurbsCurve::GlobalInterpolationWithEndDerivatives(const std::vector<point<double, 3>>& Q,
+                                                          const std::vector<double>& u,
+                                                          const std::vector<double>& knots,
+                                                          const std::pair<point<double, 3>, point<double, 3>>& D,
+                                                          std::size_t p) {
+    const std::size_t N = Q.size();
+    if (!KnotCountIs(knots, N, p, 3)) return false;
+    if (u.size() != N) return false;
+    if (N == 0) return false;
+    if (N + 2 < p + 1) return false;
+    const std::size_t n = N + 2;
+
+    std::vector<double> ownParameters;
+    const std::vector<double>* params = &u;
+    if (&u == &m_knots && &knots != &m_knots) {
+        ownParameters = u;
+        params = &ownParameters;
+    }
+    const double* uu = params->data();
+
+    // The derivative coefficients come from the knots passed in (read before they are copied).
+    const double dp = static_cast<double>(p);
+    const double cStart = dp / knots[p + 1];
+    const double cEnd = dp / (1.0 - knots[knots.size() - p - 2]);
+
+    m_controlPoints.assign(n, point<double, 4>{0.0, 0.0, 0.0, 0.0});
+    if (&knots != &m_knots) m_knots = knots;
+    m_degree = p;
+
+    SparseMatrix A(n, n, p);
+    RowWriter rows(m_knots, n, p, n);
+    rows.Write(A, 0, uu[0]);
+    SetXYZ(m_controlPoints[0], Q[0]);
+    A.Set(1, 0, -cStart);
+    A.Set(1, 1, cStart);
+    SetXYZ(m_controlPoints[1], D.first);
+    for (std::size_t i = 1; i < N; ++i) {
+        rows.Write(A, i + 1, uu[i]);
+        SetXYZ(m_controlPoints[i + 1], Q[i]);
+    }
+    A.Set(N + 1, N, -cEnd);
+    A.Set(N + 1, N + 1, cEnd);
+    SetXYZ(m_controlPoints[N + 1], D.second);
+    return SolveIntoControlPoints(A, m_controlPoints, 0, n);
+}
+
+// Least-squares approximation with fixed end points (The NURBS Book, sec. 9.4.1): control
+// points 0 and nc - 1 are Q[0] and Q[M-1]; the interior ones solve (N^T N) P = N^T R, where
+// N holds the basis values of the interior parameters for the interior control points and
+// R[k] = Q[k] - N_0(u_k) Q[0] - N_{nc-1}(u_k) Q[M-1].
+//
+// Rejected before the curve is changed: a knot count other than nc + p + 1, a parameter
+// count other than the point count, no point, fewer than two control points, and (when
+// interior rows are needed) 3 <= nc <= p, where the basis rows cannot be evaluated.
+// Exactly two control points with three or more points: the end points alone determine
+// the curve (an empty interior system), so the fit returns true with the two end control
+// points, the straight line between the end points.
+bool V3dNurbsCurve::LeastSquaresApproximation(const std::vector<point<double, 3>>& Q, const std::vector<double>& u,
+                                              const std::vector<double>& knots, std::size_t nc, std::size_t p) {
+    const std::size_t M = Q.size();
+    if (!KnotCountIs(knots, nc, p, 1)) return false;
+    if (u.size() != M) return false;
+    if (M == 0) return false;
+    if (nc < 2) return false;
+    const bool interior = M >= 3 && nc >= 3;
+    if (interior && nc < p + 1) return false;
+
+    std::vector<double> ownParameters;
+    const std::vector<double>* params = &u;
+    if (&u == &m_knots && &knots != &m_knots) {
+        ownParameters = u;
+        params = &ownParameters;
+    }
+    const double* uu = params->data();
+
+    m_controlPoints.assign(nc, point<double, 4>{0.0, 0.0, 0.0, 0.0});
+    if (&knots != &m_knots) m_knots = knots;
+    m_degree = p;
+
+    if (interior) {
+        const std::size_t inner = nc - 2;
+        SparseMatrix basis(M - 1, nc, p);
+        RowWriter rows(m_knots, nc, p, nc);
+        const point<double, 3>& q0 = Q[0];
+        const point<double, 3>& q1 = Q[M - 1];
+        // Row by row: the basis row, the residual R[k] = (Q[k] - b Q[0]) - a Q[M-1], and its
+        // share of the right-hand sides, S[i] = R[k] * N(k, i) + S[i], accumulated in
+        // increasing k for every i (coefficients without an entry would add exact zeros to a
+        // sum that is never -0.0). S[i] is kept in control point i, solved in place.
+        for (std::size_t k = 1; k + 1 < M; ++k) {
+            rows.Write(basis, k, uu[k]);
+            const double a = basis.Get(k, nc - 1);
+            const double b = basis.Get(k, 0);
+            double R[3];
+            for (std::size_t c = 0; c < 3; ++c) R[c] = (Q[k][c] - b * q0[c]) - a * q1[c];
+            const SparseMatrix::Entry* e = basis.RowEntries(k);
+            const std::size_t len = basis.RowLength(k);
+            for (std::size_t q = 0; q < len; ++q) {
+                const std::size_t i = e[q].column;
+                if (i < 1 || i > inner) continue;
+                point<double, 4>& S = m_controlPoints[i];
+                for (std::size_t c = 0; c < 3; ++c) S[c] = R[c] * e[q].value + S[c];
+            }
+        }
+        const SparseMatrix T = basis.SubMatrix(1, M - 1, 1, nc - 1);
+        SparseMatrix A = T.Transpose() * T;
+        if (!SolveIntoControlPoints(A, m_controlPoints, 1, inner)) return false;
+    }
+
+    m_controlPoints[0] = Homogeneous(Q[0]);
+    m_controlPoints[nc - 1] = Homogeneous(Q[M - 1]);
+    return true;
+}
+
+}  // namespace NURBS
+}  // namespace VelSDK

@@ -1,0 +1,571 @@
+// Curve fitting: global interpolation (open, closed, with end derivatives) and least-squares
+// approximation. Checked by evaluating the fitted curves, against a dense normal-equation
+// solve with Cox-de Boor basis values, and bit for bit against a literal assembly with the
+// curve's own basis functions and the literal cubic solver.
+#include <VelSDK/Nurbs.h>
+
+#include "support/LiteralSolver.h"
+#include "support/ReferenceBSpline.h"
+#include "support/TestAccess.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <random>
+#include <vector>
+
+using namespace VelSDK::NURBS;
+using VelSDK::Math::point;
+using P3 = point<double, 3>;
+using P4 = point<double, 4>;
+using TA = V3dNurbsCurveTestAccess;
+using reference::LiteralSolve;
+using reference::LiteralSparseMatrix;
+
+namespace {
+
+bool SameBits(const P4& a, const P4& b) { return std::memcmp(&a, &b, sizeof(P4)) == 0; }
+
+double Dist(const P3& a, const P3& b) { return VelSDK::Math::Distance(a, b); }
+
+// A curve with recognisable contents, to check that a rejected fit leaves it alone.
+V3dNurbsCurve Sentinel() { return V3dNurbsCurve({{1, 2, 3, 1}, {4, 5, 6, 1}}, {0, 0, 1, 1}, 1); }
+
+void ExpectUnchanged(const V3dNurbsCurve& c) {
+    const V3dNurbsCurve s = Sentinel();
+    EXPECT_EQ(c.GetDegree(), s.GetDegree());
+    EXPECT_EQ(c.GetKnots(), s.GetKnots());
+    ASSERT_EQ(c.GetControlPoints().size(), s.GetControlPoints().size());
+    for (std::size_t i = 0; i < s.GetControlPoints().size(); ++i)
+        EXPECT_TRUE(SameBits(c.GetControlPoints()[i], s.GetControlPoints()[i]));
+}
+
+std::vector<P3> RandomPoints(std::mt19937_64& rng, std::size_t n, double step = 1.0) {
+    std::uniform_real_distribution<double> d(-1.0, 1.0);
+    std::vector<P3> Q(n);
+    P3 at{0, 0, 0};
+    for (auto& q : Q) {
+        at = P3{at[0] + step * (1.0 + 0.5 * d(rng)), at[1] + step * d(rng), at[2] + step * d(rng)};
+        q = at;
+    }
+    return Q;
+}
+
+// Chord-length parameters on [0, 1].
+std::vector<double> ChordLength(const std::vector<P3>& Q) {
+    std::vector<double> u(Q.size(), 0.0);
+    double total = 0.0;
+    for (std::size_t i = 1; i < Q.size(); ++i) total += Dist(Q[i - 1], Q[i]);
+    double run = 0.0;
+    for (std::size_t i = 1; i < Q.size(); ++i) {
+        run += Dist(Q[i - 1], Q[i]);
+        u[i] = run / total;
+    }
+    if (Q.size() > 1) u.back() = 1.0;
+    return u;
+}
+
+// The interpolation row of u, assembled literally: the span and basis functions of the
+// curve in its new state (probe), stored into column j mod columns.
+void LiteralRow(LiteralSparseMatrix& A, std::size_t row, const V3dNurbsCurve& probe, double u, std::size_t columns) {
+    const std::size_t s = TA::Span(probe, u);
+    const std::vector<double> b = TA::Basis(probe, u);
+    const std::size_t p = probe.GetDegree();
+    for (std::size_t t = 0; t <= p; ++t) A.Set(row, (s - p + t) % columns, b[t]);
+}
+
+V3dNurbsCurve Probe(std::size_t n, const std::vector<double>& knots, std::size_t p) {
+    return V3dNurbsCurve(std::vector<P4>(n, P4{0, 0, 0, 0}), knots, p);
+}
+
+void ExpectControlPointsBits(const V3dNurbsCurve& c, const std::vector<P4>& expected) {
+    ASSERT_EQ(c.GetControlPoints().size(), expected.size());
+    for (std::size_t i = 0; i < expected.size(); ++i)
+        EXPECT_TRUE(SameBits(c.GetControlPoints()[i], expected[i])) << "control point " << i;
+}
+
+}  // namespace
+
+// --- Global interpolation -----------------------------------------------------------------
+
+TEST(GlobalInterpolation, TwoPointsLinear) {
+    V3dNurbsCurve c;
+    const std::vector<P3> Q{{1, 2, 3}, {-4, 5, 0.5}};
+    ASSERT_TRUE(c.GlobalInterpolation(Q, {0, 1}, {0, 0, 1, 1}, 1, false));
+    ExpectControlPointsBits(c, {{1, 2, 3, 1}, {-4, 5, 0.5, 1}});
+    EXPECT_EQ(c.GetKnots(), (std::vector<double>{0, 0, 1, 1}));
+    EXPECT_EQ(c.GetDegree(), 1u);
+}
+
+TEST(GlobalInterpolation, OpenCubicPassesThroughPoints) {
+    const std::vector<P3> Q{{0, 0, 0}, {1, 2, 0}, {3, 3, 1}, {4, 1, 2}, {6, 0, 0}};
+    const std::vector<double> u{0, 0.25, 0.5, 0.75, 1};
+    V3dNurbsCurve c;
+    ASSERT_TRUE(c.GlobalInterpolation(Q, u, {0, 0, 0, 0, 0.5, 1, 1, 1, 1}, 3, false));
+    ASSERT_TRUE(c.IsValid());
+    for (std::size_t i = 0; i < Q.size(); ++i) EXPECT_LT(Dist(c.EvaluateAt(u[i]), Q[i]), 1e-14);
+    for (const auto& P : c.GetControlPoints()) EXPECT_EQ(P[3], 1.0);
+    // The clamped ends are the end points themselves.
+    EXPECT_TRUE(SameBits(c.GetControlPoints().front(), P4{0, 0, 0, 1}));
+    EXPECT_TRUE(SameBits(c.GetControlPoints().back(), P4{6, 0, 0, 1}));
+}
+
+TEST(GlobalInterpolation, RandomOpenFitsEvaluateToTheirPoints) {
+    std::mt19937_64 rng(3);
+    for (std::size_t p = 1; p <= 5; ++p) {
+        for (const std::size_t N : {p + 1, p + 2, std::size_t(30), std::size_t(200)}) {
+            const auto Q = RandomPoints(rng, N);
+            const auto u = ChordLength(Q);
+            V3dNurbsCurve c;
+            ASSERT_TRUE(c.GlobalInterpolation(Q, u, KnotAveraging(u, p), p, false)) << p << " " << N;
+            for (std::size_t i = 0; i < N; ++i)
+                EXPECT_LT(Dist(c.EvaluateAt(u[i]), Q[i]), 1e-10) << "p " << p << " N " << N << " i " << i;
+        }
+    }
+}
+
+TEST(GlobalInterpolation, ClosedCubicRepeatsFirstControlPoints) {
+    // Seven points, the first three repeated at the end: four unknowns.
+    std::vector<P3> Q{{1, 0, 0}, {0, 1, 0.5}, {-1, 0, 0}, {0, -1, -0.5}};
+    for (std::size_t i = 0; i < 3; ++i) Q.push_back(Q[i]);
+    std::vector<double> u(7);
+    for (std::size_t i = 0; i < 7; ++i) u[i] = static_cast<double>(i) / 6.0;
+    const auto knots = KnotAveragingClosed(u, 3);
+    V3dNurbsCurve c;
+    ASSERT_TRUE(c.GlobalInterpolation(Q, u, knots, 3, true));
+    const auto& P = c.GetControlPoints();
+    ASSERT_EQ(P.size(), 7u);
+    for (std::size_t i = 0; i < 3; ++i) EXPECT_TRUE(SameBits(P[4 + i], P[i]));
+    // The first four parameters are interpolated; the curve is periodic over its range.
+    for (std::size_t i = 0; i < 4; ++i) EXPECT_LT(Dist(c.EvaluateAt(u[i]), Q[i]), 1e-13);
+    const double a = c.GetMinParam(), b = c.GetMaxParam();
+    EXPECT_EQ(a, 0.0);
+    EXPECT_EQ(b, 1.0);
+    const auto da = c.DeriveAt(a, 2), db = c.DeriveAt(b, 2);
+    for (std::size_t k = 0; k < 3; ++k) EXPECT_LT(Dist(da[k], db[k]), 1e-11) << "derivative " << k;
+}
+
+TEST(GlobalInterpolation, RandomClosedFitsArePeriodic) {
+    std::mt19937_64 rng(17);
+    for (std::size_t p = 2; p <= 5; ++p) {
+        for (const std::size_t base : {2 * p + 1, std::size_t(40)}) {
+            auto Q = RandomPoints(rng, base);
+            for (std::size_t i = 0; i < p; ++i) Q.push_back(Q[i]);
+            const auto u = ChordLength(Q);
+            V3dNurbsCurve c;
+            ASSERT_TRUE(c.GlobalInterpolation(Q, u, KnotAveragingClosed(u, p), p, true));
+            for (std::size_t i = 0; i < base; ++i) EXPECT_LT(Dist(c.EvaluateAt(u[i]), Q[i]), 1e-10);
+            const auto da = c.DeriveAt(c.GetMinParam(), p - 1), db = c.DeriveAt(c.GetMaxParam(), p - 1);
+            for (std::size_t k = 0; k < p; ++k) EXPECT_LT(Dist(da[k], db[k]), 1e-7 * (1.0 + Dist(da[k], P3{})));
+        }
+    }
+}
+
+TEST(GlobalInterpolation, RejectedBeforeTheCurveChanges) {
+    const std::vector<P3> Q{{0, 0, 0}, {1, 1, 0}, {2, 0, 0}, {3, 1, 0}, {4, 0, 0}};
+    const std::vector<double> u{0, 0.25, 0.5, 0.75, 1};
+    const std::vector<double> knots{0, 0, 0, 0, 0.5, 1, 1, 1, 1};
+    V3dNurbsCurve c = Sentinel();
+    // Knot vector one knot too long or too short.
+    std::vector<double> longer = knots;
+    longer.push_back(1);
+    EXPECT_FALSE(c.GlobalInterpolation(Q, u, longer, 3, false));
+    ExpectUnchanged(c);
+    EXPECT_FALSE(c.GlobalInterpolation(Q, u, std::vector<double>(knots.begin(), knots.end() - 1), 3, false));
+    ExpectUnchanged(c);
+    // Closed with N = p.
+    EXPECT_FALSE(
+        c.GlobalInterpolation({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {0, 0.5, 1}, {-1, -0.5, 0, 0.5, 1, 1.5, 2}, 3, true));
+    ExpectUnchanged(c);
+    // Open with fewer than p + 1 points (the knot count fits).
+    EXPECT_FALSE(c.GlobalInterpolation({{0, 0, 0}, {1, 0, 0}}, {0, 1}, {0, 0, 0, 1, 1, 1}, 3, false));
+    ExpectUnchanged(c);
+    EXPECT_FALSE(c.GlobalInterpolation({}, {}, {0}, 0, false));
+    ExpectUnchanged(c);
+    // Fewer parameters than equations (open: N, closed: N - p).
+    EXPECT_FALSE(c.GlobalInterpolation(Q, {0, 0.25, 0.5, 0.75}, knots, 3, false));
+    ExpectUnchanged(c);
+    EXPECT_FALSE(c.GlobalInterpolation(Q, {0}, KnotAveragingClosed(u, 3), 3, true));
+    ExpectUnchanged(c);
+    // A degree so large that N + p + 1 wraps.
+    EXPECT_FALSE(c.GlobalInterpolation(Q, u, knots, static_cast<std::size_t>(-1), false));
+    ExpectUnchanged(c);
+    // Closed with exactly N - p parameters is enough.
+    EXPECT_TRUE(c.GlobalInterpolation(Q, {0, 0.5}, {-1, -0.5, 0, 0.5, 1, 1.5, 2, 2.5, 3}, 3, true));
+}
+
+TEST(GlobalInterpolation, SingularSystemLeavesZeroControlPoints) {
+    // Every parameter in the first span: the last control points get no support.
+    V3dNurbsCurve c = Sentinel();
+    const std::vector<P3> Q{{0, 0, 0}, {1, 1, 0}, {2, 0, 0}, {3, 1, 0}, {4, 0, 0}};
+    const std::vector<double> knots{0, 0, 0, 0, 0.5, 1, 1, 1, 1};
+    EXPECT_FALSE(c.GlobalInterpolation(Q, {0, 0.1, 0.2, 0.3, 0.4}, knots, 3, false));
+    EXPECT_EQ(c.GetKnots(), knots);
+    EXPECT_EQ(c.GetDegree(), 3u);
+    ExpectControlPointsBits(c, std::vector<P4>(5, P4{0, 0, 0, 0}));
+    EXPECT_TRUE(c.IsValid());
+}
+
+TEST(GlobalInterpolation, OwnKnotVectorAsArgument) {
+    V3dNurbsCurve c;
+    const std::vector<P3> Q{{0, 0, 0}, {1, 2, 0}, {3, 3, 1}, {4, 1, 2}, {6, 0, 0}};
+    const std::vector<double> u{0, 0.25, 0.5, 0.75, 1};
+    ASSERT_TRUE(c.GlobalInterpolation(Q, u, {0, 0, 0, 0, 0.5, 1, 1, 1, 1}, 3, false));
+    V3dNurbsCurve d = c;
+    ASSERT_TRUE(c.GlobalInterpolation(Q, u, c.GetKnots(), 3, false));
+    ExpectControlPointsBits(c, d.GetControlPoints());
+    EXPECT_EQ(c.GetKnots(), d.GetKnots());
+}
+
+TEST(GlobalInterpolation, MatchesLiteralAssemblyBitForBit) {
+    std::mt19937_64 rng(99);
+    for (int trial = 0; trial < 120; ++trial) {
+        const std::size_t p = 1 + trial % 5;
+        const bool closed = trial % 2 == 1;
+        const std::size_t N = (closed ? p : 0) + p + 1 + static_cast<std::size_t>(rng() % 60);
+        auto Q = RandomPoints(rng, N, trial % 3 == 0 ? 1e-3 : 10.0);
+        if (closed)
+            for (std::size_t i = 0; i < p; ++i) Q[N - p + i] = Q[i];
+        const auto u = trial % 4 == 0 ? UniformParameterization(N) : ChordLength(Q);
+        const auto knots =
+            closed ? KnotAveragingClosed(u, p) : (trial % 3 == 2 ? UniformKnots(N + p + 1, p) : KnotAveraging(u, p));
+        const std::size_t m = closed ? N - p : N;
+
+        const V3dNurbsCurve probe = Probe(N, knots, p);
+        LiteralSparseMatrix A(m, m, p);
+        std::vector<std::vector<double>> B;
+        for (std::size_t i = 0; i < m; ++i) {
+            LiteralRow(A, i, probe, u[i], m);
+            B.push_back({Q[i][0], Q[i][1], Q[i][2]});
+        }
+        const bool expectedOk = LiteralSolve(A, B);
+
+        V3dNurbsCurve c = Sentinel();
+        ASSERT_EQ(c.GlobalInterpolation(Q, u, knots, p, closed), expectedOk) << "trial " << trial;
+        std::vector<P4> expected(N, P4{0, 0, 0, 0});
+        if (expectedOk) {
+            for (std::size_t i = 0; i < m; ++i) expected[i] = P4{B[i][0], B[i][1], B[i][2], 1.0};
+            for (std::size_t i = 0; closed && i < p; ++i) expected[m + i] = expected[i];
+        }
+        ExpectControlPointsBits(c, expected);
+        if (HasFailure()) {
+            ADD_FAILURE() << "trial " << trial;
+            return;
+        }
+    }
+}
+
+TEST(GlobalInterpolation, ClosedWithFewPointsKeepsTheLaterValue) {
+    // p = 3 and N = 5: two unknowns, so the four basis values of a row fall into two
+    // columns; in each column the later value replaces the earlier one.
+    const std::size_t p = 3;
+    std::vector<P3> Q{{1, 0, 0}, {-1, 1, 0}};
+    for (std::size_t i = 0; i < p; ++i) Q.push_back(Q[i % 2]);
+    const std::vector<double> u{0, 0.25, 0.5, 0.75, 1};
+    const std::vector<double> knots = UniformKnotsClosed(Q.size() + p + 1, p);
+    const V3dNurbsCurve probe = Probe(Q.size(), knots, p);
+    LiteralSparseMatrix A(2, 2, p);
+    std::vector<std::vector<double>> B;
+    for (std::size_t i = 0; i < 2; ++i) {
+        LiteralRow(A, i, probe, u[i], 2);
+        B.push_back({Q[i][0], Q[i][1], Q[i][2]});
+    }
+    const std::vector<double> b0 = TA::Basis(probe, u[0]);
+    EXPECT_EQ(A.Get(0, 0), b0[2]);  // columns 0 and 2 fold together; entry 2 is stored later
+    ASSERT_TRUE(LiteralSolve(A, B));
+    V3dNurbsCurve c;
+    ASSERT_TRUE(c.GlobalInterpolation(Q, u, knots, p, true));
+    const auto& P = c.GetControlPoints();
+    ASSERT_EQ(P.size(), 5u);
+    for (std::size_t i = 0; i < 2; ++i) EXPECT_TRUE(SameBits(P[i], P4{B[i][0], B[i][1], B[i][2], 1.0}));
+    // Control point 2 + i is folded onto column i mod 2.
+    EXPECT_TRUE(SameBits(P[2], P[0]));
+    EXPECT_TRUE(SameBits(P[3], P[1]));
+    EXPECT_TRUE(SameBits(P[4], P[0]));
+}
+
+// --- Interpolation with end derivatives ------------------------------------------------------
+
+TEST(GlobalInterpolationWithEndDerivatives, TwoPointsCubic) {
+    const P3 Q0{0, 0, 0}, Q1{3, 1, -1}, D0{3, 3, 0}, D1{0, -6, 3};
+    V3dNurbsCurve c;
+    ASSERT_TRUE(c.GlobalInterpolationWithEndDerivatives({Q0, Q1}, {0, 1}, {0, 0, 0, 0, 1, 1, 1, 1}, {D0, D1}, 3));
+    const auto& P = c.GetControlPoints();
+    ASSERT_EQ(P.size(), 4u);
+    const P3 e[4] = {Q0, Q0 + (1.0 / 3.0) * D0, Q1 - (1.0 / 3.0) * D1, Q1};
+    for (std::size_t i = 0; i < 4; ++i) {
+        EXPECT_LT(Dist(VelSDK::Math::ToCartesian(P[i]), e[i]), 1e-14) << i;
+        EXPECT_EQ(P[i][3], 1.0);
+    }
+}
+
+TEST(GlobalInterpolationWithEndDerivatives, RandomFitsMeetPointsAndDerivatives) {
+    std::mt19937_64 rng(5);
+    for (std::size_t p = 2; p <= 5; ++p) {
+        for (const std::size_t N : {p - 1, p, std::size_t(25)}) {
+            const auto Q = RandomPoints(rng, N);
+            const auto u = ChordLength(Q);
+            const P3 D0{2, -1, 0.5}, D1{-1, 3, 2};
+            V3dNurbsCurve c;
+            ASSERT_TRUE(
+                c.GlobalInterpolationWithEndDerivatives(Q, u, KnotAveragingWithEndDerivatives(u, p), {D0, D1}, p))
+                << p << " " << N;
+            EXPECT_EQ(c.GetControlPoints().size(), N + 2);
+            for (std::size_t i = 0; i < N; ++i) EXPECT_LT(Dist(c.EvaluateAt(u[i]), Q[i]), 1e-10);
+            EXPECT_LT(Dist(c.DeriveAt(0.0, 1)[1], D0), 1e-9);
+            EXPECT_LT(Dist(c.DeriveAt(1.0, 1)[1], D1), 1e-9);
+        }
+    }
+}
+
+TEST(GlobalInterpolationWithEndDerivatives, RejectedBeforeTheCurveChanges) {
+    const std::vector<P3> Q{{0, 0, 0}, {1, 1, 0}, {2, 0, 0}};
+    const std::vector<double> u{0, 0.5, 1};
+    const auto knots = KnotAveragingWithEndDerivatives(u, 3);
+    const std::pair<P3, P3> D{{1, 0, 0}, {1, 0, 0}};
+    V3dNurbsCurve c = Sentinel();
+    EXPECT_FALSE(c.GlobalInterpolationWithEndDerivatives(Q, u, UniformKnots(Q.size() + 3 + 1, 3), D, 3));
+    ExpectUnchanged(c);
+    EXPECT_FALSE(c.GlobalInterpolationWithEndDerivatives(Q, {0, 1}, knots, D, 3));
+    ExpectUnchanged(c);
+    // No point at all (the knot count 0 + p + 3 fits).
+    EXPECT_FALSE(c.GlobalInterpolationWithEndDerivatives({}, {}, {0, 0, 0, 1, 1, 1}, D, 3));
+    ExpectUnchanged(c);
+    // One point and degree 3: three control points cannot carry a cubic.
+    EXPECT_FALSE(c.GlobalInterpolationWithEndDerivatives({{0, 0, 0}}, {0}, {0, 0, 0, 0, 1, 1, 1}, D, 3));
+    ExpectUnchanged(c);
+    EXPECT_TRUE(c.GlobalInterpolationWithEndDerivatives(Q, u, knots, D, 3));
+}
+
+TEST(GlobalInterpolationWithEndDerivatives, MatchesLiteralAssemblyBitForBit) {
+    std::mt19937_64 rng(123);
+    for (int trial = 0; trial < 80; ++trial) {
+        const std::size_t p = 1 + trial % 5;
+        const std::size_t N = std::max<std::size_t>(1, p > 1 ? p - 1 : 1) + static_cast<std::size_t>(rng() % 40);
+        const auto Q = RandomPoints(rng, N, 3.0);
+        const auto u = ChordLength(Q);
+        const auto knots = trial % 3 == 0 ? UniformKnots(N + p + 3, p) : KnotAveragingWithEndDerivatives(u, p);
+        const std::pair<P3, P3> D{{1.5, -2, 0.25}, {-3, 0.5, 1}};
+        const std::size_t n = N + 2;
+        const V3dNurbsCurve probe = Probe(n, knots, p);
+        LiteralSparseMatrix A(n, n, p);
+        std::vector<std::vector<double>> B(n);
+        LiteralRow(A, 0, probe, u[0], n);
+        B[0] = {Q[0][0], Q[0][1], Q[0][2]};
+        const double c0 = static_cast<double>(p) / knots[p + 1];
+        A.Set(1, 0, -c0);
+        A.Set(1, 1, c0);
+        B[1] = {D.first[0], D.first[1], D.first[2]};
+        for (std::size_t i = 1; i < N; ++i) {
+            LiteralRow(A, i + 1, probe, u[i], n);
+            B[i + 1] = {Q[i][0], Q[i][1], Q[i][2]};
+        }
+        const double c1 = static_cast<double>(p) / (1.0 - knots[knots.size() - p - 2]);
+        A.Set(N + 1, N, -c1);
+        A.Set(N + 1, N + 1, c1);
+        B[N + 1] = {D.second[0], D.second[1], D.second[2]};
+        const bool expectedOk = LiteralSolve(A, B);
+
+        V3dNurbsCurve c;
+        ASSERT_EQ(c.GlobalInterpolationWithEndDerivatives(Q, u, knots, D, p), expectedOk) << "trial " << trial;
+        std::vector<P4> expected(n, P4{0, 0, 0, 0});
+        for (std::size_t i = 0; expectedOk && i < n; ++i) expected[i] = P4{B[i][0], B[i][1], B[i][2], 1.0};
+        ExpectControlPointsBits(c, expected);
+        if (HasFailure()) {
+            ADD_FAILURE() << "trial " << trial;
+            return;
+        }
+    }
+}
+
+// --- Least-squares approximation --------------------------------------------------------------
+
+namespace {
+
+// The fixed-end least-squares fit by a dense normal-equation solve with Cox-de Boor basis
+// values and Gaussian elimination with partial pivoting (independent of the library).
+std::vector<P3> DenseLeastSquares(const std::vector<P3>& Q, const std::vector<double>& u, const std::vector<double>& U,
+                                  std::size_t nc, std::size_t p) {
+    const std::size_t M = Q.size(), n = nc - 2;
+    const double uMax = U[nc];
+    std::vector<std::vector<double>> Nb(M, std::vector<double>(nc));
+    for (std::size_t k = 0; k < M; ++k)
+        for (std::size_t j = 0; j < nc; ++j) Nb[k][j] = test::CoxDeBoor(U, j, p, u[k], uMax);
+    std::vector<std::vector<double>> A(n, std::vector<double>(n + 3, 0.0));
+    for (std::size_t i = 0; i < n; ++i) {
+        for (std::size_t j = 0; j < n; ++j)
+            for (std::size_t k = 1; k + 1 < M; ++k) A[i][j] += Nb[k][i + 1] * Nb[k][j + 1];
+        for (std::size_t k = 1; k + 1 < M; ++k)
+            for (std::size_t c = 0; c < 3; ++c)
+                A[i][n + c] += Nb[k][i + 1] * (Q[k][c] - Nb[k][0] * Q[0][c] - Nb[k][nc - 1] * Q[M - 1][c]);
+    }
+    for (std::size_t col = 0; col < n; ++col) {
+        std::size_t piv = col;
+        for (std::size_t r = col + 1; r < n; ++r)
+            if (std::fabs(A[r][col]) > std::fabs(A[piv][col])) piv = r;
+        std::swap(A[col], A[piv]);
+        for (std::size_t r = col + 1; r < n; ++r) {
+            const double f = A[r][col] / A[col][col];
+            for (std::size_t c = col; c < n + 3; ++c) A[r][c] -= f * A[col][c];
+        }
+    }
+    std::vector<P3> X(n);
+    for (std::size_t i = n; i-- > 0;)
+        for (std::size_t c = 0; c < 3; ++c) {
+            double t = A[i][n + c];
+            for (std::size_t j = i + 1; j < n; ++j) t -= A[i][j] * X[j][c];
+            X[i][c] = t / A[i][i];
+        }
+    return X;
+}
+
+}  // namespace
+
+TEST(LeastSquaresApproximation, MatchesDenseNormalEquations) {
+    std::mt19937_64 rng(2024);
+    for (int trial = 0; trial < 40; ++trial) {
+        const std::size_t p = 1 + trial % 4;
+        const std::size_t nc = p + 1 + static_cast<std::size_t>(rng() % 8);
+        const std::size_t M = 3 * nc + static_cast<std::size_t>(rng() % 20);
+        const auto Q = RandomPoints(rng, M);
+        const auto u = ChordLength(Q);
+        const auto knots = UniformKnots(nc + p + 1, p);
+        V3dNurbsCurve c;
+        ASSERT_TRUE(c.LeastSquaresApproximation(Q, u, knots, nc, p)) << "trial " << trial;
+        const auto X = DenseLeastSquares(Q, u, knots, nc, p);
+        const auto& P = c.GetControlPoints();
+        ASSERT_EQ(P.size(), nc);
+        EXPECT_TRUE(SameBits(P.front(), P4{Q.front()[0], Q.front()[1], Q.front()[2], 1.0}));
+        EXPECT_TRUE(SameBits(P.back(), P4{Q.back()[0], Q.back()[1], Q.back()[2], 1.0}));
+        for (std::size_t i = 1; i + 1 < nc; ++i) {
+            EXPECT_LT(Dist(VelSDK::Math::ToCartesian(P[i]), X[i - 1]), 1e-9 * (1.0 + Dist(X[i - 1], P3{})))
+                << "trial " << trial << " control point " << i;
+            EXPECT_EQ(P[i][3], 1.0);
+        }
+    }
+}
+
+TEST(LeastSquaresApproximation, ReproducesACurveFromItsSamples) {
+    std::mt19937_64 rng(8);
+    for (std::size_t p = 1; p <= 5; ++p) {
+        const std::size_t nc = p + 6;
+        const auto knots = UniformKnots(nc + p + 1, p);
+        std::vector<P4> P = test::RandomControlPoints(rng, nc, false);
+        const V3dNurbsCurve original(P, knots, p);
+        const std::size_t M = 8 * nc;
+        const auto u = UniformParameterization(M);
+        std::vector<P3> Q(M);
+        for (std::size_t k = 0; k < M; ++k) Q[k] = original.EvaluateAt(u[k]);
+        V3dNurbsCurve c;
+        ASSERT_TRUE(c.LeastSquaresApproximation(Q, u, knots, nc, p));
+        for (std::size_t i = 0; i < nc; ++i)
+            EXPECT_LT(Dist(VelSDK::Math::ToCartesian(c.GetControlPoints()[i]), VelSDK::Math::ToCartesian(P[i])), 1e-10)
+                << "p " << p << " control point " << i;
+    }
+}
+
+TEST(LeastSquaresApproximation, AsManyControlPointsAsPointsInterpolates) {
+    std::mt19937_64 rng(21);
+    for (std::size_t p = 1; p <= 4; ++p) {
+        const auto Q = RandomPoints(rng, 30);
+        const auto u = ChordLength(Q);
+        V3dNurbsCurve c;
+        ASSERT_TRUE(c.LeastSquaresApproximation(Q, u, KnotAveraging(u, p), Q.size(), p));
+        for (std::size_t k = 0; k < Q.size(); ++k) EXPECT_LT(Dist(c.EvaluateAt(u[k]), Q[k]), 1e-9) << p << " " << k;
+    }
+}
+
+TEST(LeastSquaresApproximation, FewPointsAndTwoControlPoints) {
+    const P3 a{1, 2, 3}, b{4, -5, 6};
+    V3dNurbsCurve c;
+    ASSERT_TRUE(c.LeastSquaresApproximation({a, b}, {0, 1}, {0, 0, 1, 1}, 2, 1));
+    ExpectControlPointsBits(c, {{1, 2, 3, 1}, {4, -5, 6, 1}});
+
+    ASSERT_TRUE(c.LeastSquaresApproximation({a, b}, {0, 1}, {0, 0, 0, 0, 1, 1, 1, 1}, 4, 3));
+    ExpectControlPointsBits(c, {{1, 2, 3, 1}, {0, 0, 0, 0}, {0, 0, 0, 0}, {4, -5, 6, 1}});
+
+    ASSERT_TRUE(c.LeastSquaresApproximation({a}, {0.5}, {0, 0, 0, 1, 1, 1}, 3, 2));
+    ExpectControlPointsBits(c, {{1, 2, 3, 1}, {0, 0, 0, 0}, {1, 2, 3, 1}});
+
+    // Two control points and many points: the straight line between the end points.
+    ASSERT_TRUE(c.LeastSquaresApproximation({a, {9, 9, 9}, {7, 7, 7}, b}, {0, 0.3, 0.6, 1}, {0, 0, 1, 1}, 2, 1));
+    ExpectControlPointsBits(c, {{1, 2, 3, 1}, {4, -5, 6, 1}});
+    EXPECT_EQ(c.GetKnots(), (std::vector<double>{0, 0, 1, 1}));
+}
+
+TEST(LeastSquaresApproximation, RejectedBeforeTheCurveChanges) {
+    const std::vector<P3> Q{{0, 0, 0}, {1, 1, 0}, {2, 0, 0}, {3, 1, 0}, {4, 0, 0}};
+    const std::vector<double> u{0, 0.25, 0.5, 0.75, 1};
+    V3dNurbsCurve c = Sentinel();
+    EXPECT_FALSE(c.LeastSquaresApproximation(Q, u, {0, 0, 0, 0, 1, 1, 1, 1}, 5, 3));  // knot count
+    ExpectUnchanged(c);
+    EXPECT_FALSE(c.LeastSquaresApproximation(Q, {0, 1}, {0, 0, 0, 0, 1, 1, 1, 1}, 4, 3));  // parameter count
+    ExpectUnchanged(c);
+    EXPECT_FALSE(c.LeastSquaresApproximation({}, {}, {0, 0, 0, 0, 1, 1, 1, 1}, 4, 3));  // no point
+    ExpectUnchanged(c);
+    EXPECT_FALSE(c.LeastSquaresApproximation(Q, u, {0, 0, 1}, 1, 1));  // one control point
+    ExpectUnchanged(c);
+    EXPECT_FALSE(c.LeastSquaresApproximation(Q, u, {0, 0}, 0, 1));
+    ExpectUnchanged(c);
+    // Three control points for a cubic: no span for the interior rows.
+    EXPECT_FALSE(c.LeastSquaresApproximation(Q, u, {0, 0, 0, 0, 1, 1, 1}, 3, 3));
+    ExpectUnchanged(c);
+}
+
+TEST(LeastSquaresApproximation, SingularNormalMatrixLeavesZeroControlPoints) {
+    // Interior control points 2..4 have no interior parameter in their support.
+    V3dNurbsCurve c = Sentinel();
+    const std::vector<P3> Q{{0, 0, 0}, {1, 1, 0}, {2, 0, 0}, {3, 1, 0}};
+    const auto knots = UniformKnots(6 + 1 + 1, 1);
+    EXPECT_FALSE(c.LeastSquaresApproximation(Q, {0, 0.1, 0.15, 1}, knots, 6, 1));
+    EXPECT_EQ(c.GetKnots(), knots);
+    ExpectControlPointsBits(c, std::vector<P4>(6, P4{0, 0, 0, 0}));
+}
+
+TEST(LeastSquaresApproximation, MatchesLiteralStepsBitForBit) {
+    std::mt19937_64 rng(4242);
+    for (int trial = 0; trial < 60; ++trial) {
+        const std::size_t p = 1 + trial % 5;
+        const std::size_t nc = p + 1 + static_cast<std::size_t>(rng() % 30);
+        const std::size_t M = trial % 7 == 0 ? nc : nc + static_cast<std::size_t>(rng() % 80);
+        const auto Q = RandomPoints(rng, M, 2.0);
+        const auto u = ChordLength(Q);
+        const auto knots = trial % 2 == 0 ? UniformKnots(nc + p + 1, p) : KnotAveraging(UniformParameterization(nc), p);
+        if (nc < 3) continue;
+
+        // Literal steps: basis rows, residuals, accumulated right-hand sides, normal matrix.
+        const V3dNurbsCurve probe = Probe(nc, knots, p);
+        LiteralSparseMatrix N(M - 1, nc, p);
+        std::vector<P3> R(M, P3{0, 0, 0});
+        for (std::size_t k = 1; k + 1 < M; ++k) {
+            LiteralRow(N, k, probe, u[k], nc);
+            const double a = N.Get(k, nc - 1), b = N.Get(k, 0);
+            for (std::size_t c = 0; c < 3; ++c) R[k][c] = (Q[k][c] - b * Q[0][c]) - a * Q[M - 1][c];
+        }
+        std::vector<P3> S(nc, P3{0, 0, 0});
+        for (std::size_t i = 1; i + 1 < nc; ++i)
+            for (std::size_t k = 1; k + 1 < M; ++k)
+                for (std::size_t c = 0; c < 3; ++c) S[i][c] = R[k][c] * N.Get(k, i) + S[i][c];
+        std::vector<std::vector<double>> B;
+        for (std::size_t i = 1; i + 1 < nc; ++i) B.push_back({S[i][0], S[i][1], S[i][2]});
+        const LiteralSparseMatrix T = N.SubMatrix(1, M - 1, 1, nc - 1);
+        LiteralSparseMatrix A = T.Transpose() * T;
+        const bool expectedOk = LiteralSolve(A, B);
+
+        V3dNurbsCurve c;
+        ASSERT_EQ(c.LeastSquaresApproximation(Q, u, knots, nc, p), expectedOk) << "trial " << trial;
+        std::vector<P4> expected(nc, P4{0, 0, 0, 0});
+        if (expectedOk) {
+            for (std::size_t i = 1; i + 1 < nc; ++i) expected[i] = P4{B[i - 1][0], B[i - 1][1], B[i - 1][2], 1.0};
+            expected[0] = P4{Q[0][0], Q[0][1], Q[0][2], 1.0};
+            expected[nc - 1] = P4{Q[M - 1][0], Q[M - 1][1], Q[M - 1][2], 1.0};
+        }
+        ExpectControlPointsBits(c, expected);
+        if (HasFailure()) {
+            ADD_FAILURE() << "trial " << trial;
+            return;
+        }
+    }
+}
