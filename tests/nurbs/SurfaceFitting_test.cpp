@@ -1,0 +1,380 @@
+// Surface interpolation and least-squares approximation through grids of points: the
+// results against fitting every data column and every intermediate row with its own curve
+// fit (bit for bit), interpolation of every grid point, reproduction of a surface from its
+// samples, the failure states, and the real DEM grid.
+#include <VelSDK/Nurbs.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <fstream>
+#include <limits>
+#include <random>
+#include <sstream>
+#include <string>
+
+using namespace VelSDK::NURBS;
+using VelSDK::Math::point;
+using P4 = point<double, 4>;
+using P3 = point<double, 3>;
+
+namespace {
+
+struct Fit {
+    bool ok;
+    VMatrix<P4> grid;
+};
+
+// The passes as defined: a curve interpolation of every data column along U, then of every
+// row of the resulting control points along V, each with its own curve fit.
+Fit ColumnByColumnInterpolation(const VMatrix<P3>& Q, const std::vector<double>& pu, const std::vector<double>& pv,
+                                const std::vector<double>& ku, const std::vector<double>& kv, std::size_t p,
+                                std::size_t q) {
+    const std::size_t m = Q.RowCount(), n = Q.ColumnCount();
+    Fit f{true, VMatrix<P4>(m, n, P4{0, 0, 0, 0})};
+    V3dNurbsCurve c;
+    std::vector<P3> list;
+    for (std::size_t j = 0; j < n; ++j) {
+        list.clear();
+        for (std::size_t i = 0; i < m; ++i) list.push_back(Q(i, j));
+        if (!c.GlobalInterpolation(list, pu, ku, p, false)) return f.ok = false, f;
+        for (std::size_t i = 0; i < m; ++i) f.grid(i, j) = c.GetControlPoints()[i];
+    }
+    for (std::size_t i = 0; i < m; ++i) {
+        list.clear();
+        for (std::size_t j = 0; j < n; ++j) list.push_back(P3{f.grid(i, j)[0], f.grid(i, j)[1], f.grid(i, j)[2]});
+        if (!c.GlobalInterpolation(list, pv, kv, q, false)) return f.ok = false, f;
+        for (std::size_t j = 0; j < n; ++j) f.grid(i, j) = c.GetControlPoints()[j];
+    }
+    return f;
+}
+
+Fit ColumnByColumnApproximation(const VMatrix<P3>& Q, const std::vector<double>& pu, const std::vector<double>& pv,
+                                const std::vector<double>& ku, const std::vector<double>& kv, std::size_t cu,
+                                std::size_t cv, std::size_t p, std::size_t q) {
+    const std::size_t m = Q.RowCount(), n = Q.ColumnCount();
+    Fit f{true, VMatrix<P4>(cu, cv, P4{0, 0, 0, 0})};
+    VMatrix<P4> R(cu, n, P4{0, 0, 0, 0});
+    V3dNurbsCurve c;
+    std::vector<P3> list;
+    for (std::size_t j = 0; j < n; ++j) {
+        list.clear();
+        for (std::size_t i = 0; i < m; ++i) list.push_back(Q(i, j));
+        if (!c.LeastSquaresApproximation(list, pu, ku, cu, p)) return f.ok = false, f;
+        for (std::size_t k = 0; k < cu; ++k) R(k, j) = c.GetControlPoints()[k];
+    }
+    for (std::size_t k = 0; k < cu; ++k) {
+        list.clear();
+        for (std::size_t j = 0; j < n; ++j) list.push_back(P3{R(k, j)[0], R(k, j)[1], R(k, j)[2]});
+        if (!c.LeastSquaresApproximation(list, pv, kv, cv, q)) return f.ok = false, f;
+        for (std::size_t l = 0; l < cv; ++l) f.grid(k, l) = c.GetControlPoints()[l];
+    }
+    return f;
+}
+
+bool SameBits(const VMatrix<P4>& a, const VMatrix<P4>& b) {
+    return a.ColumnCount() == b.ColumnCount() && a.Elements().size() == b.Elements().size() &&
+           std::memcmp(a.Elements().data(), b.Elements().data(), a.Elements().size() * sizeof(P4)) == 0;
+}
+
+// Increasing parameters on [0, 1] with gaps varying 1:20, as chord lengths of measured data.
+std::vector<double> ChordLikeParameters(std::mt19937_64& rng, std::size_t count) {
+    std::uniform_real_distribution<double> gap(0.05, 1.0);
+    std::vector<double> u(count, 0.0);
+    for (std::size_t i = 1; i < count; ++i) u[i] = u[i - 1] + gap(rng);
+    for (double& x : u) x /= u.back();
+    u.back() = 1.0;
+    return u;
+}
+
+VMatrix<P3> RandomGrid(std::mt19937_64& rng, std::size_t m, std::size_t n, bool planar) {
+    std::uniform_real_distribution<double> coord(-50.0, 50.0);
+    VMatrix<P3> Q(m, n, P3{0, 0, 0});
+    for (std::size_t i = 0; i < m; ++i)
+        for (std::size_t j = 0; j < n; ++j)
+            Q(i, j) = P3{i + 0.3 * coord(rng), j + 0.3 * coord(rng), planar ? 0.0 : coord(rng)};
+    return Q;
+}
+
+VMatrix<P3> ReadDem() {
+    std::ifstream in(std::string(VELSDK_DATA_DIR) + "/dem_volcano_61x87.csv");
+    std::string line;
+    std::size_t rows = 0, cols = 0;
+    std::vector<P3> pts;
+    while (std::getline(in, line)) {
+        if (line.rfind("# rows:", 0) == 0) rows = std::stoul(line.substr(7));
+        if (line.rfind("# cols:", 0) == 0) cols = std::stoul(line.substr(7));
+        if (line.empty() || line[0] == '#' || line[0] == 'x') continue;
+        std::replace(line.begin(), line.end(), ',', ' ');
+        std::istringstream s(line);
+        P3 p;
+        s >> p[0] >> p[1] >> p[2];
+        pts.push_back(p);
+    }
+    VMatrix<P3> Q(rows, cols, P3{0, 0, 0});
+    Q.Elements() = pts;
+    return Q;
+}
+
+}  // namespace
+
+// --- Interpolation ------------------------------------------------------------------------
+
+TEST(SurfaceInterpolation, TwoByTwoBilinear) {
+    VMatrix<P3> Q(2, 2, P3{0, 0, 0});
+    Q.Elements() = {P3{0, 0, 1}, P3{0, 1, 2}, P3{1, 0, 3}, P3{1, 1, 5}};
+    V3dNurbsSurface s;
+    ASSERT_TRUE(s.GlobalInterpolation(Q, {0, 1}, {0, 1}, {0, 0, 1, 1}, {0, 0, 1, 1}, 1, 1));
+    ASSERT_TRUE(s.IsValid());
+    for (std::size_t i = 0; i < 2; ++i)
+        for (std::size_t j = 0; j < 2; ++j)
+            EXPECT_EQ(s.GetControlPoints()(i, j), (P4{Q(i, j)[0], Q(i, j)[1], Q(i, j)[2], 1.0}));
+    EXPECT_EQ(s.EvaluateAt(0, 1), Q(0, 1));
+    EXPECT_EQ(s.GetMinParamU(), 0.0);
+    EXPECT_EQ(s.GetMaxParamV(), 1.0);
+}
+
+TEST(SurfaceInterpolation, MeetsEveryGridPoint) {
+    std::mt19937_64 rng(71);
+    for (int trial = 0; trial < 24; ++trial) {
+        const std::size_t p = 1 + trial % 5, q = 1 + (trial / 5) % 4;
+        const std::size_t m = p + 1 + static_cast<std::size_t>(trial % 9);
+        const std::size_t n = q + 1 + static_cast<std::size_t>(trial % 7);
+        const VMatrix<P3> Q = RandomGrid(rng, m, n, false);
+        const std::vector<double> pu = ChordLikeParameters(rng, m), pv = ChordLikeParameters(rng, n);
+        V3dNurbsSurface s;
+        ASSERT_TRUE(s.GlobalInterpolation(Q, pu, pv, KnotAveraging(pu, p), KnotAveraging(pv, q), p, q));
+        EXPECT_TRUE(s.IsValid());
+        EXPECT_EQ(s.GetDegreeU(), p);
+        EXPECT_EQ(s.GetMinParamU(), 0.0);
+        EXPECT_EQ(s.GetMaxParamU(), 1.0);
+        for (const P4& c : s.GetControlPoints().Elements()) EXPECT_EQ(c[3], 1.0);
+        for (std::size_t i = 0; i < m; ++i)
+            for (std::size_t j = 0; j < n; ++j) {
+                const P3 e = s.EvaluateAt(pu[i], pv[j]);
+                for (int c = 0; c < 3; ++c) EXPECT_NEAR(e[c], Q(i, j)[c], 1e-9) << i << "," << j;
+            }
+    }
+}
+
+// One factorization per pass solves every list; the result must be exactly what fitting
+// every list with its own curve fit gives.
+TEST(SurfaceInterpolation, SameBitsAsColumnByColumnCurveFits) {
+    std::mt19937_64 rng(73);
+    for (int trial = 0; trial < 40; ++trial) {
+        const std::size_t p = trial % 6, q = (trial / 6) % 5;
+        const std::size_t m = p + 1 + static_cast<std::size_t>(trial % 13);
+        const std::size_t n = q + 1 + static_cast<std::size_t>(trial % 11);
+        VMatrix<P3> Q = RandomGrid(rng, m, n, trial % 4 == 0);
+        if (trial % 5 == 0) Q(0, 0)[2] = -0.0;
+        const std::vector<double> pu = trial % 3 ? ChordLikeParameters(rng, m) : UniformParameterization(m);
+        const std::vector<double> pv = ChordLikeParameters(rng, n);
+        const std::vector<double> ku = p ? KnotAveraging(pu, p) : UniformKnots(m + 1, 0);
+        const std::vector<double> kv = q ? KnotAveraging(pv, q) : UniformKnots(n + 1, 0);
+        ASSERT_EQ(ku.size(), m + p + 1);
+        const Fit ref = ColumnByColumnInterpolation(Q, pu, pv, ku, kv, p, q);
+        V3dNurbsSurface s;
+        EXPECT_EQ(s.GlobalInterpolation(Q, pu, pv, ku, kv, p, q), ref.ok) << "trial " << trial;
+        EXPECT_TRUE(SameBits(s.GetControlPoints(), ref.grid)) << "trial " << trial;
+    }
+}
+
+TEST(SurfaceInterpolation, FailureStates) {
+    std::mt19937_64 rng(79);
+    const VMatrix<P3> Q = RandomGrid(rng, 5, 6, false);
+    const std::vector<double> pu = UniformParameterization(5), pv = UniformParameterization(6);
+    const std::vector<double> ku = KnotAveraging(pu, 3), kv = KnotAveraging(pv, 2);
+
+    // One knot too many in U: false after every field was replaced; not valid.
+    std::vector<double> longU = ku;
+    longU.push_back(1.0);
+    V3dNurbsSurface s;
+    EXPECT_FALSE(s.GlobalInterpolation(Q, pu, pv, longU, kv, 3, 2));
+    EXPECT_FALSE(s.IsValid());
+    EXPECT_EQ(s.GetKnotsU(), longU);
+    EXPECT_EQ(s.GetKnotsV(), kv);
+    EXPECT_EQ(s.GetDegreeU(), 3u);
+    EXPECT_EQ(s.GetMinParamU(), 0.0);
+    EXPECT_EQ(s.GetControlPoints().RowCount(), 5u);
+
+    // A singular V system (every parameter equal) after a successful U pass: false, the grid
+    // holds the U pass, and the sizes make the surface valid.
+    const std::vector<double> badV(6, 0.25);
+    EXPECT_FALSE(s.GlobalInterpolation(Q, pu, badV, ku, kv, 3, 2));
+    EXPECT_TRUE(s.IsValid());
+    const Fit ref = ColumnByColumnInterpolation(Q, pu, badV, ku, kv, 3, 2);
+    EXPECT_FALSE(ref.ok);
+    EXPECT_TRUE(SameBits(s.GetControlPoints(), ref.grid));
+    EXPECT_NE(s.GetControlPoints()(1, 1)[3], 0.0);  // written by the U pass
+
+    // A singular U system (every parameter equal): nothing written, all zeros.
+    const std::vector<double> badU(5, 0.5);
+    EXPECT_FALSE(s.GlobalInterpolation(Q, badU, pv, ku, kv, 3, 2));
+    EXPECT_TRUE(s.IsValid());
+    for (const P4& c : s.GetControlPoints().Elements()) EXPECT_EQ(c, (P4{0, 0, 0, 0}));
+
+    // Parameter vectors shorter than the data: false (nothing read past their end).
+    EXPECT_FALSE(s.GlobalInterpolation(Q, {0, 0.5, 1}, pv, ku, kv, 3, 2));
+    EXPECT_FALSE(s.GlobalInterpolation(Q, pu, {0, 1}, ku, kv, 3, 2));
+    EXPECT_TRUE(s.IsValid());
+    // Fewer points than the order.
+    EXPECT_FALSE(s.GlobalInterpolation(Q, pu, pv, UniformKnots(5 + 6, 5), kv, 5, 2));
+
+    // A grid without columns (or rows).
+    EXPECT_FALSE(s.GlobalInterpolation(VMatrix<P3>(), pu, pv, ku, kv, 3, 2));
+    EXPECT_FALSE(s.IsValid());
+    EXPECT_FALSE(s.GlobalInterpolation(VMatrix<P3>(0, 6, P3{}), pu, pv, ku, kv, 3, 2));
+    // Knot vectors too short for the range reads: NaN range, false.
+    EXPECT_FALSE(s.GlobalInterpolation(Q, pu, pv, {0, 1}, kv, 3, 2));
+    EXPECT_TRUE(std::isnan(s.GetMinParamU()));
+    EXPECT_TRUE(std::isnan(s.GetMaxParamU()));
+}
+
+// --- Approximation ------------------------------------------------------------------------
+
+TEST(SurfaceApproximation, ReproducesASurfaceFromItsSamples) {
+    std::mt19937_64 rng(83);
+    std::uniform_real_distribution<double> coord(-10.0, 10.0);
+    for (int trial = 0; trial < 8; ++trial) {
+        const std::size_t p = 1 + trial % 3, q = 2 + trial % 2;
+        const std::size_t cu = p + 2 + static_cast<std::size_t>(trial % 3), cv = q + 3;
+        VMatrix<P4> net(cu, cv, P4{});
+        for (P4& c : net.Elements()) c = P4{coord(rng), coord(rng), coord(rng), 1.0};
+        const std::vector<double> ku = UniformKnots(cu + p + 1, p), kv = UniformKnots(cv + q + 1, q);
+        const V3dNurbsSurface truth(net, ku, kv, p, q);
+        const std::size_t m = 4 * cu, n = 4 * cv;
+        const std::vector<double> pu = UniformParameterization(m), pv = UniformParameterization(n);
+        VMatrix<P3> Q(m, n, P3{});
+        for (std::size_t i = 0; i < m; ++i)
+            for (std::size_t j = 0; j < n; ++j) Q(i, j) = truth.EvaluateAt(pu[i], pv[j]);
+
+        V3dNurbsSurface s;
+        ASSERT_TRUE(s.LeastSquaresApproximation(Q, pu, pv, ku, kv, cu, cv, p, q));
+        ASSERT_EQ(s.GetControlPoints().RowCount(), cu);
+        ASSERT_EQ(s.GetControlPoints().ColumnCount(), cv);
+        EXPECT_TRUE(s.IsValid());
+        for (std::size_t i = 0; i < cu; ++i)
+            for (std::size_t j = 0; j < cv; ++j)
+                for (int c = 0; c < 4; ++c) EXPECT_NEAR(s.GetControlPoints()(i, j)[c], net(i, j)[c], 1e-9);
+    }
+}
+
+TEST(SurfaceApproximation, SameBitsAsColumnByColumnCurveFits) {
+    std::mt19937_64 rng(89);
+    for (int trial = 0; trial < 60; ++trial) {
+        const std::size_t p = trial % 4, q = (trial / 4) % 4;
+        const std::size_t m = 1 + static_cast<std::size_t>(trial % 17);
+        const std::size_t n = 1 + static_cast<std::size_t>((trial * 7) % 15);
+        // Control-point counts from 2 up to beyond the point count (a singular system).
+        const std::size_t cu = std::max<std::size_t>(p + 1, 2 + static_cast<std::size_t>(trial % 6));
+        const std::size_t cv = std::max<std::size_t>(q + 1, 2 + static_cast<std::size_t>((trial / 3) % 7));
+        VMatrix<P3> Q = RandomGrid(rng, m, n, trial % 5 == 0);
+        if (trial % 7 == 0) Q(m / 2, n / 2)[1] = -0.0;
+        const std::vector<double> pu = ChordLikeParameters(rng, m), pv = UniformParameterization(n);
+        const std::vector<double> ku = UniformKnots(cu + p + 1, p), kv = UniformKnots(cv + q + 1, q);
+        const Fit ref = ColumnByColumnApproximation(Q, pu, pv, ku, kv, cu, cv, p, q);
+        V3dNurbsSurface s;
+        EXPECT_EQ(s.LeastSquaresApproximation(Q, pu, pv, ku, kv, cu, cv, p, q), ref.ok) << "trial " << trial;
+        EXPECT_TRUE(SameBits(s.GetControlPoints(), ref.grid)) << "trial " << trial;
+    }
+}
+
+TEST(SurfaceApproximation, SizesAndFailureStates) {
+    std::mt19937_64 rng(97);
+    const VMatrix<P3> Q = RandomGrid(rng, 10, 12, false);
+    const std::vector<double> pu = UniformParameterization(10), pv = UniformParameterization(12);
+    V3dNurbsSurface s;
+    ASSERT_TRUE(s.LeastSquaresApproximation(Q, pu, pv, UniformKnots(4 + 3, 2), UniformKnots(5 + 4, 3), 4, 5, 2, 3));
+    EXPECT_EQ(s.GetControlPoints().RowCount(), 4u);
+    EXPECT_EQ(s.GetControlPoints().ColumnCount(), 5u);
+    // The corners of the data are met exactly.
+    EXPECT_EQ(s.EvaluateAt(0, 0), Q(0, 0));
+    const P3 far = s.EvaluateAt(1, 1);
+    for (int c = 0; c < 3; ++c) EXPECT_NEAR(far[c], Q(9, 11)[c], 1e-12);
+
+    // Wrong knot count in U: false, invalid, new knots and sizes stored.
+    EXPECT_FALSE(s.LeastSquaresApproximation(Q, pu, pv, UniformKnots(4 + 4, 2), UniformKnots(5 + 4, 3), 4, 5, 2, 3));
+    EXPECT_FALSE(s.IsValid());
+    EXPECT_EQ(s.GetKnotsU().size(), 8u);
+    // No control columns, or no data columns.
+    EXPECT_FALSE(s.LeastSquaresApproximation(Q, pu, pv, UniformKnots(4 + 3, 2), UniformKnots(0 + 4, 3), 4, 0, 2, 3));
+    EXPECT_FALSE(s.LeastSquaresApproximation(VMatrix<P3>(10, 0, P3{}), pu, {}, UniformKnots(4 + 3, 2),
+                                             UniformKnots(5 + 4, 3), 4, 5, 2, 3));
+    // A parameter count other than the point count fails the first curve fit: zeros, valid.
+    EXPECT_FALSE(s.LeastSquaresApproximation(Q, UniformParameterization(9), pv, UniformKnots(4 + 3, 2),
+                                             UniformKnots(5 + 4, 3), 4, 5, 2, 3));
+    EXPECT_TRUE(s.IsValid());
+    for (const P4& c : s.GetControlPoints().Elements()) EXPECT_EQ(c, (P4{0, 0, 0, 0}));
+}
+
+// --- Real data ----------------------------------------------------------------------------
+
+TEST(SurfaceFittingDem, InterpolatesAndApproximatesTheVolcano) {
+    const VMatrix<P3> Q = ReadDem();
+    ASSERT_EQ(Q.RowCount(), 61u);
+    ASSERT_EQ(Q.ColumnCount(), 87u);
+    const auto params = UniformParameterization(61, 87);
+    const std::vector<double> ku = KnotAveraging(params.first, 3), kv = KnotAveraging(params.second, 3);
+    V3dNurbsSurface s;
+    ASSERT_TRUE(s.GlobalInterpolation(Q, params.first, params.second, ku, kv, 3, 3));
+    double worst = 0.0;
+    for (std::size_t i = 0; i < 61; ++i)
+        for (std::size_t j = 0; j < 87; ++j)
+            worst = std::max(worst, VelSDK::Math::Distance(s.EvaluateAt(params.first[i], params.second[j]), Q(i, j)));
+    EXPECT_LT(worst, 1e-9);  // metres, on heights of 94 to 195 m
+    EXPECT_TRUE(
+        SameBits(s.GetControlPoints(), ColumnByColumnInterpolation(Q, params.first, params.second, ku, kv, 3, 3).grid));
+
+    // A 20 x 28 least-squares surface stays within a few metres of every height.
+    V3dNurbsSurface a;
+    ASSERT_TRUE(a.LeastSquaresApproximation(Q, params.first, params.second, UniformKnots(20 + 4, 3),
+                                            UniformKnots(28 + 4, 3), 20, 28, 3, 3));
+    double rms = 0.0;
+    for (std::size_t i = 0; i < 61; ++i)
+        for (std::size_t j = 0; j < 87; ++j) {
+            const double d = VelSDK::Math::Distance(a.EvaluateAt(params.first[i], params.second[j]), Q(i, j));
+            rms += d * d;
+        }
+    rms = std::sqrt(rms / (61.0 * 87.0));
+    EXPECT_LT(rms, 3.0);
+
+    // Projection of points above the terrain lands near their vertical foot on the
+    // interpolated surface (the terrain is gentle at this scale).
+    std::mt19937_64 rng(101);
+    std::uniform_real_distribution<double> uni(0.1, 0.9);
+    for (int k = 0; k < 20; ++k) {
+        const double u = uni(rng), v = uni(rng);
+        const P3 foot = s.EvaluateAt(u, v);
+        const P3 P{foot[0], foot[1], foot[2] + 0.5};
+        const auto r = s.Project(P, 30, 1e-9);
+        EXPECT_LE(VelSDK::Math::Distance(r.first, P), 0.5 + 1e-9);
+        EXPECT_NEAR(r.first[0], foot[0], 0.5);
+        EXPECT_NEAR(r.first[1], foot[1], 0.5);
+    }
+}
+
+// Refitting with the surface's own knot vectors as arguments (even crossed over) reads
+// them as they were on entry.
+TEST(SurfaceInterpolation, OwnKnotVectorsAsArguments) {
+    std::mt19937_64 rng(103);
+    const VMatrix<P3> Q = RandomGrid(rng, 7, 7, false);
+    const std::vector<double> pu = ChordLikeParameters(rng, 7), pv = ChordLikeParameters(rng, 7);
+    const std::vector<double> ku = KnotAveraging(pu, 3), kv = KnotAveraging(pv, 2);
+    V3dNurbsSurface s;
+    ASSERT_TRUE(s.GlobalInterpolation(Q, pu, pv, ku, kv, 3, 2));
+    V3dNurbsSurface crossed(s);
+    ASSERT_TRUE(crossed.GlobalInterpolation(Q, pv, pu, crossed.GetKnotsV(), crossed.GetKnotsU(), 2, 3));
+    V3dNurbsSurface fresh;
+    ASSERT_TRUE(fresh.GlobalInterpolation(Q, pv, pu, kv, ku, 2, 3));
+    EXPECT_EQ(crossed.GetKnotsU(), kv);
+    EXPECT_EQ(crossed.GetKnotsV(), ku);
+    EXPECT_TRUE(SameBits(crossed.GetControlPoints(), fresh.GetControlPoints()));
+
+    V3dNurbsSurface a(s);
+    ASSERT_TRUE(a.LeastSquaresApproximation(Q, pu, pv, a.GetKnotsU(), a.GetKnotsV(), 7, 7, 3, 2));
+    V3dNurbsSurface b;
+    ASSERT_TRUE(b.LeastSquaresApproximation(Q, pu, pv, ku, kv, 7, 7, 3, 2));
+    EXPECT_TRUE(SameBits(a.GetControlPoints(), b.GetControlPoints()));
+}
