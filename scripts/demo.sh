@@ -6,7 +6,8 @@
 #
 #   scripts/demo.sh [OUTPUT_DIR]
 #
-# Environment: BUILD_DIR (default build/demo), JOBS (parallel build jobs).
+# Environment: BUILD_DIR (default build/demo), JOBS (parallel build jobs), DEMO_DOCS=1 also
+# refreshes the pictures of the user guide (docs/demo-*.svg).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -59,7 +60,7 @@ rows() { echo $(( $(wc -l <"$1") - 1 )); }
 summary=()
 row() { summary+=("$(printf '%-26s %-8s %7s %9s %13s %9s %7s' "$@")"); }
 row "data set" "fit" "points" "control" "max interp." "segments" "ms"
-row "" "" "" "points" "error" "" ""
+row "" "" "" "points" "error" "" "fit+seg"
 
 # fit_curve NAME FILE KIND TOLERANCE [fit options...]: fit, segment, plot; one summary row.
 fit_curve() {
@@ -118,8 +119,15 @@ t3=$(now)
   -o "$out/volcano-least-squares.svg"
 end=$(now)
 
+if [ "${DEMO_DOCS:-0}" = 1 ]; then
+  cp "$out/glyph-S.svg" docs/demo-glyph-S.svg
+  cp "$out/gps-loop-projections.svg" docs/demo-gps-loop.svg
+  cp "$out/volcano.svg" docs/demo-volcano.svg
+fi
+
 echo
-echo "Curves (order 4; closed fits interpolate the loop, open fits interpolate the points):"
+echo "Curves (order 4; the fits interpolate the points; errors and tolerances in the data's units:"
+echo "font units, airfoil chords, metres):"
 printf '%s\n' "${summary[@]}"
 echo
 echo "Projection onto gps-loop: $proj ($(ms "$t0" "$t1") ms)"

@@ -109,7 +109,7 @@ int CommandLine::Run(int argc, char** argv) {
                    "\nOpen fits interpolate the points (as many control points as points); closed fits interpolate "
                    "the loop; with both tangents the fit interpolates with prescribed end directions.\n"
                    "Prefer --knots average for closed fits: uniform knots under a closed loop give a badly "
-                   "conditioned (with chord parameters, singular) system.\n"
+                   "conditioned (with chord parameters often singular) system.\n"
                    "Examples:\n"
                    "  nurbs fit examples/data/glyph_S.csv --closed -o S.xml\n"
                    "  nurbs fit examples/data/gps_open_3d.csv --order 3 --param uniform -o walk.nrb\n"

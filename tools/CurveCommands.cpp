@@ -103,8 +103,8 @@ int RunFit(const FitOptions& o) {
                                    " too few for order " + std::to_string(order) + " (at least " +
                                    std::to_string(order) + " needed)"));
     if (o.closed && o.knots == "uniform" && !o.quiet)
-        std::cerr << "nurbs fit: note: uniform knots under a closed loop make a badly conditioned system (singular "
-                     "with chord parameters); --knots average is the reliable choice\n";
+        std::cerr << "nurbs fit: note: uniform knots under a closed loop make a badly conditioned system (often "
+                     "singular with chord parameters); --knots average is the reliable choice\n";
 
     V3dCurveNurbsPlus curve;
     curve.SetOrder(static_cast<unsigned char>(order));

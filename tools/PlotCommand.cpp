@@ -131,7 +131,9 @@ void Tripod(SvgChart& chart, const View& view, const std::vector<point<double, 3
         const ScreenPoint at = c == 0   ? ScreenPoint{sb.x + 6, sb.y + 15}
                                : c == 1 ? ScreenPoint{sb.x + 7, sb.y - 5}
                                         : ScreenPoint{sb.x - 4, sb.y - 8};
-        chart.Svg().Text(at, labels[c], "start", "");
+        // A white halo keeps the labels readable over the drawing.
+        chart.Svg().Text(at, labels[c], "start",
+                         "paint-order=\"stroke\" stroke=\"#ffffff\" stroke-width=\"3\" stroke-linejoin=\"round\"");
     }
     chart.Svg().EndGroup();
 }
@@ -306,8 +308,19 @@ void PlotSurface(const PlotOptions& o, const VelSDK::NURBS::V3dNurbsSurface& sur
     const double height = box.max[2] - box.min[2];
     const double exaggeration = Exaggeration(box);
     const View view = Oblique(exaggeration);
+    // The tripod stands left of the surface's front corner.
+    point<double, 3> corner = box.min;
+    corner[0] -= 0.2 * ground;
+    std::vector<point<double, 3>> tips;
+    for (std::size_t c = 0; c < 3; ++c) {
+        point<double, 3> tip = corner;
+        tip[c] += (c == 2 ? 1.0 / exaggeration : 1.0) * 0.12 * ground;
+        tips.push_back(tip);
+    }
+    tips.push_back(corner);
     Window w;
     for (const point<double, 3>& p : grid) w.Add(view.project(p));
+    for (const point<double, 3>& p : tips) w.Add(view.project(p));
     if (w.Empty()) throw InputError(Where(o.input, 0, "the surface has no finite points to draw"));
 
     struct Cell {
@@ -367,13 +380,6 @@ void PlotSurface(const PlotOptions& o, const VelSDK::NURBS::V3dNurbsSurface& sur
         }
         svg.EndGroup();
     }
-    std::vector<point<double, 3>> tips;
-    for (std::size_t c = 0; c < 3; ++c) {
-        point<double, 3> tip = box.min;
-        tip[c] += (c == 2 ? 1.0 / exaggeration : 1.0) * 0.12 * ground;
-        tips.push_back(tip);
-    }
-    tips.push_back(box.min);
     Tripod(chart, view, tips,
            {"x " + Short(box.min[0]) + " \u2026 " + Short(box.max[0]),
             "y " + Short(box.min[1]) + " \u2026 " + Short(box.max[1]),
