@@ -221,10 +221,50 @@ P4 Combine(const Net& net, std::size_t sU, std::size_t sV, const double* Nu, con
     return P4{sx, sy, sz, sw};
 }
 
-/// Homogeneous surface point at (u, v) without heap allocation up to the stack degree.
+/// Combine with both degrees fixed at compile time (same operations, same order).
+template <int P, int Q>
+P4 CombineFixed(const Net& net, std::size_t sU, std::size_t sV, const double* Nu, const double* Nv) {
+    const std::size_t nV = net.nV;
+    const P4* base = net.P + (sU - P) * nV + (sV - Q);
+    double sx = 0.0, sy = 0.0, sz = 0.0, sw = 0.0;
+    for (int l = 0; l <= Q; ++l) {
+        const P4* c = base + l;
+        double tx = 0.0, ty = 0.0, tz = 0.0, tw = 0.0;
+        for (int k = 0; k <= P; ++k) {
+            const P4& C = c[k * nV];
+            const double b = Nu[k];
+            tx = tx + b * C[0];
+            ty = ty + b * C[1];
+            tz = tz + b * C[2];
+            tw = tw + b * C[3];
+        }
+        const double b = Nv[l];
+        sx = sx + b * tx;
+        sy = sy + b * ty;
+        sz = sz + b * tz;
+        sw = sw + b * tw;
+    }
+    return P4{sx, sy, sz, sw};
+}
+
+template <int P, int Q>
+P4 EvaluateHFixed(const Net& net, std::size_t sU, std::size_t sV, double u, double v) {
+    double Nu[P + 1];
+    double Nv[Q + 1];
+    detail::BasisFunsFixed<P>(net.U, sU, u, Nu);
+    detail::BasisFunsFixed<Q>(net.V, sV, v, Nv);
+    return CombineFixed<P, Q>(net, sU, sV, Nu, Nv);
+}
+
+/// Homogeneous surface point at (u, v) without heap allocation up to the stack degree;
+/// equal degrees 2 and 3 take fully unrolled kernels with the same arithmetic.
 P4 EvaluateH(const Net& net, double u, double v) {
     const std::size_t sU = detail::FindSpan(net.U, net.nU, net.p, u);
     const std::size_t sV = detail::FindSpan(net.V, net.nV, net.q, v);
+    if (net.p == net.q) {
+        if (net.p == 3) return EvaluateHFixed<3, 3>(net, sU, sV, u, v);
+        if (net.p == 2) return EvaluateHFixed<2, 2>(net, sU, sV, u, v);
+    }
     if (net.p <= detail::kStackDegree && net.q <= detail::kStackDegree) {
         double Nu[detail::kStackOrder];
         double Nv[detail::kStackOrder];
