@@ -150,7 +150,7 @@ bool V3dCurveNurbsPlus::_FitClosed(std::vector<double>& parameters, const std::v
     const std::vector<double> knots = MakeKnots(m_knotsGeneration, FitKind::Closed, parameters, p);
 
     V3dNurbsCurve& curve = _MutableCurve();
-    const bool ok = false && !knots.empty();  // interim: interpolation not in the tree yet
+    const bool ok = curve.GlobalInterpolation(wrapped, parameters, knots, p, true);
     parameters.resize(N);
     m_numberControlPoints = curve.GetControlPoints().size();
     return ok && !curve.GetControlPoints().empty() && !curve.GetKnots().empty();
@@ -170,7 +170,7 @@ bool V3dCurveNurbsPlus::_FitNonClosed(std::vector<double>& parameters, const std
     }
     parameters = Parametrize(m_parametrization, points, p, false);
     const std::vector<double> knots = MakeKnots(m_knotsGeneration, FitKind::Open, parameters, p);
-    return false && !knots.empty() && c != 0;  // interim: approximation not in the tree yet
+    return _MutableCurve().LeastSquaresApproximation(points, parameters, knots, c, p);
 }
 
 // Open interpolation with prescribed first derivatives at both ends: N + 2
@@ -184,7 +184,7 @@ bool V3dCurveNurbsPlus::_FitNonClosedWithDerivatives(std::vector<double>& parame
     parameters = Parametrize(m_parametrization, points, p, false);
     const std::vector<double> knots = MakeKnots(m_knotsGeneration, FitKind::EndDerivatives, parameters, p);
     V3dNurbsCurve& curve = _MutableCurve();
-    const bool ok = false && !knots.empty() && endDerivatives.first[0] == 0.0;  // interim
+    const bool ok = curve.GlobalInterpolationWithEndDerivatives(points, parameters, knots, endDerivatives, p);
     m_numberControlPoints = curve.GetControlPoints().size();
     return ok && curve.IsValid();
 }

@@ -1,0 +1,171 @@
+// The typical request of a host application, end to end through the public headers, on
+// real measured loops and outlines: fit, check interpolation at the returned parameters,
+// segment, check every chord against dense samples of the curve, project the data back.
+#include <VelSDK/Nurbs.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+using P3 = VelSDK::Math::point<double, 3>;
+
+std::vector<P3> ReadPoints(const std::string& name) {
+    std::ifstream in(std::string(VELSDK_DATA_DIR) + "/" + name);
+    EXPECT_TRUE(in.good()) << name;
+    std::vector<P3> pts;
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.empty() || line[0] == '#' || line[0] == 'x') continue;
+        std::stringstream ss(line);
+        P3 p{};
+        char comma;
+        if (ss >> p[0] >> comma >> p[1] >> comma >> p[2]) pts.push_back(p);
+    }
+    return pts;
+}
+
+double Size(const std::vector<P3>& pts) {
+    P3 lo = pts[0], hi = pts[0];
+    for (const P3& p : pts)
+        for (int k = 0; k < 3; ++k) {
+            lo[k] = std::min(lo[k], p[k]);
+            hi[k] = std::max(hi[k], p[k]);
+        }
+    return VelSDK::Math::Distance(lo, hi);
+}
+
+// Largest distance of the curve between consecutive parameters from the chord joining them,
+// over 64 samples per segment, relative to the tolerance.
+double WorstChordRatio(const V3dCurve& c, const std::vector<double>& t, double tol) {
+    double worst = 0.0;
+    for (std::size_t i = 0; i + 1 < t.size(); ++i) {
+        P3 a, b;
+        c.EvaluatePosition(a, t[i]);
+        c.EvaluatePosition(b, t[i + 1]);
+        for (int k = 1; k < 64; ++k) {
+            P3 m;
+            c.EvaluatePosition(m, t[i] + (t[i + 1] - t[i]) * k / 64.0);
+            const double s = std::min(1.0, std::max(0.0, VelSDK::Math::SegmentParameter(m, a, b)));
+            worst = std::max(worst, VelSDK::Math::Distance(m, VelSDK::Math::Lerp(a, b, s)) / tol);
+        }
+    }
+    return worst;
+}
+
+// A (2,3) torus knot sampled unevenly.
+std::vector<P3> TorusKnot(int n) {
+    std::vector<P3> pts;
+    for (int i = 0; i < n; ++i) {
+        const double s = static_cast<double>(i) / n;
+        const double t = 6.283185307179586 * (s + 0.05 * std::sin(6.283185307179586 * s));
+        const double r = 2.0 + std::cos(3.0 * t);
+        pts.push_back(P3{r * std::cos(2.0 * t), r * std::sin(2.0 * t), std::sin(3.0 * t)});
+    }
+    return pts;
+}
+
+void ClosedLoopRequest(const std::vector<P3>& pts, int order) {
+    ASSERT_GT(pts.size(), 100u);
+    const double size = Size(pts);
+    V3dCurveNurbsPlus c;
+    c.SetOrder(static_cast<unsigned char>(order));
+    std::vector<double> u;
+    ASSERT_EQ(c.Fit(u, pts, true), V3dCurve::Success);
+    ASSERT_EQ(u.size(), pts.size());
+    EXPECT_EQ(c.GetNumberControlPoints(), pts.size() + order - 1);
+    for (std::size_t k = 0; k < pts.size(); ++k) {
+        ASSERT_TRUE(k == 0 || u[k - 1] < u[k]);
+        P3 p;
+        c.EvaluatePosition(p, u[k]);
+        EXPECT_LT(VelSDK::Math::Distance(p, pts[k]), 1e-9 * size) << k;
+    }
+    // The loop closes smoothly at the ends of the range.
+    P3 a, da, b, db;
+    c.EvaluateSpeed(a, da, 0.0);
+    c.EvaluateSpeed(b, db, 1.0);
+    EXPECT_LT(VelSDK::Math::Distance(a, b), 1e-9 * size);
+    EXPECT_LT(VelSDK::Math::Distance(da, db), 1e-6 * VelSDK::Math::ScaledLength(da));
+
+    // Segmentation: the generic path for a closed curve. It measures each chord at its
+    // midpoint; dense samples stay within the tolerance up to the difference between the
+    // midpoint and the farthest point of a nearly parabolic arc.
+    const double tol = 1e-3 * size;
+    std::vector<double> t;
+    ASSERT_EQ(c.Segment(t, tol, false), V3dCurve::Success);
+    ASSERT_GT(t.size(), 10u);
+    EXPECT_EQ(t.front(), 0.0);
+    EXPECT_EQ(t.back(), 1.0);
+    for (std::size_t i = 0; i + 1 < t.size(); ++i) ASSERT_LT(t[i], t[i + 1]);
+    EXPECT_LE(WorstChordRatio(c, t, tol), 1.0);
+
+    // Points of the polyline overload are the curve at those parameters.
+    std::vector<P3> poly;
+    ASSERT_EQ(c.Segment(poly, tol), V3dCurve::Success);
+    ASSERT_EQ(poly.size(), t.size());
+
+    // Data points project back to (nearly) their own parameters.
+    for (std::size_t k = 0; k < pts.size(); k += 7) {
+        double s = 0.0;
+        ASSERT_EQ(c.ProjectPoint(s, pts[k], 1e-9 * size, false), V3dCurve::Success) << k;
+        P3 p;
+        c.EvaluatePosition(p, s);
+        EXPECT_LT(VelSDK::Math::Distance(p, pts[k]), 1e-6 * size) << k;
+    }
+}
+
+TEST(V3dCurveNurbsPlusEndToEnd, ClosedGpsLoop) { ClosedLoopRequest(ReadPoints("gps_loop_3d.csv"), 4); }
+TEST(V3dCurveNurbsPlusEndToEnd, ClosedGlyphOutlines) {
+    for (const char* name : {"glyph_S.csv", "glyph_g.csv", "glyph_ampersand.csv"}) {
+        SCOPED_TRACE(name);
+        ClosedLoopRequest(ReadPoints(name), 3);
+        ClosedLoopRequest(ReadPoints(name), 4);
+    }
+}
+TEST(V3dCurveNurbsPlusEndToEnd, ClosedTorusKnot) { ClosedLoopRequest(TorusKnot(400), 4); }
+
+TEST(V3dCurveNurbsPlusEndToEnd, OpenWalkWithBezierSegmentation) {
+    const std::vector<P3> pts = ReadPoints("gps_open_3d.csv");
+    const double size = Size(pts);
+    V3dCurveNurbsPlus c;
+    c.SetOrder(4);
+    std::vector<double> u;
+    ASSERT_EQ(c.Fit(u, pts, false), V3dCurve::Success);
+    EXPECT_TRUE(c.IsClamped());
+    for (std::size_t k = 0; k < pts.size(); ++k) {
+        P3 p;
+        c.EvaluatePosition(p, u[k]);
+        EXPECT_LT(VelSDK::Math::Distance(p, pts[k]), 1e-8 * size) << k;
+    }
+    const double tol = 1e-3 * size;
+    std::vector<double> t;
+    ASSERT_EQ(c.Segment(t, tol, false), V3dCurve::Success);
+    EXPECT_EQ(t.front(), 0.0);
+    EXPECT_EQ(t.back(), 1.0);
+    for (std::size_t i = 0; i + 1 < t.size(); ++i) ASSERT_LT(t[i], t[i + 1]);
+    // The flatness bound of a cubic piece holds for the whole piece, not only its middle.
+    EXPECT_LE(WorstChordRatio(c, t, tol), 1.0);
+    // Every knot is a break point of the Bezier path.
+    for (std::size_t i = 0; i < c.GetNumberKnots(); ++i)
+        EXPECT_TRUE(std::binary_search(t.begin(), t.end(), c.GetKnot(i))) << i;
+
+    // With the measured end tangents prescribed (scaled to the curve's length).
+    const std::pair<P3, P3> ders{P3{-0.684729, -0.570866, -0.453055} * 4000.0,
+                                 P3{-0.733484, 0.349698, 0.582849} * 4000.0};
+    V3dCurveNurbsPlus e;
+    e.SetOrder(4);
+    ASSERT_EQ(e.FitWithEndDerivatives(u, pts, ders), V3dCurve::Success);
+    EXPECT_EQ(e.GetNumberControlPoints(), pts.size() + 2);
+    P3 p, d;
+    e.EvaluateSpeed(p, d, 0.0);
+    EXPECT_LT(VelSDK::Math::Distance(d, ders.first), 1e-6 * 4000.0);
+    EXPECT_LT(VelSDK::Math::Distance(p, pts.front()), 1e-9 * size);
+}
+
+}  // namespace
