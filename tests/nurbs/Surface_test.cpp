@@ -176,40 +176,6 @@ TEST(SurfaceSpan, ClippingPerDirection) {
     }
 }
 
-TEST(SurfaceSpan, AgreesWithClassicBisection) {
-    std::mt19937_64 rng(21);
-    std::uniform_real_distribution<double> uni(-0.1, 1.1);
-    for (int trial = 0; trial < 120; ++trial) {
-        const std::size_t p = trial % 5;
-        const std::size_t q = (trial / 5) % 4;
-        const std::size_t nU = p + 1 + static_cast<std::size_t>(trial % 11);
-        const std::size_t nV = q + 1 + static_cast<std::size_t>(trial % 7);
-        const V3dNurbsSurface s = test::RandomSurface(rng, nU, nV, p, q, trial % 3 != 0, false);
-        auto classic = [](const std::vector<double>& k, std::size_t n, std::size_t g, double t) -> std::size_t {
-            if (t >= k[n]) return n - 1;
-            if (k[g] >= t) return g;
-            std::size_t low = 0, high = n + 1, mid = (low + high) / 2;
-            while (!(k[mid] <= t && t < k[mid + 1])) {
-                if (k[mid] > t)
-                    high = mid;
-                else
-                    low = mid;
-                mid = (low + high) / 2;
-            }
-            return mid;
-        };
-        const auto& U = s.GetKnotsU();
-        const auto& V = s.GetKnotsV();
-        std::vector<double> us(U.begin(), U.end()), vs(V.begin(), V.end());
-        for (int k = 0; k < 30; ++k) {
-            us.push_back(U.front() + uni(rng) * (U.back() - U.front()));
-            vs.push_back(V.front() + uni(rng) * (V.back() - V.front()));
-        }
-        for (double u : us) ASSERT_EQ(TA::SpanU(s, u), classic(U, nU, p, u)) << "u = " << u;
-        for (double v : vs) ASSERT_EQ(TA::SpanV(s, v), classic(V, nV, q, v)) << "v = " << v;
-    }
-}
-
 TEST(SurfaceBasis, TextbookValuesPerDirection) {
     const VMatrix<P4> g(4, 3, P4{0, 0, 0, 1});
     const V3dNurbsSurface s(g, {0, 1, 2, 3, 4, 5, 6}, {0, 0, 0, 1, 1, 1}, 2, 2);
@@ -232,41 +198,6 @@ TEST(SurfaceBasis, TextbookValuesPerDirection) {
     const V3dNurbsSurface deg0(VMatrix<P4>(1, 1, P4{3, 4, 5, 1}), {0, 1}, {0, 1}, 0, 0);
     EXPECT_EQ(TA::BasisU(deg0, 0.3), std::vector<double>{1.0});
     EXPECT_EQ(TA::BasisDersV(deg0, 0.3, 0).Elements(), std::vector<double>{1.0});
-}
-
-TEST(SurfaceBasis, DerivativesMatchCoxDeBoor) {
-    std::mt19937_64 rng(8);
-    std::uniform_real_distribution<double> uni(0.0, 1.0);
-    for (int trial = 0; trial < 60; ++trial) {
-        const std::size_t p = 1 + trial % 5;
-        const std::size_t q = 1 + (trial / 5) % 4;
-        const std::size_t nU = p + 1 + static_cast<std::size_t>(trial % 6);
-        const std::size_t nV = q + 1 + static_cast<std::size_t>(trial % 4);
-        const V3dNurbsSurface s = test::RandomSurface(rng, nU, nV, p, q, trial % 2 == 0, false);
-        const auto& U = s.GetKnotsU();
-        const auto& V = s.GetKnotsV();
-        for (int k = 0; k < 10; ++k) {
-            const double u = U[p] + (U[nU] - U[p]) * uni(rng);
-            const double v = V[q] + (V[nV] - V[q]) * uni(rng);
-            const VMatrix<double> Du = TA::BasisDersU(s, u, p);
-            const VMatrix<double> Dv = TA::BasisDersV(s, v, q);
-            const std::vector<double> Nu = TA::BasisU(s, u);
-            const std::size_t sU = TA::SpanU(s, u);
-            const std::size_t sV = TA::SpanV(s, v);
-            for (std::size_t r = 0; r <= p; ++r) {
-                EXPECT_EQ(Du(0, r), Nu[r]);  // the same triangle, the same bits
-                for (std::size_t d = 0; d <= p; ++d) {
-                    const double ref = test::CoxDeBoorDerivative(U, sU - p + r, p, d, u, U[nU]);
-                    EXPECT_NEAR(Du(d, r), ref, 1e-9 * std::pow(40.0 / (U[nU] - U[p]), static_cast<double>(d)));
-                }
-            }
-            for (std::size_t r = 0; r <= q; ++r)
-                for (std::size_t d = 0; d <= q; ++d) {
-                    const double ref = test::CoxDeBoorDerivative(V, sV - q + r, q, d, v, V[nV]);
-                    EXPECT_NEAR(Dv(d, r), ref, 1e-9 * std::pow(40.0 / (V[nV] - V[q]), static_cast<double>(d)));
-                }
-        }
-    }
 }
 
 // --- Point evaluation ---------------------------------------------------------------------
