@@ -84,7 +84,7 @@ TEST(SurfaceModel, ValidityAndStoredRange) {
 
     EXPECT_FALSE(V3dNurbsSurface(g, {0, 0, 0, 0.5, 1, 1, 1}, {0, 0, 0, 0, 2, 2, 2, 2}, 2, 3).IsValid());
     EXPECT_FALSE(V3dNurbsSurface(g, {0, 0, 0, 1, 1, 1}, {0, 0, 0, 2, 2, 2, 2}, 2, 3).IsValid());
-    // Knot order is not part of validity.
+    // Validity does not look at the knot order.
     EXPECT_TRUE(V3dNurbsSurface(g, {0, 0, 1, 0, 1, 1}, {0, 0, 0, 0, 2, 2, 2, 2}, 2, 3).IsValid());
     // An empty grid is invalid whatever the knots; so is a grid without columns.
     EXPECT_FALSE(V3dNurbsSurface(VMatrix<P4>(0, 4, P4{}), {0, 0, 0}, {0, 0, 0, 0, 2, 2, 2, 2}, 2, 3).IsValid());
