@@ -102,23 +102,33 @@ inline bool KnotCountIs(const std::vector<double>& knots, std::size_t count, std
 
 // Solves A X = (the x, y, z of control points first .. first + n - 1) in place, through the
 // control points' own storage (stride 4 doubles). Afterwards the weights are 1.0 on success
-// and the points are back to all zeros on failure (also when an allocation fails).
+// and the points are back to all zeros on failure.
 bool SolveIntoControlPoints(SparseMatrix& A, std::vector<point<double, 4>>& P, std::size_t first, std::size_t n) {
     static_assert(sizeof(point<double, 4>) == 4 * sizeof(double), "control points must be 4 packed doubles");
-    bool ok = false;
-    try {
-        ok = SolveLinearSystem(A, P[first].data(), n, 3, 4);
-    } catch (...) {
-        std::fill(P.begin() + first, P.begin() + first + n, point<double, 4>{0.0, 0.0, 0.0, 0.0});
-        throw;
-    }
-    if (!ok) {
+    if (!SolveLinearSystem(A, P[first].data(), n, 3, 4)) {
         std::fill(P.begin() + first, P.begin() + first + n, point<double, 4>{0.0, 0.0, 0.0, 0.0});
         return false;
     }
     for (std::size_t i = first; i < first + n; ++i) P[i][3] = 1.0;
     return true;
 }
+
+// While a fit holds right-hand sides in the control points, an exception (an allocation
+// failure) leaves them as the failed fits do: all zeros.
+class ZeroOnUnwind {
+public:
+    explicit ZeroOnUnwind(std::vector<point<double, 4>>& P) : m_P(P) {}
+    ZeroOnUnwind(const ZeroOnUnwind&) = delete;
+    ZeroOnUnwind& operator=(const ZeroOnUnwind&) = delete;
+    ~ZeroOnUnwind() {
+        if (m_armed) std::fill(m_P.begin(), m_P.end(), point<double, 4>{0.0, 0.0, 0.0, 0.0});
+    }
+    void Disarm() { m_armed = false; }
+
+private:
+    std::vector<point<double, 4>>& m_P;
+    bool m_armed = true;
+};
 
 inline point<double, 4> Homogeneous(const point<double, 3>& q) { return point<double, 4>{q[0], q[1], q[2], 1.0}; }
 
@@ -155,18 +165,22 @@ bool V3dNurbsCurve::GlobalInterpolation(const std::vector<point<double, 3>>& Q, 
         params = &ownParameters;
     }
 
-    m_controlPoints.assign(N, point<double, 4>{0.0, 0.0, 0.0, 0.0});
+    // The new control points: all zero, except that the first m hold the right-hand sides
+    // (x, y, z of Q[i], weight 0) until the system is solved in place. Written in one pass.
+    m_controlPoints.resize(N);
+    ZeroOnUnwind guard(m_controlPoints);
+    for (std::size_t i = 0; i < m; ++i) m_controlPoints[i] = point<double, 4>{Q[i][0], Q[i][1], Q[i][2], 0.0};
+    for (std::size_t i = m; i < N; ++i) m_controlPoints[i] = point<double, 4>{0.0, 0.0, 0.0, 0.0};
     if (&knots != &m_knots) m_knots = knots;
     m_degree = p;
 
     SparseMatrix A(m, m, p);
     RowWriter rows(m_knots, N, p, m);
     const double* uu = params->data();
-    for (std::size_t i = 0; i < m; ++i) {
-        rows.Write(A, i, uu[i]);
-        SetXYZ(m_controlPoints[i], Q[i]);  // right-hand side, solved in place
-    }
-    if (!SolveIntoControlPoints(A, m_controlPoints, 0, m)) return false;
+    for (std::size_t i = 0; i < m; ++i) rows.Write(A, i, uu[i]);
+    const bool ok = SolveIntoControlPoints(A, m_controlPoints, 0, m);
+    guard.Disarm();
+    if (!ok) return false;
     // Control point m + i is the one folded onto column (m + i) mod m, which is i when
     // m >= p.
     if (closed)
@@ -207,6 +221,7 @@ bool V3dNurbsCurve::GlobalInterpolationWithEndDerivatives(const std::vector<poin
     const double cEnd = dp / (1.0 - knots[knots.size() - p - 2]);
 
     m_controlPoints.assign(n, point<double, 4>{0.0, 0.0, 0.0, 0.0});
+    ZeroOnUnwind guard(m_controlPoints);
     if (&knots != &m_knots) m_knots = knots;
     m_degree = p;
 
@@ -224,7 +239,9 @@ bool V3dNurbsCurve::GlobalInterpolationWithEndDerivatives(const std::vector<poin
     A.Set(N + 1, N, -cEnd);
     A.Set(N + 1, N + 1, cEnd);
     SetXYZ(m_controlPoints[N + 1], D.second);
-    return SolveIntoControlPoints(A, m_controlPoints, 0, n);
+    const bool ok = SolveIntoControlPoints(A, m_controlPoints, 0, n);
+    guard.Disarm();
+    return ok;
 }
 
 // Least-squares approximation with fixed end points (The NURBS Book, sec. 9.4.1): control
@@ -257,6 +274,7 @@ bool V3dNurbsCurve::LeastSquaresApproximation(const std::vector<point<double, 3>
     const double* uu = params->data();
 
     m_controlPoints.assign(nc, point<double, 4>{0.0, 0.0, 0.0, 0.0});
+    ZeroOnUnwind guard(m_controlPoints);
     if (&knots != &m_knots) m_knots = knots;
     m_degree = p;
 
@@ -287,8 +305,12 @@ bool V3dNurbsCurve::LeastSquaresApproximation(const std::vector<point<double, 3>
         }
         const SparseMatrix T = basis.SubMatrix(1, M - 1, 1, nc - 1);
         SparseMatrix A = T.Transpose() * T;
-        if (!SolveIntoControlPoints(A, m_controlPoints, 1, inner)) return false;
+        if (!SolveIntoControlPoints(A, m_controlPoints, 1, inner)) {
+            guard.Disarm();
+            return false;
+        }
     }
+    guard.Disarm();
 
     m_controlPoints[0] = Homogeneous(Q[0]);
     m_controlPoints[nc - 1] = Homogeneous(Q[M - 1]);
