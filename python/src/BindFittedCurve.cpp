@@ -122,7 +122,8 @@ std::string FitDetail(V3dCurve::RCode rc, const std::vector<Point3>& pts, const 
         return "num_control_points is " + std::to_string(requested) +
                " (a previous fit may have left it); an open fit needs 0 or the number of points";
     if (closed && f.knotsGeneration == V3dCurveNurbsPlus::KnotsUniform)
-        return "the fitting system is singular; closed fits need knots_generation='averaging'";
+        return "the fitting system is singular; closed fits with uniform knots often are, "
+               "knots_generation='averaging' avoids that";
     return "the fitting system is singular";
 }
 

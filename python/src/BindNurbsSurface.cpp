@@ -87,13 +87,12 @@ std::pair<DoubleArray, DoubleArray> Parameters(const py::object& u, const py::ob
         DoubleArray uv = DoubleArray::ensure(u);
         if (!uv || uv.ndim() < 1 || uv.shape(uv.ndim() - 1) != 2)
             ThrowValue("give u and v, or one array of (u, v) pairs with last dimension 2");
-        py::object a = np.attr("ascontiguousarray")(uv[py::make_tuple(py::ellipsis(), 0)]);
-        py::object b = np.attr("ascontiguousarray")(uv[py::make_tuple(py::ellipsis(), 1)]);
-        return {DoubleArray::ensure(a), DoubleArray::ensure(b)};
+        // ensure() copies the strided halves into contiguous arrays (and keeps 0-d shapes).
+        return {DoubleArray::ensure(uv[py::make_tuple(py::ellipsis(), 0)]),
+                DoubleArray::ensure(uv[py::make_tuple(py::ellipsis(), 1)])};
     }
     py::tuple both = np.attr("broadcast_arrays")(DoubleArray::ensure(u), DoubleArray::ensure(v));
-    return {DoubleArray::ensure(np.attr("ascontiguousarray")(both[0])),
-            DoubleArray::ensure(np.attr("ascontiguousarray")(both[1]))};
+    return {DoubleArray::ensure(both[0]), DoubleArray::ensure(both[1])};
 }
 
 py::array_t<double> Evaluate(const V3dNurbsSurface& s, const py::object& uArg, const py::object& vArg) {

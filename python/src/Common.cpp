@@ -65,13 +65,18 @@ void ThrowValue(const std::string& message) { throw py::value_error(message); }
 std::vector<Point3> ToPoints3(const DoubleArray& a, const char* name, bool allowSingle) {
     if (allowSingle && a.ndim() == 1 && a.shape(0) == 3) {
         const double* d = a.data();
+        if (!std::isfinite(d[0]) || !std::isfinite(d[1]) || !std::isfinite(d[2]))
+            ThrowValue(std::string(name) + " must be finite");
         return {Point3{d[0], d[1], d[2]}};
     }
     if (a.ndim() != 2 || a.shape(1) != 3)
         ThrowValue(std::string(name) + " must have shape (k, 3)" + (allowSingle ? " or (3,)" : ""));
     const std::size_t k = static_cast<std::size_t>(a.shape(0));
+    const double* d = a.data();
+    for (std::size_t i = 0; i < 3 * k; ++i)
+        if (!std::isfinite(d[i])) ThrowValue(std::string(name) + " must be finite");
     std::vector<Point3> pts(k);
-    if (k) std::memcpy(pts.data(), a.data(), k * sizeof(Point3));
+    if (k) std::memcpy(pts.data(), d, k * sizeof(Point3));
     return pts;
 }
 
@@ -82,6 +87,8 @@ Point3 ToPoint3(const py::handle& h, const char* name) {
         ThrowValue(std::string(name) + " must be a vector of three numbers");
     }
     const double* d = a.data();
+    if (!std::isfinite(d[0]) || !std::isfinite(d[1]) || !std::isfinite(d[2]))
+        ThrowValue(std::string(name) + " must be finite");
     return Point3{d[0], d[1], d[2]};
 }
 

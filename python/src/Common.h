@@ -41,10 +41,10 @@ void RegisterExceptions(py::module_& m);
 
 // --- Array conversion ------------------------------------------------------------------------
 
-/// A (k, 3) array as points; a (3,) array is one point when allowSingle.
+/// A (k, 3) array of finite values as points; a (3,) array is one point when allowSingle.
 std::vector<Point3> ToPoints3(const DoubleArray& a, const char* name, bool allowSingle = false);
 
-/// A (3,) array (or a sequence of three numbers) as one point.
+/// A (3,) array (or a sequence of three numbers) of finite values as one point.
 Point3 ToPoint3(const py::handle& h, const char* name);
 
 /// Control points of a curve: (n, 3) Cartesian with optional weights (n,), or (n, 4)

@@ -86,11 +86,11 @@ def plot_curve(
     dims = _choose_dims(dims, xyz, net, data)
     ax = _axes(ax, dims)
 
+    if data is not None:
+        _draw(ax, data, dims, ".", color="0.35", ms=2.5, label="data points")
     (line,) = _draw(ax, xyz, dims, "-", color=color, lw=1.5, label=label)
     if net is not None:
         _draw(ax, net, dims, "--o", color=line.get_color(), lw=0.6, ms=2.5, alpha=0.5, label="control net")
-    if data is not None:
-        _draw(ax, data, dims, ".", color="k", ms=3, label="data points")
     if segmentation is not None:
         if np.isscalar(segmentation):
             fitted = curve if isinstance(curve, FittedCurve) else FittedCurve.from_nurbs(curve)
@@ -99,7 +99,7 @@ def plot_curve(
         else:
             seg = curve.evaluate(np.asarray(segmentation, dtype=float))
             seg_label = f"segmentation ({len(seg)} points)"
-        _draw(ax, seg, dims, "-x", color="tab:red", lw=0.8, ms=4, label=seg_label)
+        _draw(ax, seg, dims, "-o", color="tab:red", lw=0.7, ms=2.5, mfc="none", mew=0.6, label=seg_label)
     return ax
 
 

@@ -1,0 +1,77 @@
+"""Shared fixtures of the velsdk_nurbs tests: the real data sets and small random curves."""
+
+from __future__ import annotations
+
+import os
+import pathlib
+import re
+from typing import Dict, Tuple
+
+import numpy as np
+import pytest
+
+DATA_DIR = pathlib.Path(
+    os.environ.get("VELSDK_DATA_DIR", pathlib.Path(__file__).resolve().parents[2] / "examples" / "data")
+)
+
+
+def load_csv(name: str) -> Tuple[np.ndarray, Dict[str, str]]:
+    """Points (k, 3) and the '# key: value' metadata of a data file of examples/data."""
+    meta: Dict[str, str] = {}
+    rows = []
+    with open(DATA_DIR / name, encoding="utf-8") as f:
+        for line in f:
+            line = line.strip()
+            if line.startswith("#"):
+                key, _, value = line[1:].partition(":")
+                meta[key.strip()] = value.strip()
+            elif line and not line.startswith("x"):
+                rows.append([float(v) for v in line.split(",")])
+    return np.array(rows, dtype=float), meta
+
+
+def end_tangents(meta: Dict[str, str]) -> Tuple[np.ndarray, np.ndarray]:
+    """The suggested unit end tangents of an open data set."""
+    text = meta["end_tangents"]
+    start, end = (re.search(name + r" \(([^)]*)\)", text).group(1) for name in ("start", "end"))
+    return np.array(start.split(","), dtype=float), np.array(end.split(","), dtype=float)
+
+
+@pytest.fixture(scope="session")
+def glyph_s() -> np.ndarray:
+    return load_csv("glyph_S.csv")[0]
+
+
+@pytest.fixture(scope="session")
+def gps_open() -> Tuple[np.ndarray, Dict[str, str]]:
+    return load_csv("gps_open_3d.csv")
+
+
+@pytest.fixture(scope="session")
+def gps_loop() -> np.ndarray:
+    return load_csv("gps_loop_3d.csv")[0]
+
+
+@pytest.fixture(scope="session")
+def airfoil_upper() -> np.ndarray:
+    return load_csv("airfoil_naca2412_upper.csv")[0]
+
+
+@pytest.fixture(scope="session")
+def volcano() -> np.ndarray:
+    pts, meta = load_csv("dem_volcano_61x87.csv")
+    return pts.reshape(int(meta["rows"]), int(meta["cols"]), 3)
+
+
+def random_clamped_knots(rng: np.random.Generator, n: int, p: int, repeat: bool = False) -> np.ndarray:
+    """Clamped knots on [0, 1] for n control points of degree p; interior knots sorted at
+    random, optionally with a doubled knot."""
+    interior = np.sort(rng.uniform(0.05, 0.95, n - p - 1))
+    if repeat and n - p - 1 >= 2:
+        interior[1] = interior[0]
+    return np.concatenate([np.zeros(p + 1), interior, np.ones(p + 1)])
+
+
+@pytest.fixture
+def rng() -> np.random.Generator:
+    return np.random.default_rng(7)

@@ -1,0 +1,179 @@
+"""NurbsCurve: construction checks, array shapes, evaluation and derivatives against SciPy's
+B-splines, knot operations and projection."""
+
+from __future__ import annotations
+
+import pickle
+
+import numpy as np
+import pytest
+
+import velsdk_nurbs as vn
+from conftest import random_clamped_knots
+
+scipy_interpolate = pytest.importorskip("scipy.interpolate")
+BSpline = scipy_interpolate.BSpline
+
+
+def random_curve(rng, n=9, p=3, rational=False, repeat=False):
+    pts = np.cumsum(rng.uniform(0.2, 1.0, (n, 3)), axis=0)  # monotone: no loops
+    w = rng.uniform(0.5, 2.0, n) if rational else None
+    knots = random_clamped_knots(rng, n, p, repeat)
+    return vn.NurbsCurve(pts, knots, p, weights=w), pts, knots, w
+
+
+class TestConstruction:
+    def test_accepts_cartesian_weighted_and_homogeneous(self):
+        pts = [[0, 0, 0], [1, 2, 0], [2, 0, 0]]
+        c = vn.NurbsCurve(pts, [0, 0, 0, 1, 1, 1], 2)
+        assert (c.degree, c.order, c.num_control_points, c.domain) == (2, 3, 3, (0.0, 1.0))
+        assert c.is_clamped and not c.is_rational
+        w = vn.NurbsCurve(pts, [0, 0, 0, 1, 1, 1], 2, weights=[1, 2, 1])
+        np.testing.assert_array_equal(w.homogeneous_control_points[1], [2, 4, 0, 2])
+        np.testing.assert_array_equal(w.control_points, pts)
+        h = vn.NurbsCurve(w.homogeneous_control_points, w.knots, 2)
+        assert h == w and h.is_rational
+
+    @pytest.mark.parametrize(
+        "pts, knots, degree, weights, message",
+        [
+            ([[0, 0]], [0, 1], 0, None, "shape"),
+            ([[0, 0, 0], [1, 1, 1]], [0, 0, 1, 1, 1], 1, None, "knots must hold"),
+            ([[0, 0, 0], [1, 1, 1]], [0, 1, 0.5, 1], 1, None, "non-decreasing"),
+            ([[0, 0, 0], [1, 1, 1]], [0, 0, 1, 1], 2, None, r"at least p \+ 1"),
+            ([[0, 0, 0], [1, 1, 1]], [0, 0, 1, 1], 1, [1, 0], "zero"),
+            ([[0, 0, 0], [1, 1, np.nan]], [0, 0, 1, 1], 1, None, "finite"),
+            ([[0, 0, 0], [1, 1, 1]], [0, 0, 0, 0], 1, None, "empty"),
+        ],
+    )
+    def test_refuses_what_is_not_a_curve(self, pts, knots, degree, weights, message):
+        with pytest.raises(ValueError, match=message):
+            vn.NurbsCurve(pts, knots, degree, weights=weights)
+
+    def test_pickle_and_equality(self, rng):
+        c = random_curve(rng, rational=True)[0]
+        c2 = pickle.loads(pickle.dumps(c))
+        assert c2 == c and c2 is not c
+        u = np.linspace(0, 1, 17)
+        np.testing.assert_array_equal(c2.evaluate(u), c.evaluate(u))
+
+
+class TestShapes:
+    def test_parameter_shapes_carry_over(self, rng):
+        c = random_curve(rng)[0]
+        assert c.evaluate(0.5).shape == (3,)
+        assert c.evaluate([0.1, 0.2]).shape == (2, 3)
+        assert c.evaluate(np.zeros((2, 5))).shape == (2, 5, 3)
+        assert c.evaluate(np.zeros(0)).shape == (0, 3)
+        assert c.derivatives(0.5, 2).shape == (3, 3)
+        assert c.derivatives(np.zeros((4, 2)), 3).shape == (4, 2, 4, 3)
+        assert c.evaluate_homogeneous([0.5]).shape == (1, 4)
+        assert c.evaluate([0.5]).dtype == np.float64
+
+    def test_other_dtypes_and_strides_give_the_same_points(self, rng):
+        c = random_curve(rng)[0]
+        u = np.linspace(0, 1, 40)
+        np.testing.assert_array_equal(c.evaluate(u[::2]), c.evaluate(np.ascontiguousarray(u[::2])))
+        np.testing.assert_array_equal(c.evaluate(np.array([0, 1])), c.evaluate([0.0, 1.0]))
+        np.testing.assert_array_equal(c(u.astype(np.float32)), c.evaluate(u.astype(np.float32).astype(float)))
+
+
+class TestAgainstScipy:
+    @pytest.mark.parametrize("p", [1, 2, 3, 4, 5])
+    @pytest.mark.parametrize("repeat", [False, True])
+    def test_points_and_derivatives_of_non_rational_curves(self, rng, p, repeat):
+        c, pts, knots, _ = random_curve(rng, n=p + 6, p=p, repeat=repeat)
+        ref = BSpline(knots, pts, p)
+        u = np.concatenate([rng.uniform(0, 1, 200), knots])
+        np.testing.assert_allclose(c.evaluate(u), ref(u), rtol=0, atol=1e-12)
+        d = c.derivatives(u, p + 1)
+        for k in range(1, p + 1):
+            np.testing.assert_allclose(d[:, k], ref(u, nu=k), rtol=1e-9, atol=1e-8 * 10**k)
+        np.testing.assert_array_equal(d[:, p + 1], 0.0)  # above the degree
+
+    def test_rational_curve_is_the_quotient_of_its_homogeneous_spline(self, rng):
+        c, pts, knots, w = random_curve(rng, rational=True)
+        hom = BSpline(knots, np.column_stack([pts * w[:, None], w]), 3)
+        u = rng.uniform(0, 1, 300)
+        h = hom(u)
+        np.testing.assert_allclose(c.evaluate_homogeneous(u), h, atol=1e-12)
+        np.testing.assert_allclose(c.evaluate(u), h[:, :3] / h[:, 3:], atol=1e-12)
+        # Derivatives of the quotient by central differences.
+        eps = 1e-6
+        fd = (c.evaluate(u + eps) - c.evaluate(u - eps)) / (2 * eps)
+        np.testing.assert_allclose(c.derivatives(u, 1)[:, 1], fd, rtol=1e-6, atol=1e-6)
+
+    def test_quarter_circle(self):
+        s = np.sqrt(0.5)
+        c = vn.NurbsCurve([[1, 0, 0, 1], [s, s, 0, s], [0, 1, 0, 1]], [0, 0, 0, 1, 1, 1], 2)
+        u = np.linspace(0, 1, 101)
+        d = c.derivatives(u, 1)
+        np.testing.assert_allclose(np.linalg.norm(d[:, 0], axis=1), 1.0, atol=1e-15)
+        np.testing.assert_allclose(np.einsum("ij,ij->i", d[:, 0], d[:, 1]), 0.0, atol=1e-14)
+
+
+class TestKnotOperations:
+    def test_insert_knots_keeps_the_shape(self, rng):
+        c = random_curve(rng, rational=True)[0]
+        r = c.insert_knots([0.3, 0.3, 0.71])
+        assert r.num_control_points == c.num_control_points + 3
+        assert np.count_nonzero(r.knots == 0.3) == 2
+        u = rng.uniform(0, 1, 200)
+        np.testing.assert_allclose(r.evaluate(u), c.evaluate(u), atol=1e-12)
+        assert c.num_control_points == 9  # the original is unchanged
+
+    @pytest.mark.parametrize("knots, message", [([0.5, 0.2], "sorted"), ([1.5], "domain"), ([0.0], "multiplicity")])
+    def test_insert_knots_refuses(self, rng, knots, message):
+        c = random_curve(rng)[0]
+        with pytest.raises(ValueError, match=message):
+            c.insert_knots(knots)
+
+    def test_split_pieces_follow_the_curve(self, rng):
+        c = random_curve(rng, rational=True)[0]
+        left, right = c.split(0.42)
+        assert left.domain == (0.0, 0.42) and right.domain == (0.42, 1.0)
+        assert left.is_clamped and right.is_clamped
+        np.testing.assert_allclose(left.control_points[-1], c.evaluate(0.42), atol=1e-12)
+        np.testing.assert_array_equal(left.homogeneous_control_points[-1], right.homogeneous_control_points[0])
+        ul, ur = np.linspace(0, 0.42, 50), np.linspace(0.42, 1, 50)
+        np.testing.assert_allclose(left.evaluate(ul), c.evaluate(ul), atol=1e-12)
+        np.testing.assert_allclose(right.evaluate(ur), c.evaluate(ur), atol=1e-12)
+        for u in (0.0, 1.0, 2.0):
+            with pytest.raises(ValueError, match="strictly inside"):
+                c.split(u)
+
+    def test_clamp_of_a_uniform_unclamped_curve(self, rng):
+        pts = rng.uniform(-1, 1, (7, 3))
+        c = vn.NurbsCurve(pts, np.arange(11.0), 3)
+        assert not c.is_clamped and c.domain == (3.0, 7.0)
+        k = c.clamp()
+        assert k.is_clamped and k.domain == (3.0, 7.0)
+        u = np.linspace(3, 7, 41)
+        np.testing.assert_allclose(k.evaluate(u), c.evaluate(u), atol=1e-12)
+        np.testing.assert_allclose(k.control_points[[0, -1]], c.evaluate([3.0, 7.0]), atol=1e-12)
+
+
+class TestProjection:
+    def test_points_off_the_curve_project_to_their_foot(self, rng):
+        c = random_curve(rng)[0]
+        u0 = np.linspace(0.05, 0.95, 30)
+        d = c.derivatives(u0, 1)
+        normal = np.cross(d[:, 1], [0.0, 0.0, 1.0])
+        normal /= np.linalg.norm(normal, axis=1)[:, None]
+        q = d[:, 0] + 1e-3 * normal
+        u, feet = c.project(q, tolerance=1e-12)
+        assert u.shape == (30,) and feet.shape == (30, 3)
+        np.testing.assert_allclose(u, u0, atol=1e-7)
+        np.testing.assert_allclose(feet, c.evaluate(u), atol=1e-9)
+        # A brute-force search over a dense sampling finds nothing nearer.
+        dense = c.evaluate(np.linspace(0, 1, 20001))
+        best = np.min(np.linalg.norm(dense[None, :, :] - q[:, None, :], axis=2), axis=1)
+        assert np.all(np.linalg.norm(feet - q, axis=1) <= best + 1e-12)
+
+    def test_single_point_gives_a_float_and_a_point(self, rng):
+        c = random_curve(rng)[0]
+        u, foot = c.project(c.evaluate(0.37))
+        assert isinstance(u, float) and foot.shape == (3,)
+        assert u == pytest.approx(0.37, abs=1e-8)
+        with pytest.raises(ValueError, match="tolerance"):
+            c.project([0, 0, 0], tolerance=0.0)

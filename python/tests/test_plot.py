@@ -1,0 +1,45 @@
+"""Plotting helpers and the example script (matplotlib, Agg backend)."""
+
+from __future__ import annotations
+
+import pathlib
+import subprocess
+import sys
+
+import numpy as np
+import pytest
+
+import velsdk_nurbs as vn
+
+matplotlib = pytest.importorskip("matplotlib")
+matplotlib.use("Agg")
+plot = pytest.importorskip("velsdk_nurbs.plot")
+
+
+def test_curves_and_surfaces(glyph_s, gps_loop, tmp_path):
+    import matplotlib.pyplot as plt
+
+    planar = vn.interpolate(glyph_s, closed=True)
+    ax = plot.plot_curve(planar, points=glyph_s, segmentation=np.linspace(0, 1, 9))
+    assert ax.name == "rectilinear"  # planar data: a 2-D plot
+    fitted = vn.FittedCurve(order=4)
+    fitted.fit(gps_loop, closed=True)
+    ax3 = plot.plot_curve(fitted, segmentation=10.0)
+    assert ax3.name == "3d"
+    labels = [line.get_label() for line in ax3.get_lines()]
+    assert any(label.startswith("segmentation (") for label in labels)
+    s = vn.NurbsSurface.approximate_grid(np.stack(np.meshgrid(np.arange(6.0), np.arange(5.0), indexing="ij") +
+                                                  [np.ones((6, 5))], axis=-1), 4, 4)
+    plot.plot_surface(s, points=s.control_points)
+    plt.gcf().savefig(tmp_path / "plot.png")
+    assert (tmp_path / "plot.png").stat().st_size > 0
+    plt.close("all")
+    with pytest.raises(ValueError, match="not valid"):
+        plot.plot_curve(vn.FittedCurve())
+
+
+def test_example_writes_its_png(tmp_path):
+    script = pathlib.Path(__file__).resolve().parents[2] / "examples" / "python" / "fit_demo.py"
+    out = tmp_path / "demo.png"
+    subprocess.run([sys.executable, str(script), "-o", str(out)], check=True, capture_output=True)
+    assert out.read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
