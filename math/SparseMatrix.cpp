@@ -54,9 +54,14 @@ std::size_t ChooseStride(std::size_t rows, std::size_t columns, std::size_t band
 }  // namespace
 
 SparseMatrix::SparseMatrix(std::size_t rows, std::size_t columns, std::size_t bandwidth)
-    : SparseMatrix(rows, columns, bandwidth, ChooseStride(rows, columns, bandwidth)) {}
+    : SparseMatrix(rows, columns, bandwidth, ChooseStride(rows, columns, bandwidth), ExactStride{}) {}
 
-SparseMatrix::SparseMatrix(std::size_t rows, std::size_t columns, std::size_t bandwidth, std::size_t stride)
+SparseMatrix::SparseMatrix(std::size_t rows, std::size_t columns, std::size_t bandwidth, std::size_t rowCapacity)
+    : SparseMatrix(rows, columns, bandwidth, ChooseStride(rows, columns, rowCapacity == 0 ? 0 : rowCapacity - 1),
+                   ExactStride{}) {}
+
+SparseMatrix::SparseMatrix(std::size_t rows, std::size_t columns, std::size_t bandwidth, std::size_t stride,
+                           ExactStride)
     : m_rowCount(rows), m_columnCount(columns), m_bandwidth(bandwidth), m_stride(stride), m_length(rows, 0) {
     std::size_t shift = 0;
     while ((std::size_t(2) << shift) * stride <= kChunkSlots && (std::size_t(1) << shift) < rows) ++shift;
@@ -70,7 +75,7 @@ SparseMatrix::SparseMatrix(std::size_t rows, std::size_t columns, std::size_t ba
 
 // A copy holds the stored entries only (the unused slots are not read).
 SparseMatrix::SparseMatrix(const SparseMatrix& o)
-    : SparseMatrix(o.m_rowCount, o.m_columnCount, o.m_bandwidth, o.m_stride) {
+    : SparseMatrix(o.m_rowCount, o.m_columnCount, o.m_bandwidth, o.m_stride, ExactStride{}) {
     for (std::size_t r = 0; r < m_rowCount; ++r) {
         const std::size_t len = o.m_length[r];
         if (len == 0) continue;
@@ -183,8 +188,7 @@ SparseMatrix SparseMatrix::SubMatrix(std::size_t r0, std::size_t r1, std::size_t
 SparseMatrix operator*(const SparseMatrix& a, const SparseMatrix& b) {
     using Entry = SparseMatrix::Entry;
     const std::size_t bw = std::max(a.m_bandwidth, b.m_bandwidth);
-    const std::size_t wide = bw >= kMaxStride ? kMaxStride : 2 * bw + 1;
-    SparseMatrix result(a.m_rowCount, b.m_columnCount, bw, ChooseStride(a.m_rowCount, b.m_columnCount, wide - 1));
+    SparseMatrix result(a.m_rowCount, b.m_columnCount, bw, bw >= kMaxStride ? kMaxStride : 2 * bw + 1);
     std::vector<double> acc(b.m_columnCount);
     std::vector<std::size_t> stamp(b.m_columnCount, kNone);
     std::vector<std::size_t> touched;

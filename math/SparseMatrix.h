@@ -63,6 +63,9 @@ public:
     /// rows x columns, all coefficients zero; rows are expected to hold up to bandwidth + 1
     /// entries (more are allowed).
     SparseMatrix(std::size_t rows, std::size_t columns, std::size_t bandwidth);
+    /// The same, with room for rowCapacity entries per row kept in place (a hint for rows
+    /// known to be longer than bandwidth + 1, such as those of a product).
+    SparseMatrix(std::size_t rows, std::size_t columns, std::size_t bandwidth, std::size_t rowCapacity);
     SparseMatrix(const SparseMatrix& other);
     SparseMatrix& operator=(const SparseMatrix& other);
     SparseMatrix(SparseMatrix&&) noexcept = default;
@@ -118,7 +121,8 @@ public:
     friend struct SparseSolver;
 
 private:
-    SparseMatrix(std::size_t rows, std::size_t columns, std::size_t bandwidth, std::size_t stride);
+    struct ExactStride {};
+    SparseMatrix(std::size_t rows, std::size_t columns, std::size_t bandwidth, std::size_t stride, ExactStride);
 
     // A row of length len lives in place while len <= stride, else in the overflow pool.
     bool InPlace(std::size_t len) const { return len <= m_stride; }

@@ -12,6 +12,8 @@
 #include "nurbs/BSplineKernels.h"
 
 #include <algorithm>
+#include <cfloat>
+#include <cmath>
 #include <cstdint>
 #include <vector>
 
@@ -43,6 +45,17 @@ public:
     }
 
     void Write(SparseMatrix& A, std::size_t row, double u) {
+        const double* N = nullptr;
+        const std::size_t first = Evaluate(u, N);
+        for (std::size_t t = 0; t <= m_p; ++t) {
+            const std::size_t j = first + t;
+            A.Set(row, j < m_columns ? j : j % m_columns, N[t]);
+        }
+    }
+
+    // The basis values of u: N[t] belongs to control point first + t, t = 0..p (N points into
+    // the writer's buffer until the next call). Returns first = span - p.
+    std::size_t Evaluate(double u, const double*& values) {
         const std::size_t s = Span(u);
         double* N = m_work.data();
         switch (m_p) {
@@ -65,11 +78,8 @@ public:
                 detail::BasisFuns(m_U, s, m_p, u, N, N + m_p + 1, N + 2 * (m_p + 1));
                 break;
         }
-        const std::size_t first = s - m_p;
-        for (std::size_t t = 0; t <= m_p; ++t) {
-            const std::size_t j = first + t;
-            A.Set(row, j < m_columns ? j : j % m_columns, N[t]);
-        }
+        values = N;
+        return s - m_p;
     }
 
 private:
@@ -280,31 +290,75 @@ bool V3dNurbsCurve::LeastSquaresApproximation(const std::vector<point<double, 3>
 
     if (interior) {
         const std::size_t inner = nc - 2;
-        SparseMatrix basis(M - 1, nc, p);
+        const std::size_t W = 2 * p + 1;
         RowWriter rows(m_knots, nc, p, nc);
         const point<double, 3>& q0 = Q[0];
         const point<double, 3>& q1 = Q[M - 1];
-        // Row by row: the basis row, the residual R[k] = (Q[k] - b Q[0]) - a Q[M-1], and its
-        // share of the right-hand sides, S[i] = R[k] * N(k, i) + S[i], accumulated in
-        // increasing k for every i (coefficients without an entry would add exact zeros to a
-        // sum that is never -0.0). S[i] is kept in control point i, solved in place.
+        // Row k of the basis matrix holds the basis values of u[k] that Set would store
+        // (|value| >= DBL_EPSILON; the p + 1 columns of a row are distinct). Row by row:
+        // - the residual R[k] = (Q[k] - b Q[0]) - a Q[M-1], with a and b the row's
+        //   coefficients of the last and the first control point (0.0 when not stored);
+        // - its share of the right-hand sides, S[i] = R[k] * N(k, i) + S[i], kept in control
+        //   point i (solved in place);
+        // - its share of the normal matrix T^T T, where T is the basis matrix without its
+        //   first and last row and column: T^T's row i lists T(k, i) in increasing k, so
+        //   coefficient (i, j) of the product is 0.0 + T(k1, j) T(k1, i) + T(k2, j) T(k2, i)
+        //   + ... over increasing k. It is accumulated here in that order into a band of
+        //   2p + 1 diagonals (the p + 1 columns of a row lie within p of each other).
+        // Every sum adds only the terms of stored coefficients: the others are exact zeros
+        // added to sums that are never -0.0. The result is the same bits as building the
+        // basis matrix, SubMatrix, Transpose and the product, at a fraction of the memory.
+        detail::ScratchVector<double> gram;
+        gram.assign(inner * W, 0.0);
+        std::size_t cols[detail::kStackOrder];
+        double vals[detail::kStackOrder];
+        std::vector<std::size_t> heapCols;
+        std::vector<double> heapVals;
+        std::size_t* tc = cols;
+        double* tv = vals;
+        if (p + 1 > detail::kStackOrder) {
+            heapCols.resize(p + 1);
+            heapVals.resize(p + 1);
+            tc = heapCols.data();
+            tv = heapVals.data();
+        }
         for (std::size_t k = 1; k + 1 < M; ++k) {
-            rows.Write(basis, k, uu[k]);
-            const double a = basis.Get(k, nc - 1);
-            const double b = basis.Get(k, 0);
+            const double* N = nullptr;
+            const std::size_t first = rows.Evaluate(uu[k], N);
+            double a = 0.0, b = 0.0;
+            std::size_t len = 0;  // the row of T: interior columns, renumbered from 0
+            for (std::size_t t = 0; t <= p; ++t) {
+                if (std::fabs(N[t]) < DBL_EPSILON) continue;
+                const std::size_t j = first + t;
+                if (j == 0) b = N[t];
+                if (j == nc - 1) a = N[t];
+                if (j >= 1 && j <= inner) {
+                    tc[len] = j - 1;
+                    tv[len] = N[t];
+                    ++len;
+                }
+            }
             double R[3];
             for (std::size_t c = 0; c < 3; ++c) R[c] = (Q[k][c] - b * q0[c]) - a * q1[c];
-            const SparseMatrix::Entry* e = basis.RowEntries(k);
-            const std::size_t len = basis.RowLength(k);
             for (std::size_t q = 0; q < len; ++q) {
-                const std::size_t i = e[q].column;
-                if (i < 1 || i > inner) continue;
-                point<double, 4>& S = m_controlPoints[i];
-                for (std::size_t c = 0; c < 3; ++c) S[c] = R[c] * e[q].value + S[c];
+                point<double, 4>& S = m_controlPoints[tc[q] + 1];
+                for (std::size_t c = 0; c < 3; ++c) S[c] = R[c] * tv[q] + S[c];
+                double* g = gram.data() + tc[q] * W;  // row tc[q]; column tc[r] at p + tc[r] - tc[q]
+                for (std::size_t r = 0; r < len; ++r) g[p + tc[r] - tc[q]] += tv[r] * tv[q];
             }
         }
-        const SparseMatrix T = basis.SubMatrix(1, M - 1, 1, nc - 1);
-        SparseMatrix A = T.Transpose() * T;
+        // The normal matrix: rows in increasing column order, sums below DBL_EPSILON absent.
+        SparseMatrix A(inner, inner, p, W);
+        for (std::size_t i = 0; i < inner; ++i) {
+            const double* g = gram.data() + i * W;
+            for (std::size_t d = 0; d < W; ++d) {
+                if (d < p && i < p - d) continue;  // column i + d - p below 0
+                const std::size_t j = i + d - p;
+                if (j >= inner) break;
+                A.Set(i, j, g[d]);
+            }
+        }
+        gram = detail::ScratchVector<double>();
         if (!SolveIntoControlPoints(A, m_controlPoints, 1, inner)) {
             guard.Disarm();
             return false;
