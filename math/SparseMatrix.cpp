@@ -134,7 +134,7 @@ SparseMatrix SparseMatrix::Transpose() const {
     SparseMatrix t(m_columnCount, m_rowCount, m_bandwidth);
     // Result row c receives its entries in increasing i, each source row contributing at
     // most one, so no store meets an existing entry and Set reduces to an append.
-    std::vector<std::uint32_t> count(m_columnCount, 0);
+    std::vector<std::size_t> count(m_columnCount, 0);
     auto kept = [this](const Entry& e) { return e.column < m_columnCount && !(std::fabs(e.value) < DBL_EPSILON); };
     for (std::size_t i = 0; i < m_rowCount; ++i) {
         const Entry* e = RowEntries(i);
@@ -142,7 +142,7 @@ SparseMatrix SparseMatrix::Transpose() const {
             if (kept(e[q])) ++count[e[q].column];
     }
     for (std::size_t r = 0; r < m_columnCount; ++r) t.ReserveRow(r, count[r]);
-    std::vector<std::uint32_t> cursor(m_columnCount, 0);
+    std::vector<std::size_t> cursor(m_columnCount, 0);
     for (std::size_t i = 0; i < m_rowCount; ++i) {
         const Entry* e = RowEntries(i);
         for (std::size_t q = 0; q < m_length[i]; ++q) {
@@ -151,7 +151,7 @@ SparseMatrix SparseMatrix::Transpose() const {
             t.RowPtr(r, count[r])[cursor[r]++] = Entry{i, e[q].value};
         }
     }
-    for (std::size_t r = 0; r < m_columnCount; ++r) t.m_length[r] = count[r];
+    for (std::size_t r = 0; r < m_columnCount; ++r) t.m_length[r] = static_cast<std::uint32_t>(count[r]);
     return t;
 }
 

@@ -157,8 +157,8 @@ private:
     std::size_t m_bandwidth;
     std::size_t m_stride;
     std::vector<std::uint32_t> m_length;
-    // The in-place slots, rows * stride, in chunks of 2^chunkShift rows (each chunk at most
-    // 16 MiB, so that large matrices reuse freed heap memory instead of fresh pages).
+    // The in-place slots, rows * stride, in chunks of 2^chunkShift rows (at most 2^20 slots,
+    // 16 MiB, per chunk: no single huge allocation for large systems).
     std::size_t m_chunkShift;
     std::size_t m_chunkMask;
     std::vector<detail::ScratchVector<Entry>> m_chunks;
