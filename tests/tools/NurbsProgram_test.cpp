@@ -15,6 +15,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -129,6 +130,25 @@ Record ParseRecord(const std::string& bytes) {
     }
     r.size = pos;
     return r;
+}
+
+/// The binary record of a valid curve, written field by field here (independently of the library).
+std::string MakeRecord(const std::vector<point<double, 4>>& controlPoints, const std::vector<double>& knots,
+                       unsigned char order, bool closed) {
+    std::string b;
+    auto put = [&](const void* p, std::size_t n) { b.append(static_cast<const char*>(p), n); };
+    const double range[2] = {knots[order - 1], knots[controlPoints.size()]};
+    put(range, 16);
+    const unsigned char flags[2] = {static_cast<unsigned char>(closed), order};
+    put(flags, 2);
+    const std::uint64_t n = controlPoints.size(), k = knots.size();
+    put(&n, 8);
+    const unsigned char valid = 1;
+    put(&valid, 1);
+    for (const auto& p : controlPoints) put(p.v, 32);
+    put(&k, 8);
+    put(knots.data(), 8 * k);
+    return b;
 }
 
 VelSDK::NURBS::V3dNurbsCurve CurveOf(const Record& r) {
@@ -401,6 +421,111 @@ TEST_F(NurbsProgram, PointsFromStandardInput) {
     const Result r = Run("fit - -q -o " + Path("stdin.nrb"), OpenPoints());
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(ParseRecord(Slurp(Path("stdin.nrb"))).n, 9u);
+}
+
+TEST_F(NurbsProgram, HandMadeRationalRecordIsReadAndEvaluated) {
+    // A quarter circle as a rational quadratic: weights 1, sqrt(1/2), 1 (pre-multiplied points).
+    const double w = std::sqrt(0.5);
+    const std::vector<point<double, 4>> cps{{1, 0, 0, 1}, {w, w, 0, w}, {0, 1, 0, 1}};
+    const std::vector<double> knots{0, 0, 0, 1, 1, 1};
+    const std::string rec = Write("arc.nrb", MakeRecord(cps, knots, 3, false));
+    const std::string info = Ok("info " + rec);
+    for (const char* line : {"order: 3", "control points: 3", "rational: yes", "clamped: yes", "closed: no"})
+        EXPECT_NE(info.find(line), std::string::npos) << line << "\n" << info;
+    const std::size_t at = info.find("length: ");
+    EXPECT_NEAR(std::atof(info.c_str() + at + 8), M_PI / 2, 1e-5);
+    const VelSDK::NURBS::V3dNurbsCurve curve(cps, knots, 2);
+    for (const auto& row : Csv(Ok("eval " + rec + " --samples 9 --derivatives 1"))) {
+        if (row[0] == "u") continue;
+        const double u = Number(row[0]);
+        const point<double, 3> p{Number(row[1]), Number(row[2]), Number(row[3])};
+        EXPECT_NEAR(VelSDK::Math::ScaledLength(p), 1.0, 1e-15) << u;  // on the unit circle
+        const auto d = curve.DeriveAt(u, 1);
+        for (int c = 0; c < 3; ++c) EXPECT_EQ(Number(row[4 + c]), d[1][c]);
+    }
+    // The rational curve takes the generic segmentation: every vertex on the circle, and the
+    // chords within the tolerance (sagitta of the chord angle).
+    const auto seg = Csv(Ok("segment " + rec + " --tolerance 0.001"));
+    for (std::size_t i = 2; i < seg.size(); ++i) {
+        const double a0 = std::atan2(Number(seg[i - 1][2]), Number(seg[i - 1][1]));
+        const double a1 = std::atan2(Number(seg[i][2]), Number(seg[i][1]));
+        EXPECT_LE(1.0 - std::cos(0.5 * (a1 - a0)), 0.001 + 1e-12);
+    }
+    // A control point that is not finite is refused when the record is read.
+    std::vector<point<double, 4>> bad = cps;
+    bad[1][0] = std::nan("");
+    BadInput("info " + Write("nan.nrb", MakeRecord(bad, knots, 3, false)), {"nan.nrb", "control point 1"});
+}
+
+TEST_F(NurbsProgram, SegmentKeepAndEvalOptions) {
+    Ok("fit " + Write("keep.csv", OpenPoints()) + " -q -o " + Path("keep.xml"));
+    const auto seg = Csv(Ok("segment " + Path("keep.xml") + " --tolerance 0.5 --keep 0.123,0.5"));
+    std::vector<double> us;
+    for (std::size_t i = 1; i < seg.size(); ++i) us.push_back(Number(seg[i][0]));
+    EXPECT_NE(std::find(us.begin(), us.end(), 0.123), us.end());
+    EXPECT_NE(std::find(us.begin(), us.end(), 0.5), us.end());
+    EXPECT_TRUE(std::is_sorted(us.begin(), us.end()));
+    EXPECT_EQ(us.front(), 0.0);
+    EXPECT_EQ(us.back(), 1.0);
+    EXPECT_EQ(Run("segment " + Path("keep.xml") + " --tolerance 0.5 --keep 0.5,0.2").code, 2);
+    EXPECT_EQ(Run("segment " + Path("keep.xml") + " --tolerance 0.5 --keep 1.5").code, 2);
+    EXPECT_EQ(Run("segment " + Path("keep.xml") + " --tolerance 1e-30").code, 2);
+    // One sample is the start of the range; parameters outside the range extrapolate.
+    const auto one = Csv(Ok("eval " + Path("keep.xml") + " --samples 1"));
+    ASSERT_EQ(one.size(), 2u);
+    EXPECT_EQ(Number(one[1][0]), 0.0);
+    EXPECT_EQ(Csv(Ok("eval " + Path("keep.xml") + " --at -0.25,1.25")).size(), 3u);
+    // Output to a file; a folder that does not exist cannot be written.
+    Ok("eval " + Path("keep.xml") + " --samples 3 -o " + Path("three.csv"));
+    EXPECT_EQ(Csv(Slurp(Path("three.csv"))).size(), 4u);
+    BadInput("eval " + Path("keep.xml") + " --samples 3 -o " + Path("no/such/dir.csv"),
+             {"no/such/dir.csv", "cannot write"});
+    BadInput("convert " + Path("keep.xml") + " " + Path("no/such/dir.nrb"), {"cannot write"});
+    EXPECT_EQ(Run("convert " + Path("keep.xml") + " " + Path("keep.json")).code, 2);
+}
+
+TEST_F(NurbsProgram, PointFileConventions) {
+    // Trailing comments, CRLF line ends, a byte order mark, blanks around commas, '+' signs,
+    // semicolons: all read as the plain file does.
+    const std::string plain = "0,0,0\n1,2,0\n3,3,1\n4,1,2\n6,0,1\n";
+    const std::string fancy =
+        "\xEF\xBB\xBF# heading\r\nX ; Y ; Z\r\n0 , 0 , 0  # first\r\n+1;2;0\r\n\r\n3,3,1\r\n4,1,2\r\n6,0,+1\r\n";
+    Ok("fit " + Write("plain.csv", plain) + " -q -o " + Path("plain.nrb"));
+    Ok("fit " + Write("fancy.csv", fancy) + " -q -o " + Path("fancy.nrb"));
+    EXPECT_EQ(Slurp(Path("plain.nrb")), Slurp(Path("fancy.nrb")));
+    // A header is only allowed as the first line.
+    BadInput("fit " + Write("late.csv", "0,0\n1,1\nx,y\n2,0\n3,1\n") + " -o " + Path("late.xml"),
+             {"late.csv:3:", "not a number"});
+    BadInput("fit " + Write("bin.csv", std::string("0,0\n1,\0001\n", 9)) + " -o " + Path("bin.xml"), {"bin.csv:2:"});
+}
+
+TEST_F(NurbsProgram, RealDataClosedLoopMeetsItsPoints) {
+    // The GPS hike loop of examples/data: 358 fixes, closed cubic fit; every fix lies on the curve.
+    const std::string loop = Example("gps_loop_3d.csv");
+    const std::string summary = Ok("fit " + loop + " --closed -o " + Path("loop.nrb"));
+    EXPECT_NE(summary.find("points: 358"), std::string::npos);
+    EXPECT_NE(summary.find("control points: 361"), std::string::npos);
+    const auto proj = Csv(Ok("project " + Path("loop.nrb") + " " + loop));
+    ASSERT_EQ(proj.size(), 359u);
+    // The projection refines the two samples nearest to a point: where the hike passes within
+    // 10 m of an earlier part of itself, both can lie on that other part, and the foot found
+    // there is a local one. Everywhere else the fix is found on the curve itself.
+    std::size_t onCurve = 0;
+    for (std::size_t i = 1; i < proj.size(); ++i) {
+        EXPECT_EQ(proj[i][6], "1");
+        EXPECT_LT(Number(proj[i][5]), 10.0) << "fix " << i - 1;
+        onCurve += Number(proj[i][5]) < 1e-6;
+    }
+    EXPECT_GE(onCurve, 350u);
+    // The noisy fixes (sigma 15 m) converge near the loop; the six far-field points do not.
+    const auto noisy = Csv(Ok("project " + Path("loop.nrb") + " " + Example("proj_gps_loop_3d.csv")));
+    ASSERT_EQ(noisy.size(), 207u);
+    for (std::size_t i = 1; i <= 200; ++i) EXPECT_LT(Number(noisy[i][5]), 100.0) << i;
+    for (std::size_t i = 201; i <= 206; ++i) EXPECT_GT(Number(noisy[i][5]), 100.0) << i;
+    // Uniform knots under this closed loop give a singular system: refused with advice.
+    const Result r = Run("fit " + loop + " --closed --knots uniform -o " + Path("u.nrb"));
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("--knots average"), std::string::npos) << r.err;
 }
 
 // --- surfaces ----------------------------------------------------------------------------------
