@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -482,6 +483,23 @@ TEST_F(NurbsProgram, SegmentKeepAndEvalOptions) {
              {"no/such/dir.csv", "cannot write"});
     BadInput("convert " + Path("keep.xml") + " " + Path("no/such/dir.nrb"), {"cannot write"});
     EXPECT_EQ(Run("convert " + Path("keep.xml") + " " + Path("keep.json")).code, 2);
+}
+
+TEST_F(NurbsProgram, ProgressOnlyOnATerminal) {
+    Ok("fit " + Write("prog.csv", OpenPoints()) + " -q -o " + Path("prog.nrb"));
+    const std::string args = " eval " + Path("prog.nrb") + " --samples 3000000 -o /dev/null";
+    const Result quiet = Run(args);  // stderr is a file: no progress
+    EXPECT_EQ(quiet.code, 0);
+    EXPECT_EQ(quiet.err, "");
+    if (std::system("script --version >/dev/null 2>&1") != 0) GTEST_SKIP() << "script (a pseudo-terminal) missing";
+    const std::string log = Path("tty.txt");
+    const std::string command =
+        "script -qc " + Quote(Quote(kProgram) + args) + " /dev/null >" + Quote(log) + " 2>&1 </dev/null";
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    // Progress starts after half a second of work; a machine that finishes sooner shows none.
+    if (std::chrono::steady_clock::now() - start < std::chrono::seconds(1)) GTEST_SKIP() << "finished too fast";
+    EXPECT_NE(Slurp(log).find("eval: "), std::string::npos) << Slurp(log);
 }
 
 TEST_F(NurbsProgram, PointFileConventions) {
