@@ -2,8 +2,7 @@
 
 from __future__ import annotations
 
-import enum
-from typing import Optional, Sequence, Tuple, Union, overload
+from typing import ClassVar, Optional, Sequence, Tuple, Union, overload
 
 import numpy as np
 import numpy.typing as npt
@@ -11,12 +10,18 @@ import numpy.typing as npt
 ArrayLike = npt.ArrayLike
 FloatArray = npt.NDArray[np.float64]
 
-class RCode(enum.IntEnum):
-    """Result codes of the fitted-curve operations."""
+class RCode:
+    """Result codes of the fitted-curve operations (a pybind11 enumeration)."""
 
-    Success = 0
-    CoincidentPoints = 1
-    Failure = 2
+    Success: ClassVar[RCode]
+    CoincidentPoints: ClassVar[RCode]
+    Failure: ClassVar[RCode]
+    def __init__(self, value: int) -> None: ...
+    def __int__(self) -> int: ...
+    @property
+    def name(self) -> str: ...
+    @property
+    def value(self) -> int: ...
 
 class NurbsError(RuntimeError):
     """An operation of the library reported failure (for example a singular fitting system)."""
@@ -29,17 +34,29 @@ class RCodeError(NurbsError):
 class CoincidentPointsError(RCodeError):
     """RCode.CoincidentPoints: two consecutive data points lie closer than 2^-26."""
 
-class Parametrization(enum.IntEnum):
-    """How a fit assigns parameters to data points."""
+class Parametrization:
+    """How a fit assigns parameters to data points (a pybind11 enumeration)."""
 
-    CHORD_LENGTH = 0
-    UNIFORM = 1
+    CHORD_LENGTH: ClassVar[Parametrization]
+    UNIFORM: ClassVar[Parametrization]
+    def __init__(self, value: int) -> None: ...
+    def __int__(self) -> int: ...
+    @property
+    def name(self) -> str: ...
+    @property
+    def value(self) -> int: ...
 
-class KnotsGeneration(enum.IntEnum):
-    """How a fit builds the knot vector."""
+class KnotsGeneration:
+    """How a fit builds the knot vector (a pybind11 enumeration)."""
 
-    AVERAGING = 0
-    UNIFORM = 1
+    AVERAGING: ClassVar[KnotsGeneration]
+    UNIFORM: ClassVar[KnotsGeneration]
+    def __init__(self, value: int) -> None: ...
+    def __int__(self) -> int: ...
+    @property
+    def name(self) -> str: ...
+    @property
+    def value(self) -> int: ...
 
 # --- Generators ---------------------------------------------------------------------------------
 
