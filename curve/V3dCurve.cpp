@@ -3,6 +3,8 @@
 // Everything here reaches the geometry through the virtual evaluation members only.
 #include <VelSDK/V3dCurve.h>
 
+#include "curve/ChordRefinement.h"
+
 #include <cfloat>
 #include <cmath>
 #include <limits>
@@ -15,7 +17,7 @@ namespace {
 
 using Point3 = point<double, 3>;
 
-// Squared length 2^-26 below which two data points count as coincident.
+// Length 2^-26 below which two consecutive data points count as coincident.
 constexpr double kCoincidentLength = 1.4901161193847656e-08;
 constexpr int kMaxNewtonIterations = 30;
 constexpr std::size_t kStartingValues = 2;
@@ -23,20 +25,6 @@ constexpr std::size_t kStartingValues = 2;
 // cos(a, b) = |a . b| / (|a| |b|) with scaled lengths; NaN when either vector is zero.
 inline double Cosine(const Point3& a, const Point3& b) {
     return std::fabs(VelSDK::Math::Dot(a, b)) / (VelSDK::Math::ScaledLength(a) * VelSDK::Math::ScaledLength(b));
-}
-
-// Distance from M to the chord A-B: the foot of the perpendicular is clamped to the chord's
-// ends (A before it, B after it); the length is the plain Euclidean one.
-inline double ChordDeviation(const Point3& A, const Point3& B, const Point3& M) {
-    const double s = VelSDK::Math::SegmentParameter(M, A, B);
-    Point3 foot;
-    if (s < 0.0)
-        foot = A;
-    else if (s > 1.0)
-        foot = B;
-    else
-        foot = VelSDK::Math::Lerp(A, B, s);
-    return VelSDK::Math::Distance(M, foot);
 }
 
 }  // namespace
@@ -275,18 +263,11 @@ V3dCurve::RCode V3dCurve::ProjectPoint(double& t, const Point3& point, double to
 // Generic segmentation
 // ---------------------------------------------------------------------------------------
 
-// Refines the parameter list pass after pass: every interval whose midpoint lies farther than
-// the tolerance from the chord between its end points is halved, and the two new halves are
-// left for the next pass. Stops when a pass changes nothing.
-//
-// Each pass is written into a second list instead of inserting in place (linear instead of
-// quadratic per pass). Positions are kept with their parameters, and an interval that a pass
-// found within the tolerance is not measured again: its end points and midpoint are the same,
-// so it would pass again. The resulting list is the same as with plain re-evaluation.
-//
-// Guards against endless refinement: a tolerance that is not a positive finite number is
-// refused (Failure, list untouched), and an interval whose midpoint equals one of its ends
-// (or is NaN) is not halved any further.
+// Generic segmentation: the _SegmentMinimal samples (keep = false) or the caller's list as it
+// stands (keep = true), refined until every interval's midpoint lies within the tolerance of
+// its chord (CurveDetail::RefineByChords), with positions from the virtual EvaluatePosition.
+// A tolerance that is not a positive finite number is refused (Failure, list untouched): with
+// zero, a negative or a NaN tolerance the refinement would never end.
 V3dCurve::RCode V3dCurve::Segment(std::vector<double>& parameters, double tolerance, bool keep) const {
     if (!(tolerance > 0.0) || !std::isfinite(tolerance)) return Failure;
     if (!keep) {
@@ -294,61 +275,11 @@ V3dCurve::RCode V3dCurve::Segment(std::vector<double>& parameters, double tolera
         _SegmentMinimal(parameters);
     }
     if (parameters.empty()) return Success;
-
-    const std::size_t count = parameters.size();
-    std::vector<Point3> positions(count);
-    for (std::size_t i = 0; i < count; ++i) {
+    VelSDK::CurveDetail::RefineByChords(parameters, tolerance, [this](double t) {
         Point3 p{};
-        EvaluatePosition(p, parameters[i]);
-        positions[i] = p;
-    }
-    if (count == 1) return Success;
-
-    // open[i]: interval [i, i + 1] still has to be measured.
-    std::vector<char> open(count - 1, 1);
-    std::vector<double> nextParameters;
-    std::vector<Point3> nextPositions;
-    std::vector<char> nextOpen;
-
-    bool changed;
-    do {
-        changed = false;
-        const std::size_t n = parameters.size();
-        nextParameters.clear();
-        nextPositions.clear();
-        nextOpen.clear();
-        nextParameters.reserve(2 * n);
-        nextPositions.reserve(2 * n);
-        nextOpen.reserve(2 * n);
-        for (std::size_t i = 0; i + 1 < n; ++i) {
-            const double t0 = parameters[i];
-            const double t1 = parameters[i + 1];
-            nextParameters.push_back(t0);
-            nextPositions.push_back(positions[i]);
-            if (!open[i]) {
-                nextOpen.push_back(0);
-                continue;
-            }
-            Point3 m{};
-            EvaluatePosition(m, (t1 + t0) * 0.5);
-            const double deviation = ChordDeviation(positions[i], positions[i + 1], m);
-            const double mid = (t0 + t1) * 0.5;
-            if (deviation > tolerance && mid != t0 && mid != t1 && mid == mid) {
-                nextOpen.push_back(1);
-                nextParameters.push_back(mid);
-                nextPositions.push_back(m);
-                nextOpen.push_back(1);
-                changed = true;
-            } else {
-                nextOpen.push_back(0);
-            }
-        }
-        nextParameters.push_back(parameters[n - 1]);
-        nextPositions.push_back(positions[n - 1]);
-        parameters.swap(nextParameters);
-        positions.swap(nextPositions);
-        open.swap(nextOpen);
-    } while (changed);
+        EvaluatePosition(p, t);
+        return p;
+    });
     return Success;
 }
 

@@ -197,6 +197,54 @@ TEST(V3dCurveNurbsPlusSegment, OtherCurvesTakeTheGenericPath) {
     EXPECT_EQ(t, g);
 }
 
+TEST(V3dCurveNurbsPlusSegment, ClosedFitsSegmentLikeTheGenericPathBitForBit) {
+    // The fitted curve runs the generic refinement on its held curve directly; the lists
+    // must equal those of the virtual path (V3dCurve::Segment through EvaluatePosition).
+    std::vector<P3> loop;
+    for (int i = 0; i < 157; ++i) {
+        const double a = 6.283185307179586 * i / 157 + 0.05 * std::sin(5.0 * i);
+        loop.push_back(P3{std::cos(a) * (2 + std::cos(3 * a)), std::sin(a) * (2 + std::cos(3 * a)), std::sin(4 * a)});
+    }
+    for (int order = 2; order <= 7; ++order) {
+        V3dCurveNurbsPlus c;
+        c.SetOrder(static_cast<unsigned char>(order));
+        ASSERT_EQ(c.Fit(loop, true), V3dCurve::Success) << order;
+        for (double tol : {0.1, 1e-3, 1e-6}) {
+            std::vector<double> t, g;
+            ASSERT_EQ(c.Segment(t, tol, false), V3dCurve::Success);
+            ASSERT_EQ(c.V3dCurve::Segment(g, tol, false), V3dCurve::Success);
+            EXPECT_EQ(t, g) << order << " " << tol;
+            // An unsorted caller list with a repeated value, refined as it stands.
+            if (tol < 1e-5) continue;
+            t = {0.9, 0.2, 0.4, 0.4, 0.0};
+            g = t;
+            c.Segment(t, tol, true);
+            c.V3dCurve::Segment(g, tol, true);
+            EXPECT_EQ(t, g) << order << " " << tol;
+        }
+    }
+}
+
+// A subclass that moves every position: its own evaluation must be the one used.
+class ShiftedCurve : public V3dCurveNurbsPlus {
+public:
+    RCode EvaluatePosition(P3& p, double t) const override {
+        const RCode r = V3dCurveNurbsPlus::EvaluatePosition(p, t);
+        p[0] = p[0] * (1.0 + t * t);
+        return r;
+    }
+};
+
+TEST(V3dCurveNurbsPlusSegment, SubclassEvaluationIsUsedOnTheGenericPath) {
+    ShiftedCurve c;
+    ASSERT_EQ(c.Reset(Line({0, 1, 2, 3}), {0, 0, 0, 0, 1, 1, 1, 1}, 4, true), V3dCurve::Success);
+    std::vector<double> t, g;
+    c.Segment(t, 1e-3, false);
+    c.V3dCurve::Segment(g, 1e-3, false);
+    EXPECT_EQ(t, g);
+    EXPECT_GT(t.size(), 7u);  // a straight line would keep its seven samples
+}
+
 TEST(V3dCurveNurbsPlusSegment, ObjectThatIsNotValidGivesAnEmptyList) {
     V3dCurveNurbsPlus c;
     std::vector<double> t{0.2, 0.4};

@@ -1,0 +1,95 @@
+// Chord-tolerance refinement of a parameter list, shared by the generic segmentation of
+// V3dCurve (positions through the virtual interface) and the fitted curve's own use of it
+// (positions straight from its NURBS curve). Internal to the library.
+#pragma once
+
+#include <VelSDK/Point.h>
+
+#include <cstddef>
+#include <vector>
+
+namespace VelSDK {
+namespace CurveDetail {
+
+using Point3 = VelSDK::Math::point<double, 3>;
+
+// Distance from M to the chord A-B: the foot of the perpendicular is clamped to the chord's
+// ends (A before it, B after it); the length is the plain Euclidean one.
+inline double ChordDeviation(const Point3& A, const Point3& B, const Point3& M) {
+    const double s = VelSDK::Math::SegmentParameter(M, A, B);
+    Point3 foot;
+    if (s < 0.0)
+        foot = A;
+    else if (s > 1.0)
+        foot = B;
+    else
+        foot = VelSDK::Math::Lerp(A, B, s);
+    return VelSDK::Math::Distance(M, foot);
+}
+
+// Refines a non-empty parameter list pass after pass: every interval whose midpoint C(m),
+// m = (t1 + t0) * 0.5, lies farther than the tolerance from the chord C(t0)-C(t1) is halved
+// at (t0 + t1) * 0.5, and the two new halves are left for the next pass. Stops when a pass
+// changes nothing. evaluate(t) returns C(t).
+//
+// Each pass is written into a second list instead of inserting in place (linear instead of
+// quadratic per pass). Positions are kept with their parameters, and an interval that a pass
+// found within the tolerance is not measured again: its end points and midpoint are the same,
+// so it would pass again. The resulting list is the same as with in-place insertion and plain
+// re-evaluation. An interval whose midpoint equals one of its ends (or is NaN) is not halved,
+// so the refinement always ends.
+template <class Evaluate>
+void RefineByChords(std::vector<double>& parameters, double tolerance, Evaluate&& evaluate) {
+    const std::size_t count = parameters.size();
+    std::vector<Point3> positions(count);
+    for (std::size_t i = 0; i < count; ++i) positions[i] = evaluate(parameters[i]);
+    if (count < 2) return;
+
+    // open[i]: interval [i, i + 1] still has to be measured.
+    std::vector<char> open(count - 1, 1);
+    std::vector<double> nextParameters;
+    std::vector<Point3> nextPositions;
+    std::vector<char> nextOpen;
+
+    bool changed;
+    do {
+        changed = false;
+        const std::size_t n = parameters.size();
+        nextParameters.clear();
+        nextPositions.clear();
+        nextOpen.clear();
+        nextParameters.reserve(2 * n);
+        nextPositions.reserve(2 * n);
+        nextOpen.reserve(2 * n);
+        for (std::size_t i = 0; i + 1 < n; ++i) {
+            const double t0 = parameters[i];
+            const double t1 = parameters[i + 1];
+            nextParameters.push_back(t0);
+            nextPositions.push_back(positions[i]);
+            if (!open[i]) {
+                nextOpen.push_back(0);
+                continue;
+            }
+            const Point3 m = evaluate((t1 + t0) * 0.5);
+            const double deviation = ChordDeviation(positions[i], positions[i + 1], m);
+            const double mid = (t0 + t1) * 0.5;
+            if (deviation > tolerance && mid != t0 && mid != t1 && mid == mid) {
+                nextOpen.push_back(1);
+                nextParameters.push_back(mid);
+                nextPositions.push_back(m);
+                nextOpen.push_back(1);
+                changed = true;
+            } else {
+                nextOpen.push_back(0);
+            }
+        }
+        nextParameters.push_back(parameters[n - 1]);
+        nextPositions.push_back(positions[n - 1]);
+        parameters.swap(nextParameters);
+        positions.swap(nextPositions);
+        open.swap(nextOpen);
+    } while (changed);
+}
+
+}  // namespace CurveDetail
+}  // namespace VelSDK
