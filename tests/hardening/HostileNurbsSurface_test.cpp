@@ -1,0 +1,342 @@
+// Hostile input for V3dNurbsSurface: every public member on surfaces that are default-
+// constructed, moved from, without columns, short of knots in either direction, with
+// decreasing, NaN, infinite or subnormal knots, zero or NaN weights, degree 0 and degree 30,
+// a degree not below its control-point count, at NaN, infinite, signed-zero, huge and
+// subnormal parameters; and the fits with wrong counts and hostile numbers. Under
+// AddressSanitizer and UndefinedBehaviorSanitizer every call must stay inside its buffers,
+// terminate and allocate in proportion to its input.
+#include <VelSDK/Nurbs.h>
+
+#include "hardening/Hostile.h"
+#include "support/TestAccess.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <stdexcept>
+#include <string>
+
+using namespace VelSDK::NURBS;
+using VelSDK::Math::point;
+using P3 = point<double, 3>;
+using P4 = point<double, 4>;
+using hostile::kInf;
+using hostile::kNaN;
+using hostile::Same;
+using TA = V3dNurbsSurfaceTestAccess;
+
+namespace {
+
+constexpr std::size_t kMaxSize = std::numeric_limits<std::size_t>::max();
+
+struct Case {
+    std::string name;
+    V3dNurbsSurface surface;
+    bool wellFormed;  // evaluable, finite sorted knots, non-empty ranges, finite data, positive weights
+};
+
+VMatrix<P4> Grid(std::size_t rows, std::size_t cols, double w = 1.0) {
+    VMatrix<P4> g(rows, cols, P4{0, 0, 0, 1});
+    for (std::size_t i = 0; i < rows; ++i)
+        for (std::size_t j = 0; j < cols; ++j) {
+            const double x = static_cast<double>(i), y = static_cast<double>(j);
+            g(i, j) = P4{w * x, w * y, w * std::sin(x + 2 * y), w};
+        }
+    return g;
+}
+
+std::vector<double> Clamped(std::size_t n, std::size_t p) { return UniformKnots(n + p + 1, p); }
+
+bool SameSurface(const V3dNurbsSurface& a, const V3dNurbsSurface& b) {
+    return a.GetDegreeU() == b.GetDegreeU() && a.GetDegreeV() == b.GetDegreeV() &&
+           a.GetControlPoints().ColumnCount() == b.GetControlPoints().ColumnCount() &&
+           Same(a.GetControlPoints().Elements(), b.GetControlPoints().Elements()) &&
+           Same(a.GetKnotsU(), b.GetKnotsU()) && Same(a.GetKnotsV(), b.GetKnotsV()) &&
+           Same(a.GetMinParamU(), b.GetMinParamU()) && Same(a.GetMaxParamU(), b.GetMaxParamU()) &&
+           Same(a.GetMinParamV(), b.GetMinParamV()) && Same(a.GetMaxParamV(), b.GetMaxParamV());
+}
+
+std::vector<Case> Cases() {
+    std::vector<Case> c;
+    c.push_back({"default", V3dNurbsSurface(), false});
+    {
+        V3dNurbsSurface source(Grid(3, 4), Clamped(3, 2), Clamped(4, 2), 2, 2);
+        V3dNurbsSurface sink(std::move(source));
+        c.push_back({"moved-from", source, false});  // NOLINT(bugprone-use-after-move): on purpose
+    }
+    c.push_back({"grid without columns", V3dNurbsSurface(VMatrix<P4>(), {0, 0, 1, 1}, {0, 0, 1, 1}, 1, 1), false});
+    c.push_back({"no knots", V3dNurbsSurface(Grid(3, 3), {}, {}, 2, 2), false});
+    c.push_back({"U knots short", V3dNurbsSurface(Grid(3, 3), {0, 0, 0, 1, 1}, Clamped(3, 2), 2, 2), false});
+    c.push_back({"V knots long", V3dNurbsSurface(Grid(3, 3), Clamped(3, 2), {0, 0, 0, 0.5, 1, 1, 1}, 2, 2), false});
+    c.push_back({"decreasing knots",
+                 V3dNurbsSurface(Grid(4, 4), {0, 0, 0, 0.8, 0.2, 1, 1}, {1, 1, 1, 0.5, 0, 0, 0}, 2, 2), false});
+    c.push_back({"NaN knots",
+                 V3dNurbsSurface(Grid(4, 3), {0, 0, kNaN, 0.5, 1, 1, kNaN}, {kNaN, kNaN, kNaN, kNaN, kNaN, kNaN}, 2, 2),
+                 false});
+    c.push_back(
+        {"infinite knots", V3dNurbsSurface(Grid(2, 2), {-kInf, -kInf, kInf, kInf}, {0, 0, kInf, kInf}, 1, 1), false});
+    c.push_back(
+        {"subnormal knots", V3dNurbsSurface(Grid(2, 2), {0, 0, 5e-324, 5e-324}, {0, 0, 1e-310, 1e-310}, 1, 1), false});
+    c.push_back({"empty ranges", V3dNurbsSurface(Grid(2, 2), {1, 1, 1, 1}, {1, 1, 1, 1}, 1, 1), false});
+    c.push_back({"zero weights", V3dNurbsSurface(Grid(3, 3, 0.0), Clamped(3, 2), Clamped(3, 2), 2, 2), false});
+    {
+        VMatrix<P4> g = Grid(3, 3);
+        g(1, 1) = P4{kNaN, kInf, -kInf, kNaN};
+        g(0, 2)[3] = -1.0;
+        c.push_back({"non-finite control points", V3dNurbsSurface(g, Clamped(3, 2), Clamped(3, 2), 2, 2), false});
+    }
+    {
+        VMatrix<P4> g(2, 2, P4{DBL_MAX, -DBL_MAX, DBL_MAX, 1.0});
+        c.push_back({"extreme coordinates", V3dNurbsSurface(g, Clamped(2, 1), Clamped(2, 1), 1, 1), false});
+    }
+    c.push_back({"degrees not below the counts",
+                 V3dNurbsSurface(Grid(2, 2), std::vector<double>(7, 0.0), std::vector<double>(6, 1.0), 4, 3), false});
+    c.push_back({"degree SIZE_MAX", V3dNurbsSurface(Grid(2, 2), {0, 1}, {0, 1}, kMaxSize, kMaxSize), false});
+    c.push_back({"degree 0, single point", V3dNurbsSurface(Grid(1, 1), {0, 1}, {0, 1}, 0, 0), true});
+    c.push_back({"degree 30 by 1", V3dNurbsSurface(Grid(31, 2), Clamped(31, 30), Clamped(2, 1), 30, 1), true});
+    c.push_back({"bicubic", V3dNurbsSurface(Grid(5, 6), Clamped(5, 3), Clamped(6, 3), 3, 3), true});
+    c.push_back({"unclamped", V3dNurbsSurface(Grid(4, 4), {0, 1, 2, 3, 4, 5, 6}, {0, 1, 2, 3, 4, 5, 6}, 2, 2), true});
+    {
+        VMatrix<P4> g = Grid(3, 3);
+        g(1, 1) = P4{0.5, 0.5, 0.5, 0.5};
+        c.push_back({"rational", V3dNurbsSurface(g, Clamped(3, 2), Clamped(3, 2), 2, 2), true});
+    }
+    return c;
+}
+
+std::vector<double> Parameters(const std::vector<double>& knots) {
+    std::vector<double> t = {kNaN, kInf, -kInf, 0.0, -0.0, DBL_MAX, -DBL_MAX, 5e-324, 1e-310, 0.5, 1.0};
+    for (double k : knots) t.push_back(k);
+    return t;
+}
+
+bool Evaluable(const V3dNurbsSurface& s) {
+    const std::size_t nV = s.GetControlPoints().ColumnCount();
+    const std::size_t nU = s.GetControlPoints().RowCount();
+    return s.IsValid() && s.GetDegreeU() < nU && s.GetDegreeV() < nV;
+}
+
+bool InRange(const V3dNurbsSurface& s, double u, double v) {
+    return u >= s.GetMinParamU() && u <= s.GetMaxParamU() && v >= s.GetMinParamV() && v <= s.GetMaxParamV();
+}
+
+}  // namespace
+
+TEST(HostileNurbsSurface, QueriesEvaluationAndDerivatives) {
+    for (const Case& k : Cases()) {
+        SCOPED_TRACE(k.name);
+        const V3dNurbsSurface& s = k.surface;
+        hostile::Ceiling ceiling(hostile::kSmallInputCeiling);
+        (void)s.IsValid();
+        (void)s.GetOrderU();
+        (void)s.GetOrderV();
+        const bool evaluable = Evaluable(s);
+        for (double u : Parameters(s.GetKnotsU())) {
+            for (double v : Parameters(s.GetKnotsV())) {
+                const P4 h = s.EvaluateAtH(u, v);
+                const P3 p = s.EvaluateAt(u, v);
+                EXPECT_TRUE(Same(p, P3{h[0] / h[3], h[1] / h[3], h[2] / h[3]})) << u << ", " << v;
+                if (!evaluable) {
+                    EXPECT_TRUE(std::isnan(h[0]) && std::isnan(h[3])) << u << ", " << v;
+                }
+                const bool mustBeFinite = k.wellFormed && InRange(s, u, v);
+                if (mustBeFinite) {
+                    EXPECT_TRUE(hostile::AllFinite(p)) << u << ", " << v;
+                }
+                for (std::size_t d : {0, 1, 2, 5}) {
+                    const VMatrix<P3> D = s.DeriveAt(u, v, d);
+                    const VMatrix<P4> DH = s.DeriveAtH(u, v, d);
+                    ASSERT_EQ(D.RowCount(), d + 1);
+                    ASSERT_EQ(D.ColumnCount(), d + 1);
+                    ASSERT_EQ(DH.RowCount(), d + 1);
+                    ASSERT_EQ(DH.ColumnCount(), d + 1);
+                    EXPECT_TRUE(Same(DH(0, 0), h)) << u << ", " << v;
+                    for (std::size_t a = 0; a <= d; ++a) {
+                        for (std::size_t b = 0; b <= d; ++b) {
+                            if (evaluable && a + b > d) {
+                                EXPECT_TRUE(Same(D(a, b), P3{0, 0, 0}));
+                            }
+                            if (mustBeFinite && a + b <= d) {
+                                EXPECT_TRUE(hostile::AllFinite(D(a, b)))
+                                    << u << ", " << v << " (" << a << ", " << b << ")";
+                            }
+                        }
+                    }
+                }
+            }
+        }
+        EXPECT_EQ(ceiling.Refused(), 0u);
+    }
+}
+
+TEST(HostileNurbsSurface, PrivateSpansAndBasisStayInBounds) {
+    for (const Case& k : Cases()) {
+        SCOPED_TRACE(k.name);
+        const V3dNurbsSurface& s = k.surface;
+        const std::size_t nV = s.GetControlPoints().ColumnCount();
+        const std::size_t nU = s.GetControlPoints().RowCount();
+        for (double u : Parameters(s.GetKnotsU())) {
+            const std::size_t span = TA::SpanU(s, u);
+            if (s.GetDegreeU() < nU && s.GetKnotsU().size() > nU) {
+                EXPECT_GE(span, s.GetDegreeU());
+                EXPECT_LT(span, nU);
+            }
+            (void)TA::BasisU(s, u);
+            if (s.GetDegreeU() < nU) {  // otherwise the table has no columns
+                const VMatrix<double> D = TA::BasisDersU(s, u, s.GetDegreeU());
+                EXPECT_EQ(D.RowCount(), s.GetDegreeU() + 1);
+                EXPECT_EQ(D.ColumnCount(), s.GetDegreeU() + 1);
+            }
+        }
+        for (double v : Parameters(s.GetKnotsV())) {
+            const std::size_t span = TA::SpanV(s, v);
+            if (s.GetDegreeV() < nV && s.GetKnotsV().size() > nV) {
+                EXPECT_GE(span, s.GetDegreeV());
+                EXPECT_LT(span, nV);
+            }
+            (void)TA::BasisV(s, v);
+            if (s.GetDegreeV() < nV) {  // orders above the degree give zero rows
+                const VMatrix<double> D = TA::BasisDersV(s, v, s.GetDegreeV() + 3);
+                EXPECT_EQ(D.RowCount(), s.GetDegreeV() + 4);
+            }
+        }
+    }
+}
+
+TEST(HostileNurbsSurface, DerivativeOrdersBeyondMemory) {
+    const V3dNurbsSurface s(Grid(3, 3), Clamped(3, 2), Clamped(3, 2), 2, 2);
+    hostile::Ceiling ceiling(hostile::kSmallInputCeiling);
+    EXPECT_THROW(s.DeriveAt(0.5, 0.5, kMaxSize), std::length_error);
+    EXPECT_THROW(s.DeriveAtH(0.5, 0.5, kMaxSize), std::length_error);
+    EXPECT_THROW(s.DeriveAt(0.5, 0.5, std::size_t{1} << 20), std::bad_alloc);
+    EXPECT_THROW(V3dNurbsSurface().DeriveAtH(0.5, 0.5, std::size_t{1} << 20), std::bad_alloc);
+}
+
+TEST(HostileNurbsSurface, ProjectionTerminatesAndReturnsAPointOfItsParameters) {
+    const std::vector<P3> queries = {{0, 0, 0},        {1, 2, 3},       {kNaN, 0, 0},
+                                     {kInf, -kInf, 0}, {DBL_MAX, 0, 0}, {5e-324, 0, -0.0}};
+    const std::vector<double> tolerances = {1e-9, 0.0, -1.0, kNaN, kInf, 5e-324};
+    for (const Case& k : Cases()) {
+        SCOPED_TRACE(k.name);
+        const V3dNurbsSurface& s = k.surface;
+        hostile::Ceiling ceiling(hostile::kSmallInputCeiling);
+        for (const P3& q : queries) {
+            for (double tol : tolerances) {
+                for (std::size_t budget : {std::size_t{0}, std::size_t{1}, std::size_t{50}}) {
+                    const auto r = s.Project(q, budget, tol);
+                    const double u = r.second.first, v = r.second.second;
+                    if (Evaluable(s)) {
+                        EXPECT_TRUE(Same(r.first, s.EvaluateAt(u, v))) << u << ", " << v;
+                    } else {
+                        EXPECT_TRUE(std::isnan(r.first[0]));
+                    }
+                    if (k.wellFormed && !std::isnan(u) && !std::isnan(v)) {
+                        EXPECT_GE(u, s.GetKnotsU().front());
+                        EXPECT_LE(u, s.GetKnotsU().back());
+                        EXPECT_GE(v, s.GetKnotsV().front());
+                        EXPECT_LE(v, s.GetKnotsV().back());
+                    }
+                }
+            }
+        }
+        EXPECT_EQ(ceiling.Refused(), 0u);
+    }
+}
+
+TEST(HostileNurbsSurface, FitsWithWrongCountsAndHostileNumbers) {
+    const std::size_t m = 4, n = 5;
+    VMatrix<P3> data(m, n, P3{0, 0, 0});
+    for (std::size_t i = 0; i < m; ++i)
+        for (std::size_t j = 0; j < n; ++j) data(i, j) = P3{double(i), double(j), double(i * j % 3)};
+    const auto params = UniformParameterization(m, n);
+    const std::vector<double>& pu = params.first;
+    const std::vector<double>& pv = params.second;
+    hostile::Ceiling ceiling(hostile::kSmallInputCeiling);
+
+    auto interpolate = [](const VMatrix<P3>& Q, const std::vector<double>& a, const std::vector<double>& b,
+                          const std::vector<double>& ku, const std::vector<double>& kv, std::size_t p, std::size_t q) {
+        V3dNurbsSurface s;
+        return s.GlobalInterpolation(Q, a, b, ku, kv, p, q);
+    };
+    auto approximate = [](const VMatrix<P3>& Q, const std::vector<double>& a, const std::vector<double>& b,
+                          const std::vector<double>& ku, const std::vector<double>& kv, std::size_t cu, std::size_t cv,
+                          std::size_t p, std::size_t q) {
+        V3dNurbsSurface s;
+        return s.LeastSquaresApproximation(Q, a, b, ku, kv, cu, cv, p, q);
+    };
+
+    // The plain fits work.
+    EXPECT_TRUE(interpolate(data, pu, pv, KnotAveraging(pu, 2), KnotAveraging(pv, 3), 2, 3));
+    EXPECT_TRUE(approximate(data, pu, pv, Clamped(3, 1), Clamped(4, 2), 3, 4, 1, 2));
+
+    // Wrong counts: false, whatever the sizes.
+    EXPECT_FALSE(interpolate(VMatrix<P3>(), pu, pv, {}, {}, 0, 0));
+    EXPECT_FALSE(interpolate(VMatrix<P3>(), {}, {}, {0.0}, {0.0}, 0, 0));
+    EXPECT_FALSE(interpolate(data, pu, pv, {}, {}, 2, 3));
+    EXPECT_FALSE(interpolate(data, pu, pv, {0.0}, {0.0}, kMaxSize, kMaxSize));
+    EXPECT_FALSE(interpolate(data, pu, pv, KnotAveraging(pu, 2), KnotAveraging(pv, 3), 3, 3));
+    EXPECT_FALSE(interpolate(data, {}, {}, KnotAveraging(pu, 2), KnotAveraging(pv, 3), 2, 3));     // no parameters
+    EXPECT_FALSE(interpolate(data, {0.0}, pv, KnotAveraging(pu, 2), KnotAveraging(pv, 3), 2, 3));  // too few
+    EXPECT_FALSE(interpolate(data, pu, pv, std::vector<double>(m + 8, 0.0), KnotAveraging(pv, 3), 7, 3));  // p >= m
+    EXPECT_FALSE(approximate(data, pu, pv, {}, {}, 0, 0, 0, 0));
+    // A control grid whose element count cannot be represented: the length error of a container.
+    EXPECT_THROW(approximate(data, pu, pv, Clamped(3, 1), Clamped(4, 2), kMaxSize, 4, 1, 2), std::length_error);
+    EXPECT_FALSE(approximate(data, pu, pv, Clamped(3, 1), Clamped(4, 2), 3, 4, kMaxSize, 2));
+    EXPECT_FALSE(approximate(data, pu, {0.5}, Clamped(3, 1), Clamped(4, 2), 3, 4, 1, 2));
+    EXPECT_FALSE(approximate(VMatrix<P3>(3, 0, P3{}), pu, pv, Clamped(3, 1), Clamped(4, 2), 3, 4, 1, 2));
+
+    // Hostile numbers in the data, parameters and knots: a result or a refusal.
+    for (double x : hostile::Numbers()) {
+        VMatrix<P3> Q = data;
+        Q(1, 2) = P3{x, -x, x};
+        std::vector<double> a = pu, b = pv;
+        a[1] = x;
+        b[2] = x;
+        std::vector<double> ku = KnotAveraging(pu, 2);
+        ku[3] = x;
+        (void)interpolate(Q, pu, pv, KnotAveraging(pu, 2), KnotAveraging(pv, 3), 2, 3);
+        (void)interpolate(data, a, b, KnotAveraging(pu, 2), KnotAveraging(pv, 3), 2, 3);
+        (void)interpolate(data, pu, pv, ku, KnotAveraging(pv, 3), 2, 3);
+        (void)approximate(Q, a, b, Clamped(3, 1), Clamped(4, 2), 3, 4, 1, 2);
+        (void)approximate(Q, pu, pv, ku, Clamped(4, 2), 4, 4, 2, 2);
+    }
+    // Degree 0 and degree 30.
+    {
+        V3dNurbsSurface s;
+        EXPECT_TRUE(s.GlobalInterpolation(VMatrix<P3>(1, 1, P3{1, 2, 3}), {0.0}, {0.0}, {0, 1}, {0, 1}, 0, 0));
+        EXPECT_TRUE(Same(s.EvaluateAt(0.3, 0.7), P3{1, 2, 3}));
+        VMatrix<P3> tall(31, 2, P3{0, 0, 0});
+        for (std::size_t i = 0; i < 31; ++i) {
+            tall(i, 0) = P3{double(i), 0, std::cos(0.1 * i)};
+            tall(i, 1) = P3{double(i), 1, std::sin(0.1 * i)};
+        }
+        EXPECT_TRUE(
+            s.GlobalInterpolation(tall, UniformParameterization(31), {0, 1}, Clamped(31, 30), Clamped(2, 1), 30, 1));
+        EXPECT_TRUE(s.IsValid());
+    }
+    EXPECT_EQ(ceiling.Refused(), 0u);
+}
+
+TEST(HostileNurbsSurface, CopiesMovesAndSettersOfHostileSurfaces) {
+    for (const Case& k : Cases()) {
+        SCOPED_TRACE(k.name);
+        V3dNurbsSurface a(k.surface);
+        EXPECT_TRUE(SameSurface(a, k.surface));
+        V3dNurbsSurface& self = a;
+        a = self;
+        EXPECT_TRUE(SameSurface(a, k.surface));
+        V3dNurbsSurface b(std::move(a));
+        EXPECT_TRUE(SameSurface(b, k.surface));
+        EXPECT_TRUE(a.GetControlPoints().Elements().empty());
+        EXPECT_FALSE(a.IsValid());
+        for (double x : hostile::Numbers()) {
+            b.SetMinParamU(x);
+            b.SetMaxParamV(x);
+            EXPECT_TRUE(Same(b.GetMinParamU(), x));
+            EXPECT_TRUE(Same(b.GetMaxParamV(), x));
+        }
+        // The stored range is a plain value: evaluation does not read it.
+        EXPECT_TRUE(Same(b.EvaluateAt(0.5, 0.5), k.surface.EvaluateAt(0.5, 0.5)));
+    }
+}
