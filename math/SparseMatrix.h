@@ -12,6 +12,8 @@
 #include <utility>
 #include <vector>
 
+#include "math/HugePages.h"
+
 namespace VelSDK {
 namespace NURBS {
 
@@ -27,6 +29,12 @@ struct DefaultInitAllocator : std::allocator<T> {
     DefaultInitAllocator() = default;
     template <typename U>
     DefaultInitAllocator(const DefaultInitAllocator<U>&) noexcept {}
+    /// Large buffers are advised to use huge pages before anything touches them.
+    T* allocate(std::size_t n) {
+        T* p = std::allocator<T>::allocate(n);
+        AdviseHugePages(p, n * sizeof(T));
+        return p;
+    }
     template <typename U>
     void construct(U* p) noexcept(std::is_nothrow_default_constructible<U>::value) {
         ::new (static_cast<void*>(p)) U;

@@ -8,6 +8,7 @@
 // _EvaluateBasisFunctions, on the curve in its new state), so the rows are the same bits.
 #include <VelSDK/V3dNurbsCurve.h>
 
+#include "math/HugePages.h"
 #include "math/SparseMatrix.h"
 #include "nurbs/BSplineKernels.h"
 
@@ -125,6 +126,18 @@ bool SolveIntoControlPoints(SparseMatrix& A, std::vector<point<double, 4>>& P, s
 
 // While a fit holds right-hand sides in the control points, an exception (an allocation
 // failure) leaves them as the failed fits do: all zeros.
+// Sizes the control points to n all-zero points. A vector that has to grow gets a fresh
+// block that is advised to use huge pages before it is first written (see HugePages.h).
+void PrepareControlPoints(std::vector<point<double, 4>>& P, std::size_t n) {
+    if (P.capacity() < n) {
+        std::vector<point<double, 4>> fresh;
+        fresh.reserve(n);
+        detail::AdviseHugePages(fresh.data(), n * sizeof(point<double, 4>));
+        P.swap(fresh);
+    }
+    P.assign(n, point<double, 4>{0.0, 0.0, 0.0, 0.0});
+}
+
 class ZeroOnUnwind {
 public:
     explicit ZeroOnUnwind(std::vector<point<double, 4>>& P) : m_P(P) {}
@@ -177,7 +190,7 @@ bool V3dNurbsCurve::GlobalInterpolation(const std::vector<point<double, 3>>& Q, 
 
     // The new control points: all zero, except that the first m hold the right-hand sides
     // (x, y, z of Q[i], weight 0) until the system is solved in place. Written in one pass.
-    m_controlPoints.resize(N);
+    PrepareControlPoints(m_controlPoints, N);
     ZeroOnUnwind guard(m_controlPoints);
     for (std::size_t i = 0; i < m; ++i) m_controlPoints[i] = point<double, 4>{Q[i][0], Q[i][1], Q[i][2], 0.0};
     for (std::size_t i = m; i < N; ++i) m_controlPoints[i] = point<double, 4>{0.0, 0.0, 0.0, 0.0};
@@ -230,7 +243,7 @@ bool V3dNurbsCurve::GlobalInterpolationWithEndDerivatives(const std::vector<poin
     const double cStart = dp / knots[p + 1];
     const double cEnd = dp / (1.0 - knots[knots.size() - p - 2]);
 
-    m_controlPoints.assign(n, point<double, 4>{0.0, 0.0, 0.0, 0.0});
+    PrepareControlPoints(m_controlPoints, n);
     ZeroOnUnwind guard(m_controlPoints);
     if (&knots != &m_knots) m_knots = knots;
     m_degree = p;
@@ -283,7 +296,7 @@ bool V3dNurbsCurve::LeastSquaresApproximation(const std::vector<point<double, 3>
     }
     const double* uu = params->data();
 
-    m_controlPoints.assign(nc, point<double, 4>{0.0, 0.0, 0.0, 0.0});
+    PrepareControlPoints(m_controlPoints, nc);
     ZeroOnUnwind guard(m_controlPoints);
     if (&knots != &m_knots) m_knots = knots;
     m_degree = p;
