@@ -21,7 +21,7 @@ run_suite() {
 run_suite build/ci-release -DCMAKE_BUILD_TYPE=Release
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   run_suite build/ci-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELSDK_NURBS_SANITIZE=address,undefined \
-  -DVELSDK_NURBS_BENCH=OFF
+  -DVELSDK_NURBS_BENCH=OFF -DVELSDK_NURBS_PYTHON=OFF -DVELSDK_NURBS_EXAMPLES=OFF
 # The concurrency tests once more under ThreadSanitizer (only those programs are built).
 echo "=== build/ci-tsan ==="
 cmake -S . -B build/ci-tsan "${gen[@]}" "${launcher[@]}" -DVELSDK_NURBS_WERROR=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo \
