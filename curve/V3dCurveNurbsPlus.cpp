@@ -4,8 +4,7 @@
 // V3dCurveNurbsPlusSegmentation.cpp.
 #include <VelSDK/V3dCurveNurbsPlus.h>
 
-#include "math/BinomialTable.h"
-#include "nurbs/BSplineKernels.h"
+#include "nurbs/CurveDerivatives.h"
 
 #include <limits>
 #include <utility>
@@ -26,66 +25,21 @@ const V3dNurbsCurve& EmptyCurve() {
 }
 
 // Cartesian point and derivatives 0..k (k <= 2) of the curve at t, written to
-// out[0..k], with exactly the operations of V3dNurbsCurve::DeriveAt
-// (homogeneous derivatives summed over j = 0..p from zero, then the quotient
-// rule of The NURBS Book, A4.2, in increasing order; orders above the degree
-// stay zero) but on stack buffers, since projection and segmentation evaluate
-// many times per call. Curves that cannot be evaluated safely go through
-// DeriveAt.
+// out[0..k]: the kernel of V3dNurbsCurve::DeriveAt without its returned vector,
+// since projection and segmentation evaluate many times per call. Curves that
+// cannot be evaluated safely go through DeriveAt (NaN results).
 void Derive(const V3dNurbsCurve& curve, double t, std::size_t k, Point3* out) {
     namespace detail = VelSDK::NURBS::detail;
     const std::vector<Point4>& ctrl = curve.GetControlPoints();
     const std::vector<double>& knots = curve.GetKnots();
     const std::size_t n = ctrl.size();
     const std::size_t p = curve.GetDegree();
-    if (n == 0 || p >= n || knots.size() < n + p + 1 || p > detail::kStackDegree) {
+    if (n == 0 || p >= n || knots.size() < n + p + 1) {
         const std::vector<Point3> r = curve.DeriveAt(t, k);
         for (std::size_t i = 0; i <= k; ++i) out[i] = r[i];
         return;
     }
-    const std::size_t q = p < k ? p : k;
-    const std::size_t w = p + 1;
-    constexpr std::size_t kO = detail::kStackOrder;
-    double D[3 * kO];
-    double ndu[kO * kO];
-    double a[2 * kO];
-    double left[kO];
-    double right[kO];
-    const double* U = knots.data();
-    const std::size_t s = detail::FindSpan(U, n, p, t);
-    detail::DersBasisFuns(U, s, p, t, q, D, ndu, a, left, right);
-
-    Point4 A[3];
-    const Point4* P = ctrl.data() + (s - p);
-    for (std::size_t i = 0; i <= q; ++i) {
-        const double* Di = D + i * w;
-        double x = 0.0, y = 0.0, z = 0.0, h = 0.0;
-        for (std::size_t j = 0; j <= p; ++j) {
-            const double b = Di[j];
-            x = x + b * P[j][0];
-            y = y + b * P[j][1];
-            z = z + b * P[j][2];
-            h = h + b * P[j][3];
-        }
-        A[i] = Point4{x, y, z, h};
-    }
-
-    const VelSDK::NURBS::BinomialTable bin(q);
-    const double w0 = A[0][3];
-    for (std::size_t i = 0; i <= k; ++i) out[i] = Point3{0.0, 0.0, 0.0};
-    for (std::size_t i = 0; i <= q; ++i) {
-        double v0 = A[i][0];
-        double v1 = A[i][1];
-        double v2 = A[i][2];
-        for (std::size_t j = 1; j <= i; ++j) {
-            const double c = static_cast<double>(bin(i, j)) * A[j][3];
-            const Point3& r = out[i - j];
-            v0 = v0 - c * r[0];
-            v1 = v1 - c * r[1];
-            v2 = v2 - c * r[2];
-        }
-        out[i] = Point3{v0 / w0, v1 / w0, v2 / w0};
-    }
+    detail::DeriveCartesian(ctrl.data(), knots.data(), n, p, t, k, out);
 }
 
 }  // namespace

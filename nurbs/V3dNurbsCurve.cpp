@@ -5,6 +5,7 @@
 
 #include "math/BinomialTable.h"
 #include "nurbs/BSplineKernels.h"
+#include "nurbs/CurveDerivatives.h"
 
 #include <cfloat>
 #include <cmath>
@@ -204,21 +205,18 @@ point<double, 3> V3dNurbsCurve::EvaluateAt(double u) const {
     return point<double, 3>{h[0] / h[3], h[1] / h[3], h[2] / h[3]};
 }
 
-namespace {
-// Homogeneous derivatives 0..q (q <= p) at u into out[0..q], each summed over j = 0..p
-// from the zero point. Work buffers stay on the stack up to the stack degree.
-void DeriveHomogeneous(const point<double, 4>* ctrl, const double* U, std::size_t n, std::size_t p, double u,
-                       std::size_t q, point<double, 4>* out) {
+void detail::DeriveHomogeneous(const point<double, 4>* ctrl, const double* U, std::size_t n, std::size_t p, double u,
+                               std::size_t q, point<double, 4>* out) {
     const std::size_t w = p + 1;
-    const std::size_t s = detail::FindSpan(U, n, p, u);
-    constexpr std::size_t kStackSize = detail::kStackOrder * detail::kStackOrder * 2 + 4 * detail::kStackOrder;
-    detail::ScratchBuffer<kStackSize> work((q + 1) * w + w * w + 4 * w);
+    const std::size_t s = FindSpan(U, n, p, u);
+    constexpr std::size_t kStackSize = kStackOrder * kStackOrder * 2 + 4 * kStackOrder;
+    ScratchBuffer<kStackSize> work((q + 1) * w + w * w + 4 * w);
     double* D = work.data();
     double* ndu = D + (q + 1) * w;
     double* a = ndu + w * w;
     double* left = a + 2 * w;
     double* right = left + w;
-    detail::DersBasisFuns(U, s, p, u, q, D, ndu, a, left, right);
+    DersBasisFuns(U, s, p, u, q, D, ndu, a, left, right);
 
     const point<double, 4>* P = ctrl + (s - p);
     for (std::size_t i = 0; i <= q; ++i) {
@@ -235,6 +233,40 @@ void DeriveHomogeneous(const point<double, 4>* ctrl, const double* U, std::size_
     }
 }
 
+// Cartesian derivatives of C = A / w by the quotient rule (The NURBS Book, A4.2):
+// C^(i) = (A^(i) - sum_{j=1..i} C(i,j) w^(j) C^(i-j)) / w, for i = 0..min(p, k) in
+// increasing order. Orders above the degree stay zero, also for rational curves.
+void detail::DeriveCartesian(const point<double, 4>* ctrl, const double* U, std::size_t n, std::size_t p, double u,
+                             std::size_t k, point<double, 3>* out) {
+    const std::size_t q = p < k ? p : k;
+    point<double, 4> stackA[kStackOrder];
+    std::unique_ptr<point<double, 4>[]> heapA;
+    point<double, 4>* A = stackA;
+    if (q >= kStackOrder) {
+        heapA.reset(new point<double, 4>[q + 1]);
+        A = heapA.get();
+    }
+    DeriveHomogeneous(ctrl, U, n, p, u, q, A);
+
+    for (std::size_t i = 0; i <= k; ++i) out[i] = point<double, 3>{0.0, 0.0, 0.0};
+    const BinomialTable bin(q);
+    const double w0 = A[0][3];
+    for (std::size_t i = 0; i <= q; ++i) {
+        double v0 = A[i][0];
+        double v1 = A[i][1];
+        double v2 = A[i][2];
+        for (std::size_t j = 1; j <= i; ++j) {
+            const double c = static_cast<double>(bin(i, j)) * A[j][3];
+            const point<double, 3>& r = out[i - j];
+            v0 = v0 - c * r[0];
+            v1 = v1 - c * r[1];
+            v2 = v2 - c * r[2];
+        }
+        out[i] = point<double, 3>{v0 / w0, v1 / w0, v2 / w0};
+    }
+}
+
+namespace {
 // k + 1 entries are returned; k = SIZE_MAX cannot be represented.
 void CheckDerivativeOrder(std::size_t k) {
     if (k == static_cast<std::size_t>(-1)) throw std::length_error("derivative order too large");
@@ -251,47 +283,20 @@ std::vector<point<double, 4>> V3dNurbsCurve::DeriveAtH(double u, std::size_t k) 
         return result;
     }
     const std::size_t q = p < k ? p : k;
-    DeriveHomogeneous(m_controlPoints.data(), m_knots.data(), n, p, u, q, result.data());
+    detail::DeriveHomogeneous(m_controlPoints.data(), m_knots.data(), n, p, u, q, result.data());
     return result;
 }
 
-// Cartesian derivatives of C = A / w by the quotient rule (The NURBS Book, A4.2):
-// C^(i) = (A^(i) - sum_{j=1..i} C(i,j) w^(j) C^(i-j)) / w, for i = 0..min(p, k) in
-// increasing order. Orders above the degree stay zero, also for rational curves.
 std::vector<point<double, 3>> V3dNurbsCurve::DeriveAt(double u, std::size_t k) const {
     CheckDerivativeOrder(k);
     const std::size_t p = m_degree;
     const std::size_t n = m_controlPoints.size();
-    std::vector<point<double, 3>> result(k + 1, point<double, 3>{0.0, 0.0, 0.0});
+    std::vector<point<double, 3>> result(k + 1);
     if (!Evaluable(n, p, m_knots.size())) {
         for (auto& r : result) r = point<double, 3>{kNaN, kNaN, kNaN};
         return result;
     }
-    const std::size_t q = p < k ? p : k;
-    point<double, 4> stackA[detail::kStackOrder];
-    std::unique_ptr<point<double, 4>[]> heapA;
-    point<double, 4>* A = stackA;
-    if (q >= detail::kStackOrder) {
-        heapA.reset(new point<double, 4>[q + 1]);
-        A = heapA.get();
-    }
-    DeriveHomogeneous(m_controlPoints.data(), m_knots.data(), n, p, u, q, A);
-
-    const BinomialTable bin(q);
-    const double w0 = A[0][3];
-    for (std::size_t i = 0; i <= q; ++i) {
-        double v0 = A[i][0];
-        double v1 = A[i][1];
-        double v2 = A[i][2];
-        for (std::size_t j = 1; j <= i; ++j) {
-            const double c = static_cast<double>(bin(i, j)) * A[j][3];
-            const point<double, 3>& r = result[i - j];
-            v0 = v0 - c * r[0];
-            v1 = v1 - c * r[1];
-            v2 = v2 - c * r[2];
-        }
-        result[i] = point<double, 3>{v0 / w0, v1 / w0, v2 / w0};
-    }
+    detail::DeriveCartesian(m_controlPoints.data(), m_knots.data(), n, p, u, k, result.data());
     return result;
 }
 
