@@ -163,6 +163,92 @@ inline void DersBasisFuns(const double* U, std::size_t s, std::size_t p, double 
     }
 }
 
+/// DersBasisFuns (The NURBS Book, A2.3) with the degree P and the order K fixed at compile
+/// time: the same operations in the same order, with the tables in registers or on the stack.
+template <int P, int K>
+inline void DersBasisFunsFixed(const double* k, std::size_t s, double t, double* D) {
+    double ndu[P + 1][P + 1];
+    double left[P + 1];
+    double right[P + 1];
+    double a[2][P + 1];
+    ndu[0][0] = 1.0;
+    for (int j = 1; j <= P; ++j) {
+        left[j] = t - k[s + 1 - j];
+        right[j] = k[s + j] - t;
+        double saved = 0.0;
+        for (int r = 0; r < j; ++r) {
+            ndu[j][r] = right[r + 1] + left[j - r];
+            const double temp = ndu[r][j - 1] / ndu[j][r];
+            ndu[r][j] = saved + right[r + 1] * temp;
+            saved = left[j - r] * temp;
+        }
+        ndu[j][j] = saved;
+    }
+    for (int i = 0; i < (K + 1) * (P + 1); ++i) D[i] = 0.0;
+    for (int j = 0; j <= P; ++j) D[j] = ndu[j][P];
+    for (int r = 0; r <= P; ++r) {
+        int s1 = 0;
+        int s2 = 1;
+        a[0][0] = 1.0;
+        for (int i = 1; i <= K; ++i) {
+            double d = 0.0;
+            const int rk = r - i;
+            const int pk = P - i;
+            if (r >= i) {
+                a[s2][0] = a[s1][0] / ndu[pk + 1][rk];
+                d = a[s2][0] * ndu[rk][pk];
+            }
+            const int j1 = (rk >= -1) ? 1 : -rk;
+            const int j2 = (r - 1 <= pk) ? i - 1 : P - r;
+            for (int j = j1; j <= j2; ++j) {
+                a[s2][j] = (a[s1][j] - a[s1][j - 1]) / ndu[pk + 1][rk + j];
+                d = d + a[s2][j] * ndu[rk + j][pk];
+            }
+            if (r <= pk) {
+                a[s2][i] = -a[s1][i - 1] / ndu[pk + 1][r];
+                d = d + a[s2][i] * ndu[r][pk];
+            }
+            D[i * (P + 1) + r] = d;
+            const int tmp = s1;
+            s1 = s2;
+            s2 = tmp;
+        }
+    }
+    double f = static_cast<double>(P);
+    for (int i = 1; i <= K; ++i) {
+        for (int j = 0; j <= P; ++j) D[i * (P + 1) + j] *= f;
+        f = f * static_cast<double>(P - i);
+    }
+}
+
+/// Basis functions and derivatives up to order kk <= g at t in span s into D; degrees 1 to 3
+/// take the fixed-size kernel, which gives the same bits. Work buffers as for DersBasisFuns.
+inline void DersBasisFunsAny(const double* k, std::size_t s, std::size_t g, double t, std::size_t kk, double* D,
+                             double* ndu, double* a, double* left, double* right) {
+    switch (g * 4 + kk) {
+        case 1 * 4 + 0:
+            return DersBasisFunsFixed<1, 0>(k, s, t, D);
+        case 1 * 4 + 1:
+            return DersBasisFunsFixed<1, 1>(k, s, t, D);
+        case 2 * 4 + 0:
+            return DersBasisFunsFixed<2, 0>(k, s, t, D);
+        case 2 * 4 + 1:
+            return DersBasisFunsFixed<2, 1>(k, s, t, D);
+        case 2 * 4 + 2:
+            return DersBasisFunsFixed<2, 2>(k, s, t, D);
+        case 3 * 4 + 0:
+            return DersBasisFunsFixed<3, 0>(k, s, t, D);
+        case 3 * 4 + 1:
+            return DersBasisFunsFixed<3, 1>(k, s, t, D);
+        case 3 * 4 + 2:
+            return DersBasisFunsFixed<3, 2>(k, s, t, D);
+        case 3 * 4 + 3:
+            return DersBasisFunsFixed<3, 3>(k, s, t, D);
+        default:
+            DersBasisFuns(k, s, g, t, kk, D, ndu, a, left, right);
+    }
+}
+
 /// A buffer of doubles on the stack for small sizes and on the heap above them.
 template <std::size_t StackSize>
 class ScratchBuffer {

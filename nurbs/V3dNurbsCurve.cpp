@@ -216,7 +216,7 @@ void detail::DeriveHomogeneous(const point<double, 4>* ctrl, const double* U, st
     double* a = ndu + w * w;
     double* left = a + 2 * w;
     double* right = left + w;
-    DersBasisFuns(U, s, p, u, q, D, ndu, a, left, right);
+    DersBasisFunsAny(U, s, p, u, q, D, ndu, a, left, right);
 
     const point<double, 4>* P = ctrl + (s - p);
     for (std::size_t i = 0; i <= q; ++i) {

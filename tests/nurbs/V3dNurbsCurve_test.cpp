@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <random>
 
@@ -301,4 +302,33 @@ TEST(CurveEvaluation, MalformedCurvesGiveNaNWithoutReadingPastTheEnd) {
     EXPECT_TRUE(std::isnan(a.EvaluateAt(nan)[0]));
     EXPECT_EQ(a.DeriveAt(nan, 4).size(), 5u);
     EXPECT_THROW(a.DeriveAt(0.5, std::numeric_limits<std::size_t>::max()), std::length_error);
+}
+
+// The unrolled low-degree kernels must give the bits of the general triangle: the
+// homogeneous derivatives equal the table of the private general routine summed in
+// index order.
+TEST(CurveEvaluation, UnrolledKernelsGiveTheBitsOfTheGeneralOnes) {
+    std::mt19937_64 rng(23);
+    std::uniform_real_distribution<double> uni(0.0, 1.0);
+    for (std::size_t p = 1; p <= 6; ++p) {
+        for (int trial = 0; trial < 20; ++trial) {
+            const std::size_t n = p + 1 + static_cast<std::size_t>(trial % 5);
+            const std::vector<P4> P = test::RandomControlPoints(rng, n, trial % 2 == 0);
+            const V3dNurbsCurve c(P, test::RandomKnots(rng, n, p, trial % 3 != 0), p);
+            const double u = c.GetMinParam() + (c.GetMaxParam() - c.GetMinParam()) * uni(rng);
+            for (std::size_t k = 0; k <= p; ++k) {
+                const std::vector<double> D = TA::BasisDers(c, u, k);
+                const std::size_t s = TA::Span(c, u);
+                const auto A = c.DeriveAtH(u, k);
+                for (std::size_t i = 0; i <= k; ++i) {
+                    P4 want{0.0, 0.0, 0.0, 0.0};
+                    for (std::size_t j = 0; j <= p; ++j)
+                        for (int m = 0; m < 4; ++m) want[m] = want[m] + D[i * (p + 1) + j] * P[s - p + j][m];
+                    EXPECT_EQ(0, std::memcmp(&A[i], &want, sizeof want)) << "p=" << p << " k=" << k << " i=" << i;
+                }
+                const P4 h = c.EvaluateAtH(u);
+                EXPECT_EQ(0, std::memcmp(&h, &A[0], sizeof h));
+            }
+        }
+    }
 }
