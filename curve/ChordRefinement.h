@@ -5,7 +5,9 @@
 
 #include <VelSDK/Point.h>
 
+#include <cmath>
 #include <cstddef>
+#include <initializer_list>
 #include <vector>
 
 namespace VelSDK {
@@ -27,6 +29,19 @@ inline double ChordDeviation(const Point3& A, const Point3& B, const Point3& M) 
     return VelSDK::Math::Distance(M, foot);
 }
 
+// Relative resolution of the chord test: a deviation at or below 2^-40 of the largest absolute
+// coordinate of the three positions measured (about 4000 rounding units) is rounding noise of the
+// evaluation and the distance formula, not a shape the curve has. Halving such an interval could
+// only stop at the resolution of the parameter itself, after about 2^50 halvings.
+constexpr double kChordResolution = 0x1p-40;
+
+inline double LargestMagnitude(const Point3& a, const Point3& b, const Point3& c) {
+    double m = 0.0;
+    for (const Point3* p : {&a, &b, &c})
+        for (int i = 0; i < 3; ++i) m = std::fabs((*p)[i]) > m ? std::fabs((*p)[i]) : m;
+    return m;
+}
+
 // Refines a non-empty parameter list pass after pass: every interval whose midpoint C(m),
 // m = (t1 + t0) * 0.5, lies farther than the tolerance from the chord C(t0)-C(t1) is halved
 // at (t0 + t1) * 0.5, and the two new halves are left for the next pass. Stops when a pass
@@ -37,7 +52,10 @@ inline double ChordDeviation(const Point3& A, const Point3& B, const Point3& M) 
 // found within the tolerance is not measured again: its end points and midpoint are the same,
 // so it would pass again. The resulting list is the same as with in-place insertion and plain
 // re-evaluation. An interval whose midpoint equals one of its ends (or is NaN) is not halved,
-// so the refinement always ends.
+// nor one whose deviation is within the resolution above (also when a position is not finite),
+// so the refinement always ends, and for a tolerance below the resolution after a number of
+// halvings that the curve's shape, not the parameter's bits, decides. A tolerance at or above
+// kChordResolution times every coordinate magnitude gives exactly the plain refinement.
 template <class Evaluate>
 void RefineByChords(std::vector<double>& parameters, double tolerance, Evaluate&& evaluate) {
     const std::size_t count = parameters.size();
@@ -73,7 +91,9 @@ void RefineByChords(std::vector<double>& parameters, double tolerance, Evaluate&
             const Point3 m = evaluate((t1 + t0) * 0.5);
             const double deviation = ChordDeviation(positions[i], positions[i + 1], m);
             const double mid = (t0 + t1) * 0.5;
-            if (deviation > tolerance && mid != t0 && mid != t1 && mid == mid) {
+            if (deviation > tolerance &&
+                deviation > kChordResolution * LargestMagnitude(positions[i], positions[i + 1], m) && mid != t0 &&
+                mid != t1 && mid == mid) {
                 nextOpen.push_back(1);
                 nextParameters.push_back(mid);
                 nextPositions.push_back(m);

@@ -265,7 +265,8 @@ V3dCurve::RCode V3dCurve::ProjectPoint(double& t, const Point3& point, double to
 
 // Generic segmentation: the _SegmentMinimal samples (keep = false) or the caller's list as it
 // stands (keep = true), refined until every interval's midpoint lies within the tolerance of
-// its chord (CurveDetail::RefineByChords), with positions from the virtual EvaluatePosition.
+// its chord (CurveDetail::RefineByChords, which stops at the resolution of the positions), with
+// positions from the virtual EvaluatePosition.
 // A tolerance that is not a positive finite number is refused (Failure, list untouched): with
 // zero, a negative or a NaN tolerance the refinement would never end.
 V3dCurve::RCode V3dCurve::Segment(std::vector<double>& parameters, double tolerance, bool keep) const {

@@ -159,22 +159,48 @@ void DecompositionKnots(const std::vector<double>& U, const std::vector<double>&
             if (k == a)
                 while (i < B.size() && B[i] == a) ++i;
             std::size_t run = 0;
-            while (j < m && U[j] == k) {
+            do {  // at least the knot itself: a NaN (which equals nothing) cannot stall the walk
                 ++run;
                 ++j;
-            }
+            } while (j < m && U[j] == k);
             for (std::size_t r = run; r < p; ++r) I.push_back(k);
         }
     }
     while (j < m) {
         const double k = U[j];
         std::size_t run = 0;
-        while (j < m && U[j] == k) {
+        do {
             ++run;
             ++j;
-        }
+        } while (j < m && U[j] == k);
         for (std::size_t r = run; r < p; ++r) I.push_back(k);
     }
+}
+
+// Whether the Bezier decomposition can work on the curve: knots and control points in the
+// counts of a valid curve, a degree below the number of control points, and knots that are
+// non-decreasing with no NaN among them (clamping and knot insertion need exactly that).
+bool Decomposable(const V3dNurbsCurve& c) {
+    const std::vector<double>& U = c.GetKnots();
+    const std::size_t n = c.GetControlPoints().size();
+    const std::size_t p = c.GetDegree();
+    if (n == 0 || p >= n || U.size() != n + p + 1) return false;
+    for (std::size_t i = 1; i < U.size(); ++i)
+        if (!(U[i - 1] <= U[i])) return false;
+    return true;
+}
+
+// The largest absolute Cartesian coordinate of the control points (non-finite ones skipped):
+// the scale of the rounding noise in every position and control polygon derived from them.
+double ControlPointMagnitude(const V3dNurbsCurve& c) {
+    double m = 0.0;
+    for (const Point4& h : c.GetControlPoints()) {
+        for (int i = 0; i < 3; ++i) {
+            const double x = std::fabs(h[i] / h[3]);
+            if (std::isfinite(x) && x > m) m = x;
+        }
+    }
+    return m;
 }
 
 // Positions of a NURBS curve of degree 1 to 5 at parameters that mostly come in increasing
@@ -240,8 +266,12 @@ private:
 }  // namespace
 
 // Bezier segmentation of open, non-rational curves of degree 1 to 3; every
-// other curve (and an object that is not valid, whose held curve cannot be
-// clamped or refined) goes to the generic segmentation. The path is decided on
+// other curve (and an object that is not valid, or whose held curve cannot be
+// clamped or refined: knots unsorted or NaN) goes to the generic segmentation.
+// A tolerance below 2^-40 of the largest control-point coordinate cannot be
+// resolved by the positions or control polygons (their rounding noise is of
+// that order), so the segmentation runs with that value instead; any larger
+// tolerance gives exactly the plain result. The path is decided on
 // the held curve's degree, which is what the decomposition works with. The held
 // curve is clamped in place (its shape on the range does not change), so this
 // const member must not run beside other uses of the same object. Break values
@@ -261,7 +291,8 @@ V3dCurve::RCode V3dCurveNurbsPlus::Segment(std::vector<double>& parameters, doub
             break;
         }
     }
-    if (degree < 1 || degree > kMaxBezierDegree || IsClosedLoop() || rational) {
+    tolerance = std::max(tolerance, VelSDK::CurveDetail::kChordResolution * ControlPointMagnitude(held));
+    if (degree < 1 || degree > kMaxBezierDegree || IsClosedLoop() || rational || !Decomposable(held)) {
         // The generic segmentation. An object of exactly this class (a subclass may evaluate or
         // sample differently) runs it on the held curve directly, with the same positions.
         if (typeid(*this) != typeid(V3dCurveNurbsPlus) || !SequentialEvaluator::Handles(held))

@@ -45,7 +45,10 @@ public:
     // 6. Generic segmentation: refines the list (the _SegmentMinimal samples when keep is
     //    false, the caller's list when true) by halving every interval whose midpoint lies
     //    farther than tolerance from its chord, pass after pass. Returns Success, except for a
-    //    tolerance that is not a positive finite number: Failure, list left as given.
+    //    tolerance that is not a positive finite number: Failure, list left as given. An
+    //    interval is not halved when its midpoint equals an end, when a position is not finite,
+    //    or when its deviation is within 2^-40 of the largest coordinate of its three positions
+    //    (rounding noise): so a tiny tolerance ends at that resolution instead of never.
     virtual RCode Segment(std::vector<double>& parameters, double tolerance, bool keep) const;
     // 7. Segmentation into points: the (virtual) parameter overload, then ParametersToPoints.
     virtual RCode Segment(std::vector<VelSDK::Math::point<double, 3>>& points, double tolerance) const;

@@ -68,9 +68,11 @@ public:
     using V3dCurve::Segment;
     /// Open non-rational curves of degree 1 to 3: Bezier decomposition and recursive halving
     /// until each piece's control polygon is flat within tolerance (the caller's parameters
-    /// become extra break points when keep is true). Every other curve, and an object that is
-    /// not valid, uses the generic V3dCurve::Segment. A tolerance that is not a positive finite
-    /// number returns Failure and leaves the list as given; otherwise Success.
+    /// become extra break points when keep is true). Every other curve, an object that is not
+    /// valid, and one whose knots are unsorted or NaN (as Reset may leave them), uses the generic
+    /// V3dCurve::Segment. A tolerance that is not a positive finite number returns Failure and
+    /// leaves the list as given; otherwise Success. A tolerance below 2^-40 of the largest
+    /// control-point coordinate (the rounding noise of the positions) acts as that value.
     /// Clamps the held curve in place: do not run it beside other uses of the same object.
     RCode Segment(std::vector<double>& parameters, double tolerance, bool keep) const override;
 

@@ -1,0 +1,484 @@
+// Hostile input for the curve framework (V3dCurve through V3dCurveNurbsPlus): default-
+// constructed, moved-from, invalidated and failed objects; objects made valid by Reset with
+// malformed knots and control points (what a reader may hand over); fits of NaN, infinite,
+// huge, subnormal and coincident points with out-of-range settings; projection, distance,
+// splitting and segmentation at hostile parameters and tolerances. Under AddressSanitizer and
+// UndefinedBehaviorSanitizer every call must stay inside its buffers, terminate and allocate
+// in proportion to its input, and answer with a documented result code.
+#include <VelSDK/Nurbs.h>
+
+#include "hardening/Hostile.h"
+#include "support/CurveTestAccess.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <stdexcept>
+#include <string>
+
+using VelSDK::Math::point;
+using P3 = point<double, 3>;
+using P4 = point<double, 4>;
+using hostile::kInf;
+using hostile::kNaN;
+using hostile::Same;
+using RCode = V3dCurve::RCode;
+
+namespace {
+
+constexpr std::size_t kMaxSize = std::numeric_limits<std::size_t>::max();
+
+std::vector<P3> Helix(std::size_t n) {
+    std::vector<P3> q;
+    for (std::size_t i = 0; i < n; ++i) {
+        const double a = 0.6 * static_cast<double>(i);
+        q.push_back(P3{std::cos(a), std::sin(a), 0.1 * a});
+    }
+    return q;
+}
+
+V3dCurveNurbsPlus Fitted(bool closed, unsigned char order = 4) {
+    V3dCurveNurbsPlus c;
+    c.SetOrder(order);
+    EXPECT_EQ(c.Fit(Helix(9), closed), V3dCurve::Success);
+    return c;
+}
+
+bool RcIsOneOf(RCode r) { return r == V3dCurve::Success || r == V3dCurve::CoincidentPoints || r == V3dCurve::Failure; }
+
+// Every const member of the object, with ordinary and hostile arguments. Returns nothing: the
+// checks are the sanitizers', the ceiling's and the result-code ones below. A curve of high
+// degree gets fewer projections (each costs up to 3 x 30 x 52 evaluations).
+void ExerciseConstMembers(const V3dCurveNurbsPlus& c) {
+    const bool light = c.GetOrder() > 8;
+    const bool valid = c.IsValid();
+    (void)c.GetFirstPoint();
+    (void)c.GetLastPoint();
+    (void)c.GetNumberKnots();
+    (void)c.GetNumberControlPoints();
+    (void)c.IsClamped();
+    if (!valid) {
+        EXPECT_TRUE(std::isnan(c.GetKnot(0)));
+        EXPECT_EQ(c.GetNumberKnots(), 0u);
+        EXPECT_FALSE(c.IsClamped());
+        EXPECT_TRUE(Same(c.GetFirstPoint(), P3{0, 0, 0}));
+    }
+    std::vector<double> ts = hostile::Numbers();
+    ts.push_back(c.GetMinParameter());
+    ts.push_back(c.GetMaxParameter());
+    for (double t : ts) {
+        P3 p{7, 7, 7}, d1{7, 7, 7}, d2{7, 7, 7};
+        const RCode r1 = c.EvaluatePosition(p, t);
+        const RCode r2 = c.EvaluateSpeed(p, d1, t);
+        const RCode r3 = c.EvaluateAcceleration(p, d1, d2, t);
+        if (!valid) {
+            EXPECT_EQ(r1, V3dCurve::Failure);
+            EXPECT_EQ(r2, V3dCurve::Failure);
+            EXPECT_EQ(r3, V3dCurve::Failure);
+            EXPECT_TRUE(Same(p, P3{7, 7, 7}));  // outputs untouched
+            EXPECT_TRUE(Same(d2, P3{7, 7, 7}));
+        } else {
+            EXPECT_EQ(r1, V3dCurve::Success);
+            EXPECT_EQ(r3, V3dCurve::Success);
+        }
+    }
+    const std::vector<P3> queries = {{0, 0, 0},        {1, 1, 1},          {kNaN, 0, 0},
+                                     {kInf, 0, -kInf}, {1e300, -1e300, 0}, {5e-324, 0, 0}};
+    for (const P3& q : queries) {
+        if (light && q[0] != 1.0) continue;
+        for (double tol : {1e-9, 0.0, -1.0, kNaN, kInf, 5e-324}) {
+            for (double start : {0.5, kNaN, kInf, -1e300}) {
+                for (bool useStart : {false, true}) {
+                    double t = start;
+                    const RCode r = c.ProjectPoint(t, q, tol, useStart);
+                    EXPECT_TRUE(r == V3dCurve::Success || r == V3dCurve::Failure);
+                    if (r == V3dCurve::Failure && !useStart) {
+                        EXPECT_TRUE(Same(t, start));  // written only by a converged projection
+                    }
+                }
+            }
+            double t = 0.25;
+            (void)c.Distance(q, tol, t);
+            (void)c.Distance(q, tol);
+        }
+    }
+    std::vector<double> params;
+    c.PointsToParameters(params, queries, 1e-9);
+    EXPECT_EQ(params.size(), queries.size());
+    std::vector<P3> points;
+    c.ParametersToPoints(points, ts);
+    EXPECT_EQ(points.size(), ts.size());
+    // Splitting at hostile parameters: refused with the targets untouched, or two valid, open
+    // pieces.
+    for (double t : ts) {
+        V3dCurveNurbsPlus first, second;
+        first.SetOrder(9);
+        const RCode r = c.Split(first, second, t);
+        if (r == V3dCurve::Failure) {
+            EXPECT_FALSE(first.IsValid());
+            EXPECT_EQ(first.GetOrder(), 9);
+            continue;
+        }
+        ASSERT_EQ(r, V3dCurve::Success);
+        EXPECT_TRUE(valid);
+        EXPECT_TRUE(first.IsValid() && second.IsValid());
+        EXPECT_FALSE(first.IsClosedLoop() || second.IsClosedLoop());
+        point<double, 3> p{};
+        (void)first.EvaluatePosition(p, 0.5);
+        std::vector<double> s;
+        EXPECT_EQ(first.Segment(s, 1e-3, false), V3dCurve::Success);
+        EXPECT_EQ(second.Segment(s, 1e-3, false), V3dCurve::Success);
+    }
+}
+
+// Segmentation with ordinary and refused tolerances; on a copy, since it may clamp the held
+// curve in place.
+void ExerciseSegmentation(const V3dCurveNurbsPlus& original) {
+    V3dCurveNurbsPlus c(original);
+    for (double tol : {0.0, -1.0, kNaN, kInf, -kInf}) {
+        std::vector<double> list = {0.25, 0.5};
+        EXPECT_EQ(c.Segment(list, tol, true), V3dCurve::Failure);
+        EXPECT_EQ(list, (std::vector<double>{0.25, 0.5}));
+        std::vector<P3> points = {P3{1, 2, 3}};
+        EXPECT_EQ(c.Segment(points, tol), V3dCurve::Failure);
+        EXPECT_EQ(points.size(), 1u);
+    }
+    for (double tol : {1e-3, 1.0, 1e300, DBL_MAX}) {
+        std::vector<double> list;
+        EXPECT_EQ(c.Segment(list, tol, false), V3dCurve::Success);
+        if (!c.IsValid()) {
+            EXPECT_TRUE(list.empty());
+        }
+        // Hostile break values: unsorted, NaN, infinite, outside the range.
+        std::vector<double> breaks = {0.75, kNaN, 0.25, kInf, -1e300, 0.5, 0.5, 5e-324};
+        EXPECT_EQ(c.Segment(breaks, tol, true), V3dCurve::Success);
+        std::vector<P3> points;
+        EXPECT_EQ(c.Segment(points, tol), V3dCurve::Success);
+    }
+}
+
+}  // namespace
+
+TEST(HostileCurveFramework, ObjectsThatAreNotValid) {
+    hostile::Ceiling ceiling(hostile::kSmallInputCeiling);
+    V3dCurveNurbsPlus fresh;
+    V3dCurveNurbsPlus invalidated = Fitted(false);
+    invalidated.Invalidate();
+    V3dCurveNurbsPlus failed = Fitted(false);
+    EXPECT_EQ(failed.Fit(Helix(2), false), V3dCurve::Failure);  // fewer points than the order
+    V3dCurveNurbsPlus source = Fitted(true);
+    V3dCurveNurbsPlus taker(std::move(source));
+    V3dCurveNurbsPlus assignedFrom = Fitted(false);
+    V3dCurveNurbsPlus assignee;
+    assignee = std::move(assignedFrom);
+
+    for (const V3dCurveNurbsPlus* c : {&fresh, &invalidated, &failed, &source, &assignedFrom}) {
+        ExerciseConstMembers(*c);
+        ExerciseSegmentation(*c);
+        EXPECT_TRUE(*c == V3dCurveNurbsPlus(*c));
+    }
+    // The moved-from objects hold an empty curve and take a new fit.
+    EXPECT_FALSE(source.IsValid());
+    EXPECT_TRUE(source.GetControlPoints().empty());
+    V3dCurveNurbsPlus copyOfMovedFrom(source);
+    EXPECT_FALSE(copyOfMovedFrom.IsValid());
+    source.SetNumberControlPoints(0);  // the count of the closed fit it was moved from
+    EXPECT_EQ(source.Fit(Helix(6), false), V3dCurve::Success);
+    EXPECT_EQ(assignedFrom.Reset({P4{0, 0, 0, 1}, P4{1, 0, 0, 1}}, {0, 0, 1, 1}, 2, false), V3dCurve::Success);
+    EXPECT_TRUE(taker.IsValid());
+    EXPECT_TRUE(assignee.IsValid());
+    EXPECT_EQ(ceiling.Refused(), 0u);
+}
+
+TEST(HostileCurveFramework, ResetWithMalformedDataThatReadersMayHandOver) {
+    const std::vector<P4> five = {{0, 0, 0, 1}, {1, 1, 0, 1}, {2, 0, 1, 1}, {3, 1, 0, 1}, {4, 0, 0, 1}};
+    V3dCurveNurbsPlus c;
+    // Refused: order below 2, fewer points than the order, a knot count other than n + order.
+    EXPECT_EQ(c.Reset(five, {0, 0, 0, 1, 1, 1}, 1, false), V3dCurve::Failure);
+    EXPECT_EQ(c.Reset(five, {0, 0, 0, 1, 1, 1}, 0, true), V3dCurve::Failure);
+    EXPECT_EQ(c.Reset(five, std::vector<double>(255 + 5, 0.0), 255, false), V3dCurve::Failure);
+    EXPECT_EQ(c.Reset(five, {0, 0, 0, 1, 1, 1}, 3, false), V3dCurve::Failure);
+    EXPECT_EQ(c.Reset({}, {}, 2, false), V3dCurve::Failure);
+    EXPECT_FALSE(c.IsValid());
+
+    // Accepted (only the counts are checked): every member must cope with the result.
+    struct Data {
+        std::string name;
+        std::vector<P4> points;
+        std::vector<double> knots;
+        unsigned char order;
+    };
+    std::vector<Data> data = {
+        {"NaN knots", five, {0, 0, 0, kNaN, 0.5, 1, 1, 1}, 3},
+        {"all knots NaN", five, std::vector<double>(8, kNaN), 3},
+        {"decreasing knots", five, {1, 1, 1, 0.6, 0.4, 0, 0, 0}, 3},
+        {"equal knots", five, std::vector<double>(8, 0.5), 3},
+        {"infinite knots", five, {-kInf, -kInf, -kInf, 0, 1, kInf, kInf, kInf}, 3},
+        {"extreme knots", five, {-DBL_MAX, -DBL_MAX, -DBL_MAX, 0, 1, DBL_MAX, DBL_MAX, DBL_MAX}, 3},
+        {"subnormal spans", five, {0, 0, 0, 5e-324, 1e-323, 1.5e-323, 1.5e-323, 1.5e-323}, 3},
+        {"unclamped", five, {0, 1, 2, 3, 4, 5, 6, 7}, 3},
+        {"order 2", five, {0, 0, 0.25, 0.5, 0.75, 1, 1}, 2},
+        {"order 5 (generic segmentation)", five, {0, 0, 0, 0, 0, 1, 1, 1, 1, 1}, 5},
+        {"zero weights",
+         {{0, 0, 0, 0}, {1, 1, 0, 0}, {2, 0, 1, 0}, {3, 1, 0, 0}, {4, 0, 0, 0}},
+         {0, 0, 0, 0.3, 0.6, 1, 1, 1},
+         3},
+        {"negative weight",
+         {{0, 0, 0, 1}, {-1, -1, 0, -1}, {2, 0, 1, 1}, {3, 1, 0, 1}, {4, 0, 0, 1}},
+         {0, 0, 0, 0.3, 0.6, 1, 1, 1},
+         3},
+        {"NaN and infinite points",
+         {{kNaN, 0, 0, 1}, {1, kInf, 0, 1}, {2, 0, -kInf, 1}, {3, 1, 0, kNaN}, {4, 0, 0, 1}},
+         {0, 0, 0, 0.3, 0.6, 1, 1, 1},
+         3},
+        {"extreme points",
+         {{DBL_MAX, 0, 0, 1}, {-DBL_MAX, DBL_MAX, 0, 1}, {DBL_MAX, 0, -DBL_MAX, 1}, {0, 0, 0, 1}, {1, 1, 1, 1}},
+         {0, 0, 0, 0.3, 0.6, 1, 1, 1},
+         3},
+        {"subnormal points", std::vector<P4>(5, P4{5e-324, -5e-324, 0, 1}), {0, 0, 0, 0.3, 0.6, 1, 1, 1}, 3},
+        {"degree 30", std::vector<P4>(40, P4{1, 2, 3, 1}), VelSDK::NURBS::UniformKnots(71, 30), 31},
+    };
+    for (const Data& d : data) {
+        SCOPED_TRACE(d.name);
+        hostile::Ceiling ceiling(hostile::kSmallInputCeiling);
+        for (bool closed : {false, true}) {
+            V3dCurveNurbsPlus r;
+            ASSERT_EQ(r.Reset(d.points, d.knots, d.order, closed), V3dCurve::Success);
+            EXPECT_TRUE(r.IsValid());
+            EXPECT_EQ(r.GetNumberControlPoints(), d.points.size());
+            ExerciseConstMembers(r);
+            ExerciseSegmentation(r);
+            bool hasNaN = false;
+            for (double k : d.knots) hasNaN = hasNaN || std::isnan(k);
+            for (const P4& P : d.points)
+                for (int i = 0; i < 4; ++i) hasNaN = hasNaN || std::isnan(P[i]);
+            EXPECT_EQ(r == r, !hasNaN);  // a NaN equals nothing, not even itself
+        }
+        EXPECT_EQ(ceiling.Refused(), 0u);
+    }
+    // The largest order: evaluation, a projection and a split.
+    V3dCurveNurbsPlus r;
+    std::vector<P4> points;
+    for (int i = 0; i < 255; ++i) points.push_back(P4{double(i), std::sin(0.1 * i), 0.0, 1.0});
+    ASSERT_EQ(r.Reset(points, VelSDK::NURBS::UniformKnots(510, 254), 255, false), V3dCurve::Success);
+    P3 p{}, d1{}, d2{};
+    EXPECT_EQ(r.EvaluateAcceleration(p, d1, d2, 0.5), V3dCurve::Success);
+    EXPECT_TRUE(hostile::AllFinite(p));
+    double t = 0.5;
+    (void)r.ProjectPoint(t, P3{100, 0, 1}, 1e-9, true);
+    V3dCurveNurbsPlus a, b;
+    EXPECT_EQ(r.Split(a, b, 0.25), V3dCurve::Success);
+}
+
+TEST(HostileCurveFramework, FitsOfHostilePointsAndSettings) {
+    hostile::Ceiling ceiling(hostile::kSmallInputCeiling);
+    std::vector<std::vector<P3>> sets = {{}, {P3{1, 2, 3}}, Helix(2), Helix(4), Helix(12)};
+    for (double x : hostile::Numbers()) {
+        std::vector<P3> q = Helix(8);
+        q[3] = P3{x, 0.5, -x};
+        sets.push_back(q);
+        q = Helix(8);
+        q[0] = P3{x, x, x};
+        q[7] = P3{-x, x, 0};
+        sets.push_back(q);
+    }
+    sets.push_back(std::vector<P3>(6, P3{1, 1, 1}));                            // all coincident
+    sets.push_back({P3{0, 0, 0}, P3{5e-324, 0, 0}, P3{1, 0, 0}, P3{2, 0, 0}});  // coincident pair
+    sets.push_back({P3{0, 0, 0}, P3{1e-300, 0, 0}, P3{2e-300, 0, 0}, P3{3e-300, 1e-300, 0}});
+    sets.push_back({P3{-DBL_MAX, 0, 0}, P3{0, DBL_MAX, 0}, P3{DBL_MAX, 0, 0}, P3{0, -DBL_MAX, 1}});
+    std::vector<P3> back = Helix(10);  // a polygon that returns on itself
+    back.insert(back.end(), back.rbegin() + 1, back.rend());
+    sets.push_back(back);
+
+    const std::pair<P3, P3> derivatives[] = {{P3{1, 0, 0}, P3{0, 1, 0}},
+                                             {P3{kNaN, 0, 0}, P3{kInf, 0, 0}},
+                                             {P3{0, 0, 0}, P3{0, 0, 0}},
+                                             {P3{DBL_MAX, DBL_MAX, 0}, P3{0, 0, -DBL_MAX}}};
+    for (const auto& Q : sets) {
+        for (unsigned order : {0u, 1u, 2u, 3u, 4u, 7u, 255u}) {
+            for (int parametrization : {0, 1}) {
+                for (int knots : {0, 1}) {
+                    for (std::size_t count : {std::size_t{0}, Q.size(), kMaxSize}) {
+                        for (bool closed : {false, true}) {
+                            V3dCurveNurbsPlus c = Fitted(false);
+                            c.SetOrder(static_cast<unsigned char>(order));
+                            c.SetParametrization(static_cast<V3dCurveNurbsPlus::EParametrization>(parametrization));
+                            c.SetKnotsGeneration(static_cast<V3dCurveNurbsPlus::EKnotsGeneration>(knots));
+                            c.SetNumberControlPoints(count);
+                            const V3dCurveNurbsPlus before(c);
+                            std::vector<double> params = {42.0};
+                            const RCode r = c.Fit(params, Q, closed);
+                            ASSERT_TRUE(RcIsOneOf(r));
+                            if (r == V3dCurve::CoincidentPoints) {
+                                EXPECT_TRUE(c == before);  // nothing fitted, the state stays
+                                EXPECT_EQ(c.IsClosedLoop(), before.IsClosedLoop());
+                                continue;
+                            }
+                            EXPECT_EQ(c.GetMinParameter(), 0.0);
+                            EXPECT_EQ(c.GetMaxParameter(), 1.0);
+                            EXPECT_EQ(c.IsValid(), r == V3dCurve::Success);
+                            if (r == V3dCurve::Success) {
+                                EXPECT_EQ(params.size(), Q.size());
+                                EXPECT_GE(c.GetControlPoints().size(), order);
+                            }
+                            if (order < 2 || Q.size() < order) {
+                                EXPECT_EQ(r, V3dCurve::Failure);
+                            }
+                            // With end derivatives.
+                            for (const auto& D : derivatives) {
+                                V3dCurveNurbsPlus e(before);
+                                const RCode rd = e.FitWithEndDerivatives(params, Q, D);
+                                ASSERT_TRUE(rd == V3dCurve::Success || rd == V3dCurve::Failure);
+                                if (rd == V3dCurve::Success) {
+                                    EXPECT_EQ(e.GetControlPoints().size(), Q.size() + 2);
+                                }
+                            }
+                        }
+                    }
+                }
+            }
+        }
+    }
+    // Stored enumeration values out of range: the two documented logic errors, state kept.
+    V3dCurveNurbsPlus c = Fitted(false);
+    const V3dCurveNurbsPlus before(c);
+    V3dCurveNurbsPlusTestAccess::SetRawSettings(c, 2, 0);
+    try {
+        c.Fit(Helix(6), false);
+        ADD_FAILURE() << "no exception";
+    } catch (const std::logic_error& e) {
+        EXPECT_STREQ(e.what(), "Unknown parametrization type");
+    }
+    V3dCurveNurbsPlusTestAccess::SetRawSettings(c, 0, -7);
+    std::vector<double> params;
+    try {
+        c.FitWithEndDerivatives(params, Helix(6), {P3{}, P3{}});
+        ADD_FAILURE() << "no exception";
+    } catch (const std::logic_error& e) {
+        EXPECT_STREQ(e.what(), "Unknown knots generation type");
+    }
+    EXPECT_TRUE(c.IsValid());
+    EXPECT_TRUE(c == before);
+    EXPECT_EQ(ceiling.Refused(), 0u);
+}
+
+TEST(HostileCurveFramework, SplitJustInsideTheRangeEnds) {
+    // A cut within DBL_EPSILON of the range start leaves a first piece without a full span; it
+    // is reported as split, evaluates to NaN, and every member stays safe on it.
+    hostile::Ceiling ceiling(hostile::kSmallInputCeiling);
+    for (bool closed : {false, true}) {
+        const V3dCurveNurbsPlus c = Fitted(closed);
+        for (double t : {1e-300, 5e-324, 1e-17, DBL_EPSILON, 1.0 - DBL_EPSILON / 2, 1.0 - DBL_EPSILON}) {
+            V3dCurveNurbsPlus first, second;
+            if (c.Split(first, second, t) != V3dCurve::Success) continue;
+            ExerciseConstMembers(first);
+            ExerciseConstMembers(second);
+            ExerciseSegmentation(first);
+            ExerciseSegmentation(second);
+        }
+    }
+    EXPECT_EQ(ceiling.Refused(), 0u);
+}
+
+// A curve given by a formula: a unit circle around (100, 0, 0) over [0, 1], sampled at its ends.
+class FarCircle : public V3dCurve {
+public:
+    RCode EvaluatePosition(P3& p, double t) const override {
+        const double a = 2.0 * M_PI * t;
+        p = P3{100.0 + std::cos(a), std::sin(a), 0.0};
+        return Success;
+    }
+    RCode EvaluateSpeed(P3& p, P3& d, double t) const override {
+        EvaluatePosition(p, t);
+        const double a = 2.0 * M_PI * t;
+        d = P3{-2.0 * M_PI * std::sin(a), 2.0 * M_PI * std::cos(a), 0.0};
+        return Success;
+    }
+    RCode EvaluateAcceleration(P3& p, P3& d, P3& dd, double t) const override {
+        EvaluateSpeed(p, d, t);
+        dd = P3{100.0 - p[0], -p[1], 0.0} * (4.0 * M_PI * M_PI);
+        return Success;
+    }
+
+private:
+    void _SegmentMinimal(std::vector<double>& s) const override { s.insert(s.end(), {0.0, 0.5, 1.0}); }
+    RCode _Fit(const std::vector<P3>&) override { return Failure; }
+};
+
+double LargestControlCoordinate(const V3dCurveNurbsPlus& c) {
+    double m = 0.0;
+    for (const P4& h : c.GetControlPoints())
+        for (int i = 0; i < 3; ++i) m = std::max(m, std::fabs(h[i] / h[3]));
+    return m;
+}
+
+TEST(HostileCurveFramework, SegmentationWithTolerancesBelowTheResolution) {
+    // A positive tolerance below what the coordinates resolve (2^-40 of the largest control-point
+    // coordinate) segments as that resolution does, in time and memory that the curve's shape
+    // decides instead of endless halving down to the bits of the parameter.
+    for (bool closed : {false, true}) {
+        for (unsigned char order : {3, 4, 6}) {
+            SCOPED_TRACE(std::to_string(order) + (closed ? " closed" : " open"));
+            V3dCurveNurbsPlus c;
+            c.SetOrder(order);
+            std::vector<P3> far = Helix(9);
+            for (P3& q : far) q = q + P3{100, -50, 20};
+            ASSERT_EQ(c.Fit(far, closed), V3dCurve::Success);
+            const double resolution = 0x1p-40 * LargestControlCoordinate(c);
+            std::vector<double> atResolution;
+            ASSERT_EQ(c.Segment(atResolution, resolution, false), V3dCurve::Success);
+            for (double tol : {resolution / 2, 1e-15, 1e-30, 1e-300, 5e-324}) {
+                hostile::Ceiling ceiling(hostile::kSmallInputCeiling);
+                std::vector<double> list;
+                try {
+                    EXPECT_EQ(c.Segment(list, tol, false), V3dCurve::Success) << tol;
+                } catch (const std::bad_alloc&) {
+                    ADD_FAILURE() << "tolerance " << tol << ": allocation above the ceiling";
+                }
+                EXPECT_EQ(list, atResolution) << tol;
+                EXPECT_EQ(ceiling.Refused(), 0u) << tol;
+            }
+        }
+    }
+    {
+        // Near the origin the resolution is finer and the list longer, still in proportion.
+        const V3dCurveNurbsPlus c = Fitted(false);
+        hostile::Ceiling ceiling(hostile::kSmallInputCeiling);
+        std::vector<double> list;
+        EXPECT_EQ(c.Segment(list, 1e-300, false), V3dCurve::Success);
+        EXPECT_LT(list.size(), std::size_t{1} << 23);
+        EXPECT_TRUE(std::is_sorted(list.begin(), list.end()));
+    }
+    {
+        // The generic segmentation of any curve stops halving at the resolution of its positions.
+        const FarCircle circle;
+        hostile::Ceiling ceiling(hostile::kSmallInputCeiling);
+        for (double tol : {1e-300, 5e-324}) {
+            std::vector<double> list;
+            EXPECT_EQ(circle.Segment(list, tol, false), V3dCurve::Success);
+            EXPECT_GT(list.size(), 1000u);
+            EXPECT_LT(list.size(), std::size_t{1} << 22);
+        }
+        EXPECT_EQ(ceiling.Refused(), 0u);
+    }
+}
+
+TEST(HostileCurveFramework, ComparisonAndCopiesOfHostileObjects) {
+    V3dCurveNurbsPlus nan;
+    ASSERT_EQ(nan.Reset({P4{kNaN, 0, 0, 1}, P4{1, 0, 0, 1}}, {0, 0, 1, 1}, 2, false), V3dCurve::Success);
+    const V3dCurveNurbsPlus copy(nan);
+    EXPECT_FALSE(nan == copy);  // NaN equals nothing
+    V3dCurveNurbsPlus& self = nan;
+    nan = self;
+    nan = std::move(self);
+    EXPECT_TRUE(nan.IsValid());
+    EXPECT_EQ(nan.GetNumberKnots(), 4u);
+    V3dCurveNurbsPlus a, b;
+    a.SetOrder(0);
+    b.SetOrder(0);
+    EXPECT_TRUE(a == b);
+    b.SetNumberControlPoints(kMaxSize);
+    EXPECT_FALSE(a == b);
+}
