@@ -35,6 +35,16 @@ inline double ChordDeviation(const Point3& A, const Point3& B, const Point3& M) 
 // only stop at the resolution of the parameter itself, after about 2^50 halvings.
 constexpr double kChordResolution = 0x1p-40;
 
+// Longest list a segmentation builds: 2^22 parameters, or four times the list it starts from
+// when that is longer. Within the resolution above a curve needs at most some 2^20 halvings
+// per order of magnitude of its parameters, but a curve evaluated far outside its knots (a
+// range or a knot of 1e100 from a damaged file) extrapolates a polynomial over hundreds of
+// orders of magnitude; such a request is refused instead of filling the memory.
+constexpr std::size_t kSegmentationLimit = std::size_t{1} << 22;
+inline std::size_t SegmentationLimit(std::size_t start) {
+    return start > kSegmentationLimit / 4 ? 4 * start : kSegmentationLimit;
+}
+
 inline double LargestMagnitude(const Point3& a, const Point3& b, const Point3& c) {
     double m = 0.0;
     for (const Point3* p : {&a, &b, &c})
@@ -56,12 +66,15 @@ inline double LargestMagnitude(const Point3& a, const Point3& b, const Point3& c
 // so the refinement always ends, and for a tolerance below the resolution after a number of
 // halvings that the curve's shape, not the parameter's bits, decides. A tolerance at or above
 // kChordResolution times every coordinate magnitude gives exactly the plain refinement.
+// Returns false, with the list in an unspecified state, as soon as the refined list would
+// exceed SegmentationLimit of the starting length; true otherwise.
 template <class Evaluate>
-void RefineByChords(std::vector<double>& parameters, double tolerance, Evaluate&& evaluate) {
+bool RefineByChords(std::vector<double>& parameters, double tolerance, Evaluate&& evaluate) {
     const std::size_t count = parameters.size();
+    const std::size_t limit = SegmentationLimit(count);
     std::vector<Point3> positions(count);
     for (std::size_t i = 0; i < count; ++i) positions[i] = evaluate(parameters[i]);
-    if (count < 2) return;
+    if (count < 2) return true;
 
     // open[i]: interval [i, i + 1] still has to be measured.
     std::vector<char> open(count - 1, 1);
@@ -76,9 +89,10 @@ void RefineByChords(std::vector<double>& parameters, double tolerance, Evaluate&
         nextParameters.clear();
         nextPositions.clear();
         nextOpen.clear();
-        nextParameters.reserve(2 * n);
-        nextPositions.reserve(2 * n);
-        nextOpen.reserve(2 * n);
+        const std::size_t most = 2 * n - 1 < limit ? 2 * n - 1 : limit;
+        nextParameters.reserve(most);
+        nextPositions.reserve(most);
+        nextOpen.reserve(most);
         for (std::size_t i = 0; i + 1 < n; ++i) {
             const double t0 = parameters[i];
             const double t1 = parameters[i + 1];
@@ -94,6 +108,8 @@ void RefineByChords(std::vector<double>& parameters, double tolerance, Evaluate&
             if (deviation > tolerance &&
                 deviation > kChordResolution * LargestMagnitude(positions[i], positions[i + 1], m) && mid != t0 &&
                 mid != t1 && mid == mid) {
+                // This pass ends with at least the entries so far and one per interval left.
+                if (nextParameters.size() + 1 + (n - 1 - i) > limit) return false;
                 nextOpen.push_back(1);
                 nextParameters.push_back(mid);
                 nextPositions.push_back(m);
@@ -109,6 +125,7 @@ void RefineByChords(std::vector<double>& parameters, double tolerance, Evaluate&
         positions.swap(nextPositions);
         open.swap(nextOpen);
     } while (changed);
+    return true;
 }
 
 }  // namespace CurveDetail

@@ -268,24 +268,31 @@ V3dCurve::RCode V3dCurve::ProjectPoint(double& t, const Point3& point, double to
 // its chord (CurveDetail::RefineByChords, which stops at the resolution of the positions), with
 // positions from the virtual EvaluatePosition.
 // A tolerance that is not a positive finite number is refused (Failure, list untouched): with
-// zero, a negative or a NaN tolerance the refinement would never end.
+// zero, a negative or a NaN tolerance the refinement would never end. So is a refinement that
+// would grow beyond CurveDetail::SegmentationLimit (Failure, list untouched); the list is
+// refined in a copy for that reason.
 V3dCurve::RCode V3dCurve::Segment(std::vector<double>& parameters, double tolerance, bool keep) const {
     if (!(tolerance > 0.0) || !std::isfinite(tolerance)) return Failure;
-    if (!keep) {
-        parameters.clear();
-        _SegmentMinimal(parameters);
+    std::vector<double> list;
+    if (keep)
+        list = parameters;
+    else
+        _SegmentMinimal(list);
+    if (!list.empty()) {
+        const bool done = VelSDK::CurveDetail::RefineByChords(list, tolerance, [this](double t) {
+            Point3 p{};
+            EvaluatePosition(p, t);
+            return p;
+        });
+        if (!done) return Failure;
     }
-    if (parameters.empty()) return Success;
-    VelSDK::CurveDetail::RefineByChords(parameters, tolerance, [this](double t) {
-        Point3 p{};
-        EvaluatePosition(p, t);
-        return p;
-    });
+    parameters.swap(list);
     return Success;
 }
 
 // Segments through the virtual parameter overload (so a subclass's own segmentation is used)
-// and evaluates the points. On Failure (a refused tolerance) the points are left as given.
+// and evaluates the points. On Failure (a refused tolerance or a refinement beyond the limit)
+// the points are left as given.
 V3dCurve::RCode V3dCurve::Segment(std::vector<Point3>& points, double tolerance) const {
     std::vector<double> parameters;
     const RCode result = Segment(parameters, tolerance, false);

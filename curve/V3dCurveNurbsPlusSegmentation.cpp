@@ -105,9 +105,10 @@ bool AllFinite(const bezier_subcurve& piece) {
 // piece's end). The recursion runs on an explicit stack of pending second halves, so the values
 // come out in the same order as with recursive calls. A piece whose parameter midpoint equals
 // one of its ends (or is NaN), or that holds a non-finite coordinate, is not halved further: no
-// input can make the subdivision run without end.
+// input can make the subdivision run without end. Returns false as soon as out holds more than
+// limit values (the segmentation is then refused), true otherwise.
 template <std::size_t P>
-void Subdivide(const bezier_subcurve& piece, double tolerance, std::vector<bezier_subcurve>& stack,
+bool Subdivide(const bezier_subcurve& piece, double tolerance, std::size_t limit, std::vector<bezier_subcurve>& stack,
                std::vector<double>& out) {
     stack.clear();
     stack.push_back(piece);
@@ -118,6 +119,7 @@ void Subdivide(const bezier_subcurve& piece, double tolerance, std::vector<bezie
             const double mid = (current.end + current.start) * 0.5;
             if (IsFlat<P>(current.points, tolerance) || mid == current.start || mid == current.end || mid != mid ||
                 !AllFinite<P>(current)) {
+                if (out.size() >= limit) return false;
                 out.push_back(current.end);
                 break;
             }
@@ -127,17 +129,17 @@ void Subdivide(const bezier_subcurve& piece, double tolerance, std::vector<bezie
             current = first;
         }
     }
+    return true;
 }
 
 // Degree 1 pieces are always flat.
-void Subdivide(const bezier_subcurve& piece, std::size_t p, double tolerance, std::vector<bezier_subcurve>& stack,
-               std::vector<double>& out) {
-    if (p == 2)
-        Subdivide<2>(piece, tolerance, stack, out);
-    else if (p == 3)
-        Subdivide<3>(piece, tolerance, stack, out);
-    else
-        out.push_back(piece.end);
+bool Subdivide(const bezier_subcurve& piece, std::size_t p, double tolerance, std::size_t limit,
+               std::vector<bezier_subcurve>& stack, std::vector<double>& out) {
+    if (p == 2) return Subdivide<2>(piece, tolerance, limit, stack, out);
+    if (p == 3) return Subdivide<3>(piece, tolerance, limit, stack, out);
+    if (out.size() >= limit) return false;
+    out.push_back(piece.end);
+    return true;
 }
 
 // Knots to insert so that every interior knot reaches multiplicity p and every
@@ -276,10 +278,11 @@ private:
 // curve is clamped in place (its shape on the range does not change), so this
 // const member must not run beside other uses of the same object. Break values
 // of keep = true are sorted, and those outside the knot vector's span or NaN
-// are dropped, so the knot insertion always receives a valid list.
+// are dropped, so the knot insertion always receives a valid list. A result
+// longer than CurveDetail::SegmentationLimit is refused (Failure); the list is
+// built in a copy and left as given then.
 V3dCurve::RCode V3dCurveNurbsPlus::Segment(std::vector<double>& parameters, double tolerance, bool keep) const {
     if (!(tolerance > 0.0) || !std::isfinite(tolerance)) return Failure;
-    if (!keep) parameters.clear();
     if (!m_valid || !m_curve) return V3dCurve::Segment(parameters, tolerance, keep);
 
     V3dNurbsCurve& held = *m_curve;
@@ -297,10 +300,16 @@ V3dCurve::RCode V3dCurveNurbsPlus::Segment(std::vector<double>& parameters, doub
         // sample differently) runs it on the held curve directly, with the same positions.
         if (typeid(*this) != typeid(V3dCurveNurbsPlus) || !SequentialEvaluator::Handles(held))
             return V3dCurve::Segment(parameters, tolerance, keep);
-        if (!keep) _SegmentMinimal(parameters);
-        if (parameters.empty()) return Success;
-        SequentialEvaluator evaluate(held);
-        VelSDK::CurveDetail::RefineByChords(parameters, tolerance, evaluate);
+        std::vector<double> list;
+        if (keep)
+            list = parameters;
+        else
+            _SegmentMinimal(list);
+        if (!list.empty()) {
+            SequentialEvaluator evaluate(held);
+            if (!VelSDK::CurveDetail::RefineByChords(list, tolerance, evaluate)) return Failure;
+        }
+        parameters.swap(list);
         return Success;
     }
 
@@ -310,8 +319,8 @@ V3dCurve::RCode V3dCurveNurbsPlus::Segment(std::vector<double>& parameters, doub
 
     const std::vector<double>& U0 = local.GetKnots();
     std::vector<double> breaks;
-    breaks.reserve(parameters.size());
-    if (!U0.empty()) {
+    if (keep && !U0.empty()) {
+        breaks.reserve(parameters.size());
         for (double b : parameters)
             if (b >= U0.front() && b <= U0.back()) breaks.push_back(b);
         std::sort(breaks.begin(), breaks.end());
@@ -325,8 +334,9 @@ V3dCurve::RCode V3dCurveNurbsPlus::Segment(std::vector<double>& parameters, doub
     const std::size_t n = P.size();
     const std::size_t pieces = (n - 1) / p;
 
-    parameters.clear();
-    parameters.reserve(pieces + 1);
+    const std::size_t limit = VelSDK::CurveDetail::SegmentationLimit(pieces + 1);
+    std::vector<double> list;
+    list.reserve(pieces + 1);
     std::vector<bezier_subcurve> stack;
     for (std::size_t q = 0; q < pieces; ++q) {
         bezier_subcurve piece;
@@ -336,9 +346,10 @@ V3dCurve::RCode V3dCurveNurbsPlus::Segment(std::vector<double>& parameters, doub
         }
         piece.start = U[p * q + 1];
         piece.end = U[p * (q + 1) + 1];
-        if (q == 0) parameters.push_back(piece.start);
-        Subdivide(piece, p, tolerance, stack, parameters);
+        if (q == 0) list.push_back(piece.start);
+        if (!Subdivide(piece, p, tolerance, limit, stack, list)) return Failure;
     }
+    parameters.swap(list);
     return Success;
 }
 

@@ -48,7 +48,10 @@ public:
     //    tolerance that is not a positive finite number: Failure, list left as given. An
     //    interval is not halved when its midpoint equals an end, when a position is not finite,
     //    or when its deviation is within 2^-40 of the largest coordinate of its three positions
-    //    (rounding noise): so a tiny tolerance ends at that resolution instead of never.
+    //    (rounding noise): so a tiny tolerance ends at that resolution instead of never. A list
+    //    that would grow beyond 2^22 parameters (or four times its starting length) is refused
+    //    with Failure, list left as given (a range or curve extrapolated over many orders of
+    //    magnitude would otherwise fill the memory).
     virtual RCode Segment(std::vector<double>& parameters, double tolerance, bool keep) const;
     // 7. Segmentation into points: the (virtual) parameter overload, then ParametersToPoints.
     virtual RCode Segment(std::vector<VelSDK::Math::point<double, 3>>& points, double tolerance) const;

@@ -465,6 +465,49 @@ TEST(HostileCurveFramework, SegmentationWithTolerancesBelowTheResolution) {
     }
 }
 
+TEST(HostileCurveFramework, SegmentationOfRangesFarBeyondTheKnots) {
+    // A range (or a knot) of 1e100 makes the segmentation extrapolate a polynomial over a
+    // hundred orders of magnitude. The list it would need is refused beyond 2^22 parameters;
+    // either way the memory stays in proportion (here: no single block above 128 MiB).
+    const std::size_t kLimit = std::size_t{1} << 22;
+    using hostile::kSegmentationCeiling;
+    for (bool closed : {false, true}) {
+        V3dCurveNurbsPlus c = Fitted(closed);
+        c.SetMaxParameter(1e100);
+        hostile::Ceiling ceiling(kSegmentationCeiling);
+        std::vector<double> list = {42.0};
+        const RCode r = c.Segment(list, 1e-3, false);
+        if (r == V3dCurve::Failure) {
+            EXPECT_EQ(list, std::vector<double>{42.0});  // left as given
+        } else {
+            EXPECT_LE(list.size(), kLimit);
+        }
+        EXPECT_EQ(ceiling.Refused(), 0u);
+    }
+    {
+        FarCircle circle;
+        hostile::Ceiling ceiling(kSegmentationCeiling);
+        std::vector<double> list = {-1e100, 1e100};
+        EXPECT_EQ(circle.Segment(list, 1e-3, true), V3dCurve::Failure);
+        EXPECT_EQ(list, (std::vector<double>{-1e100, 1e100}));
+        std::vector<P3> points = {P3{1, 2, 3}};
+        EXPECT_EQ(circle.Segment(points, 1e-300), V3dCurve::Success);  // from the samples: bounded
+        EXPECT_EQ(ceiling.Refused(), 0u);
+    }
+    {
+        // The same limit on the Bezier path: an open cubic from a record whose range is huge.
+        V3dCurveNurbsPlus c;
+        ASSERT_EQ(c.Reset({P4{0, 0, 0, 1}, P4{1, 3, 0, 1}, P4{2, -3, 0, 1}, P4{3, 0, 0, 1}},
+                          {-1e100, -1e100, -1e100, -1e100, 1e100, 1e100, 1e100, 1e100}, 4, false),
+                  V3dCurve::Success);
+        hostile::Ceiling ceiling(kSegmentationCeiling);
+        std::vector<double> list;
+        (void)c.Segment(list, 1e-300, false);
+        EXPECT_LE(list.size(), kLimit);
+        EXPECT_EQ(ceiling.Refused(), 0u);
+    }
+}
+
 TEST(HostileCurveFramework, ComparisonAndCopiesOfHostileObjects) {
     V3dCurveNurbsPlus nan;
     ASSERT_EQ(nan.Reset({P4{kNaN, 0, 0, 1}, P4{1, 0, 0, 1}}, {0, 0, 1, 1}, 2, false), V3dCurve::Success);
