@@ -7,6 +7,7 @@
 #include <VelSDK/Nurbs.h>
 
 #include "hardening/Hostile.h"
+#include "math/BinomialTable.h"
 #include "support/TestAccess.h"
 
 #include <gtest/gtest.h>
@@ -231,6 +232,28 @@ TEST(HostileNurbsCurve, HighDegreeDerivativesStayPolynomialInTheDegree) {
     EXPECT_NEAR(d[1][0], n, 1e-7 * n);
     EXPECT_NEAR(d[1][1], (n + n * (n - 1)) / 4, 1e-7 * n * n);
     EXPECT_NEAR(d[2][1], n * (n - 1) / 2, 1e-5 * n * n);
+}
+
+TEST(HostileNurbsCurve, BinomialRowsOfHighOrdersEqualTheEntryByEntrySums) {
+    // The rows of a large table are built from the row above; every entry must equal the
+    // coefficient computed on its own, also past row 67, where the values wrap modulo 2^64.
+    const BinomialTable t(80);
+    ASSERT_EQ(t.Entries().size(), 81u * 82u / 2u);
+    for (std::size_t i = 0; i <= 80; ++i)
+        for (std::size_t j = 0; j <= i; ++j) ASSERT_EQ(t(i, j), BinomialTable::Compute(i, j)) << i << ", " << j;
+    EXPECT_EQ(t(67, 33), 14226520737620288370ull);  // the largest that fits in 64 bits
+}
+
+TEST(HostileNurbsCurve, DerivativesOfOrderOneThousand) {
+    // A curve of degree 1000 (a few tens of kilobytes of input) asked for all its derivatives:
+    // the cost must stay a small power of the degree (the test timeout catches a table built
+    // entry by entry, which needs about 10^11 additions here).
+    const std::size_t p = 1000;
+    const V3dNurbsCurve c(Line(p + 1), Clamped(p + 1, p), p);
+    const std::vector<P3> d = c.DeriveAt(0.5, p);
+    ASSERT_EQ(d.size(), p + 1);
+    EXPECT_NEAR(d[0][0], 500.0, 1e-6);
+    EXPECT_NEAR(d[1][0], 1000.0, 1e-4);
 }
 
 TEST(HostileNurbsCurve, ProjectionTerminatesAndReturnsAPointOfItsParameter) {
