@@ -1,11 +1,14 @@
 // Reads arbitrary bytes as a fitted-curve document: through the all-or-nothing loader and,
 // with a host that hands "NURBS_CURVE" elements to helpers, through the plain reader. Every
 // call must stay inside its buffers, allocate in proportion to its input and terminate; a
-// document that loads must save and load again to the same bits.
+// document that loads must save and load again to the same bits, and every member of the
+// curve it gives must work on it (UseCurve).
 #include <VelSDK/V3dCurveNurbsPlus.h>
 #include <VelSDK/V3dCurveNurbsPlusDocument.h>
 #include <VelSDK/V3dCurveNurbsPlusSAXHelper.h>
 #include <VelSDK/VSAXIncrementalDocumentReader.h>
+
+#include "UseCurve.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -57,9 +60,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (!V3dCurveNurbsPlusDocument::Load(V3dCurveNurbsPlusDocument::Save(curve), again).ok) std::abort();
         if (!SameBits(curve, again)) std::abort();
     }
+    fuzz::UseCurve(curve);
 
     Host host;
     VelSAX::VSAXIncrementalDocumentReader reader;
     reader.Read(document, host);
+    for (const auto& c : host.curves) fuzz::UseCurve(*c);
     return 0;
 }

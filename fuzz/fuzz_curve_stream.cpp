@@ -1,9 +1,11 @@
 // Reads arbitrary bytes as a sequence of fitted-curve records. Reading must stay inside its
 // buffers, allocate in proportion to its input (counts beyond that end in
 // std::length_error) and terminate; a valid curve read must write and read back to the same
-// bits.
+// bits, and every member of the curve read must work on it (UseCurve).
 #include <VelSDK/V3dCurveNurbsPlus.h>
 #include <VelSDK/V3dCurveNurbsPlusStream.h>
+
+#include "UseCurve.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -22,6 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             if (!in.fail()) std::abort();  // only a short stream may announce too much
             return 0;
         }
+        fuzz::UseCurve(curve);
         if (!curve.IsValid()) continue;
         std::stringstream copy;
         copy << curve;

@@ -2,8 +2,9 @@
 # Builds the libFuzzer targets with clang (ASan + UBSan) and runs each for a set time.
 #   scripts/fuzz.sh [seconds-per-target] [target ...]
 #   scripts/fuzz.sh --replay            (CI: every target once over its committed corpus)
-# New interesting inputs are written to build/fuzz/corpus-new/<target>/ (not the committed
-# seed corpus); crashes, hangs and out-of-memory inputs go to build/fuzz/artifacts/. Without
+# The build goes to $FUZZ_BUILD_DIR (default build/fuzz). New interesting inputs are written
+# to <build dir>/corpus-new/<target>/ (not the committed seed corpus); crashes, hangs and
+# out-of-memory inputs go to <build dir>/artifacts/. Without
 # targets, every fuzz/fuzz_*.cpp runs, one after the other. An input that runs longer than
 # 20 s counts as a hang, one that needs more than 2 GB as running out of memory.
 set -euo pipefail
@@ -15,7 +16,7 @@ if [ "${1:-}" = "--replay" ]; then
 fi
 secs=${1:-60}
 shift || true
-dir=build/fuzz
+dir=${FUZZ_BUILD_DIR:-build/fuzz}
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
   for f in fuzz/fuzz_*.cpp; do targets+=("$(basename "$f" .cpp)"); done

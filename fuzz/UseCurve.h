@@ -1,0 +1,46 @@
+// Exercises every member of a fitted curve that a reader has just rebuilt: whatever a
+// document or record held (NaN, infinite or unsorted knots, zero weights, odd orders), the
+// curve must evaluate, project, split and segment inside its buffers and in bounded time.
+#pragma once
+
+#include <VelSDK/V3dCurveNurbsPlus.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <vector>
+
+namespace fuzz {
+
+inline void UseCurve(const V3dCurveNurbsPlus& curve) {
+    using P3 = VelSDK::Math::point<double, 3>;
+    const double lo = curve.GetMinParameter();
+    const double hi = curve.GetMaxParameter();
+    for (double t : {lo, hi, 0.5 * (lo + hi), lo - 1.0}) {
+        P3 p{}, d1{}, d2{};
+        const V3dCurve::RCode r = curve.EvaluateAcceleration(p, d1, d2, t);
+        if ((r == V3dCurve::Success) != curve.IsValid()) std::abort();
+    }
+    (void)curve.GetFirstPoint();
+    (void)curve.GetLastPoint();
+    (void)curve.IsClamped();
+    double extent = 1.0;
+    for (const auto& h : curve.GetControlPoints())
+        for (int i = 0; i < 3; ++i)
+            if (std::isfinite(h[i]) && std::fabs(h[i]) > extent) extent = std::fabs(h[i]);
+    double t = 0.5 * (lo + hi);
+    (void)curve.ProjectPoint(t, P3{1, 2, 3}, 1e-9, true);
+    (void)curve.Distance(P3{-1, 0, 1}, 1e-9);
+    V3dCurveNurbsPlus first, second;
+    if (curve.Split(first, second, 0.25 * lo + 0.75 * hi) == V3dCurve::Success &&
+        (!first.IsValid() || !second.IsValid()))
+        std::abort();
+    // Segmentation clamps the held curve in place: on a copy.
+    V3dCurveNurbsPlus copy(curve);
+    std::vector<double> parameters = {lo, 0.5 * (lo + hi)};
+    const V3dCurve::RCode s = copy.Segment(parameters, extent * 1e-3, true);
+    if (s != V3dCurve::Success && s != V3dCurve::Failure) std::abort();
+    if (copy.Segment(parameters, extent * 1e-2, false) == V3dCurve::Success && !copy.IsValid() && !parameters.empty())
+        std::abort();
+}
+
+}  // namespace fuzz
