@@ -277,8 +277,6 @@ bool V3dNurbsSurface::LeastSquaresApproximation(const VMatrix<P3>& points, const
                                                 std::size_t countV, std::size_t degreeU, std::size_t degreeV) {
     const std::size_t m = points.RowCount();
     const std::size_t n = points.ColumnCount();
-    if (countV != 0 && countU > std::numeric_limits<std::size_t>::max() / countV)
-        throw std::length_error("VelSDK::NURBS: control grid too large");
     // An argument may be one of this surface's knot vectors, which are replaced below: such an
     // argument is read through a copy taken first.
     std::vector<double> held[4];
@@ -291,7 +289,18 @@ bool V3dNurbsSurface::LeastSquaresApproximation(const VMatrix<P3>& points, const
     const std::vector<double>& kV = stable(knotsV, held[1]);
     const std::vector<double>& pU = stable(paramsU, held[2]);
     const std::vector<double>& pV = stable(paramsV, held[3]);
-    ZeroGrid(_controlPoints, countU, countV);
+    // The countU x countV zero grid that a failed call leaves, except where the counts cannot
+    // match their knot vectors (a valid surface has count + degree + 1 knots, so countU must be
+    // below the number of U knots and countV below the number of V knots): the call fails
+    // below in any case, and the grid is left without elements (countV columns) instead of
+    // being allocated at a size the arguments may be far from justifying.
+    if (countU < kU.size() && countV < kV.size()) {
+        if (countV != 0 && countU > std::numeric_limits<std::size_t>::max() / countV)
+            throw std::length_error("VelSDK::NURBS: control grid too large");
+        ZeroGrid(_controlPoints, countU, countV);
+    } else {
+        _controlPoints = VMatrix<P4>(0, countV, kZero4);
+    }
     _knotsU = kU;
     _minParamU = KnotOrNaN(_knotsU, degreeU);
     _maxParamU = KnotOrNaN(_knotsU, countU);

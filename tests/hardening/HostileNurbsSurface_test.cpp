@@ -280,8 +280,23 @@ TEST(HostileNurbsSurface, FitsWithWrongCountsAndHostileNumbers) {
     EXPECT_FALSE(interpolate(data, {0.0}, pv, KnotAveraging(pu, 2), KnotAveraging(pv, 3), 2, 3));  // too few
     EXPECT_FALSE(interpolate(data, pu, pv, std::vector<double>(m + 8, 0.0), KnotAveraging(pv, 3), 7, 3));  // p >= m
     EXPECT_FALSE(approximate(data, pu, pv, {}, {}, 0, 0, 0, 0));
-    // A control grid whose element count cannot be represented: the length error of a container.
-    EXPECT_THROW(approximate(data, pu, pv, Clamped(3, 1), Clamped(4, 2), kMaxSize, 4, 1, 2), std::length_error);
+    // Counts far beyond their knot vectors fail without allocating their grid.
+    EXPECT_FALSE(approximate(data, pu, pv, Clamped(3, 1), Clamped(4, 2), kMaxSize, 4, 1, 2));
+    EXPECT_FALSE(approximate(data, pu, pv, Clamped(3, 1), Clamped(4, 2), 3, kMaxSize, 1, 2));
+    EXPECT_FALSE(approximate(data, pu, pv, Clamped(3, 1), Clamped(4, 2), std::size_t{1} << 40, 1 << 20, 1, 2));
+    {
+        V3dNurbsSurface s;
+        EXPECT_FALSE(
+            s.LeastSquaresApproximation(data, pu, pv, Clamped(3, 1), Clamped(4, 2), std::size_t{1} << 40, 4, 1, 2));
+        EXPECT_FALSE(s.IsValid());
+        EXPECT_TRUE(s.GetControlPoints().Elements().empty());
+        EXPECT_EQ(s.GetKnotsU(), Clamped(3, 1));  // the other fields are replaced as usual
+        EXPECT_EQ(s.GetDegreeU(), 1u);
+        // Counts that fit their knots but fail otherwise still leave the zero grid of their size.
+        EXPECT_FALSE(s.LeastSquaresApproximation(data, pu, {0.5}, Clamped(3, 1), Clamped(4, 2), 3, 4, 1, 2));
+        EXPECT_EQ(s.GetControlPoints().RowCount(), 3u);
+        EXPECT_EQ(s.GetControlPoints().ColumnCount(), 4u);
+    }
     EXPECT_FALSE(approximate(data, pu, pv, Clamped(3, 1), Clamped(4, 2), 3, 4, kMaxSize, 2));
     EXPECT_FALSE(approximate(data, pu, {0.5}, Clamped(3, 1), Clamped(4, 2), 3, 4, 1, 2));
     EXPECT_FALSE(approximate(VMatrix<P3>(3, 0, P3{}), pu, pv, Clamped(3, 1), Clamped(4, 2), 3, 4, 1, 2));
