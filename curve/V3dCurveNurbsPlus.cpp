@@ -149,13 +149,22 @@ bool V3dCurveNurbsPlus::operator==(const V3dCurveNurbsPlus& other) const {
     return true;
 }
 
-const Point4& V3dCurveNurbsPlus::GetControlPoint(std::size_t index) const { return _Curve().GetControlPoints()[index]; }
+// An index beyond the control points (from a host's bad number) answers a point of NaNs
+// instead of reading past the end of the list.
+const Point4& V3dCurveNurbsPlus::GetControlPoint(std::size_t index) const {
+    static const Point4 kNaNPoint{std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::quiet_NaN(),
+                                  std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::quiet_NaN()};
+    const std::vector<Point4>& points = _Curve().GetControlPoints();
+    return index < points.size() ? points[index] : kNaNPoint;
+}
 const std::vector<Point4>& V3dCurveNurbsPlus::GetControlPoints() const { return _Curve().GetControlPoints(); }
 const std::vector<double>& V3dCurveNurbsPlus::GetKnots() const { return _Curve().GetKnots(); }
 
+// NaN when not valid, and for an index beyond the knots (instead of reading past the end).
 double V3dCurveNurbsPlus::GetKnot(std::size_t index) const {
-    if (!m_valid) return std::numeric_limits<double>::quiet_NaN();
-    return _Curve().GetKnots()[index];
+    const std::vector<double>& knots = _Curve().GetKnots();
+    if (!m_valid || index >= knots.size()) return std::numeric_limits<double>::quiet_NaN();
+    return knots[index];
 }
 
 std::size_t V3dCurveNurbsPlus::GetNumberKnots() const { return m_valid ? _Curve().GetKnots().size() : 0; }

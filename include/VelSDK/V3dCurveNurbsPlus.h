@@ -92,11 +92,11 @@ public:
     /// exactly. Range, fitting settings and fitted parameters are not compared.
     bool operator==(const V3dCurveNurbsPlus& other) const;
 
-    /// No index or validity check.
+    /// No validity check; an index beyond the control points gives a point of NaNs.
     const VelSDK::Math::point<double, 4>& GetControlPoint(std::size_t index) const;
     const std::vector<VelSDK::Math::point<double, 4>>& GetControlPoints() const;
     const std::vector<double>& GetKnots() const;
-    /// NaN when not valid; otherwise the knot (no index check).
+    /// NaN when not valid or for an index beyond the knots; otherwise the knot.
     double GetKnot(std::size_t index) const;
     /// 0 when not valid.
     std::size_t GetNumberKnots() const;

@@ -59,6 +59,16 @@ void ExerciseConstMembers(const V3dCurveNurbsPlus& c) {
     (void)c.GetNumberKnots();
     (void)c.GetNumberControlPoints();
     (void)c.IsClamped();
+    // Indices beyond the lists answer NaN instead of reading past their ends.
+    for (std::size_t index : {c.GetControlPoints().size(), c.GetControlPoints().size() + 1000, kMaxSize}) {
+        const P4& P = c.GetControlPoint(index);
+        EXPECT_TRUE(std::isnan(P[0]) && std::isnan(P[3]));
+    }
+    for (std::size_t index : {c.GetKnots().size(), kMaxSize}) EXPECT_TRUE(std::isnan(c.GetKnot(index)));
+    if (valid && !c.GetKnots().empty()) {
+        EXPECT_TRUE(Same(c.GetKnot(0), c.GetKnots()[0]));
+        EXPECT_TRUE(Same(c.GetControlPoint(0), c.GetControlPoints()[0]));
+    }
     if (!valid) {
         EXPECT_TRUE(std::isnan(c.GetKnot(0)));
         EXPECT_EQ(c.GetNumberKnots(), 0u);
