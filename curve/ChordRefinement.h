@@ -35,14 +35,15 @@ inline double ChordDeviation(const Point3& A, const Point3& B, const Point3& M) 
 // only stop at the resolution of the parameter itself, after about 2^50 halvings.
 constexpr double kChordResolution = 0x1p-40;
 
-// Longest list a segmentation builds: 2^22 parameters, or four times the list it starts from
-// when that is longer. Within the resolution above a curve needs at most some 2^20 halvings
-// per order of magnitude of its parameters, but a curve evaluated far outside its knots (a
-// range or a knot of 1e100 from a damaged file) extrapolates a polynomial over hundreds of
-// orders of magnitude; such a request is refused instead of filling the memory.
-constexpr std::size_t kSegmentationLimit = std::size_t{1} << 22;
+// Longest list a segmentation builds: 2^20 parameters, or sixteen times the list it starts
+// from when that is longer. Within the resolution above a curve needs at most some 2^20
+// halvings per order of magnitude of its parameters, but a curve evaluated far outside its
+// knots (a range or a knot of 1e100 from a damaged file) extrapolates a polynomial over
+// hundreds of orders of magnitude; such a request is refused (after about 2^20 evaluations and
+// 70 MB) instead of filling the memory.
+constexpr std::size_t kSegmentationLimit = std::size_t{1} << 20;
 inline std::size_t SegmentationLimit(std::size_t start) {
-    return start > kSegmentationLimit / 4 ? 4 * start : kSegmentationLimit;
+    return start > kSegmentationLimit / 16 ? 16 * start : kSegmentationLimit;
 }
 
 inline double LargestMagnitude(const Point3& a, const Point3& b, const Point3& c) {

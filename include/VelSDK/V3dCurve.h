@@ -49,7 +49,7 @@ public:
     //    interval is not halved when its midpoint equals an end, when a position is not finite,
     //    or when its deviation is within 2^-40 of the largest coordinate of its three positions
     //    (rounding noise): so a tiny tolerance ends at that resolution instead of never. A list
-    //    that would grow beyond 2^22 parameters (or four times its starting length) is refused
+    //    that would grow beyond 2^20 parameters (or sixteen times its starting length) is refused
     //    with Failure, list left as given (a range or curve extrapolated over many orders of
     //    magnitude would otherwise fill the memory).
     virtual RCode Segment(std::vector<double>& parameters, double tolerance, bool keep) const;

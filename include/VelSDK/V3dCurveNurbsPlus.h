@@ -73,7 +73,7 @@ public:
     /// V3dCurve::Segment. A tolerance that is not a positive finite number returns Failure and
     /// leaves the list as given; otherwise Success. A tolerance below 2^-40 of the largest
     /// control-point coordinate (the rounding noise of the positions) acts as that value. A
-    /// result longer than 2^22 parameters (or four times the number of Bezier pieces) is refused
+    /// result longer than 2^20 parameters (or sixteen times the number of Bezier pieces) is refused
     /// with Failure, list left as given.
     /// Clamps the held curve in place: do not run it beside other uses of the same object.
     RCode Segment(std::vector<double>& parameters, double tolerance, bool keep) const override;

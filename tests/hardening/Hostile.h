@@ -45,9 +45,9 @@ private:
 
 /// 64 MiB: far above anything the small hostile inputs of these tests justify.
 constexpr std::size_t kSmallInputCeiling = std::size_t{64} << 20;
-/// 128 MiB: the largest block of a segmentation at its limit of 2^22 parameters (their
+/// 32 MiB: the largest block of a segmentation at its limit of 2^20 parameters (their
 /// positions, 24 bytes each), which hostile ranges and knots can drive it to.
-constexpr std::size_t kSegmentationCeiling = std::size_t{128} << 20;
+constexpr std::size_t kSegmentationCeiling = std::size_t{32} << 20;
 
 // Out of line, so that the compiler does not pair a free() it can see with an operator new.
 __attribute__((noinline)) inline void Release(void* p) noexcept { std::free(p); }
