@@ -120,7 +120,10 @@ public:
     RCode Reset(const std::vector<VelSDK::Math::point<double, 4>>& controlPoints, const std::vector<double>& knots,
                 unsigned char order, bool closedLoop);
     /// Cuts the curve at t into two valid, open pieces with knots rescaled to [0, 1]. Failure
-    /// when this object is not valid (targets untouched) or the cut is refused.
+    /// when this object is not valid (targets untouched) or the cut is refused. A cut within
+    /// DBL_EPSILON above the start of the range leaves a first piece with fewer control points
+    /// than the order (V3dNurbsCurve::SplitAt): it is valid, evaluates to NaN, and its knots
+    /// are not rescaled.
     RCode Split(V3dCurveNurbsPlus& first, V3dCurveNurbsPlus& second, double t) const;
 
 private:
