@@ -253,3 +253,28 @@ TEST(HostileReaders, HelperDrivenByAHostileHost) {
     EXPECT_FALSE(empty.Write(writer));
     EXPECT_EQ(ceiling.Refused(), 0u);
 }
+
+TEST(HostileReaders, TextConversionOfBrokenText) {
+    // Unpaired surrogates, values beyond U+10FFFF and broken UTF-8 become U+FFFD; whatever comes
+    // in, the UTF-8 that goes out converts back without a replacement of its own.
+    const std::wstring wide = {L'a',
+                               static_cast<wchar_t>(0xD800),
+                               static_cast<wchar_t>(0xDFFF),
+                               static_cast<wchar_t>(0x10FFFF),
+                               static_cast<wchar_t>(0x110000),
+                               static_cast<wchar_t>(-1),
+                               L'\0',
+                               static_cast<wchar_t>(0xFFFD)};
+    const std::string utf8 = StringConversion::NativeToUtf8(wide);
+    const std::wstring back = StringConversion::Utf8ToNative(utf8);
+    EXPECT_EQ(StringConversion::NativeToUtf8(back), utf8);
+    std::string bytes;
+    for (int b = 0; b < 256; ++b) bytes.push_back(static_cast<char>(b));
+    for (const std::string& s : {bytes, std::string("\xf4\x90\x80\x80"), std::string("\xc0\xaf"),
+                                 std::string("\xed\xa0\x80"), std::string("\xe2\x82"), std::string(100000, '\xff')}) {
+        const std::wstring w = StringConversion::Utf8ToNative(s);
+        const std::string again = StringConversion::NativeToUtf8(w);
+        EXPECT_EQ(StringConversion::Utf8ToNative(again), w);
+        EXPECT_LE(w.size(), s.size());
+    }
+}
