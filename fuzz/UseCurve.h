@@ -15,9 +15,10 @@ inline void UseCurve(const V3dCurveNurbsPlus& curve) {
     using P3 = VelSDK::Math::point<double, 3>;
     const double lo = curve.GetMinParameter();
     const double hi = curve.GetMaxParameter();
-    // The segmentation tolerance is a thousandth of the largest coordinate met (control points
-    // and positions): a range far outside the knots then segments in a few steps instead of
-    // running to the segmentation's limit (the hostile-input tests cover that limit).
+    // The segmentation tolerance is a thousandth of the largest coordinate met (control points,
+    // positions at the range and in the knot spans): a range or knot far outside the others then
+    // segments in a few steps instead of running to the segmentation's limit (the hostile-input
+    // tests cover that limit).
     double extent = 1.0;
     auto grow = [&extent](const double* x) {
         for (int i = 0; i < 3; ++i)
@@ -33,6 +34,14 @@ inline void UseCurve(const V3dCurveNurbsPlus& curve) {
     (void)curve.GetLastPoint();
     (void)curve.IsClamped();
     for (const auto& h : curve.GetControlPoints()) grow(h.data());
+    const std::vector<double>& U = curve.GetKnots();
+    for (std::size_t i = 0; i < U.size(); ++i) {  // the segmentation samples the knot spans at thirds
+        for (double f : {0.0, 1.0 / 3.0, 2.0 / 3.0}) {
+            P3 p{};
+            const double t = i + 1 < U.size() ? U[i] + f * (U[i + 1] - U[i]) : U[i];
+            if (curve.EvaluatePosition(p, t) == V3dCurve::Success) grow(p.data());
+        }
+    }
     double t = 0.5 * (lo + hi);
     (void)curve.ProjectPoint(t, P3{1, 2, 3}, 1e-9, true);
     (void)curve.Distance(P3{-1, 0, 1}, 1e-9);
