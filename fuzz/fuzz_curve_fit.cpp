@@ -6,6 +6,7 @@
 #include <VelSDK/Nurbs.h>
 
 #include "FuzzInput.h"
+#include "UseCurve.h"
 
 #include <cmath>
 #include <cstdint>
@@ -42,24 +43,14 @@ std::vector<double> Values(fuzz::Input& in, std::size_t n) {
     return v;
 }
 
-// Ordinary use of a curve that a fit left valid: evaluation, projection, segmentation.
+// Ordinary use of a curve that a fit left valid: every member (UseCurve), and a projection of
+// a fuzzed point.
 void UseFitted(V3dCurveNurbsPlus& c, fuzz::Input& in) {
     Check(c.GetMinParameter() == 0.0 && c.GetMaxParameter() == 1.0);
-    P3 p{}, d1{}, d2{};
-    const double t = in.Number();
-    Check(c.EvaluateAcceleration(p, d1, d2, t) == V3dCurve::Success);
-    double extent = 1.0;
-    for (const P4& h : c.GetControlPoints())
-        for (int i = 0; i < 3; ++i)
-            if (std::isfinite(h[i]) && std::fabs(h[i]) > extent) extent = std::fabs(h[i]);
     double u = 0.5;
     const V3dCurve::RCode r = c.ProjectPoint(u, P3{in.Number(), in.Number(), in.Number()}, 1e-9, (in.Byte() & 1) != 0);
     Check(r == V3dCurve::Success || r == V3dCurve::Failure);
-    std::vector<double> params;
-    // A coarse tolerance keeps the runs short; the finest ones are the hostile tests' business.
-    Check(c.Segment(params, extent * 1e-2 * (1 + in.Byte() % 8), (in.Byte() & 1) != 0) == V3dCurve::Success);
-    V3dCurveNurbsPlus first, second;
-    (void)c.Split(first, second, in.Number());
+    fuzz::UseCurve(c);
 }
 
 }  // namespace
