@@ -1,6 +1,8 @@
 // The subcommands of the nurbs program: their options and entry points.
 //
-// Each Run* function returns the exit code on success (0) and throws InputError (exit 1)
+// Each Add…Command function registers one subcommand (options, help text, examples) on a
+// CLI11 application; its callback runs the command after the whole line is parsed and stores
+// the exit code. Each Run* function returns the exit code on success (0) and throws InputError (exit 1)
 // for a file that cannot be read or used, UsageError (exit 2) for option values that make
 // no sense together. CommandLine (CommandLine.cpp) parses the arguments into these structs.
 #pragma once
@@ -10,6 +12,10 @@
 #include <cstddef>
 #include <string>
 #include <vector>
+
+namespace CLI {
+class App;
+}
 
 namespace nurbs_tool {
 
@@ -100,6 +106,16 @@ struct PlotOptions {
 
 /// UsageError when a chord tolerance is below 1e-12 of the curve's extent.
 void CheckTolerance(const V3dCurveNurbsPlus& curve, double tolerance);
+
+void AddFitCommand(CLI::App& app, int& exitCode);
+void AddInfoCommand(CLI::App& app, int& exitCode);
+void AddEvalCommand(CLI::App& app, int& exitCode);
+void AddSegmentCommand(CLI::App& app, int& exitCode);
+void AddProjectCommand(CLI::App& app, int& exitCode);
+void AddSplitCommand(CLI::App& app, int& exitCode);
+void AddConvertCommand(CLI::App& app, int& exitCode);
+void AddSurfaceCommand(CLI::App& app, int& exitCode);  ///< "surface" with fit, eval, project
+void AddPlotCommand(CLI::App& app, int& exitCode);
 
 int RunFit(const FitOptions& options);
 int RunInfo(const InfoOptions& options);

@@ -2,12 +2,15 @@
 #include "Commands.h"
 
 #include "CsvOutput.h"
+#include "OptionParsing.h"
 #include "CurveFile.h"
 #include "Geometry.h"
 #include "PointReader.h"
 #include "Progress.h"
 #include "ToolError.h"
 
+#include <memory>
+#include <CLI/CLI.hpp>
 #include <VelSDK/V3dCurveNurbsPlus.h>
 #include <VelSDK/V3dNurbsCurve.h>
 
@@ -337,6 +340,131 @@ int RunConvert(const ConvertOptions& o) {
     const V3dCurveNurbsPlus curve = CurveFile::Load(o.input);
     CurveFile::Save(curve, o.output);
     return kExitSuccess;
+}
+
+// --- command-line registration ------------------------------------------------------------------
+// Each Add…Command declares one subcommand with its options, help and examples; its callback runs
+// the command after CLI11 has parsed the whole line and stores the exit code.
+
+void AddFitCommand(CLI::App& app, int& exitCode) {
+    auto o = std::make_shared<FitOptions>();
+    auto startTangent = std::make_shared<std::string>();
+    auto endTangent = std::make_shared<std::string>();
+    CLI::App* cmd = app.add_subcommand("fit", "Fit a curve through data points and save it");
+    cmd->add_option("POINTS", o->points, "data points (CSV or blank-separated; '-' = stdin)")->required();
+    cmd->add_option("-o,--output", o->output, "curve file to write (.xml or .nrb)")->required();
+    cmd->add_flag("--closed", o->closed, "fit a closed loop (the last point joins the first)");
+    cmd->add_option("--order", o->order, "order = degree + 1 (2 = polyline, 4 = cubic)")->check(CLI::Range(2, 16));
+    cmd->add_option("--param", o->param, "parameters: chord (chord length) or uniform")
+        ->check(CLI::IsMember({"chord", "uniform"}));
+    cmd->add_option("--knots", o->knots, "knot vector: average (averaged parameters) or uniform")
+        ->check(CLI::IsMember({"average", "uniform"}));
+    CLI::Option* st = cmd->add_option("--start-tangent", *startTangent, "direction at the first point, X,Y,Z");
+    CLI::Option* et = cmd->add_option("--end-tangent", *endTangent, "direction at the last point, X,Y,Z");
+    st->needs(et);
+    et->needs(st);
+    cmd->add_flag("--raw-tangents", o->rawTangents,
+                  "use the tangents as first derivatives as given, instead of scaling the directions to the "
+                  "length of the point polygon");
+    cmd->add_flag("-q,--quiet", o->quiet, "print no summary");
+    cmd->footer(std::string(kPointFileHelp) +
+                "\nOpen fits interpolate the points (as many control points as points); closed fits interpolate "
+                "the loop; with both tangents the fit interpolates with prescribed end directions.\n"
+                "Prefer --knots average for closed fits: uniform knots under a closed loop give a badly "
+                "conditioned (with chord parameters often singular) system.\n"
+                "Examples:\n"
+                "  nurbs fit examples/data/glyph_S.csv --closed -o S.xml\n"
+                "  nurbs fit examples/data/gps_open_3d.csv --order 3 --param uniform -o walk.nrb\n"
+                "  nurbs fit upper.csv --start-tangent 0,1,0 --end-tangent 1,-0.1,0 -o upper.xml");
+    cmd->callback([o, startTangent, endTangent, &exitCode] {
+        if (!startTangent->empty()) o->startTangent = ParseNumbers(*startTangent, "--start-tangent", 3);
+        if (!endTangent->empty()) o->endTangent = ParseNumbers(*endTangent, "--end-tangent", 3);
+        exitCode = RunFit(*o);
+    });
+}
+
+void AddInfoCommand(CLI::App& app, int& exitCode) {
+    auto o = std::make_shared<InfoOptions>();
+    CLI::App* cmd = app.add_subcommand("info", "Describe a curve: order, control points, knots, range, ...");
+    cmd->add_option("CURVE", o->curve, "curve file (.xml or .nrb)")->required();
+    cmd->footer("Examples:\n  nurbs info S.xml");
+    cmd->callback([o, &exitCode] { exitCode = RunInfo(*o); });
+}
+
+void AddEvalCommand(CLI::App& app, int& exitCode) {
+    auto o = std::make_shared<EvalOptions>();
+    auto at = std::make_shared<std::string>();
+    CLI::App* cmd = app.add_subcommand("eval", "Evaluate points (and derivatives) of a curve as CSV");
+    cmd->add_option("CURVE", o->curve, "curve file (.xml or .nrb)")->required();
+    CLI::Option* atOpt = cmd->add_option("--at", *at, "parameters, U[,U...]");
+    CLI::Option* samplesOpt =
+        cmd->add_option("--samples", o->samples, "N parameters evenly spaced over the range (ends included)")
+            ->check(CLI::Range(std::size_t{1}, std::size_t{100000000}));
+    atOpt->excludes(samplesOpt);
+    cmd->add_option("--derivatives", o->derivatives, "also the derivatives of order 1..K")->check(CLI::Range(0, 16));
+    cmd->add_option("-o,--output", o->output, "CSV file to write (default: standard output)");
+    cmd->footer(
+        "Columns: u,x,y,z then d1x,d1y,d1z, d2x,... for each derivative order.\n"
+        "Examples:\n  nurbs eval S.xml --samples 11\n  nurbs eval S.xml --at 0,0.25,0.5 --derivatives 2");
+    cmd->callback([o, at, &exitCode] {
+        if (!at->empty()) o->at = ParseNumbers(*at, "--at", 0);
+        if (at->empty() && o->samples == 0) throw UsageError("give --at U[,U...] or --samples N");
+        exitCode = RunEval(*o);
+    });
+}
+
+void AddSegmentCommand(CLI::App& app, int& exitCode) {
+    auto o = std::make_shared<SegmentOptions>();
+    auto keep = std::make_shared<std::string>();
+    CLI::App* cmd = app.add_subcommand("segment", "Cut a curve into a polyline within a chord tolerance (CSV)");
+    cmd->add_option("CURVE", o->curve, "curve file (.xml or .nrb)")->required();
+    cmd->add_option("--tolerance", o->tolerance, "largest distance of the curve from a chord (> 0)")->required();
+    cmd->add_option("--keep", *keep, "parameters that must be break points, U[,U...] (ascending)");
+    cmd->add_option("-o,--output", o->output, "CSV file to write (default: standard output)");
+    cmd->footer(
+        "Columns: u,x,y,z, one row per polyline vertex.\n"
+        "Examples:\n  nurbs segment S.xml --tolerance 0.5\n  nurbs segment walk.xml --tolerance 1 --keep 0.5");
+    cmd->callback([o, keep, &exitCode] {
+        if (!keep->empty()) o->keep = ParseNumbers(*keep, "--keep", 0);
+        exitCode = RunSegment(*o);
+    });
+}
+
+void AddProjectCommand(CLI::App& app, int& exitCode) {
+    auto o = std::make_shared<ProjectOptions>();
+    CLI::App* cmd = app.add_subcommand("project", "Project points onto a curve (CSV)");
+    cmd->add_option("CURVE", o->curve, "curve file (.xml or .nrb)")->required();
+    cmd->add_option("POINTS", o->points, "query points (CSV or blank-separated; '-' = stdin)")->required();
+    cmd->add_option("--tolerance", o->tolerance, "convergence tolerance of the Newton iteration")
+        ->check(CLI::PositiveNumber);
+    cmd->add_option("-o,--output", o->output, "CSV file to write (default: standard output)");
+    cmd->footer(
+        "Columns: index,u,x,y,z,distance,converged (u = parameter of the foot point (x,y,z)).\n"
+        "Examples:\n  nurbs project loop.xml examples/data/proj_gps_loop_3d.csv");
+    cmd->callback([o, &exitCode] { exitCode = RunProject(*o); });
+}
+
+void AddSplitCommand(CLI::App& app, int& exitCode) {
+    auto o = std::make_shared<SplitOptions>();
+    CLI::App* cmd = app.add_subcommand("split", "Cut a curve in two at a parameter");
+    cmd->add_option("CURVE", o->curve, "curve file (.xml or .nrb)")->required();
+    cmd->add_option("--at", o->at, "parameter inside the range")->required();
+    cmd->add_option("-o,--output", o->outputs, "the two curve files to write: LEFT RIGHT")->required()->expected(2);
+    cmd->footer(
+        "Both pieces are open curves with knots rescaled to [0, 1].\n"
+        "Examples:\n  nurbs split walk.xml --at 0.5 -o first.xml second.xml");
+    cmd->callback([o, &exitCode] { exitCode = RunSplit(*o); });
+}
+
+void AddConvertCommand(CLI::App& app, int& exitCode) {
+    auto o = std::make_shared<ConvertOptions>();
+    CLI::App* cmd = app.add_subcommand("convert", "Convert a curve between XML document and binary record");
+    cmd->add_option("IN", o->input, "curve file to read (.xml or .nrb)")->required();
+    cmd->add_option("OUT", o->output, "curve file to write (.xml or .nrb)")->required();
+    cmd->footer(
+        "The format follows the extension: .xml = XML document, .nrb = binary record.\n"
+        "Examples:\n  nurbs convert S.xml S.nrb\n  nurbs convert S.nrb S-copy.xml");
+    cmd->callback([o, &exitCode] { exitCode = RunConvert(*o); });
 }
 
 }  // namespace nurbs_tool

@@ -3,6 +3,7 @@
 #include "Commands.h"
 
 #include "CsvOutput.h"
+#include "OptionParsing.h"
 #include "CurveFile.h"
 #include "Geometry.h"
 #include "PointReader.h"
@@ -10,6 +11,8 @@
 #include "SvgChart.h"
 #include "ToolError.h"
 
+#include <memory>
+#include <CLI/CLI.hpp>
 #include <VelSDK/V3dCurveNurbsPlus.h>
 #include <VelSDK/V3dNurbsSurface.h>
 
@@ -417,6 +420,34 @@ int RunPlot(const PlotOptions& o) {
         PlotCurve(o, CurveFile::FromXml(text, o.input));
     }
     return kExitSuccess;
+}
+
+// --- command-line registration ------------------------------------------------------------------
+
+void AddPlotCommand(CLI::App& app, int& exitCode) {
+    auto o = std::make_shared<PlotOptions>();
+    CLI::App* cmd = app.add_subcommand("plot", "Draw a curve or a surface as an SVG picture");
+    cmd->add_option("FILE", o->input, "curve (.xml, .nrb) or surface (.xml) file")->required();
+    CLI::Option* points = cmd->add_option("--points", o->points, "data points to draw as well");
+    cmd->add_option("--tolerance", o->tolerance,
+                    "chord tolerance of the drawn polyline (default: 1/2000 of the drawing's extent)")
+        ->check(CLI::NonNegativeNumber);
+    cmd->add_option("--view", o->view, "curves: top (x,y), front (x,z), side (y,z) or oblique")
+        ->check(CLI::IsMember({"top", "front", "side", "oblique"}));
+    cmd->add_flag("--project", o->project,
+                  "curves: connect every data point (--points) with its nearest point on the curve")
+        ->needs(points);
+    cmd->add_option("--title", o->title, "title (default: the file name)");
+    cmd->add_option("--lines", o->lines, "surfaces: iso-curves per direction")
+        ->check(CLI::Range(std::size_t{2}, std::size_t{200}));
+    cmd->add_option("-o,--output", o->output, "SVG file to write")->required();
+    cmd->footer(
+        "Curves: data points, control polygon, the segmented curve with its knots marked, axes and a "
+        "legend. Surfaces: a wire-frame of iso-curves in an oblique view, shaded by height.\n"
+        "Examples:\n  nurbs plot S.xml --points examples/data/glyph_S.csv -o S.svg\n"
+        "  nurbs plot loop.xml --points fixes.csv --project -o loop.svg\n"
+        "  nurbs plot volcano.xml -o volcano.svg");
+    cmd->callback([o, &exitCode] { exitCode = RunPlot(*o); });
 }
 
 }  // namespace nurbs_tool

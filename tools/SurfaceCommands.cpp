@@ -2,12 +2,15 @@
 #include "Commands.h"
 
 #include "CsvOutput.h"
+#include "OptionParsing.h"
 #include "CurveFile.h"
 #include "PointReader.h"
 #include "Progress.h"
 #include "SurfaceFile.h"
 #include "ToolError.h"
 
+#include <memory>
+#include <CLI/CLI.hpp>
 #include <VelSDK/Generators.h>
 #include <VelSDK/V3dNurbsSurface.h>
 
@@ -166,6 +169,91 @@ int RunSurfaceProject(const SurfaceProjectOptions& o) {
     }
     csv.Finish();
     return kExitSuccess;
+}
+
+// --- command-line registration ------------------------------------------------------------------
+
+namespace {
+
+void AddSurfaceFitCommand(CLI::App& surface, int& exitCode) {
+    auto o = std::make_shared<SurfaceFitOptions>();
+    auto degree = std::make_shared<std::string>("3,3");
+    auto count = std::make_shared<std::string>();
+    CLI::App* cmd = surface.add_subcommand("fit", "Fit a surface through a grid of points and save it");
+    cmd->add_option("GRID", o->grid, "grid of points ('-' = stdin)")->required();
+    cmd->add_option("-o,--output", o->output, "surface file to write (.xml)")->required();
+    cmd->add_option("--degree", *degree, "degrees P,Q along rows (U) and columns (V)");
+    cmd->add_option("--count", *count, "least squares with NU,NV control points (default: interpolate)");
+    cmd->add_flag("-q,--quiet", o->quiet, "print no summary");
+    cmd->footer(
+        "Grid files: 'rows,cols' on the first line (or '# rows: R' and '# cols: C' comments), then rows*cols "
+        "points one per line, row-major; or one grid row per line as x,y,z triples.\n"
+        "Parameters are uniform in both directions.\n"
+        "Examples:\n  nurbs surface fit examples/data/dem_volcano_61x87.csv -o volcano.xml\n"
+        "  nurbs surface fit examples/data/dem_volcano_61x87.csv --count 20,28 -o volcano-ls.xml");
+    cmd->callback([o, degree, count, &exitCode] {
+        const std::vector<std::size_t> d = ParseCounts(*degree, "--degree", 2);
+        o->degree = {static_cast<int>(d[0]), static_cast<int>(d[1])};
+        if (!count->empty()) o->count = ParseCounts(*count, "--count", 2);
+        exitCode = RunSurfaceFit(*o);
+    });
+}
+
+void AddSurfaceEvalCommand(CLI::App& surface, int& exitCode) {
+    auto o = std::make_shared<SurfaceEvalOptions>();
+    auto at = std::make_shared<std::string>();
+    auto samples = std::make_shared<std::string>();
+    CLI::App* cmd = surface.add_subcommand("eval", "Evaluate points (and derivatives) of a surface as CSV");
+    cmd->add_option("SURFACE", o->surface, "surface file (.xml)")->required();
+    CLI::Option* atOpt = cmd->add_option("--at", *at, "parameter pairs, U,V[,U,V...]");
+    CLI::Option* samplesOpt = cmd->add_option("--samples", *samples, "an NU,NV grid of parameters over the range");
+    atOpt->excludes(samplesOpt);
+    cmd->add_option("--derivatives", o->derivatives, "also the mixed derivatives up to total order K")
+        ->check(CLI::Range(0, 8));
+    cmd->add_option("-o,--output", o->output, "CSV file to write (default: standard output)");
+    cmd->footer(
+        "Columns: u,v,x,y,z then, for every k+l <= K in order of k+l, d<k><l>x,d<k><l>y,d<k><l>z "
+        "(k derivatives along u, l along v).\n"
+        "Examples:\n  nurbs surface eval volcano.xml --samples 5,5\n"
+        "  nurbs surface eval volcano.xml --at 0.5,0.5 --derivatives 1");
+    cmd->callback([o, at, samples, &exitCode] {
+        if (!at->empty()) {
+            o->at = ParseNumbers(*at, "--at", 0);
+            if (o->at.size() % 2 != 0) throw UsageError("--at: expected pairs U,V[,U,V...]");
+        }
+        if (!samples->empty()) {
+            o->samples = ParseCounts(*samples, "--samples", 2);
+            if (o->samples[0] * o->samples[1] > 100000000)
+                throw UsageError("--samples: at most 100000000 points in all");
+        }
+        if (at->empty() && samples->empty()) throw UsageError("give --at U,V[,U,V...] or --samples NU,NV");
+        exitCode = RunSurfaceEval(*o);
+    });
+}
+
+void AddSurfaceProjectCommand(CLI::App& surface, int& exitCode) {
+    auto o = std::make_shared<SurfaceProjectOptions>();
+    CLI::App* cmd = surface.add_subcommand("project", "Project points onto a surface (CSV)");
+    cmd->add_option("SURFACE", o->surface, "surface file (.xml)")->required();
+    cmd->add_option("POINTS", o->points, "query points ('-' = stdin)")->required();
+    cmd->add_option("--tolerance", o->tolerance, "tolerance of the stopping tests")->check(CLI::PositiveNumber);
+    cmd->add_option("--iterations", o->iterations, "largest number of Newton iterations")
+        ->check(CLI::Range(std::size_t{1}, std::size_t{100000}));
+    cmd->add_option("-o,--output", o->output, "CSV file to write (default: standard output)");
+    cmd->footer(
+        "Columns: index,u,v,x,y,z,distance.\n"
+        "Examples:\n  nurbs surface project volcano.xml queries.csv");
+    cmd->callback([o, &exitCode] { exitCode = RunSurfaceProject(*o); });
+}
+
+}  // namespace
+
+void AddSurfaceCommand(CLI::App& app, int& exitCode) {
+    CLI::App* surface = app.add_subcommand("surface", "Fit, evaluate and project NURBS surfaces");
+    surface->require_subcommand(1);
+    AddSurfaceFitCommand(*surface, exitCode);
+    AddSurfaceEvalCommand(*surface, exitCode);
+    AddSurfaceProjectCommand(*surface, exitCode);
 }
 
 }  // namespace nurbs_tool
