@@ -31,7 +31,7 @@ echo "=== ${prefix}tsan ==="
 cmake -S . -B "${prefix}tsan" "${gen[@]}" "${launcher[@]}" -DVELSDK_NURBS_WERROR=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DVELSDK_NURBS_SANITIZE=thread -DVELSDK_NURBS_BENCH=OFF -DVELSDK_NURBS_TOOLS=OFF -DVELSDK_NURBS_EXAMPLES=OFF \
   -DVELSDK_NURBS_PYTHON=OFF
-cmake --build "${prefix}tsan" --parallel "$jobs" --target concurrency_Concurrency_test
+cmake --build "${prefix}tsan" --parallel "$jobs" --target concurrency_test
 TSAN_OPTIONS=halt_on_error=1 ctest --test-dir "${prefix}tsan" --output-on-failure -R '^Concurrency\.'
 # The fuzz targets (clang, libFuzzer, ASan + UBSan) once over their committed corpora: the
 # inputs that once found faults must stay harmless. Skipped when clang cannot link a fuzzer.
