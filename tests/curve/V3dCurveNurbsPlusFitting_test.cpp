@@ -62,14 +62,6 @@ TEST(V3dCurveNurbsPlusFit, DefaultOpenFitInterpolatesWellSpreadPoints) {
     EXPECT_EQ(u2, u);
 }
 
-TEST(V3dCurveNurbsPlusFit, ChordLengthParameters) {
-    V3dCurveNurbsPlus c;
-    c.SetOrder(2);
-    std::vector<double> u;
-    ASSERT_EQ(c.Fit(u, {{0, 0, 0}, {1, 0, 0}, {3, 0, 0}}, false), V3dCurve::Success);
-    EXPECT_EQ(u, (std::vector<double>{0.0, 1.0 / 3.0, 1.0}));
-}
-
 TEST(V3dCurveNurbsPlusFit, UniformParametersAndKnots) {
     V3dCurveNurbsPlus c;
     c.SetOrder(4);
@@ -236,41 +228,33 @@ TEST(V3dCurveNurbsPlusFit, UnknownSettingsThrowWithTheirMessages) {
     V3dCurveNurbsPlus c;
     ASSERT_EQ(c.Fit(kFive, false), V3dCurve::Success);
     c.SetMinParameter(0.5);
-    V3dCurveNurbsPlusTestAccess::SetRawSettings(c, 2, 0);
-    try {
-        c.Fit(kFive, false);
-        FAIL() << "no exception";
-    } catch (const std::logic_error& e) {
-        EXPECT_EQ(std::string(e.what()), "Unknown parametrization type");
-    }
-    EXPECT_TRUE(c.IsValid());
-    EXPECT_EQ(c.GetMinParameter(), 0.5);
-    // The parametrization is chosen first.
-    V3dCurveNurbsPlusTestAccess::SetRawSettings(c, -1, 7);
     std::vector<double> u;
-    try {
-        c.Fit(u, kSquare, true);
-        FAIL() << "no exception";
-    } catch (const std::logic_error& e) {
-        EXPECT_EQ(std::string(e.what()), "Unknown parametrization type");
-    }
-    V3dCurveNurbsPlusTestAccess::SetRawSettings(c, 1, 7);
-    for (bool closed : {false, true}) {
+    const std::string parametrization = "Unknown parametrization type", knots = "Unknown knots generation type";
+    // (parametrization, knots generation, closed, with end derivatives, message); the
+    // parametrization is chosen first.
+    const struct {
+        int param, knots;
+        bool closed, ends;
+        const std::string& message;
+    } cases[] = {{2, 0, false, false, parametrization},
+                 {-1, 7, true, false, parametrization},
+                 {1, 7, false, false, knots},
+                 {1, 7, true, false, knots},
+                 {1, 7, false, true, knots}};
+    for (const auto& k : cases) {
+        V3dCurveNurbsPlusTestAccess::SetRawSettings(c, k.param, k.knots);
         try {
-            c.Fit(kFive, closed);
-            FAIL() << "no exception";
+            if (k.ends)
+                c.FitWithEndDerivatives(u, kFive, {{1, 0, 0}, {1, 0, 0}});
+            else
+                c.Fit(u, kFive, k.closed);
+            ADD_FAILURE() << "no exception";
         } catch (const std::logic_error& e) {
-            EXPECT_EQ(std::string(e.what()), "Unknown knots generation type");
+            EXPECT_EQ(e.what(), k.message);
         }
+        EXPECT_TRUE(c.IsValid());
+        EXPECT_EQ(c.GetMinParameter(), 0.5);
     }
-    try {
-        c.FitWithEndDerivatives(u, kFive, {{1, 0, 0}, {1, 0, 0}});
-        FAIL() << "no exception";
-    } catch (const std::logic_error& e) {
-        EXPECT_EQ(std::string(e.what()), "Unknown knots generation type");
-    }
-    EXPECT_TRUE(c.IsValid());
-    EXPECT_EQ(c.GetMinParameter(), 0.5);
 }
 
 TEST(V3dCurveNurbsPlusFit, FailedSolveLeavesAnObjectThatIsNotValid) {
