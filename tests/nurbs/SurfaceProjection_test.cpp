@@ -68,28 +68,6 @@ TEST(SurfaceProjection, BudgetEndsReturnTheSurfacePointAtTheReturnedParameters) 
     EXPECT_EQ(r.first, (P3{0, 1, 0}));
 }
 
-TEST(SurfaceProjection, StartSearchTiesAndUnclampedKnots) {
-    // (0, 0) and (1, 0) are equally far: the earlier pair in U-then-V order wins.
-    EXPECT_EQ(TA::StartParameter(FlatPatch(), P3{0.5, 0, 1}), (UV{0, 0}));
-    // (0, 0) and (0, 1) are equally far: lower V index first.
-    EXPECT_EQ(TA::StartParameter(FlatPatch(), P3{0, 0.5, 1}), (UV{0, 0}));
-
-    // Unclamped knots {0, 1, 2, 3} of degree 1 with two control points: the stored range is
-    // [1, 2], but the start search evaluates the knots outside it, and the clamp of the
-    // Newton step lets the parameters run to the knot-vector ends. S(u, v) = (u, v, 0).
-    const V3dNurbsSurface s(Grid(2, 2, {{1, 1, 0, 1}, {1, 2, 0, 1}, {2, 1, 0, 1}, {2, 2, 0, 1}}), {0, 1, 2, 3},
-                            {0, 1, 2, 3}, 1, 1);
-    EXPECT_EQ(s.GetMinParamU(), 1.0);
-    EXPECT_EQ(s.GetMaxParamU(), 2.0);
-    EXPECT_EQ(TA::StartParameter(s, P3{0.1, 2.9, 1}), (UV{0, 3}));
-    const auto r = s.Project(P3{0.4, 2.7, 1}, 20, 1e-12);
-    EXPECT_NEAR(r.second.first, 0.4, 1e-14);
-    EXPECT_NEAR(r.second.second, 2.7, 1e-14);
-    const auto c = s.Project(P3{-5, 9, 0}, 20, 1e-12);  // clamped to the knot-vector ends
-    EXPECT_EQ(c.second, (UV{0, 3}));
-    EXPECT_EQ(c.first, (P3{0, 3, 0}));
-}
-
 // The start search shares span, basis and column sums between the knot pairs; it must pick
 // exactly the pair that evaluating EvaluateAtH at every pair picks.
 TEST(SurfaceProjection, StartSearchEqualsThePlainSearch) {
