@@ -5,9 +5,12 @@
 
 #include <VelSDK/Point.h>
 
+#include <atomic>
 #include <cmath>
 #include <cstddef>
 #include <initializer_list>
+#include <stdexcept>
+#include <string>
 #include <vector>
 
 namespace VelSDK {
@@ -29,21 +32,30 @@ inline double ChordDeviation(const Point3& A, const Point3& B, const Point3& M) 
     return VelSDK::Math::Distance(M, foot);
 }
 
-// Relative resolution of the chord test: a deviation at or below 2^-40 of the largest absolute
-// coordinate of the three positions measured (about 4000 rounding units) is rounding noise of the
-// evaluation and the distance formula, not a shape the curve has. Halving such an interval could
-// only stop at the resolution of the parameter itself, after about 2^50 halvings.
-constexpr double kChordResolution = 0x1p-40;
+// Rounding noise of positions whose largest absolute coordinate is m: 16 units in the last
+// place of m (at 1e6 about 1.9e-9). Evaluation and the distance formula round every position by
+// a few such units, so a deviation at or below this is not a shape the curve has, and halving
+// an interval whose deviation stays there could only stop at the resolution of the parameter
+// (after up to some 2^50 halvings per interval). NaN for a non-finite m.
+inline double PositionNoise(double m) { return 16.0 * (std::nextafter(m, HUGE_VAL) - m); }
 
-// Longest list a segmentation builds: 2^20 parameters, or sixteen times the list it starts
-// from when that is longer. Within the resolution above a curve needs at most some 2^20
-// halvings per order of magnitude of its parameters, but a curve evaluated far outside its
-// knots (a range or a knot of 1e100 from a damaged file) extrapolates a polynomial over
-// hundreds of orders of magnitude; such a request is refused (after about 2^20 evaluations and
-// 70 MB) instead of filling the memory.
-constexpr std::size_t kSegmentationLimit = std::size_t{1} << 20;
-inline std::size_t SegmentationLimit(std::size_t start) {
-    return start > kSegmentationLimit / 16 ? 16 * start : kSegmentationLimit;
+// Longest list a segmentation builds: 2^27 parameters (1 GiB of doubles; the chord refinement
+// keeps a position and a flag beside each, about 66 bytes per entry at the end of a pass). A
+// valid curve needs that many only for a tolerance near the rounding noise of its positions on a
+// long, strongly curved curve; a curve evaluated far outside its knots (a range or a knot of
+// 1e100 from a damaged file) extrapolates a polynomial over hundreds of orders of magnitude and
+// would fill the memory. Beyond it std::length_error is thrown.
+constexpr std::size_t kSegmentationLimit = std::size_t{1} << 27;
+
+// The limit in force: kSegmentationLimit, lowered only by tests that reach the refusal quickly.
+inline std::atomic<std::size_t>& SegmentationLimit() {
+    static std::atomic<std::size_t> limit{kSegmentationLimit};
+    return limit;
+}
+
+[[noreturn]] inline void ThrowSegmentationLimit() {
+    throw std::length_error("VelSDK: segmentation would exceed " + std::to_string(SegmentationLimit().load()) +
+                            " parameters");
 }
 
 inline double LargestMagnitude(const Point3& a, const Point3& b, const Point3& c) {
@@ -62,20 +74,18 @@ inline double LargestMagnitude(const Point3& a, const Point3& b, const Point3& c
 // quadratic per pass). Positions are kept with their parameters, and an interval that a pass
 // found within the tolerance is not measured again: its end points and midpoint are the same,
 // so it would pass again. The resulting list is the same as with in-place insertion and plain
-// re-evaluation. An interval whose midpoint equals one of its ends (or is NaN) is not halved,
-// nor one whose deviation is within the resolution above (also when a position is not finite),
-// so the refinement always ends, and for a tolerance below the resolution after a number of
-// halvings that the curve's shape, not the parameter's bits, decides. A tolerance at or above
-// kChordResolution times every coordinate magnitude gives exactly the plain refinement.
-// Returns false, with the list in an unspecified state, as soon as the refined list would
-// exceed SegmentationLimit of the starting length; true otherwise.
+// re-evaluation. Two guards let every input end, and neither acts where the plain halving
+// could end: an interval whose midpoint equals one of its ends (or is NaN) is not halved, nor
+// one whose deviation is within PositionNoise of the largest coordinate of its three positions
+// (or whose positions are not finite). A refinement that would grow the list beyond
+// SegmentationLimit() throws std::length_error, the list then in an unspecified state.
 template <class Evaluate>
-bool RefineByChords(std::vector<double>& parameters, double tolerance, Evaluate&& evaluate) {
+void RefineByChords(std::vector<double>& parameters, double tolerance, Evaluate&& evaluate) {
     const std::size_t count = parameters.size();
-    const std::size_t limit = SegmentationLimit(count);
+    const std::size_t limit = SegmentationLimit().load();
     std::vector<Point3> positions(count);
     for (std::size_t i = 0; i < count; ++i) positions[i] = evaluate(parameters[i]);
-    if (count < 2) return true;
+    if (count < 2) return;
 
     // open[i]: interval [i, i + 1] still has to be measured.
     std::vector<char> open(count - 1, 1);
@@ -90,7 +100,7 @@ bool RefineByChords(std::vector<double>& parameters, double tolerance, Evaluate&
         nextParameters.clear();
         nextPositions.clear();
         nextOpen.clear();
-        const std::size_t most = 2 * n - 1 < limit ? 2 * n - 1 : limit;
+        const std::size_t most = 2 * n - 1 < limit ? 2 * n - 1 : (n > limit ? n : limit);
         nextParameters.reserve(most);
         nextPositions.reserve(most);
         nextOpen.reserve(most);
@@ -106,11 +116,10 @@ bool RefineByChords(std::vector<double>& parameters, double tolerance, Evaluate&
             const Point3 m = evaluate((t1 + t0) * 0.5);
             const double deviation = ChordDeviation(positions[i], positions[i + 1], m);
             const double mid = (t0 + t1) * 0.5;
-            if (deviation > tolerance &&
-                deviation > kChordResolution * LargestMagnitude(positions[i], positions[i + 1], m) && mid != t0 &&
-                mid != t1 && mid == mid) {
+            if (deviation > tolerance && mid != t0 && mid != t1 && mid == mid &&
+                deviation > PositionNoise(LargestMagnitude(positions[i], positions[i + 1], m))) {
                 // This pass ends with at least the entries so far and one per interval left.
-                if (nextParameters.size() + 1 + (n - 1 - i) > limit) return false;
+                if (nextParameters.size() + 1 + (n - 1 - i) > limit) ThrowSegmentationLimit();
                 nextOpen.push_back(1);
                 nextParameters.push_back(mid);
                 nextPositions.push_back(m);
@@ -126,7 +135,6 @@ bool RefineByChords(std::vector<double>& parameters, double tolerance, Evaluate&
         positions.swap(nextPositions);
         open.swap(nextOpen);
     } while (changed);
-    return true;
 }
 
 }  // namespace CurveDetail

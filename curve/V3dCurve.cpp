@@ -265,12 +265,12 @@ V3dCurve::RCode V3dCurve::ProjectPoint(double& t, const Point3& point, double to
 
 // Generic segmentation: the _SegmentMinimal samples (keep = false) or the caller's list as it
 // stands (keep = true), refined until every interval's midpoint lies within the tolerance of
-// its chord (CurveDetail::RefineByChords, which stops at the resolution of the positions), with
-// positions from the virtual EvaluatePosition.
+// its chord (CurveDetail::RefineByChords, which stops at the rounding noise of the positions),
+// with positions from the virtual EvaluatePosition.
 // A tolerance that is not a positive finite number is refused (Failure, list untouched): with
-// zero, a negative or a NaN tolerance the refinement would never end. So is a refinement that
-// would grow beyond CurveDetail::SegmentationLimit (Failure, list untouched); the list is
-// refined in a copy for that reason.
+// zero, a negative or a NaN tolerance the refinement would never end. The list is refined in a
+// copy, so that a refinement beyond CurveDetail::SegmentationLimit (std::length_error) leaves
+// the caller's list as given.
 V3dCurve::RCode V3dCurve::Segment(std::vector<double>& parameters, double tolerance, bool keep) const {
     if (!(tolerance > 0.0) || !std::isfinite(tolerance)) return Failure;
     std::vector<double> list;
@@ -279,20 +279,19 @@ V3dCurve::RCode V3dCurve::Segment(std::vector<double>& parameters, double tolera
     else
         _SegmentMinimal(list);
     if (!list.empty()) {
-        const bool done = VelSDK::CurveDetail::RefineByChords(list, tolerance, [this](double t) {
+        VelSDK::CurveDetail::RefineByChords(list, tolerance, [this](double t) {
             Point3 p{};
             EvaluatePosition(p, t);
             return p;
         });
-        if (!done) return Failure;
     }
     parameters.swap(list);
     return Success;
 }
 
 // Segments through the virtual parameter overload (so a subclass's own segmentation is used)
-// and evaluates the points. On Failure (a refused tolerance or a refinement beyond the limit)
-// the points are left as given.
+// and evaluates the points. On Failure (a refused tolerance) or std::length_error the points
+// are left as given.
 V3dCurve::RCode V3dCurve::Segment(std::vector<Point3>& points, double tolerance) const {
     std::vector<double> parameters;
     const RCode result = Segment(parameters, tolerance, false);

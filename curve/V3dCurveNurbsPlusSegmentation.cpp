@@ -8,7 +8,9 @@
 #include "nurbs/BSplineKernels.h"
 
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
+#include <limits>
 #include <typeinfo>
 #include <vector>
 
@@ -32,11 +34,12 @@ struct bezier_subcurve {
 
 // Flatness of a piece of degree P: e_i = P * P[i] - ((P - i) * P[0] + i * P[P]) per
 // coordinate (P times the offset of P[i] from the point at fraction i / P along the chord);
-// the largest e_i^2 per coordinate, Mx, My, Mz, must satisfy 16 tol^2 >= My + Mx + Mz. For a
-// cubic this is the classic bound that keeps the curve within tol of its chord. The end points
-// (i = 0 and i = P) give e = 0 (or NaN, which never counts as larger) and are skipped.
+// the largest e_i^2 per coordinate, Mx, My, Mz, summed as My + Mx + Mz. The piece is flat when
+// 16 tol^2 >= that sum; for a cubic this is the classic bound that keeps the curve within tol
+// of its chord. The end points (i = 0 and i = P) give e = 0 (or NaN, which never counts as
+// larger) and are skipped.
 template <std::size_t P>
-bool IsFlat(const Point3* pts, double tolerance) {
+double FlatnessMeasure(const Point3* pts) {
     const double pd = static_cast<double>(P);
     double M[3] = {0.0, 0.0, 0.0};
     for (std::size_t i = 1; i < P; ++i) {
@@ -48,7 +51,7 @@ bool IsFlat(const Point3* pts, double tolerance) {
             if (e2 > M[c]) M[c] = e2;
         }
     }
-    return tolerance * tolerance * 16.0 >= M[1] + M[0] + M[2];
+    return M[1] + M[0] + M[2];
 }
 
 inline Point3 Mid(const Point3& a, const Point3& b) { return (a + b) * 0.5; }
@@ -92,23 +95,31 @@ void Halve(const bezier_subcurve& piece, bezier_subcurve& first, bezier_subcurve
     }
 }
 
+// The largest absolute coordinate of a piece's control points, or NaN when one is not finite.
 template <std::size_t P>
-bool AllFinite(const bezier_subcurve& piece) {
-    for (std::size_t i = 0; i <= P; ++i)
-        for (std::size_t c = 0; c < 3; ++c)
-            if (!std::isfinite(piece.points[i][c])) return false;
-    return true;
+double PieceMagnitude(const bezier_subcurve& piece) {
+    double m = 0.0;
+    for (std::size_t i = 0; i <= P; ++i) {
+        for (std::size_t c = 0; c < 3; ++c) {
+            const double x = std::fabs(piece.points[i][c]);
+            if (!(x <= DBL_MAX)) return std::numeric_limits<double>::quiet_NaN();
+            if (x > m) m = x;
+        }
+    }
+    return m;
 }
 
 // Subdivides one piece of degree P: a flat piece contributes its end; otherwise its two halves
 // are subdivided, first then second. The piece's start is not written (it is the previous
 // piece's end). The recursion runs on an explicit stack of pending second halves, so the values
-// come out in the same order as with recursive calls. A piece whose parameter midpoint equals
-// one of its ends (or is NaN), or that holds a non-finite coordinate, is not halved further: no
-// input can make the subdivision run without end. Returns false as soon as out holds more than
-// limit values (the segmentation is then refused), true otherwise.
+// come out in the same order as with recursive calls. Two guards let every input end, and
+// neither acts where the plain halving could end: a piece whose parameter midpoint equals one
+// of its ends (or is NaN) is not halved, nor one whose control polygon is flat within the
+// rounding noise of its coordinates (CurveDetail::PositionNoise of the largest one), or holds a
+// non-finite coordinate. Throws std::length_error as soon as out would hold more than limit
+// values.
 template <std::size_t P>
-bool Subdivide(const bezier_subcurve& piece, double tolerance, std::size_t limit, std::vector<bezier_subcurve>& stack,
+void Subdivide(const bezier_subcurve& piece, double tolerance, std::size_t limit, std::vector<bezier_subcurve>& stack,
                std::vector<double>& out) {
     stack.clear();
     stack.push_back(piece);
@@ -117,9 +128,15 @@ bool Subdivide(const bezier_subcurve& piece, double tolerance, std::size_t limit
         stack.pop_back();
         for (;;) {
             const double mid = (current.end + current.start) * 0.5;
-            if (IsFlat<P>(current.points, tolerance) || mid == current.start || mid == current.end || mid != mid ||
-                !AllFinite<P>(current)) {
-                if (out.size() >= limit) return false;
+            const double measure = FlatnessMeasure<P>(current.points);
+            bool flat =
+                tolerance * tolerance * 16.0 >= measure || mid == current.start || mid == current.end || mid != mid;
+            if (!flat) {
+                const double noise = VelSDK::CurveDetail::PositionNoise(PieceMagnitude<P>(current));
+                flat = !(noise * noise * 16.0 < measure);
+            }
+            if (flat) {
+                if (out.size() >= limit) VelSDK::CurveDetail::ThrowSegmentationLimit();
                 out.push_back(current.end);
                 break;
             }
@@ -129,17 +146,15 @@ bool Subdivide(const bezier_subcurve& piece, double tolerance, std::size_t limit
             current = first;
         }
     }
-    return true;
 }
 
 // Degree 1 pieces are always flat.
-bool Subdivide(const bezier_subcurve& piece, std::size_t p, double tolerance, std::size_t limit,
+void Subdivide(const bezier_subcurve& piece, std::size_t p, double tolerance, std::size_t limit,
                std::vector<bezier_subcurve>& stack, std::vector<double>& out) {
     if (p == 2) return Subdivide<2>(piece, tolerance, limit, stack, out);
     if (p == 3) return Subdivide<3>(piece, tolerance, limit, stack, out);
-    if (out.size() >= limit) return false;
+    if (out.size() >= limit) VelSDK::CurveDetail::ThrowSegmentationLimit();
     out.push_back(piece.end);
-    return true;
 }
 
 // Knots to insert so that every interior knot reaches multiplicity p and every
@@ -190,19 +205,6 @@ bool Decomposable(const V3dNurbsCurve& c) {
     for (std::size_t i = 1; i < U.size(); ++i)
         if (!(U[i - 1] <= U[i])) return false;
     return true;
-}
-
-// The largest absolute Cartesian coordinate of the control points (non-finite ones skipped):
-// the scale of the rounding noise in every position and control polygon derived from them.
-double ControlPointMagnitude(const V3dNurbsCurve& c) {
-    double m = 0.0;
-    for (const Point4& h : c.GetControlPoints()) {
-        for (int i = 0; i < 3; ++i) {
-            const double x = std::fabs(h[i] / h[3]);
-            if (std::isfinite(x) && x > m) m = x;
-        }
-    }
-    return m;
 }
 
 // Positions of a NURBS curve of degree 1 to 5 at parameters that mostly come in increasing
@@ -270,17 +272,13 @@ private:
 // Bezier segmentation of open, non-rational curves of degree 1 to 3; every
 // other curve (and an object that is not valid, or whose held curve cannot be
 // clamped or refined: knots unsorted or NaN) goes to the generic segmentation.
-// A tolerance below 2^-40 of the largest control-point coordinate cannot be
-// resolved by the positions or control polygons (their rounding noise is of
-// that order), so the segmentation runs with that value instead; any larger
-// tolerance gives exactly the plain result. The path is decided on
-// the held curve's degree, which is what the decomposition works with. The held
-// curve is clamped in place (its shape on the range does not change), so this
-// const member must not run beside other uses of the same object. Break values
-// of keep = true are sorted, and those outside the knot vector's span or NaN
-// are dropped, so the knot insertion always receives a valid list. A result
-// longer than CurveDetail::SegmentationLimit is refused (Failure); the list is
-// built in a copy and left as given then.
+// The path is decided on the held curve's degree, which is what the
+// decomposition works with. The held curve is clamped in place (its shape on
+// the range does not change), so this const member must not run beside other
+// uses of the same object. Break values of keep = true are sorted, and those
+// outside the knot vector's span or NaN are dropped, so the knot insertion
+// always receives a valid list. The list is built in a copy, so a result longer
+// than CurveDetail::SegmentationLimit (std::length_error) leaves it as given.
 V3dCurve::RCode V3dCurveNurbsPlus::Segment(std::vector<double>& parameters, double tolerance, bool keep) const {
     if (!(tolerance > 0.0) || !std::isfinite(tolerance)) return Failure;
     if (!m_valid || !m_curve) return V3dCurve::Segment(parameters, tolerance, keep);
@@ -294,7 +292,6 @@ V3dCurve::RCode V3dCurveNurbsPlus::Segment(std::vector<double>& parameters, doub
             break;
         }
     }
-    tolerance = std::max(tolerance, VelSDK::CurveDetail::kChordResolution * ControlPointMagnitude(held));
     if (degree < 1 || degree > kMaxBezierDegree || IsClosedLoop() || rational || !Decomposable(held)) {
         // The generic segmentation. An object of exactly this class (a subclass may evaluate or
         // sample differently) runs it on the held curve directly, with the same positions.
@@ -307,7 +304,7 @@ V3dCurve::RCode V3dCurveNurbsPlus::Segment(std::vector<double>& parameters, doub
             _SegmentMinimal(list);
         if (!list.empty()) {
             SequentialEvaluator evaluate(held);
-            if (!VelSDK::CurveDetail::RefineByChords(list, tolerance, evaluate)) return Failure;
+            VelSDK::CurveDetail::RefineByChords(list, tolerance, evaluate);
         }
         parameters.swap(list);
         return Success;
@@ -334,7 +331,7 @@ V3dCurve::RCode V3dCurveNurbsPlus::Segment(std::vector<double>& parameters, doub
     const std::size_t n = P.size();
     const std::size_t pieces = (n - 1) / p;
 
-    const std::size_t limit = VelSDK::CurveDetail::SegmentationLimit(pieces + 1);
+    const std::size_t limit = VelSDK::CurveDetail::SegmentationLimit().load();
     std::vector<double> list;
     list.reserve(pieces + 1);
     std::vector<bezier_subcurve> stack;
@@ -347,7 +344,7 @@ V3dCurve::RCode V3dCurveNurbsPlus::Segment(std::vector<double>& parameters, doub
         piece.start = U[p * q + 1];
         piece.end = U[p * (q + 1) + 1];
         if (q == 0) list.push_back(piece.start);
-        if (!Subdivide(piece, p, tolerance, limit, stack, list)) return Failure;
+        Subdivide(piece, p, tolerance, limit, stack, list);
     }
     parameters.swap(list);
     return Success;

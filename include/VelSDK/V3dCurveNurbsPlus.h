@@ -71,10 +71,11 @@ public:
     /// become extra break points when keep is true). Every other curve, an object that is not
     /// valid, and one whose knots are unsorted or NaN (as Reset may leave them), uses the generic
     /// V3dCurve::Segment. A tolerance that is not a positive finite number returns Failure and
-    /// leaves the list as given; otherwise Success. A tolerance below 2^-40 of the largest
-    /// control-point coordinate (the rounding noise of the positions) acts as that value. A
-    /// result longer than 2^20 parameters (or sixteen times the number of Bezier pieces) is refused
-    /// with Failure, list left as given.
+    /// leaves the list as given; otherwise Success. A piece is not halved when its parameter
+    /// midpoint equals an end, when a control point is not finite, or when its control polygon
+    /// is flat within 16 units in the last place of its largest coordinate (their rounding
+    /// noise), so a tolerance below that noise ends there. A result longer than 2^27 parameters
+    /// throws std::length_error, the list left as given.
     /// Clamps the held curve in place: do not run it beside other uses of the same object.
     RCode Segment(std::vector<double>& parameters, double tolerance, bool keep) const override;
 

@@ -105,7 +105,9 @@ TEST(V3dCurveNurbsPlusSegment, PiecesAgreeWithIndependentSubdivision) {
     // A cubic and a quadratic with simple interior knots: the result is the
     // concatenation of the reference subdivision of each Bezier piece (pieces
     // obtained by the held curve's own knot insertion and compared for shape by
-    // evaluation).
+    // evaluation). Also 10^6 away from the origin (UTM metres) with tolerances down to
+    // 10^-7, which doubles resolve there; down to 10^-5 the rounding of the translated
+    // control points moves no piece across the flatness bound: as many values as untranslated.
     std::mt19937 rng(7);
     std::uniform_real_distribution<double> coord(-1.0, 1.0);
     for (int order : {3, 4}) {
@@ -116,25 +118,36 @@ TEST(V3dCurveNurbsPlusSegment, PiecesAgreeWithIndependentSubdivision) {
         const std::size_t interior = cps.size() - p - 1;
         for (std::size_t i = 1; i <= interior; ++i) knots.push_back(static_cast<double>(i) / (interior + 1));
         knots.insert(knots.end(), p + 1, 1.0);
-        const V3dCurveNurbsPlus c = Make(cps, knots, order);
-        const double tol = 1e-3;
-        std::vector<double> t;
-        ASSERT_EQ(c.Segment(t, tol, false), V3dCurve::Success);
+        for (double tol : {1e-3, 1e-5, 1e-7}) {
+            std::size_t untranslated = 0;
+            for (double offset : {0.0, 1e6}) {
+                std::vector<P4> moved = cps;
+                for (P4& h : moved) h = P4{h[0] + offset, h[1] - offset, h[2] + offset, 1.0};
+                const V3dCurveNurbsPlus c = Make(moved, knots, order);
+                std::vector<double> t;
+                ASSERT_EQ(c.Segment(t, tol, false), V3dCurve::Success);
 
-        VelSDK::NURBS::V3dNurbsCurve bez = V3dCurveNurbsPlusTestAccess::Held(c);
-        std::vector<double> ins;
-        for (std::size_t i = p + 1; i < knots.size() - p - 1; ++i) ins.insert(ins.end(), p - 1, knots[i]);
-        bez.InsertKnots(ins);
-        std::vector<double> expected{0.0};
-        const auto& B = bez.GetControlPoints();
-        const auto& U = bez.GetKnots();
-        for (std::size_t q = 0; q < (B.size() - 1) / p; ++q) {
-            std::vector<P3> P;
-            for (std::size_t i = 0; i <= p; ++i) P.push_back(P3{B[p * q + i][0], B[p * q + i][1], B[p * q + i][2]});
-            const std::vector<double> r = ReferenceSubdivide(P, U[p * q + 1], U[p * (q + 1) + 1], tol);
-            expected.insert(expected.end(), r.begin() + 1, r.end());
+                VelSDK::NURBS::V3dNurbsCurve bez = V3dCurveNurbsPlusTestAccess::Held(c);
+                std::vector<double> ins;
+                for (std::size_t i = p + 1; i < knots.size() - p - 1; ++i) ins.insert(ins.end(), p - 1, knots[i]);
+                bez.InsertKnots(ins);
+                std::vector<double> expected{0.0};
+                const auto& B = bez.GetControlPoints();
+                const auto& U = bez.GetKnots();
+                for (std::size_t q = 0; q < (B.size() - 1) / p; ++q) {
+                    std::vector<P3> P;
+                    for (std::size_t i = 0; i <= p; ++i)
+                        P.push_back(P3{B[p * q + i][0], B[p * q + i][1], B[p * q + i][2]});
+                    const std::vector<double> r = ReferenceSubdivide(P, U[p * q + 1], U[p * (q + 1) + 1], tol);
+                    expected.insert(expected.end(), r.begin() + 1, r.end());
+                }
+                EXPECT_EQ(t, expected) << order << " " << tol << " " << offset;
+                if (offset == 0.0) untranslated = t.size();
+                if (tol >= 1e-5) {
+                    EXPECT_EQ(t.size(), untranslated) << order << " " << tol;
+                }
+            }
         }
-        EXPECT_EQ(t, expected) << order;
     }
 }
 

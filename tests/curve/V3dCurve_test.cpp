@@ -415,6 +415,13 @@ TEST(V3dCurveSegment, MatchesALiteralInPlaceRefinement) {
         ASSERT_EQ(c.Segment(t, tol, true), V3dCurve::Success);
         EXPECT_EQ(t, ReferenceSegment(c, given, tol)) << tol;
     }
+    // 10^6 from the origin (UTM metres) a tolerance of 10^-7 is resolved: a quarter circle
+    // of radius 1 is halved eleven times (deviation 1 - cos(pi / 2^13) = 7.4e-8), 2049 values.
+    c.pos = [](double t) { return P3{1e6 + std::cos(kPi / 2 * t), std::sin(kPi / 2 * t), 0.0}; };
+    std::vector<double> t{0.0, 1.0};
+    ASSERT_EQ(c.Segment(t, 1e-7, true), V3dCurve::Success);
+    EXPECT_EQ(t.size(), 2049u);
+    EXPECT_EQ(t, ReferenceSegment(c, {0.0, 1.0}, 1e-7));
 }
 
 TEST(V3dCurveSegment, EmptyAndSingleParameterLists) {

@@ -10,6 +10,8 @@
 
 #include <VelSDK/Point.h>
 
+#include "curve/ChordRefinement.h"
+
 #include <atomic>
 #include <cfloat>
 #include <cmath>
@@ -45,7 +47,12 @@ private:
 
 /// 64 MiB: far above anything the small hostile inputs of these tests justify.
 constexpr std::size_t kSmallInputCeiling = std::size_t{64} << 20;
-/// 32 MiB: the largest block of a segmentation at its limit of 2^20 parameters (their
+/// The segmentation's list limit (2^27 parameters in the library) lowered to 2^20 for the whole
+/// program, so that hostile ranges and knots reach the refusal (std::length_error) in a fraction
+/// of a second and a few MiB.
+inline const bool g_segmentationLimitLowered =
+    (VelSDK::CurveDetail::SegmentationLimit().store(std::size_t{1} << 20), true);
+/// 32 MiB: the largest block of a segmentation at that limit of 2^20 parameters (their
 /// positions, 24 bytes each), which hostile ranges and knots can drive it to.
 constexpr std::size_t kSegmentationCeiling = std::size_t{32} << 20;
 

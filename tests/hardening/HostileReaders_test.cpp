@@ -136,7 +136,7 @@ TEST(HostileReaders, RecordsWithHostileFields) {
     records.push_back(std::string(1000, '\0'));
 
     // A knot far outside the range sends the segmentation's samples there: it then refines an
-    // extrapolated polynomial, up to its limit of 2^22 parameters.
+    // extrapolated polynomial, up to its (here lowered) limit of 2^20 parameters.
     hostile::Ceiling ceiling(hostile::kSegmentationCeiling);
     for (const std::string& r : records) {
         V3dCurveNurbsPlus c = OpenCubic();
@@ -146,7 +146,11 @@ TEST(HostileReaders, RecordsWithHostileFields) {
         P3 p{};
         (void)c.EvaluatePosition(p, 0.5);
         std::vector<double> list;
-        (void)c.Segment(list, 1e-3, false);
+        try {
+            (void)c.Segment(list, 1e-3, false);
+        } catch (const std::length_error&) {
+            EXPECT_TRUE(list.empty());
+        }
         double t = 0.5;
         (void)c.ProjectPoint(t, P3{1, 1, 1}, 1e-9, true);
         // And a valid result whose order field describes its curve writes and reads back.
