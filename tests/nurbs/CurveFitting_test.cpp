@@ -96,36 +96,6 @@ void ExpectControlPointsBits(const V3dNurbsCurve& c, const std::vector<P4>& expe
 
 // --- Global interpolation -----------------------------------------------------------------
 
-TEST(GlobalInterpolation, RandomOpenFitsEvaluateToTheirPoints) {
-    std::mt19937_64 rng(3);
-    for (std::size_t p = 1; p <= 5; ++p) {
-        for (const std::size_t N : {p + 1, p + 2, std::size_t(30), std::size_t(200)}) {
-            const auto Q = RandomPoints(rng, N);
-            const auto u = ChordLength(Q);
-            V3dNurbsCurve c;
-            ASSERT_TRUE(c.GlobalInterpolation(Q, u, KnotAveraging(u, p), p, false)) << p << " " << N;
-            for (std::size_t i = 0; i < N; ++i)
-                EXPECT_LT(Dist(c.EvaluateAt(u[i]), Q[i]), 1e-10) << "p " << p << " N " << N << " i " << i;
-        }
-    }
-}
-
-TEST(GlobalInterpolation, RandomClosedFitsArePeriodic) {
-    std::mt19937_64 rng(17);
-    for (std::size_t p = 2; p <= 5; ++p) {
-        for (const std::size_t base : {2 * p + 1, std::size_t(40)}) {
-            auto Q = RandomPoints(rng, base);
-            for (std::size_t i = 0; i < p; ++i) Q.push_back(Q[i]);
-            const auto u = ChordLength(Q);
-            V3dNurbsCurve c;
-            ASSERT_TRUE(c.GlobalInterpolation(Q, u, KnotAveragingClosed(u, p), p, true));
-            for (std::size_t i = 0; i < base; ++i) EXPECT_LT(Dist(c.EvaluateAt(u[i]), Q[i]), 1e-10);
-            const auto da = c.DeriveAt(c.GetMinParam(), p - 1), db = c.DeriveAt(c.GetMaxParam(), p - 1);
-            for (std::size_t k = 0; k < p; ++k) EXPECT_LT(Dist(da[k], db[k]), 1e-7 * (1.0 + Dist(da[k], P3{})));
-        }
-    }
-}
-
 TEST(GlobalInterpolation, RejectedBeforeTheCurveChanges) {
     const std::vector<P3> Q{{0, 0, 0}, {1, 1, 0}, {2, 0, 0}, {3, 1, 0}, {4, 0, 0}};
     const std::vector<double> u{0, 0.25, 0.5, 0.75, 1};
@@ -355,70 +325,6 @@ TEST(GlobalInterpolationWithEndDerivatives, MatchesLiteralAssemblyBitForBit) {
 
 // --- Least-squares approximation --------------------------------------------------------------
 
-namespace {
-
-// The fixed-end least-squares fit by a dense normal-equation solve with Cox-de Boor basis
-// values and Gaussian elimination with partial pivoting (independent of the library).
-std::vector<P3> DenseLeastSquares(const std::vector<P3>& Q, const std::vector<double>& u, const std::vector<double>& U,
-                                  std::size_t nc, std::size_t p) {
-    const std::size_t M = Q.size(), n = nc - 2;
-    const double uMax = U[nc];
-    std::vector<std::vector<double>> Nb(M, std::vector<double>(nc));
-    for (std::size_t k = 0; k < M; ++k)
-        for (std::size_t j = 0; j < nc; ++j) Nb[k][j] = test::CoxDeBoor(U, j, p, u[k], uMax);
-    std::vector<std::vector<double>> A(n, std::vector<double>(n + 3, 0.0));
-    for (std::size_t i = 0; i < n; ++i) {
-        for (std::size_t j = 0; j < n; ++j)
-            for (std::size_t k = 1; k + 1 < M; ++k) A[i][j] += Nb[k][i + 1] * Nb[k][j + 1];
-        for (std::size_t k = 1; k + 1 < M; ++k)
-            for (std::size_t c = 0; c < 3; ++c)
-                A[i][n + c] += Nb[k][i + 1] * (Q[k][c] - Nb[k][0] * Q[0][c] - Nb[k][nc - 1] * Q[M - 1][c]);
-    }
-    for (std::size_t col = 0; col < n; ++col) {
-        std::size_t piv = col;
-        for (std::size_t r = col + 1; r < n; ++r)
-            if (std::fabs(A[r][col]) > std::fabs(A[piv][col])) piv = r;
-        std::swap(A[col], A[piv]);
-        for (std::size_t r = col + 1; r < n; ++r) {
-            const double f = A[r][col] / A[col][col];
-            for (std::size_t c = col; c < n + 3; ++c) A[r][c] -= f * A[col][c];
-        }
-    }
-    std::vector<P3> X(n);
-    for (std::size_t i = n; i-- > 0;)
-        for (std::size_t c = 0; c < 3; ++c) {
-            double t = A[i][n + c];
-            for (std::size_t j = i + 1; j < n; ++j) t -= A[i][j] * X[j][c];
-            X[i][c] = t / A[i][i];
-        }
-    return X;
-}
-
-}  // namespace
-
-TEST(LeastSquaresApproximation, MatchesDenseNormalEquations) {
-    std::mt19937_64 rng(2024);
-    for (int trial = 0; trial < 40; ++trial) {
-        const std::size_t p = 1 + trial % 4;
-        const std::size_t nc = p + 1 + static_cast<std::size_t>(rng() % 8);
-        const std::size_t M = 3 * nc + static_cast<std::size_t>(rng() % 20);
-        const auto Q = RandomPoints(rng, M);
-        const auto u = ChordLength(Q);
-        const auto knots = UniformKnots(nc + p + 1, p);
-        V3dNurbsCurve c;
-        ASSERT_TRUE(c.LeastSquaresApproximation(Q, u, knots, nc, p)) << "trial " << trial;
-        const auto X = DenseLeastSquares(Q, u, knots, nc, p);
-        const auto& P = c.GetControlPoints();
-        ASSERT_EQ(P.size(), nc);
-        EXPECT_TRUE(SameBits(P.front(), P4{Q.front()[0], Q.front()[1], Q.front()[2], 1.0}));
-        EXPECT_TRUE(SameBits(P.back(), P4{Q.back()[0], Q.back()[1], Q.back()[2], 1.0}));
-        for (std::size_t i = 1; i + 1 < nc; ++i) {
-            EXPECT_LT(Dist(VelSDK::Math::ToCartesian(P[i]), X[i - 1]), 1e-9 * (1.0 + Dist(X[i - 1], P3{})))
-                << "trial " << trial << " control point " << i;
-            EXPECT_EQ(P[i][3], 1.0);
-        }
-    }
-}
 
 TEST(LeastSquaresApproximation, FewPointsAndTwoControlPoints) {
     const P3 a{1, 2, 3}, b{4, -5, 6};
