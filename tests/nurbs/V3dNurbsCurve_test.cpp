@@ -93,23 +93,6 @@ TEST(CurveSpan, ClippingAndRuns) {
     EXPECT_EQ(TA::Multiplicity(d, 0.7), 2u);
 }
 
-TEST(CurveSpan, NonFiniteParametersStayInsideTheSpans) {
-    std::mt19937_64 rng(7);
-    for (std::size_t p = 0; p <= 5; ++p) {
-        for (std::size_t n = p + 1; n < p + 9; ++n) {
-            const V3dNurbsCurve c(test::RandomControlPoints(rng, n, false), test::RandomKnots(rng, n, p, true), p);
-            for (double u : {std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity(),
-                             -std::numeric_limits<double>::infinity(), 1e308, -1e308}) {
-                const std::size_t s = TA::Span(c, u);
-                EXPECT_GE(s, p);
-                EXPECT_LE(s, n - 1);
-            }
-            EXPECT_EQ(TA::Span(c, std::numeric_limits<double>::infinity()), n - 1);
-            EXPECT_EQ(TA::Span(c, -std::numeric_limits<double>::infinity()), p);
-        }
-    }
-}
-
 // The branch-free search must find the same span as the textbook bisection for every
 // parameter, including parameters exactly on (repeated) knots.
 TEST(CurveSpan, AgreesWithClassicBisection) {

@@ -285,22 +285,6 @@ TEST_F(NurbsProgram, ClosedCurveInfoSegmentAndProject) {
     EXPECT_NEAR(Number(proj[13][5]), 3.0, 1e-6);  // (0, 5) lies 3 above the top of the ellipse
 }
 
-TEST_F(NurbsProgram, RealDataClosedLoopMeetsItsPoints) {
-    // The GPS hike loop of examples/data: 358 fixes, closed cubic fit. Where the hike passes
-    // within 10 m of itself the local projection may settle on the other part.
-    const std::string loop = std::string(kExamples) + "/gps_loop_3d.csv";
-    Ok("fit " + loop + " --closed -q -o " + Path("loop.nrb"));
-    EXPECT_EQ(ParseRecord(Slurp(Path("loop.nrb"))).n, 361u);
-    const auto proj = Csv(Ok("project " + Path("loop.nrb") + " " + loop));
-    ASSERT_EQ(proj.size(), 359u);
-    std::size_t onCurve = 0;
-    for (std::size_t i = 1; i < proj.size(); ++i) onCurve += Number(proj[i][5]) < 1e-6;
-    EXPECT_GE(onCurve, 350u);
-    const Result r = Run("fit " + loop + " --closed --knots uniform -o " + Path("u.nrb"));
-    EXPECT_EQ(r.code, 1);
-    EXPECT_NE(r.err.find("could not be solved (try --knots average)"), std::string::npos) << r.err;
-}
-
 TEST_F(NurbsProgram, SurfaceFitEvalAndProject) {
     const std::size_t m = 6, n = 7;
     std::ostringstream header, meta;
