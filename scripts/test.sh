@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Runs the whole test suite from a fresh checkout: configures, builds and tests twice,
+# Runs the whole test suite from a fresh checkout: checks formatting, then configures, builds and tests twice,
 # once optimised and once under AddressSanitizer + UndefinedBehaviorSanitizer, with
 # warnings as errors; then the concurrency tests under ThreadSanitizer and, when clang with
 # its libFuzzer runtime is installed, every fuzz target once over its committed corpus.
@@ -7,6 +7,8 @@
 # prefix build/ci- can be changed with CI_BUILD_PREFIX).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# Formatting first: a violation fails the run before anything is built (scripts/lint.sh).
+./scripts/lint.sh format
 jobs=${JOBS:-$(nproc)}
 prefix=${CI_BUILD_PREFIX:-build/ci-}
 gen=()

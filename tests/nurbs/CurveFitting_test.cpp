@@ -325,7 +325,6 @@ TEST(GlobalInterpolationWithEndDerivatives, MatchesLiteralAssemblyBitForBit) {
 
 // --- Least-squares approximation --------------------------------------------------------------
 
-
 TEST(LeastSquaresApproximation, FewPointsAndTwoControlPoints) {
     const P3 a{1, 2, 3}, b{4, -5, 6};
     V3dNurbsCurve c;
