@@ -19,3 +19,7 @@
 #include <VelSDK/V3dCurveNurbsPlusSAXHelper.h>
 #include <VelSDK/V3dCurveNurbsPlusDocument.h>
 #include <VelSDK/V3dCurveNurbsPlusStream.h>
+#include <VelSDK/BatchEvaluation.h>
+#include <VelSDK/BatchFitting.h>
+#include <VelSDK/BatchSegmentation.h>
+#include <VelSDK/BatchProjection.h>
