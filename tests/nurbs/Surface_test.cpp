@@ -232,6 +232,20 @@ TEST(SurfaceEvaluation, MalformedSurfacesGiveNaNWithoutReadingOutside) {
 
 // --- Derivatives --------------------------------------------------------------------------
 
+// Least squares needs two control points in each direction (the fixed end points): one
+// column of degree 0 is a valid surface but is refused, as the curve fit refuses it.
+TEST(SurfaceApproximation, RefusesFewerThanTwoControlPointsPerDirection) {
+    VMatrix<P3> grid(4, 5, P3{0, 0, 0});
+    for (std::size_t i = 0; i < 4; ++i)
+        for (std::size_t j = 0; j < 5; ++j) grid(i, j) = P3{double(i), double(j), double(i * j % 3)};
+    const auto uv = UniformParameterization(4, 5);
+    V3dNurbsSurface s;
+    EXPECT_TRUE(
+        s.LeastSquaresApproximation(grid, uv.first, uv.second, UniformKnots(6, 2), UniformKnots(4, 1), 3, 2, 2, 1));
+    EXPECT_FALSE(s.LeastSquaresApproximation(grid, uv.first, uv.second, UniformKnots(6, 2), {0, 1}, 3, 1, 2, 0));
+    EXPECT_FALSE(s.LeastSquaresApproximation(grid, uv.first, uv.second, {0, 1}, UniformKnots(4, 1), 1, 2, 0, 1));
+}
+
 TEST(SurfaceDerivatives, BilinearPatch) {
     // S(u, v) = (u, v, u v): S_u = (1, 0, v), S_v = (0, 1, u), S_uv = (0, 0, 1), the rest 0.
     const auto d = Bilinear().DeriveAt(0.5, 0.5, 2);

@@ -108,6 +108,9 @@ TEST(VelSAXText, WideAndUtf8RoundTrip) {
     const std::string utf8 = StringConversion::NativeToUtf8(wide);
     EXPECT_EQ(utf8, "double \xC3\xA9\xE4\xB8\xAD\xF0\x9F\x98\x80");
     EXPECT_EQ(StringConversion::Utf8ToNative(utf8), wide);
+    // The smallest code point of each length is not overlong; one below it is.
+    EXPECT_EQ(StringConversion::Utf8ToNative("\xC2\x80\xE0\xA0\x80\xF0\x90\x80\x80"), L"\u0080\u0800\U00010000");
+    EXPECT_EQ(StringConversion::Utf8ToNative("\xC1\xBF"), L"\uFFFD\uFFFD");
     // Bad UTF-8 becomes U+FFFD, one per bad byte; an overlong '/' and a surrogate are bad.
     EXPECT_EQ(StringConversion::Utf8ToNative("a\xC0\xAF"
                                              "b\xED\xA0\x80"),
