@@ -15,26 +15,8 @@ out=${1:-demo-output}
 build=${BUILD_DIR:-build/demo}
 data=examples/data
 
-# --- 1. what the build needs (Debian package names); installed like .ci/run does ------------
-need=""
-command -v c++ >/dev/null 2>&1 || need="$need g++"
-command -v cmake >/dev/null 2>&1 || need="$need cmake"
-command -v ninja >/dev/null 2>&1 || need="$need ninja-build"
-[ -f /usr/include/expat.h ] || need="$need libexpat1-dev"
-[ -f /usr/include/CLI/CLI.hpp ] || need="$need libcli11-dev"
-if [ -n "$need" ]; then
-  if command -v apt-get >/dev/null 2>&1; then
-    echo "demo: installing$need"
-    SUDO=""
-    [ "$(id -u)" -ne 0 ] && SUDO=sudo
-    export DEBIAN_FRONTEND=noninteractive
-    $SUDO apt-get update -qq
-    $SUDO apt-get install -y -qq $need >/dev/null
-  else
-    echo "demo: please install:$need" >&2
-    exit 1
-  fi
-fi
+# --- 1. what the build needs (Debian packages; nothing happens when all are installed) -------
+"$root/scripts/install-deps.sh" --demo
 
 # --- 2. build the program ----------------------------------------------------------------------
 gen=()
@@ -94,14 +76,23 @@ echo "demo: projecting noisy fixes, converting, splitting"
 t0=$(now)
 "$nurbs" project "$out/gps-loop.xml" "$data/proj_gps_loop_3d.csv" -o "$out/gps-loop-projections.csv"
 t1=$(now)
-dists=$(awk -F, 'NR > 1 && $7 == 1 { print $6 }' "$out/gps-loop-projections.csv" | sort -g)
-nproj=$(printf '%s\n' "$dists" | wc -l)
-nfail=$(awk -F, 'NR > 1 && $7 != 1' "$out/gps-loop-projections.csv" | wc -l)
-proj=$(printf '%d points projected (%d did not converge): median distance %.1f m, largest %.1f m' \
-  "$(( nproj + nfail ))" "$nfail" "$(printf '%s\n' "$dists" | sed -n "$(( (nproj + 1) / 2 ))p")" \
-  "$(printf '%s\n' "$dists" | tail -n 1)")
-# The picture shows the 200 noisy fixes near the loop (the 6 far-field points would shrink it).
-awk -F, '/^#/ || /^x/ { print; next } { if (++n <= 200) print }' "$data/proj_gps_loop_3d.csv" >"$out/gps-fixes-near.csv"
+# The query file holds noisy fixes near the loop and, at its end, a few deliberate far-field
+# points (its "# generation:" line says which rows); they are reported apart, so that the
+# distance of a far-field point is not read as a bad projection.
+far=$(sed -n 's/^# generation:.*rows \([0-9]*\)\.\.[0-9]*: far-field.*/\1/p' "$data/proj_gps_loop_3d.csv")
+pcsv="$out/gps-loop-projections.csv"
+nrows=$(rows "$pcsv")
+split=$(( ${far:-$(( nrows + 1 ))} - 1 ))  # rows 1..split are the noisy fixes (the index column counts from 0)
+near=$(awk -F, -v n="$split" 'NR > 1 && $1 < n && $7 == 1 { print $6 }' "$pcsv" | sort -g)
+near_conv=$(printf '%s\n' "$near" | grep -c . || true)
+near_stats=$(printf '%s\n' "$near" | awk 'NF { d[++c] = $1 }
+  END { if (c) printf "median distance %.1f m, max %.1f m", (c % 2 ? d[(c + 1) / 2] : (d[c / 2] + d[c / 2 + 1]) / 2), d[c] }')
+far_d=$(awk -F, -v n="$split" 'NR > 1 && $1 >= n { printf "%s%s", s, ($7 == 1 ? sprintf("%.0f m", $6) : "not converged"); s = ", " }' "$pcsv")
+proj_near="$split noisy fixes near the loop: ${near_stats:-none converged} ($near_conv of $split converged)"
+proj_far="$(( nrows - split )) far-field points, placed far from the loop on purpose, at: ${far_d:-none}"
+# The picture shows the noisy fixes near the loop (the far-field points would shrink it).
+awk -F, -v keep="$split" '/^#/ || /^x/ { print; next } { if (++n <= keep) print }' \
+  "$data/proj_gps_loop_3d.csv" >"$out/gps-fixes-near.csv"
 "$nurbs" plot "$out/gps-loop.xml" --points "$out/gps-fixes-near.csv" --project \
   --title "gps-loop: noisy fixes and their nearest curve points" -o "$out/gps-loop-projections.svg"
 "$nurbs" plot "$out/gps-walk.xml" --view oblique --title "gps-walk (oblique view)" -o "$out/gps-walk-oblique.svg"
@@ -130,7 +121,9 @@ echo "Curves (order 4; the fits interpolate the points; errors and tolerances in
 echo "font units, airfoil chords, metres):"
 printf '%s\n' "${summary[@]}"
 echo
-echo "Projection onto gps-loop: $proj ($(ms "$t0" "$t1") ms)"
+echo "Projection of $nrows query points onto gps-loop ($(ms "$t0" "$t1") ms):"
+echo "  $proj_near"
+echo "  $proj_far"
 echo "Surface fits of the 61 x 87 volcano grid ($(ms "$t2" "$t3") ms for both):"
 echo "  interpolation: $(echo "$sreport" | field 'control points') x $(echo "$sreport" | sed -n 's/^control points: [0-9]* x //p') control points, max interpolation error $(echo "$sreport" | field 'max interpolation error') m"
 echo "  least squares: 16 x 22 control points, max deviation $(echo "$lreport" | field 'max approximation error') m"

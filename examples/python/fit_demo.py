@@ -32,15 +32,13 @@ DATA = pathlib.Path(__file__).resolve().parents[1] / "data"
 
 
 def load(name: str):
-    """Points (k, 3) and metadata of a CSV file of examples/data."""
-    meta, rows = {}, []
+    """Points (k, 3) and the "# key: value" metadata of a CSV file of examples/data."""
+    meta = {}
     for line in (DATA / name).read_text(encoding="utf-8").splitlines():
         if line.startswith("#"):
             key, _, value = line[1:].partition(":")
             meta[key.strip()] = value.strip()
-        elif line and not line.startswith("x"):
-            rows.append([float(v) for v in line.split(",")])
-    return np.array(rows), meta
+    return vn.read_points(DATA / name), meta
 
 
 def main() -> None:

@@ -169,7 +169,8 @@ py::array_t<double> FitWithEndDerivatives(FittedCurve& self, const DoubleArray& 
 
 enum class Quantity { Position, Speed, Acceleration };
 
-py::array_t<double> Eval(const FittedCurve& self, const DoubleArray& t, Quantity q, const char* what) {
+py::array_t<double> Eval(const FittedCurve& self, const DoubleArray& t, Quantity q, const char* what, int dims) {
+    CheckDims(dims);
     py::array_t<double> out(ShapeWith(t, {3}));
     const double* in = t.data();
     double* o = out.mutable_data();
@@ -201,7 +202,7 @@ py::array_t<double> Eval(const FittedCurve& self, const DoubleArray& t, Quantity
         }
     }
     if (!valid) ThrowNotValid(what);
-    return out;
+    return KeepDims(out, dims);
 }
 
 // --- Segmentation, projection, distance ------------------------------------------------------
@@ -493,30 +494,40 @@ void BindFittedCurve(py::module_& m) {
                               "Stored control points (w*x, w*y, w*z, w), shape (n, 4).");
 
     cls.def("fit", &Fit, py::arg("points"), py::arg("closed") = false,
-            "Fits the curve to points (N, 3) and returns their parameters, shape (N,).\n\n"
+            "Fits the curve to points (N, 3) or planar points (N, 2) (z = 0) and returns their parameters, "
+            "shape (N,).\n\n"
             "Open: least squares with fixed ends and one control point per point (passes through every "
             "point). closed=True: interpolation of the loop (do not repeat the first point at the end); "
             "N + order - 1 control points. Raises CoincidentPointsError when two consecutive points lie "
             "closer than 2^-26 (the curve is unchanged), RCodeError(RCode.Failure) when the fit fails (the "
             "curve is then not valid).");
     cls.def("fit_with_end_derivatives", &FitWithEndDerivatives, py::arg("points"), py::arg("start"), py::arg("end"),
-            "Open interpolation of points (N, 3) with first derivatives start and end (3-vectors, with "
+            "Open interpolation of points (N, 3) or (N, 2) with first derivatives start and end (3- or "
+            "2-vectors, with "
             "respect to the parameter on [0, 1]); returns the parameters (N,). Raises RCodeError on failure.");
     cls.def(
         "evaluate",
-        [](const FittedCurve& s, const DoubleArray& t) { return Eval(s, t, Quantity::Position, "evaluate"); },
-        py::arg("t"), "Positions at t (any shape); returns t.shape + (3,).");
+        [](const FittedCurve& s, const DoubleArray& t, int dims) {
+            return Eval(s, t, Quantity::Position, "evaluate", dims);
+        },
+        py::arg("t"), py::arg("dims") = 3,
+        "Positions at t (any shape); returns t.shape + (3,), or t.shape + (2,) with dims=2 (x, y only).");
     cls.def(
         "__call__",
-        [](const FittedCurve& s, const DoubleArray& t) { return Eval(s, t, Quantity::Position, "evaluate"); },
-        py::arg("t"), "Same as evaluate(t).");
+        [](const FittedCurve& s, const DoubleArray& t, int dims) {
+            return Eval(s, t, Quantity::Position, "evaluate", dims);
+        },
+        py::arg("t"), py::arg("dims") = 3, "Same as evaluate(t, dims).");
     cls.def(
-        "speed", [](const FittedCurve& s, const DoubleArray& t) { return Eval(s, t, Quantity::Speed, "speed"); },
-        py::arg("t"), "First derivatives at t; returns t.shape + (3,).");
+        "speed",
+        [](const FittedCurve& s, const DoubleArray& t, int dims) { return Eval(s, t, Quantity::Speed, "speed", dims); },
+        py::arg("t"), py::arg("dims") = 3, "First derivatives at t; returns t.shape + (3,) (or (2,) with dims=2).");
     cls.def(
         "acceleration",
-        [](const FittedCurve& s, const DoubleArray& t) { return Eval(s, t, Quantity::Acceleration, "acceleration"); },
-        py::arg("t"), "Second derivatives at t; returns t.shape + (3,).");
+        [](const FittedCurve& s, const DoubleArray& t, int dims) {
+            return Eval(s, t, Quantity::Acceleration, "acceleration", dims);
+        },
+        py::arg("t"), py::arg("dims") = 3, "Second derivatives at t; returns t.shape + (3,) (or (2,) with dims=2).");
     cls.def(
         "segment",
         [](const FittedCurve& s, double tolerance, const py::object& parameters) {
@@ -528,11 +539,13 @@ void BindFittedCurve(py::module_& m) {
         "midpoints. parameters (ascending, inside the domain) become extra break points.");
     cls.def(
         "segment_points",
-        [](const FittedCurve& s, double tolerance) {
+        [](const FittedCurve& s, double tolerance, int dims) {
+            CheckDims(dims);
             const std::vector<double> t = SegmentParams(s, tolerance, py::none(), "segment_points");
-            return Eval(s, FromVector(t), Quantity::Position, "segment_points");
+            return Eval(s, FromVector(t), Quantity::Position, "segment_points", dims);
         },
-        py::arg("tolerance"), "Points (k, 3) of the polyline of segment(tolerance).");
+        py::arg("tolerance"), py::arg("dims") = 3,
+        "Points (k, 3) of the polyline of segment(tolerance); (k, 2) with dims=2.");
     cls.def("project", &Project, py::arg("points"), py::arg("tolerance") = 1e-9, py::arg("start") = py::none(),
             "Parameter of the nearest curve point. points (3,) gives a float and raises "
             "RCodeError(RCode.Failure) when no projection converges; points (k, 3) gives (k,) with NaN "

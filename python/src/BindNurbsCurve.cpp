@@ -45,7 +45,8 @@ V3dNurbsCurve MakeCurve(const DoubleArray& controlPoints, const DoubleArray& kno
     return c;
 }
 
-py::array_t<double> Evaluate(const V3dNurbsCurve& c, const DoubleArray& u) {
+py::array_t<double> Evaluate(const V3dNurbsCurve& c, const DoubleArray& u, int dims) {
+    CheckDims(dims);
     py::array_t<double> out(ShapeWith(u, {3}));
     const double* in = u.data();
     double* o = out.mutable_data();
@@ -59,7 +60,7 @@ py::array_t<double> Evaluate(const V3dNurbsCurve& c, const DoubleArray& u) {
             o[3 * i + 2] = p[2];
         }
     }
-    return out;
+    return KeepDims(out, dims);
 }
 
 py::array_t<double> EvaluateH(const V3dNurbsCurve& c, const DoubleArray& u) {
@@ -77,8 +78,9 @@ py::array_t<double> EvaluateH(const V3dNurbsCurve& c, const DoubleArray& u) {
     return out;
 }
 
-py::array_t<double> Derivatives(const V3dNurbsCurve& c, const DoubleArray& u, std::size_t order) {
+py::array_t<double> Derivatives(const V3dNurbsCurve& c, const DoubleArray& u, std::size_t order, int dims) {
     if (order > 1000) ThrowValue("order must not exceed 1000");
+    CheckDims(dims);
     const py::ssize_t k1 = static_cast<py::ssize_t>(order + 1);
     py::array_t<double> out(ShapeWith(u, {k1, 3}));
     const double* in = u.data();
@@ -91,11 +93,13 @@ py::array_t<double> Derivatives(const V3dNurbsCurve& c, const DoubleArray& u, st
             std::memcpy(o + 3 * (order + 1) * i, d.data(), d.size() * sizeof(Point3));
         }
     }
-    return out;
+    return KeepDims(out, dims);
 }
 
-py::tuple Project(const V3dNurbsCurve& c, const DoubleArray& points, std::size_t maxIterations, double tolerance) {
+py::tuple Project(const V3dNurbsCurve& c, const DoubleArray& points, std::size_t maxIterations, double tolerance,
+                  int dims) {
     if (!(tolerance > 0.0) || !std::isfinite(tolerance)) ThrowValue("tolerance must be a positive number");
+    CheckDims(dims);
     const bool single = points.ndim() == 1;
     const std::vector<Point3> P = ToPoints3(points, "points", true);
     std::vector<double> params(P.size());
@@ -111,9 +115,9 @@ py::tuple Project(const V3dNurbsCurve& c, const DoubleArray& points, std::size_t
     if (single) {
         py::array_t<double> foot(3);
         std::copy(feet[0].v, feet[0].v + 3, foot.mutable_data());
-        return py::make_tuple(params[0], foot);
+        return py::make_tuple(params[0], KeepDims(foot, dims));
     }
-    return py::make_tuple(FromVector(params), FromPoints3(feet));
+    return py::make_tuple(FromVector(params), KeepDims(FromPoints3(feet), dims));
 }
 
 // Knots to insert: sorted, inside the domain, and no knot above multiplicity p + 1.
@@ -283,7 +287,8 @@ void BindNurbsCurve(py::module_& m) {
                                   "Knot operations return new curves.");
     cls.def(py::init(&MakeCurve), py::arg("control_points"), py::arg("knots"), py::arg("degree"),
             py::arg("weights") = py::none(),
-            "Builds a curve from control points (n, 3) with optional weights (n,), or homogeneous control "
+            "Builds a curve from control points (n, 3) (or (n, 2), z = 0) with optional weights (n,), or "
+            "homogeneous control "
             "points (n, 4) stored as (w*x, w*y, w*z, w); knots (n + degree + 1,), non-decreasing. "
             "Raises ValueError for data that does not form a curve.");
 
@@ -311,17 +316,20 @@ void BindNurbsCurve(py::module_& m) {
                               "Whether both ends carry a knot of multiplicity degree + 1.");
     cls.def_property_readonly("is_rational", &IsRational, "Whether any weight differs from 1.");
 
-    cls.def("evaluate", &Evaluate, py::arg("u"),
-            "Points at the parameters u (scalar or array of any shape); returns u.shape + (3,).");
-    cls.def("__call__", &Evaluate, py::arg("u"), "Same as evaluate(u).");
+    cls.def("evaluate", &Evaluate, py::arg("u"), py::arg("dims") = 3,
+            "Points at the parameters u (scalar or array of any shape); returns u.shape + (3,), or "
+            "u.shape + (2,) with dims=2 (x, y only: planar curves).");
+    cls.def("__call__", &Evaluate, py::arg("u"), py::arg("dims") = 3, "Same as evaluate(u, dims).");
     cls.def("evaluate_homogeneous", &EvaluateH, py::arg("u"),
             "Homogeneous points (w*x, w*y, w*z, w) at u; returns u.shape + (4,).");
-    cls.def("derivatives", &Derivatives, py::arg("u"), py::arg("order") = 1,
-            "Point and derivatives 0..order at u; returns u.shape + (order + 1, 3). Derivatives above the "
-            "degree are zero.");
+    cls.def("derivatives", &Derivatives, py::arg("u"), py::arg("order") = 1, py::arg("dims") = 3,
+            "Point and derivatives 0..order at u; returns u.shape + (order + 1, 3) (last axis 2 with "
+            "dims=2). Derivatives above the degree are zero.");
     cls.def("project", &Project, py::arg("points"), py::arg("max_iterations") = 100, py::arg("tolerance") = 1e-9,
+            py::arg("dims") = 3,
             "Nearest curve points by Newton iteration from the nearest knot value.\n\n"
-            "points (3,) gives (u, point (3,)); points (k, 3) gives (u (k,), points (k, 3)). The tolerance is "
+            "points (3,) gives (u, point (3,)); points (k, 3) gives (u (k,), points (k, 3)); (2,) and (k, 2) "
+            "are planar points (z = 0); dims=2 returns the feet as (x, y). The tolerance is "
             "a distance (point coincidence, parameter change) and a cosine (perpendicularity).");
     cls.def("insert_knots", &InsertKnots, py::arg("knots"),
             "A new curve with the knots (scalar or sorted 1-D array inside the domain) inserted; same shape.");
@@ -344,7 +352,8 @@ void BindNurbsCurve(py::module_& m) {
 
     m.def("interpolate", &Interpolate, py::arg("points"), py::arg("params") = py::none(), py::arg("knots") = py::none(),
           py::arg("degree") = 3, py::arg("closed") = false, py::arg("end_derivatives") = py::none(),
-          "Global interpolation of points (N, 3): a non-rational curve through every point.\n\n"
+          "Global interpolation of points (N, 3) or planar points (N, 2) (z = 0): a non-rational curve "
+          "through every point.\n\n"
           "Open: params (N,) default to chord-length parameters, knots (N + degree + 1,) to averaged knots.\n"
           "closed=True: the first degree points are repeated at the end; params (N + degree,) default to "
           "chord_length_parameters(points, closed=True, degree), knots (N + 2 degree + 1,) to "
@@ -355,7 +364,7 @@ void BindNurbsCurve(py::module_& m) {
           "Raises NurbsError when the system is singular.");
     m.def("approximate", &Approximate, py::arg("points"), py::arg("num_control_points") = py::none(),
           py::arg("params") = py::none(), py::arg("knots") = py::none(), py::arg("degree") = 3,
-          "Least-squares approximation of points (N, 3) with fixed end points.\n\n"
+          "Least-squares approximation of points (N, 3) or (N, 2) (z = 0) with fixed end points.\n\n"
           "num_control_points defaults to N; params (N,) default to chord-length parameters; knots "
           "(num_control_points + degree + 1,) default to averaged knots when num_control_points == N and "
           "to uniform clamped knots otherwise. Raises NurbsError when the normal equations are singular.");

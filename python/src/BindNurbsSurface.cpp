@@ -34,8 +34,8 @@ void CheckSurface(const V3dNurbsSurface& s) {
 }
 
 VMatrix<Point4> ToGrid(const DoubleArray& points, const py::object& weights) {
-    if (points.ndim() != 3 || (points.shape(2) != 3 && points.shape(2) != 4))
-        ThrowValue("control_points must have shape (nu, nv, 3) or (nu, nv, 4)");
+    if (points.ndim() != 3 || points.shape(2) < 2 || points.shape(2) > 4)
+        ThrowValue("control_points must have shape (nu, nv, 3), (nu, nv, 2) (z = 0) or (nu, nv, 4)");
     const std::size_t nu = static_cast<std::size_t>(points.shape(0));
     const std::size_t nv = static_cast<std::size_t>(points.shape(1));
     // The flattened grid is row-major like VMatrix; the curve helper checks and converts it.
@@ -163,13 +163,14 @@ py::tuple Project(const V3dNurbsSurface& s, const DoubleArray& points, std::size
 // --- Fitting --------------------------------------------------------------------------------
 
 VMatrix<Point3> ToDataGrid(const DoubleArray& points) {
-    if (points.ndim() != 3 || points.shape(2) != 3) ThrowValue("points must have shape (m, n, 3)");
+    if (points.ndim() != 3 || (points.shape(2) != 3 && points.shape(2) != 2))
+        ThrowValue("points must have shape (m, n, 3) or (m, n, 2) (z = 0)");
     const std::size_t m = static_cast<std::size_t>(points.shape(0));
     const std::size_t n = static_cast<std::size_t>(points.shape(1));
     VMatrix<Point3> grid(m, n, Point3{0.0, 0.0, 0.0});
-    if (m != 0 && n != 0) std::memcpy(grid.Elements().data(), points.data(), m * n * sizeof(Point3));
-    for (const Point3& q : grid.Elements())
-        if (!std::isfinite(q[0]) || !std::isfinite(q[1]) || !std::isfinite(q[2])) ThrowValue("points must be finite");
+    // The row-major grid as a (m * n, dim) list of points.
+    const DoubleArray flat = DoubleArray::ensure(points.attr("reshape")(py::make_tuple(m * n, points.shape(2))));
+    if (m != 0 && n != 0) grid.Elements() = ToPoints3(flat, "points");
     return grid;
 }
 
@@ -296,7 +297,8 @@ void BindNurbsSurface(py::module_& m) {
             "[..., k, l, :] differentiated k times in u and l times in v; zero where k + l > order.");
     cls.def("project", &Project, py::arg("points"), py::arg("max_iterations") = 100, py::arg("tolerance") = 1e-9,
             "Nearest surface points by Newton iteration from the nearest knot pair. points (3,) gives "
-            "((u, v), point (3,)); points (k, 3) gives (uv (k, 2), points (k, 3)).");
+            "((u, v), point (3,)); points (k, 3) gives (uv (k, 2), points (k, 3)). Planar points (2,) or "
+            "(k, 2) are taken with z = 0.");
     cls.def("__eq__", &Equal, py::arg("other"), "Exact equality of degrees, knots and control points.");
     cls.def("__repr__", &Repr);
     cls.def(py::pickle(
@@ -310,11 +312,12 @@ void BindNurbsSurface(py::module_& m) {
                                t[3].cast<std::size_t>(), t[4].cast<std::size_t>(), py::none());
         }));
 
-    cls.def_static("interpolate_grid", &InterpolateGrid, py::arg("points"), py::arg("params_u") = py::none(),
-                   py::arg("params_v") = py::none(), py::arg("knots_u") = py::none(), py::arg("knots_v") = py::none(),
-                   py::arg("degree_u") = 3, py::arg("degree_v") = 3,
-                   "Surface through every point of the grid points (m, n, 3) at (params_u[i], params_v[j]). "
-                   "params default to uniform_parameters, knots to knot_averaging of the params.");
+    cls.def_static(
+        "interpolate_grid", &InterpolateGrid, py::arg("points"), py::arg("params_u") = py::none(),
+        py::arg("params_v") = py::none(), py::arg("knots_u") = py::none(), py::arg("knots_v") = py::none(),
+        py::arg("degree_u") = 3, py::arg("degree_v") = 3,
+        "Surface through every point of the grid points (m, n, 3) (or (m, n, 2), z = 0) at (params_u[i], params_v[j]). "
+        "params default to uniform_parameters, knots to knot_averaging of the params.");
     cls.def_static("approximate_grid", &ApproximateGrid, py::arg("points"), py::arg("count_u"), py::arg("count_v"),
                    py::arg("params_u") = py::none(), py::arg("params_v") = py::none(), py::arg("knots_u") = py::none(),
                    py::arg("knots_v") = py::none(), py::arg("degree_u") = 3, py::arg("degree_v") = 3,

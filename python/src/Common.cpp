@@ -63,38 +63,40 @@ void ThrowNurbsError(const std::string& message) {
 void ThrowValue(const std::string& message) { throw py::value_error(message); }
 
 std::vector<Point3> ToPoints3(const DoubleArray& a, const char* name, bool allowSingle) {
-    if (allowSingle && a.ndim() == 1 && a.shape(0) == 3) {
-        const double* d = a.data();
-        if (!std::isfinite(d[0]) || !std::isfinite(d[1]) || !std::isfinite(d[2]))
-            ThrowValue(std::string(name) + " must be finite");
-        return {Point3{d[0], d[1], d[2]}};
-    }
-    if (a.ndim() != 2 || a.shape(1) != 3)
-        ThrowValue(std::string(name) + " must have shape (k, 3)" + (allowSingle ? " or (3,)" : ""));
+    // Planar data (x, y) is read with z = 0, so 2-D data never needs a zero column.
+    if (allowSingle && a.ndim() == 1 && (a.shape(0) == 3 || a.shape(0) == 2)) return {ToPoint3(a, name)};
+    if (a.ndim() != 2 || (a.shape(1) != 3 && a.shape(1) != 2))
+        ThrowValue(std::string(name) + " must have shape (k, 3) or (k, 2)" + (allowSingle ? ", (3,) or (2,)" : ""));
     const std::size_t k = static_cast<std::size_t>(a.shape(0));
+    const std::size_t dim = static_cast<std::size_t>(a.shape(1));
     const double* d = a.data();
-    for (std::size_t i = 0; i < 3 * k; ++i)
+    for (std::size_t i = 0; i < dim * k; ++i)
         if (!std::isfinite(d[i])) ThrowValue(std::string(name) + " must be finite");
-    std::vector<Point3> pts(k);
-    if (k) std::memcpy(pts.data(), d, k * sizeof(Point3));
+    std::vector<Point3> pts(k, Point3{0.0, 0.0, 0.0});
+    if (dim == 3) {
+        if (k) std::memcpy(pts.data(), d, k * sizeof(Point3));
+    } else {
+        for (std::size_t i = 0; i < k; ++i) pts[i] = Point3{d[2 * i], d[2 * i + 1], 0.0};
+    }
     return pts;
 }
 
 Point3 ToPoint3(const py::handle& h, const char* name) {
     const DoubleArray a = DoubleArray::ensure(h);
-    if (!a || a.ndim() != 1 || a.shape(0) != 3) {
+    if (!a || a.ndim() != 1 || (a.shape(0) != 3 && a.shape(0) != 2)) {
         PyErr_Clear();
-        ThrowValue(std::string(name) + " must be a vector of three numbers");
+        ThrowValue(std::string(name) + " must be a vector of three (or two: z = 0) numbers");
     }
     const double* d = a.data();
-    if (!std::isfinite(d[0]) || !std::isfinite(d[1]) || !std::isfinite(d[2]))
+    const Point3 p{d[0], d[1], a.shape(0) == 3 ? d[2] : 0.0};
+    if (!std::isfinite(p[0]) || !std::isfinite(p[1]) || !std::isfinite(p[2]))
         ThrowValue(std::string(name) + " must be finite");
-    return Point3{d[0], d[1], d[2]};
+    return p;
 }
 
 std::vector<Point4> ToControlPoints(const DoubleArray& points, const py::object& weights) {
-    if (points.ndim() != 2 || (points.shape(1) != 3 && points.shape(1) != 4))
-        ThrowValue("control_points must have shape (n, 3) or (n, 4)");
+    if (points.ndim() != 2 || points.shape(1) < 2 || points.shape(1) > 4)
+        ThrowValue("control_points must have shape (n, 3), (n, 2) (z = 0) or (n, 4)");
     const std::size_t n = static_cast<std::size_t>(points.shape(0));
     const std::size_t dim = static_cast<std::size_t>(points.shape(1));
     const double* d = points.data();
@@ -108,8 +110,10 @@ std::vector<Point4> ToControlPoints(const DoubleArray& points, const py::object&
             w = ToVector(DoubleArray::ensure(weights), "weights");
             if (w.size() != n) ThrowValue("weights must have one value per control point");
         }
-        for (std::size_t i = 0; i < n; ++i)
-            cps[i] = Point4{w[i] * d[3 * i], w[i] * d[3 * i + 1], w[i] * d[3 * i + 2], w[i]};
+        for (std::size_t i = 0; i < n; ++i) {
+            const double z = dim == 3 ? d[3 * i + 2] : 0.0;
+            cps[i] = Point4{w[i] * d[dim * i], w[i] * d[dim * i + 1], w[i] * z, w[i]};
+        }
     }
     for (const Point4& c : cps) {
         for (std::size_t j = 0; j < 4; ++j)
@@ -167,6 +171,26 @@ py::array_t<double> WeightsOf(const std::vector<Point4>& pts) {
 py::array_t<double> HomogeneousOf(const std::vector<Point4>& pts) {
     py::array_t<double> out({static_cast<py::ssize_t>(pts.size()), py::ssize_t(4)});
     if (!pts.empty()) std::memcpy(out.mutable_data(), pts.data(), pts.size() * sizeof(Point4));
+    return out;
+}
+
+void CheckDims(int dims) {
+    if (dims != 2 && dims != 3) ThrowValue("dims must be 3 (x, y, z) or 2 (x, y)");
+}
+
+py::array_t<double> KeepDims(const py::array_t<double>& a, int dims) {
+    CheckDims(dims);
+    const py::ssize_t last = a.ndim() == 0 ? 0 : a.shape(a.ndim() - 1);
+    if (dims >= last) return a;
+    std::vector<py::ssize_t> shape(a.shape(), a.shape() + a.ndim());
+    shape.back() = dims;
+    py::array_t<double> out(shape);
+    const std::size_t rows = static_cast<std::size_t>(a.size() / last);
+    const double* in = a.data();
+    double* o = out.mutable_data();
+    for (std::size_t r = 0; r < rows; ++r)
+        std::memcpy(o + r * static_cast<std::size_t>(dims), in + r * static_cast<std::size_t>(last),
+                    static_cast<std::size_t>(dims) * sizeof(double));
     return out;
 }
 

@@ -41,14 +41,16 @@ void RegisterExceptions(py::module_& m);
 
 // --- Array conversion ------------------------------------------------------------------------
 
-/// A (k, 3) array of finite values as points; a (3,) array is one point when allowSingle.
+/// A (k, 3) array of finite values as points; (k, 2) is planar data with z = 0. A (3,) or (2,)
+/// array is one point when allowSingle.
 std::vector<Point3> ToPoints3(const DoubleArray& a, const char* name, bool allowSingle = false);
 
-/// A (3,) array (or a sequence of three numbers) of finite values as one point.
+/// A (3,) or (2,) (z = 0) array (or a sequence of three or two numbers) of finite values as one
+/// point or vector.
 Point3 ToPoint3(const py::handle& h, const char* name);
 
-/// Control points of a curve: (n, 3) Cartesian with optional weights (n,), or (n, 4)
-/// homogeneous (w*x, w*y, w*z, w). Weights must be finite and non-zero.
+/// Control points of a curve: (n, 3) Cartesian, or (n, 2) with z = 0, with optional weights
+/// (n,); or (n, 4) homogeneous (w*x, w*y, w*z, w). Weights must be finite and non-zero.
 std::vector<Point4> ToControlPoints(const DoubleArray& points, const py::object& weights);
 
 /// A 1-D array as a vector (a scalar is a vector of one value when allowScalar).
@@ -68,6 +70,12 @@ py::array_t<double> CartesianOf(const std::vector<Point4>& pts);
 py::array_t<double> WeightsOf(const std::vector<Point4>& pts);
 py::array_t<double> HomogeneousOf(const std::vector<Point4>& pts);
 
+/// The dims argument of methods that return points: 3 (x, y, z) or 2 (x, y); ValueError otherwise.
+void CheckDims(int dims);
+/// a with its last axis cut to its first dims entries (a itself when dims covers that axis): the
+/// (x, y) view of points for planar work. Checks dims like CheckDims.
+py::array_t<double> KeepDims(const py::array_t<double>& a, int dims);
+
 /// Shape of u followed by the extra dimensions.
 std::vector<py::ssize_t> ShapeWith(const py::array& u, std::initializer_list<py::ssize_t> extra);
 
@@ -77,5 +85,6 @@ void BindGenerators(py::module_& m);
 void BindNurbsCurve(py::module_& m);
 void BindNurbsSurface(py::module_& m);
 void BindFittedCurve(py::module_& m);
+void BindPointFiles(py::module_& m);
 
 }  // namespace velsdk_py

@@ -6,7 +6,8 @@ PYBIND11_MODULE(_core, m) {
     m.doc() =
         "NURBS curves and surfaces of VelSDK.Nurbs: evaluation, knot operations, projection, "
         "interpolation and least-squares fitting, the fitted curve object and its persistence.\n\n"
-        "Arrays: points are float64 arrays of shape (k, 3); parameter arrays may have any shape, "
+        "Arrays: points are float64 arrays of shape (k, 3), or (k, 2) for planar data (z = 0); "
+        "parameter arrays may have any shape, "
         "and results append the point dimension to it. Vectorised calls run in C++ with the GIL "
         "released.";
 
@@ -20,4 +21,5 @@ PYBIND11_MODULE(_core, m) {
     velsdk_py::BindNurbsCurve(m);
     velsdk_py::BindNurbsSurface(m);
     velsdk_py::BindFittedCurve(m);
+    velsdk_py::BindPointFiles(m);
 }

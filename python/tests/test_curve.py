@@ -37,7 +37,7 @@ class TestConstruction:
     @pytest.mark.parametrize(
         "pts, knots, degree, weights, message",
         [
-            ([[0, 0]], [0, 1], 0, None, "shape"),
+            ([[0]], [0, 1], 0, None, "shape"),  # (n, 2) is planar, (n, 1) nothing
             ([[0, 0, 0], [1, 1, 1]], [0, 0, 1, 1, 1], 1, None, "knots must hold"),
             ([[0, 0, 0], [1, 1, 1]], [0, 1, 0.5, 1], 1, None, "non-decreasing"),
             ([[0, 0, 0], [1, 1, 1]], [0, 0, 1, 1], 2, None, r"at least p \+ 1"),

@@ -42,7 +42,7 @@ class TestOpenInterpolation:
         with pytest.raises(ValueError, match="degree"):
             vn.interpolate(pts[:3], degree=3)
         with pytest.raises(ValueError, match="shape"):
-            vn.interpolate(pts[:, :2])
+            vn.interpolate(pts[:, :1])  # (N, 2) is planar data, (N, 1) nothing
         with pytest.raises(ValueError, match="closed"):
             vn.interpolate(pts, closed=True, end_derivatives=([1, 0, 0], [1, 0, 0]))
 

@@ -43,3 +43,17 @@ def test_example_writes_its_png(tmp_path):
     out = tmp_path / "demo.png"
     subprocess.run([sys.executable, str(script), "-o", str(out)], check=True, capture_output=True)
     assert out.read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
+
+
+def test_planar_points_are_drawn_in_the_plane(glyph_s):
+    import matplotlib.pyplot as plt
+
+    xy = glyph_s[:, :2]
+    ax = plot.plot_curve(vn.interpolate(xy, closed=True), points=xy)
+    assert ax.name == "rectilinear"
+    dots = next(line for line in ax.get_lines() if line.get_label() == "data points")
+    np.testing.assert_array_equal(np.column_stack([dots.get_xdata(), dots.get_ydata()]), xy)
+    grid = np.stack(np.meshgrid(np.arange(5.0), np.arange(4.0), indexing="ij"), axis=-1)
+    ax3 = plot.plot_surface(vn.NurbsSurface.interpolate_grid(grid), points=grid)
+    np.testing.assert_array_equal(ax3.collections[-1]._offsets3d[2], np.zeros(20))
+    plt.close("all")

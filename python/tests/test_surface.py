@@ -66,7 +66,7 @@ class TestEvaluation:
 
     @pytest.mark.parametrize(
         "shape, ku, kv, message",
-        [((2, 3, 2), [0, 0, 1, 1], [0, 0, 0, 1, 1, 1], "shape"),
+        [((2, 3, 1), [0, 0, 1, 1], [0, 0, 0, 1, 1, 1], "shape"),
          ((2, 3, 3), [0, 0, 1, 1, 1], [0, 0, 0, 1, 1, 1], "knots_u"),
          ((2, 3, 3), [0, 0, 1, 1], [0, 0, 1, 0, 1, 1], "non-decreasing")],
     )
@@ -97,7 +97,7 @@ class TestFitting:
 
     def test_failures(self, volcano):
         with pytest.raises(ValueError, match="shape"):
-            vn.NurbsSurface.interpolate_grid(volcano[..., :2])
+            vn.NurbsSurface.interpolate_grid(volcano[..., :1])  # (m, n, 2) is a planar grid
         with pytest.raises(ValueError, match="more control points"):
             vn.NurbsSurface.approximate_grid(volcano[:5], 6, 6)
         with pytest.raises(vn.NurbsError, match="singular"):

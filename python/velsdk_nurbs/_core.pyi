@@ -93,7 +93,8 @@ class NurbsCurve:
         degree: int,
         weights: Optional[ArrayLike] = None,
     ) -> None:
-        """control_points (n, 3) with optional weights (n,), or homogeneous (n, 4); knots (n + degree + 1,)."""
+        """control_points (n, 3) (or planar (n, 2), z = 0) with optional weights (n,), or homogeneous
+        (n, 4); knots (n + degree + 1,)."""
     @property
     def degree(self) -> int: ...
     @property
@@ -118,22 +119,23 @@ class NurbsCurve:
     def is_clamped(self) -> bool: ...
     @property
     def is_rational(self) -> bool: ...
-    def evaluate(self, u: ArrayLike) -> FloatArray:
-        """Points at u; shape u.shape + (3,)."""
-    def __call__(self, u: ArrayLike) -> FloatArray: ...
+    def evaluate(self, u: ArrayLike, dims: int = 3) -> FloatArray:
+        """Points at u; shape u.shape + (3,), or u.shape + (2,) with dims=2 (x, y)."""
+    def __call__(self, u: ArrayLike, dims: int = 3) -> FloatArray: ...
     def evaluate_homogeneous(self, u: ArrayLike) -> FloatArray:
         """Homogeneous points at u; shape u.shape + (4,)."""
-    def derivatives(self, u: ArrayLike, order: int = 1) -> FloatArray:
+    def derivatives(self, u: ArrayLike, order: int = 1, dims: int = 3) -> FloatArray:
         """Point and derivatives 0..order; shape u.shape + (order + 1, 3)."""
     @overload
     def project(
-        self, points: Sequence[float], max_iterations: int = 100, tolerance: float = 1e-9
+        self, points: Sequence[float], max_iterations: int = 100, tolerance: float = 1e-9, dims: int = 3
     ) -> Tuple[float, FloatArray]: ...
     @overload
     def project(
-        self, points: ArrayLike, max_iterations: int = 100, tolerance: float = 1e-9
+        self, points: ArrayLike, max_iterations: int = 100, tolerance: float = 1e-9, dims: int = 3
     ) -> Tuple[Union[float, FloatArray], FloatArray]:
-        """(3,) -> (u, point (3,)); (k, 3) -> (u (k,), points (k, 3))."""
+        """(3,) -> (u, point (3,)); (k, 3) -> (u (k,), points (k, 3)); (2,), (k, 2): z = 0;
+        dims=2 returns the points as (x, y)."""
     def insert_knots(self, knots: ArrayLike) -> NurbsCurve: ...
     def split(self, u: float) -> Tuple[NurbsCurve, NurbsCurve]: ...
     def clamp(self) -> NurbsCurve: ...
@@ -147,7 +149,7 @@ def interpolate(
     closed: bool = False,
     end_derivatives: Optional[Tuple[ArrayLike, ArrayLike]] = None,
 ) -> NurbsCurve:
-    """Global interpolation of points (N, 3): open, closed, or with end derivatives."""
+    """Global interpolation of points (N, 3) or (N, 2) (z = 0): open, closed, or with end derivatives."""
 
 def approximate(
     points: ArrayLike,
@@ -156,7 +158,7 @@ def approximate(
     knots: Optional[ArrayLike] = None,
     degree: int = 3,
 ) -> NurbsCurve:
-    """Least-squares approximation of points (N, 3) with fixed end points."""
+    """Least-squares approximation of points (N, 3) or (N, 2) (z = 0) with fixed end points."""
 
 # --- Surface ------------------------------------------------------------------------------------
 
@@ -172,7 +174,8 @@ class NurbsSurface:
         degree_v: int,
         weights: Optional[ArrayLike] = None,
     ) -> None:
-        """control_points (nu, nv, 3) with optional weights (nu, nv), or homogeneous (nu, nv, 4)."""
+        """control_points (nu, nv, 3) (or (nu, nv, 2), z = 0) with optional weights (nu, nv), or
+        homogeneous (nu, nv, 4)."""
     @property
     def degree_u(self) -> int: ...
     @property
@@ -202,7 +205,7 @@ class NurbsSurface:
     def project(
         self, points: ArrayLike, max_iterations: int = 100, tolerance: float = 1e-9
     ) -> Tuple[Union[Tuple[float, float], FloatArray], FloatArray]:
-        """(3,) -> ((u, v), point (3,)); (k, 3) -> (uv (k, 2), points (k, 3))."""
+        """(3,) -> ((u, v), point (3,)); (k, 3) -> (uv (k, 2), points (k, 3)); (2,), (k, 2): z = 0."""
     def __eq__(self, other: object) -> bool: ...
     @staticmethod
     def interpolate_grid(
@@ -214,7 +217,7 @@ class NurbsSurface:
         degree_u: int = 3,
         degree_v: int = 3,
     ) -> NurbsSurface:
-        """Surface through every point of the grid points (m, n, 3)."""
+        """Surface through every point of the grid points (m, n, 3) (or (m, n, 2), z = 0)."""
     @staticmethod
     def approximate_grid(
         points: ArrayLike,
@@ -268,20 +271,20 @@ class FittedCurve:
     @property
     def last_point(self) -> FloatArray: ...
     def fit(self, points: ArrayLike, closed: bool = False) -> FloatArray:
-        """Fit to points (N, 3); returns their parameters (N,). Raises RCodeError on failure."""
+        """Fit to points (N, 3) or (N, 2) (z = 0); returns their parameters (N,). Raises RCodeError on failure."""
     def fit_with_end_derivatives(self, points: ArrayLike, start: ArrayLike, end: ArrayLike) -> FloatArray:
         """Open interpolation with first derivatives at both ends; returns the parameters (N,)."""
-    def evaluate(self, t: ArrayLike) -> FloatArray:
+    def evaluate(self, t: ArrayLike, dims: int = 3) -> FloatArray:
         """Positions; shape t.shape + (3,)."""
-    def __call__(self, t: ArrayLike) -> FloatArray: ...
-    def speed(self, t: ArrayLike) -> FloatArray:
+    def __call__(self, t: ArrayLike, dims: int = 3) -> FloatArray: ...
+    def speed(self, t: ArrayLike, dims: int = 3) -> FloatArray:
         """First derivatives; shape t.shape + (3,)."""
-    def acceleration(self, t: ArrayLike) -> FloatArray:
+    def acceleration(self, t: ArrayLike, dims: int = 3) -> FloatArray:
         """Second derivatives; shape t.shape + (3,)."""
     def segment(self, tolerance: float, parameters: Optional[ArrayLike] = None) -> FloatArray:
         """Polyline parameters (k,) within tolerance of the curve."""
-    def segment_points(self, tolerance: float) -> FloatArray:
-        """Polyline points (k, 3)."""
+    def segment_points(self, tolerance: float, dims: int = 3) -> FloatArray:
+        """Polyline points (k, 3), or (k, 2) with dims=2."""
     @overload
     def project(self, points: Sequence[float], tolerance: float = 1e-9, start: Optional[float] = None) -> float: ...
     @overload
@@ -307,3 +310,8 @@ class FittedCurve:
     @staticmethod
     def from_xml(document: str) -> FittedCurve: ...
     def __eq__(self, other: object) -> bool: ...
+
+# --- Point files (read_points in the package) ---------------------------------------------------
+
+def _parse_points(data: bytes, name: str) -> FloatArray:
+    """Points (N, 2) or (N, 3) of the bytes of a point file; ValueError "name:line: problem"."""

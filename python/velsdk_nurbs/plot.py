@@ -25,6 +25,14 @@ def _pyplot() -> Any:
     return plt
 
 
+def _points3(points: Any) -> np.ndarray:
+    """Data points (..., 3), or planar (..., 2) taken with z = 0, as a (k, 3) array."""
+    a = np.asarray(points, dtype=float)
+    if a.ndim >= 1 and a.shape[-1] == 2:
+        a = np.concatenate([a, np.zeros(a.shape[:-1] + (1,))], axis=-1)
+    return a.reshape(-1, 3)
+
+
 def _is_planar(*arrays: Optional[np.ndarray]) -> bool:
     return all(a is None or a.size == 0 or np.all(a[..., 2] == 0.0) for a in arrays)
 
@@ -71,7 +79,7 @@ def plot_curve(
 
     samples: number of evenly spaced parameters over the domain.
     control_net: draw the control polygon.
-    points: data points (k, 3) to draw as dots.
+    points: data points (k, 3), or planar (k, 2) with z = 0, to draw as dots.
     segmentation: a chord tolerance (the curve's segment() polyline is drawn with markers),
         or an array of parameters to mark.
     dims: 2 or 3 to force the kind of plot; by default planar data gives a 2-D plot.
@@ -82,7 +90,7 @@ def plot_curve(
     t = np.linspace(lo, hi, samples)
     xyz = curve.evaluate(t)
     net = curve.control_points if control_net else None
-    data = None if points is None else np.asarray(points, dtype=float).reshape(-1, 3)
+    data = None if points is None else _points3(points)
     dims = _choose_dims(dims, xyz, net, data)
     ax = _axes(ax, dims)
 
@@ -113,7 +121,7 @@ def plot_surface(
     cmap: str = "viridis",
 ) -> Any:
     """Draw a NurbsSurface as a shaded mesh with its control net and optional data points
-    (any shape (..., 3)); returns the 3-D axes."""
+    (any shape (..., 3), or (..., 2) with z = 0); returns the 3-D axes."""
     if ax is None:
         plt = _pyplot()
         ax = plt.figure().add_subplot(projection="3d")
@@ -125,6 +133,6 @@ def plot_surface(
         net = surface.control_points
         ax.plot_wireframe(net[..., 0], net[..., 1], net[..., 2], color="k", lw=0.4, alpha=0.4)
     if points is not None:
-        data = np.asarray(points, dtype=float).reshape(-1, 3)
+        data = _points3(points)
         ax.scatter(data[:, 0], data[:, 1], data[:, 2], s=2, c="k")
     return ax

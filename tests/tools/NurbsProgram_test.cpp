@@ -21,6 +21,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -337,6 +338,69 @@ TEST_F(NurbsProgram, PlotsAreWellFormedSvg) {
     if (std::system("xmllint --version >/dev/null 2>&1") != 0) GTEST_SKIP() << "xmllint not installed";
     for (const char* f : {"curve.svg", "surf.svg"})
         EXPECT_EQ(std::system(("xmllint --noout " + Quote(Path(f))).c_str()), 0) << f;
+}
+
+// --- point files shared with the tests of velsdk_nurbs.read_points (tests/data/points) ---------
+
+std::vector<std::string> SharedPointFiles(const std::string& folder) {
+    std::vector<std::string> files;
+    for (const auto& entry :
+         std::filesystem::directory_iterator(std::string(VELSDK_TEST_DATA_DIR) + "/points/" + folder))
+        if (entry.is_regular_file()) files.push_back(entry.path().string());
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+TEST_F(NurbsProgram, SharedPointFilesGiveTheirPoints) {
+    // Every file of xyz/ (xy/) writes the same five points in another convention. An order-2 open
+    // fit has one control point per point, on the point (up to the rounding of the solve), so the
+    // record gives back what the program read; all files of a folder must give the same curve.
+    const double xyz[5][3] = {{0, 0, 0}, {1.5, 2, -0.25}, {3, 3.75, 1}, {4.5, 1, 0.002}, {6, -0.5, 1}};
+    for (const std::string folder : {"xyz", "xy"}) {
+        const std::vector<std::string> files = SharedPointFiles(folder);
+        ASSERT_GE(files.size(), 4u) << folder;
+        Record first;
+        for (const std::string& file : files) {
+            const std::string summary = Ok("fit " + Quote(file) + " --order 2 -o " + Path("shared.nrb"));
+            EXPECT_NE(summary.find("points: 5\n"), std::string::npos) << file << "\n" << summary;
+            const Record r = ParseRecord(Slurp(Path("shared.nrb")));
+            ASSERT_EQ(r.controlPoints.size(), 5u) << file;
+            for (std::size_t i = 0; i < 5; ++i) {
+                EXPECT_EQ(r.controlPoints[i][3], 1.0);
+                for (std::size_t c = 0; c < 3; ++c) {
+                    const double want = folder == "xy" && c == 2 ? 0.0 : xyz[i][c];
+                    EXPECT_NEAR(r.controlPoints[i][c], want, tol::kRoundOff)
+                        << file << " point " << i << " coordinate " << c;
+                }
+            }
+            if (first.controlPoints.empty()) first = r;
+            for (std::size_t i = 0; i < 5; ++i)
+                for (std::size_t c = 0; c < 4; ++c)
+                    EXPECT_EQ(r.controlPoints[i][c], first.controlPoints[i][c]) << file << " vs " << files[0];
+            EXPECT_EQ(r.knots, first.knots) << file;
+        }
+    }
+}
+
+TEST_F(NurbsProgram, SharedBadPointFilesNameFileLineAndProblem) {
+    // bad/expected.txt: FILE|LINE|TEXT for every other file of bad/ (also read by the Python tests).
+    const std::string dir = std::string(VELSDK_TEST_DATA_DIR) + "/points/bad/";
+    std::istringstream table(Slurp(dir + "expected.txt"));
+    std::vector<std::string> listed;
+    std::string line;
+    while (std::getline(table, line)) {
+        if (line.empty() || line[0] == '#') continue;
+        const std::size_t a = line.find('|'), b = line.find('|', a + 1);
+        ASSERT_NE(b, std::string::npos) << line;
+        const std::string name = line.substr(0, a), number = line.substr(a + 1, b - a - 1), text = line.substr(b + 1);
+        const std::string where = dir + name + (number == "0" ? ": " : ":" + number + ": ");
+        Fails(1, "fit " + Quote(dir + name) + " -o " + Path("shared-bad.xml"), {where, text});
+        listed.push_back(dir + name);
+    }
+    std::vector<std::string> files = SharedPointFiles("bad");
+    files.erase(std::remove(files.begin(), files.end(), dir + "expected.txt"), files.end());
+    std::sort(listed.begin(), listed.end());
+    EXPECT_EQ(listed, files);  // every bad file has its expected message
 }
 
 // Bad files: exit code 1, one line naming the file, the line and the problem; nothing written.
