@@ -2,9 +2,9 @@
 # Runs the whole test suite from a fresh checkout. First installs the Debian packages the
 # suite needs (scripts/install-deps.sh; quiet when all are there) and checks the formatting
 # (scripts/lint.sh format: a violation fails the run before anything is built), then
-# configures, builds and tests twice, once optimised and once under AddressSanitizer + UndefinedBehaviorSanitizer,
-# with warnings as errors; then the concurrency tests under ThreadSanitizer and every fuzz
-# target once over its committed corpus (clang, libFuzzer). Ends with a summary of the parts
+# configures, builds and tests twice, once optimised and once under AddressSanitizer +
+# UndefinedBehaviorSanitizer, with warnings as errors; then the concurrency tests under
+# ThreadSanitizer and every fuzz target once over its committed corpus (clang, libFuzzer). Ends with a summary of the parts
 # that were built and run in each stage and of every test that was skipped.
 #
 # A part that cannot be built stops the run with a message naming the missing Debian package;
