@@ -26,7 +26,7 @@ constexpr std::size_t kMaxBezierDegree = 3;
 
 // One Bezier piece: degree + 1 Cartesian control points and its parameter
 // interval.
-struct bezier_subcurve {
+struct BezierSubcurve {
     Point3 points[kMaxBezierDegree + 1];
     double start;
     double end;
@@ -59,7 +59,7 @@ inline Point3 Mid(const Point3& a, const Point3& b) { return (a + b) * 0.5; }
 // de Casteljau at the parameter midpoint (The NURBS Book, A5.6 with t = 1/2); both halves get
 // P + 1 points, the first spans [start, (end + start) * 0.5], the second the rest.
 template <std::size_t P>
-void Halve(const bezier_subcurve& piece, bezier_subcurve& first, bezier_subcurve& second) {
+void Halve(const BezierSubcurve& piece, BezierSubcurve& first, BezierSubcurve& second) {
     static_assert(P == 2 || P == 3, "quadratic or cubic halving");
     const double mid = (piece.end + piece.start) * 0.5;
     first.start = piece.start;
@@ -97,7 +97,7 @@ void Halve(const bezier_subcurve& piece, bezier_subcurve& first, bezier_subcurve
 
 // The largest absolute coordinate of a piece's control points, or NaN when one is not finite.
 template <std::size_t P>
-double PieceMagnitude(const bezier_subcurve& piece) {
+double PieceMagnitude(const BezierSubcurve& piece) {
     double m = 0.0;
     for (std::size_t i = 0; i <= P; ++i) {
         for (std::size_t c = 0; c < 3; ++c) {
@@ -119,12 +119,12 @@ double PieceMagnitude(const bezier_subcurve& piece) {
 // non-finite coordinate. Throws std::length_error as soon as out would hold more than limit
 // values.
 template <std::size_t P>
-void Subdivide(const bezier_subcurve& piece, double tolerance, std::size_t limit, std::vector<bezier_subcurve>& stack,
+void Subdivide(const BezierSubcurve& piece, double tolerance, std::size_t limit, std::vector<BezierSubcurve>& stack,
                std::vector<double>& out) {
     stack.clear();
     stack.push_back(piece);
     while (!stack.empty()) {
-        bezier_subcurve current = stack.back();
+        BezierSubcurve current = stack.back();
         stack.pop_back();
         for (;;) {
             const double mid = (current.end + current.start) * 0.5;
@@ -140,7 +140,7 @@ void Subdivide(const bezier_subcurve& piece, double tolerance, std::size_t limit
                 out.push_back(current.end);
                 break;
             }
-            bezier_subcurve first, second;
+            BezierSubcurve first, second;
             Halve<P>(current, first, second);
             stack.push_back(second);
             current = first;
@@ -149,8 +149,8 @@ void Subdivide(const bezier_subcurve& piece, double tolerance, std::size_t limit
 }
 
 // Degree 1 pieces are always flat.
-void Subdivide(const bezier_subcurve& piece, std::size_t p, double tolerance, std::size_t limit,
-               std::vector<bezier_subcurve>& stack, std::vector<double>& out) {
+void Subdivide(const BezierSubcurve& piece, std::size_t p, double tolerance, std::size_t limit,
+               std::vector<BezierSubcurve>& stack, std::vector<double>& out) {
     if (p == 2) return Subdivide<2>(piece, tolerance, limit, stack, out);
     if (p == 3) return Subdivide<3>(piece, tolerance, limit, stack, out);
     if (out.size() >= limit) VelSDK::CurveDetail::ThrowSegmentationLimit();
@@ -334,9 +334,9 @@ V3dCurve::RCode V3dCurveNurbsPlus::Segment(std::vector<double>& parameters, doub
     const std::size_t limit = VelSDK::CurveDetail::SegmentationLimit().load();
     std::vector<double> list;
     list.reserve(pieces + 1);
-    std::vector<bezier_subcurve> stack;
+    std::vector<BezierSubcurve> stack;
     for (std::size_t q = 0; q < pieces; ++q) {
-        bezier_subcurve piece;
+        BezierSubcurve piece;
         for (std::size_t i = 0; i <= p; ++i) {
             const Point4& h = P[p * q + i];
             piece.points[i] = Point3{h[0], h[1], h[2]};
