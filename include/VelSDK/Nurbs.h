@@ -23,3 +23,6 @@
 #include <VelSDK/BatchFitting.h>
 #include <VelSDK/BatchSegmentation.h>
 #include <VelSDK/BatchProjection.h>
+#include <VelSDK/CadModel.h>
+#include <VelSDK/ExchangeReport.h>
+#include <VelSDK/StepExchange.h>

@@ -1,0 +1,209 @@
+// Hostile input for the STEP reader: every prefix of a valid file, wrong counts, references to
+// nothing, to the wrong type and to themselves, numbers beyond doubles, deep nesting, repeated
+// instances, and 10 MB of garbage. Each gives an error naming the line, leaves the model empty,
+// never crashes and never allocates beyond what the text justifies.
+#include <VelSDK/StepExchange.h>
+
+#include "exchange/ExchangeFixtures.h"
+#include "hardening/Hostile.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <sstream>
+
+using namespace exchange_test;
+using VelSDK::Exchange::ExchangeReport;
+using VelSDK::Exchange::ReadStep;
+
+namespace {
+
+std::string ValidFile() {
+    CadModel m;
+    m.curves.push_back(Curves()[1].curve);  // rational: complex instance
+    m.curves.push_back(Curves()[0].curve);
+    m.surfaces.push_back(Surfaces()[2].surface);
+    std::ostringstream out;
+    VelSDK::Exchange::StepWriteOptions o;
+    o.timeStamp = "2026-01-01T00:00:00";
+    EXPECT_TRUE(WriteStep(out, m, o).ok);
+    return out.str();
+}
+
+std::size_t Lines(const std::string& s) { return static_cast<std::size_t>(std::count(s.begin(), s.end(), '\n')) + 1; }
+
+void ExpectError(const std::string& text, std::size_t line, const std::string& words, const std::string& what) {
+    CadModel m;
+    m.curves.push_back(Curves()[0].curve);
+    const ExchangeReport r = ReadStep(text, m);
+    EXPECT_FALSE(r.ok) << what;
+    EXPECT_EQ(r.line, line) << what << ": " << r.error;
+    EXPECT_EQ(r.error.rfind("line " + std::to_string(line) + ": ", 0), 0u) << what << ": " << r.error;
+    EXPECT_NE(r.error.find(words), std::string::npos) << what << ": " << r.error;
+    EXPECT_TRUE(m.curves.empty() && m.surfaces.empty() && m.curveNames.empty()) << what;
+}
+
+const char* kHead = "ISO-10303-21;\nHEADER;\nFILE_SCHEMA(('X'));\nENDSEC;\nDATA;\n";  // 5 lines
+const char* kTail = "ENDSEC;\nEND-ISO-10303-21;\n";
+const char* kPoints = "#1=CARTESIAN_POINT('',(0.,0.,0.));\n#2=CARTESIAN_POINT('',(1.,0.,0.));\n";  // lines 6, 7
+
+std::string Data(const std::string& body) { return std::string(kHead) + kPoints + body + kTail; }
+
+TEST(StepHostile, MalformedFilesNameTheLine) {
+    struct Case {
+        const char* what;
+        std::string text;
+        std::size_t line;
+        const char* words;
+    };
+    const std::string curve = "#3=B_SPLINE_CURVE_WITH_KNOTS('',1,(#1,#2),.UNSPECIFIED.,.F.,.F.,";
+    const Case cases[] = {
+        {"empty", "", 1, "not an ISO 10303-21"},
+        {"other format", "solid x\nfacet normal 0 0 1\n", 1, "not an ISO 10303-21"},
+        {"no header", "ISO-10303-21;\nDATA;\nENDSEC;\nEND-ISO-10303-21;\n", 2, "expected HEADER"},
+        {"valid but empty", Data(""), 1, "no B-spline curve or surface"},
+        {"only other entities", Data("#3=DIRECTION('',(0.,0.,1.));\n"), 1, "no B-spline"},
+        {"no end", std::string(kHead) + kPoints + "ENDSEC;\n", 9, "no END-ISO-10303-21"},
+        {"data not closed", std::string(kHead) + kPoints, 8, "not closed by ENDSEC"},
+        {"instance not closed", std::string(kHead) + kPoints + curve + "(2,2),(0.,1.)", 8, "has no ';'"},
+        {"string not closed", Data("#3=PRODUCT('abc,\n\n);\n"), 8, "string opened here"},
+        {"comment not closed", Data("/* note\n#3=X();\n"), 8, "comment opened here"},
+        {"missing parenthesis", Data("#3=X((1,2);\n"), 8, "missing ')'"},
+        {"extra parenthesis", Data("#3=X(1));\n"), 8, "without a matching"},
+        {"duplicate instance", Data("#1=CARTESIAN_POINT('',(5.,0.,0.));\n"), 8, "defined twice (also on line 6)"},
+        {"garbage line", Data("#3=X();\nhello\n"), 9, "expected an instance"},
+        {"multiplicities short", Data(curve + "(2,1),(0.,1.),.UNSPECIFIED.);\n"), 8, "add up to 3, expected 4"},
+        {"multiplicities long", Data(curve + "(2,3),(0.,1.),.UNSPECIFIED.);\n"), 8, "add up to more than"},
+        {"multiplicity huge", Data(curve + "(2,999999999999),(0.,1.),.UNSPECIFIED.);\n"), 8, "integer from 0 to 4"},
+        {"knot lists differ", Data(curve + "(2,2),(0.,1.,2.),.UNSPECIFIED.);\n"), 8, "2 multiplicities for 3 knots"},
+        {"knots decrease", Data(curve + "(2,2),(1.,0.),.UNSPECIFIED.);\n"), 8, "knots decrease"},
+        {"knots equal", Data(curve + "(4),(1.),.UNSPECIFIED.);\n"), 8, "empty range"},
+        {"too few points", Data("#3=B_SPLINE_CURVE_WITH_KNOTS('',2,(#1,#2),.U.,.F.,.F.,(3,2),(0.,1.),.U.);\n"), 8,
+         "too few for degree 2"},
+        {"degree huge",
+         Data("#3=B_SPLINE_CURVE_WITH_KNOTS('',99999999999999999999,(#1,#2),.U.,.F.,.F.,(2,2),(0.,1.),.U.);\n"), 8,
+         "the degree must be an integer"},
+        {"missing point", Data("#3=B_SPLINE_CURVE_WITH_KNOTS('',1,(#1,#9),.U.,.F.,.F.,(2,2),(0.,1.),.U.);\n"), 8,
+         "#9, which is not defined"},
+        {"self reference", Data("#3=B_SPLINE_CURVE_WITH_KNOTS('',1,(#1,#3),.U.,.F.,.F.,(2,2),(0.,1.),.U.);\n"), 8,
+         "refers to #3 (line 8), which is not a CARTESIAN_POINT"},
+        {"cycle through another curve",
+         Data("#3=B_SPLINE_CURVE_WITH_KNOTS('',1,(#1,#4),.U.,.F.,.F.,(2,2),(0.,1.),.U.);\n"
+              "#4=B_SPLINE_CURVE_WITH_KNOTS('',1,(#3,#2),.U.,.F.,.F.,(2,2),(0.,1.),.U.);\n"),
+         8, "not a CARTESIAN_POINT"},
+        {"point not a reference", Data("#3=B_SPLINE_CURVE_WITH_KNOTS('',1,(#1,2.),.U.,.F.,.F.,(2,2),(0.,1.),.U.);\n"),
+         8, "must be references"},
+        {"huge coordinate",
+         Data(curve.substr(0, 35) + "#4,#2),.U.,.F.,.F.,(2,2),(0.,1.),.U.);\n#4=CARTESIAN_POINT('',(1.E999,0.,0.));\n"),
+         9, "out of the range of doubles: 1.E999"},
+        {"huge integer as coordinate",
+         Data(curve.substr(0, 35) + "#1,#4),.U.,.F.,.F.,(2,2),(0.,1.),.U.);\n#4=CARTESIAN_POINT('',(1" +
+              std::string(400, '0') + ",0.,0.));\n"),
+         9, "out of the range of doubles"},
+        {"huge instance number", Data("#99999999999999999999999=X();\n"), 8, "instance number"},
+        {"reference zero", Data(curve.substr(0, 35) + "#1,#0),.U.,.F.,.F.,(2,2),(0.,1.),.U.);\n"), 8,
+         "instance number 0"},
+        {"weights short",
+         Data("#3=(BOUNDED_CURVE()B_SPLINE_CURVE(1,(#1,#2),.U.,.F.,.F.)B_SPLINE_CURVE_WITH_KNOTS((2,2),(0.,1.),.U.)"
+              "RATIONAL_B_SPLINE_CURVE((1.)));\n"),
+         8, "1 weights for 2 control points"},
+        {"weight zero",
+         Data("#3=(B_SPLINE_CURVE(1,(#1,#2),.U.,.F.,.F.)B_SPLINE_CURVE_WITH_KNOTS((2,2),(0.,1.),.U.)"
+              "RATIONAL_B_SPLINE_CURVE((1.,0.)));\n"),
+         8, "weights must be positive"},
+        {"complex without base", Data("#3=(B_SPLINE_CURVE_WITH_KNOTS((2,2),(0.,1.),.U.)CURVE());\n"), 8,
+         "without B_SPLINE_CURVE"},
+        {"attributes missing", Data("#3=B_SPLINE_CURVE_WITH_KNOTS('',1,(#1,#2));\n"), 8, "attribute(s)"},
+        {"surface rows differ",
+         Data("#3=B_SPLINE_SURFACE_WITH_KNOTS('',1,1,((#1,#2),(#1)),.U.,.F.,.F.,.F.,(2),(2),(0.,1.),(0.,1.),.U.);\n"),
+         8, "rows of control points differ"},
+        {"surface weights differ",
+         Data("#3=(B_SPLINE_SURFACE(1,1,((#1,#2),(#2,#1)),.U.,.F.,.F.,.F.)B_SPLINE_SURFACE_WITH_KNOTS((2,2),(2,2),(0.,"
+              "1.),"
+              "(0.,1.),.U.)RATIONAL_B_SPLINE_SURFACE(((1.,1.),(1.))));\n"),
+         8, "weights do not match"},
+        {"deep nesting in a curve",
+         Data("#3=B_SPLINE_CURVE_WITH_KNOTS('',1,(#1,#2),.U.,.F.,.F.,(2,2),(0.,1.),.U.," + std::string(70, '(') +
+              std::string(70, ')') + ");\n"),
+         8, "nested deeper than 64"},
+        {"error on a later line of an instance", Data(curve + "\n\n(2,2),(0.,1.),.U. .F.);\n"), 10,
+         "expected ',' or ')'"},
+        {"line breaks inside",
+         Data("#3=B_SPLINE_CURVE_WITH_KNOTS('',\n1,\n(#1,#2),.U.,.F.,.F.,(2,2),(0.,\n1.E),.U.);\n"), 11,
+         "exponent without digits"},
+    };
+    for (const auto& c : cases) ExpectError(c.text, c.line, c.words, c.what);
+
+    // Nesting far beyond the limit in an instance that is not needed is scanned, not parsed.
+    CadModel m;
+    const ExchangeReport r = ReadStep(
+        Data("#4=X(" + std::string(100000, '(') + std::string(100000, ')') + ");\n" + curve + "(2,2),(0.,1.),.U.);\n"),
+        m);
+    EXPECT_TRUE(r.ok) << r.error;
+    EXPECT_EQ(m.curves.size(), 1u);
+}
+
+// Every prefix of a valid file is refused (naming a line within the prefix), never accepted
+// with fewer objects, never a crash.
+TEST(StepHostile, EveryTruncationIsAnError) {
+    const std::string text = ValidFile();
+    CadModel m;
+    ASSERT_TRUE(ReadStep(text, m).ok);
+    const std::string end = "END-ISO-10303-21;";
+    const std::size_t complete = text.find(end) + end.size();
+    for (std::size_t n = 0; n < complete; n += (n < 400 || complete - n < 200) ? 1 : 7) {
+        const std::string prefix = text.substr(0, n);
+        const ExchangeReport r = ReadStep(prefix, m);
+        ASSERT_FALSE(r.ok) << n;
+        ASSERT_GE(r.line, 1u);
+        ASSERT_LE(r.line, Lines(prefix)) << n << ": " << r.error;
+        ASSERT_TRUE(m.curves.empty()) << n;
+    }
+}
+
+// Random bytes, with and without a valid beginning, end in an error after reading each
+// byte at most a few times and without any allocation of the text's size.
+TEST(StepHostile, TenMegabytesOfGarbage) {
+    std::mt19937 rng(19);
+    std::string garbage(10u << 20, '\0');
+    for (char& c : garbage) c = static_cast<char>(rng());
+    const std::string withHead = std::string(kHead) + kPoints + garbage;
+    std::string printable = withHead;
+    for (std::size_t i = 0; i < garbage.size(); ++i)
+        printable[i + withHead.size() - garbage.size()] = "#=(),;' A1.\n"[i % 12];
+    hostile::Ceiling ceiling(1u << 20);
+    const std::string* texts[] = {&garbage, &withHead, &printable};
+    for (const std::string* text : texts) {
+        CadModel m;
+        const ExchangeReport r = ReadStep(*text, m);
+        EXPECT_FALSE(r.ok);
+        EXPECT_GE(r.line, 1u) << r.error;
+        EXPECT_EQ(r.error.rfind("line ", 0), 0u) << r.error;
+    }
+    EXPECT_EQ(ceiling.Refused(), 0u);
+}
+
+// A surface whose rows claim a grid far beyond the text is refused before the grid exists.
+TEST(StepHostile, GridSizeIsBoundedByTheText) {
+    std::string firstRow;
+    for (int i = 0; i < 20000; ++i) firstRow += i ? ",#1" : "#1";
+    std::string rows = "(" + firstRow + ")";
+    for (int i = 1; i < 20000; ++i) rows += ",(#1)";
+    const std::string text =
+        Data("#3=B_SPLINE_SURFACE_WITH_KNOTS('',1,1,(" + rows + "),.U.,.F.,.F.,.F.,(2),(2),(0.,1.),(0.,1.),.U.);\n");
+    hostile::Ceiling ceiling(16u << 20);
+    CadModel m;
+    const ExchangeReport r = ReadStep(text, m);
+    EXPECT_FALSE(r.ok);
+    EXPECT_NE(r.error.find("rows of control points differ"), std::string::npos) << r.error;
+    EXPECT_EQ(ceiling.Refused(), 0u);
+}
+
+TEST(StepHostile, UnreadableFile) {
+    CadModel m;
+    const ExchangeReport r = VelSDK::Exchange::LoadStep("/nonexistent-dir/x.step", m);
+    EXPECT_FALSE(r.ok);
+    EXPECT_NE(r.error.find("cannot open"), std::string::npos);
+}
+
+}  // namespace
