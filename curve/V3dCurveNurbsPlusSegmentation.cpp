@@ -5,7 +5,7 @@
 #include <VelSDK/V3dCurveNurbsPlus.h>
 
 #include "curve/ChordRefinement.h"
-#include "nurbs/BSplineKernels.h"
+#include "nurbs/SequentialCurveEvaluator.h"
 
 #include <algorithm>
 #include <cfloat>
@@ -16,6 +16,7 @@
 
 using VelSDK::Math::point;
 using VelSDK::NURBS::V3dNurbsCurve;
+using VelSDK::NURBS::detail::SequentialCurveEvaluator;
 
 namespace {
 
@@ -207,66 +208,6 @@ bool Decomposable(const V3dNurbsCurve& c) {
     return true;
 }
 
-// Positions of a NURBS curve of degree 1 to 5 at parameters that mostly come in increasing
-// order: the knot span of the previous call (or the next one) is tried before the search.
-// For non-decreasing knots a span s with U[s] <= u < U[s + 1] strictly inside the range is the
-// one the search finds, and the point is summed by the same kernels as
-// V3dNurbsCurve::EvaluateAt, so the positions are bit for bit those of EvaluateAt.
-class SequentialEvaluator {
-public:
-    static bool Handles(const V3dNurbsCurve& c) {
-        const std::size_t n = c.GetControlPoints().size();
-        const std::size_t p = c.GetDegree();
-        return p >= 1 && p <= 5 && p < n && c.GetKnots().size() >= n + p + 1;
-    }
-    explicit SequentialEvaluator(const V3dNurbsCurve& c)
-        : m_U(c.GetKnots().data()),
-          m_P(c.GetControlPoints().data()),
-          m_n(c.GetControlPoints().size()),
-          m_p(c.GetDegree()),
-          m_hint(c.GetDegree()) {}
-
-    Point3 operator()(double u) {
-        const std::size_t s = Span(u);
-        Point4 h;
-        switch (m_p) {
-            case 1:
-                h = VelSDK::NURBS::detail::EvaluateHFixed<1>(m_U, m_P, s, u);
-                break;
-            case 2:
-                h = VelSDK::NURBS::detail::EvaluateHFixed<2>(m_U, m_P, s, u);
-                break;
-            case 3:
-                h = VelSDK::NURBS::detail::EvaluateHFixed<3>(m_U, m_P, s, u);
-                break;
-            case 4:
-                h = VelSDK::NURBS::detail::EvaluateHFixed<4>(m_U, m_P, s, u);
-                break;
-            default:
-                h = VelSDK::NURBS::detail::EvaluateHFixed<5>(m_U, m_P, s, u);
-                break;
-        }
-        return Point3{h[0] / h[3], h[1] / h[3], h[2] / h[3]};
-    }
-
-private:
-    std::size_t Span(double u) {
-        const double* U = m_U;
-        if (U[m_p] < u && u < U[m_n]) {
-            if (U[m_hint] <= u && u < U[m_hint + 1]) return m_hint;
-            if (m_hint + 1 < m_n && U[m_hint + 1] <= u && u < U[m_hint + 2]) return ++m_hint;
-        }
-        m_hint = VelSDK::NURBS::detail::FindSpan(U, m_n, m_p, u);
-        return m_hint;
-    }
-
-    const double* m_U;
-    const Point4* m_P;
-    std::size_t m_n;
-    std::size_t m_p;
-    std::size_t m_hint;  // always in [p, n - 1]
-};
-
 }  // namespace
 
 // Bezier segmentation of open, non-rational curves of degree 1 to 3; every
@@ -295,7 +236,7 @@ V3dCurve::RCode V3dCurveNurbsPlus::Segment(std::vector<double>& parameters, doub
     if (degree < 1 || degree > kMaxBezierDegree || IsClosedLoop() || rational || !Decomposable(held)) {
         // The generic segmentation. An object of exactly this class (a subclass may evaluate or
         // sample differently) runs it on the held curve directly, with the same positions.
-        if (typeid(*this) != typeid(V3dCurveNurbsPlus) || !SequentialEvaluator::Handles(held))
+        if (typeid(*this) != typeid(V3dCurveNurbsPlus) || !SequentialCurveEvaluator::Handles(held))
             return V3dCurve::Segment(parameters, tolerance, keep);
         std::vector<double> list;
         if (keep)
@@ -303,7 +244,7 @@ V3dCurve::RCode V3dCurveNurbsPlus::Segment(std::vector<double>& parameters, doub
         else
             _SegmentMinimal(list);
         if (!list.empty()) {
-            SequentialEvaluator evaluate(held);
+            SequentialCurveEvaluator evaluate(held);
             VelSDK::CurveDetail::RefineByChords(list, tolerance, evaluate);
         }
         parameters.swap(list);

@@ -1,0 +1,85 @@
+// Positions of a NURBS curve at parameters that mostly come in increasing order (the
+// segmentation's refinement passes, a sampled polyline): the knot span of the previous call
+// or the next one is tried before the search. The one sequential evaluator of the library;
+// curve/ uses it instead of summing basis functions itself.
+#pragma once
+
+#include <VelSDK/V3dNurbsCurve.h>
+
+#include "nurbs/BSplineKernels.h"
+
+#include <cstddef>
+
+namespace VelSDK {
+namespace NURBS {
+namespace detail {
+
+/// For non-decreasing knots a span s with U[s] <= u < U[s + 1] strictly inside the range is
+/// the one FindSpan answers (The NURBS Book, A2.1, p. 68), and the point is summed by the same
+/// fixed-degree kernel as V3dNurbsCurve::EvaluateAt, so every position has the bits of
+/// EvaluateAt. Holds pointers into the curve: the curve must outlive the evaluator and stay
+/// unchanged while it is used.
+class SequentialCurveEvaluator {
+public:
+    using Point3 = Math::point<double, 3>;
+    using Point4 = Math::point<double, 4>;
+
+    /// Degrees 1 to 5 with p < n and a knot vector long enough for the span search.
+    static bool Handles(const V3dNurbsCurve& c) {
+        const std::size_t n = c.GetControlPoints().size();
+        const std::size_t p = c.GetDegree();
+        return p >= 1 && p <= 5 && p < n && c.GetKnots().size() >= n + p + 1;
+    }
+
+    /// Requires Handles(c).
+    explicit SequentialCurveEvaluator(const V3dNurbsCurve& c)
+        : m_U(c.GetKnots().data()),
+          m_P(c.GetControlPoints().data()),
+          m_n(c.GetControlPoints().size()),
+          m_p(c.GetDegree()),
+          m_hint(c.GetDegree()) {}
+
+    Point3 operator()(double u) {
+        const std::size_t s = Span(u);
+        Point4 h;
+        switch (m_p) {
+            case 1:
+                h = EvaluateHFixed<1>(m_U, m_P, s, u);
+                break;
+            case 2:
+                h = EvaluateHFixed<2>(m_U, m_P, s, u);
+                break;
+            case 3:
+                h = EvaluateHFixed<3>(m_U, m_P, s, u);
+                break;
+            case 4:
+                h = EvaluateHFixed<4>(m_U, m_P, s, u);
+                break;
+            default:
+                h = EvaluateHFixed<5>(m_U, m_P, s, u);
+                break;
+        }
+        return Point3{h[0] / h[3], h[1] / h[3], h[2] / h[3]};
+    }
+
+private:
+    std::size_t Span(double u) {
+        const double* U = m_U;
+        if (U[m_p] < u && u < U[m_n]) {
+            if (U[m_hint] <= u && u < U[m_hint + 1]) return m_hint;
+            if (m_hint + 1 < m_n && U[m_hint + 1] <= u && u < U[m_hint + 2]) return ++m_hint;
+        }
+        m_hint = FindSpan(U, m_n, m_p, u);
+        return m_hint;
+    }
+
+    const double* m_U;
+    const Point4* m_P;
+    std::size_t m_n;
+    std::size_t m_p;
+    std::size_t m_hint;  // always in [p, n - 1]
+};
+
+}  // namespace detail
+}  // namespace NURBS
+}  // namespace VelSDK
