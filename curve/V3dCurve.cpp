@@ -3,6 +3,7 @@
 // Everything here reaches the geometry through the virtual evaluation members only.
 #include <VelSDK/V3dCurve.h>
 
+#include "math/SmallBuffer.h"
 #include "curve/ChordRefinement.h"
 
 #include <cfloat>
@@ -150,18 +151,10 @@ void V3dCurve::_GetClosePoint(double* out, const Point3& point, std::size_t k) c
     }
 
     constexpr std::size_t kStack = 8;
-    double stackDist[kStack];
-    std::size_t stackIndex[kStack];
-    std::unique_ptr<double[]> heapDist;
-    std::unique_ptr<std::size_t[]> heapIndex;
-    double* bestDist = stackDist;
-    std::size_t* bestIndex = stackIndex;
-    if (k > kStack) {
-        heapDist.reset(new double[k]);
-        heapIndex.reset(new std::size_t[k]);
-        bestDist = heapDist.get();
-        bestIndex = heapIndex.get();
-    }
+    VelSDK::Math::SmallBuffer<double, kStack> distBuffer(k);
+    VelSDK::Math::SmallBuffer<std::size_t, kStack> indexBuffer(k);
+    double* bestDist = distBuffer.data();
+    std::size_t* bestIndex = indexBuffer.data();
     for (std::size_t i = 0; i < k; ++i) {
         bestDist[i] = DBL_MAX;
         bestIndex[i] = 0;

@@ -249,26 +249,6 @@ inline void DersBasisFunsAny(const double* k, std::size_t s, std::size_t g, doub
     }
 }
 
-/// A buffer of doubles on the stack for small sizes and on the heap above them.
-template <std::size_t StackSize>
-class ScratchBuffer {
-public:
-    explicit ScratchBuffer(std::size_t size) {
-        if (size > StackSize) {
-            m_heap.reset(new double[size]);
-            m_data = m_heap.get();
-        }
-    }
-    ScratchBuffer(const ScratchBuffer&) = delete;
-    ScratchBuffer& operator=(const ScratchBuffer&) = delete;
-    double* data() noexcept { return m_data; }
-
-private:
-    double m_stack[StackSize];
-    std::unique_ptr<double[]> m_heap;
-    double* m_data = m_stack;
-};
-
 }  // namespace detail
 }  // namespace NURBS
 }  // namespace VelSDK

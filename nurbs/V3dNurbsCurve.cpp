@@ -3,6 +3,7 @@
 // V3dNurbsCurveKnots.cpp, V3dNurbsCurveProjection.cpp and V3dNurbsCurveFitting.cpp.
 #include <VelSDK/V3dNurbsCurve.h>
 
+#include "math/SmallBuffer.h"
 #include "math/BinomialTable.h"
 #include "nurbs/BSplineKernels.h"
 #include "nurbs/CurveDerivatives.h"
@@ -175,16 +176,9 @@ point<double, 4> V3dNurbsCurve::EvaluateAtH(double u) const {
             break;
     }
 
-    double stackN[detail::kStackOrder];
-    double stackLR[2 * detail::kStackOrder];
-    std::unique_ptr<double[]> heap;
-    double* N = stackN;
-    double* lr = stackLR;
-    if (p > detail::kStackDegree) {
-        heap.reset(new double[3 * (p + 1)]);
-        N = heap.get();
-        lr = N + p + 1;
-    }
+    Math::SmallBuffer<double, 3 * detail::kStackOrder> work(3 * (p + 1));
+    double* N = work.data();
+    double* lr = N + p + 1;
     detail::BasisFuns(U, s, p, u, N, lr, lr + p + 1);
 
     // Sum in the order j = 0..p, starting from the zero point.
@@ -210,7 +204,7 @@ void detail::DeriveHomogeneous(const point<double, 4>* ctrl, const double* U, st
     const std::size_t w = p + 1;
     const std::size_t s = FindSpan(U, n, p, u);
     constexpr std::size_t kStackSize = kStackOrder * kStackOrder * 2 + 4 * kStackOrder;
-    ScratchBuffer<kStackSize> work((q + 1) * w + w * w + 4 * w);
+    Math::SmallBuffer<double, kStackSize> work((q + 1) * w + w * w + 4 * w);
     double* D = work.data();
     double* ndu = D + (q + 1) * w;
     double* a = ndu + w * w;
@@ -239,13 +233,8 @@ void detail::DeriveHomogeneous(const point<double, 4>* ctrl, const double* U, st
 void detail::DeriveCartesian(const point<double, 4>* ctrl, const double* U, std::size_t n, std::size_t p, double u,
                              std::size_t k, point<double, 3>* out) {
     const std::size_t q = p < k ? p : k;
-    point<double, 4> stackA[kStackOrder];
-    std::unique_ptr<point<double, 4>[]> heapA;
-    point<double, 4>* A = stackA;
-    if (q >= kStackOrder) {
-        heapA.reset(new point<double, 4>[q + 1]);
-        A = heapA.get();
-    }
+    Math::SmallBuffer<point<double, 4>, kStackOrder> buffer(q + 1);
+    point<double, 4>* A = buffer.data();
     DeriveHomogeneous(ctrl, U, n, p, u, q, A);
 
     for (std::size_t i = 0; i <= k; ++i) out[i] = point<double, 3>{0.0, 0.0, 0.0};

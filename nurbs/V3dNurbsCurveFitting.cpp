@@ -8,6 +8,7 @@
 // _EvaluateBasisFunctions, on the curve in its new state), so the rows are the same bits.
 #include <VelSDK/V3dNurbsCurve.h>
 
+#include "math/SmallBuffer.h"
 #include "math/HugePages.h"
 #include "math/SparseMatrix.h"
 #include "nurbs/BSplineKernels.h"
@@ -102,7 +103,7 @@ private:
     std::size_t m_columns;
     std::size_t m_hint;
     bool m_sorted;
-    detail::ScratchBuffer<3 * detail::kStackOrder> m_work;
+    Math::SmallBuffer<double, 3 * detail::kStackOrder> m_work;
 };
 
 // knots.size() == count + p + extra, without forming a sum that could wrap.

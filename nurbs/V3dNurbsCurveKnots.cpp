@@ -2,6 +2,7 @@
 // the shape of the curve; they work linearly on the stored homogeneous control points.
 #include <VelSDK/V3dNurbsCurve.h>
 
+#include "math/SmallBuffer.h"
 #include "nurbs/BSplineKernels.h"
 
 #include <algorithm>
@@ -170,14 +171,9 @@ bool V3dNurbsCurve::SplitAt(double u, V3dNurbsCurve& left, V3dNurbsCurve& right)
     const std::size_t wn = p + 1 + r;
     const std::size_t wm = 2 * p + 2 + r;
     constexpr std::size_t kStackPoints = 2 * detail::kStackOrder;
-    Point4 stackQ[kStackPoints];
-    std::unique_ptr<Point4[]> heapQ;
-    Point4* Qw = stackQ;
-    if (wn > kStackPoints) {
-        heapQ.reset(new Point4[wn]);
-        Qw = heapQ.get();
-    }
-    detail::ScratchBuffer<4 * detail::kStackOrder> knotBuffer(wm + r);
+    Math::SmallBuffer<Point4, kStackPoints> pointBuffer(wn);
+    Point4* Qw = pointBuffer.data();
+    Math::SmallBuffer<double, 4 * detail::kStackOrder> knotBuffer(wm + r);
     double* Vw = knotBuffer.data();
     double* X = Vw + wm;
     const Point4* P = m_controlPoints.data() + o;

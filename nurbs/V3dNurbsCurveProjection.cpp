@@ -1,6 +1,7 @@
 // V3dNurbsCurve: nearest point on the curve by Newton iteration from the nearest knot.
 #include <VelSDK/V3dNurbsCurve.h>
 
+#include "math/SmallBuffer.h"
 #include "nurbs/BSplineKernels.h"
 
 #include <cfloat>
@@ -131,7 +132,7 @@ double V3dNurbsCurve::_FindStartParameter(const point<double, 3>& P) const {
 
     // Lower bound of each block (infinite for a block without knots in the range).
     const std::size_t blocks = (m + kPruneBlock - 1) / kPruneBlock;
-    detail::ScratchBuffer<256> bounds(blocks);
+    Math::SmallBuffer<double, 256> bounds(blocks);
     double* lb = bounds.data();
     double scale = pScale;
     double check = 0.0;

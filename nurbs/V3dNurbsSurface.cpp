@@ -3,6 +3,7 @@
 // grids of points lives in V3dNurbsSurfaceFitting.cpp.
 #include <VelSDK/V3dNurbsSurface.h>
 
+#include "math/SmallBuffer.h"
 #include "math/BinomialTable.h"
 #include "nurbs/BSplineKernels.h"
 
@@ -28,27 +29,6 @@ constexpr P3 kNaN3{kNaN, kNaN, kNaN};
 constexpr P4 kNaN4{kNaN, kNaN, kNaN, kNaN};
 constexpr P3 kZero3{0.0, 0.0, 0.0};
 constexpr P4 kZero4{0.0, 0.0, 0.0, 0.0};
-
-/// A buffer of trivially copyable elements on the stack up to StackSize, on the heap above.
-template <typename T, std::size_t StackSize>
-class SmallBuffer {
-public:
-    explicit SmallBuffer(std::size_t size) {
-        if (size > StackSize) {
-            m_heap.reset(new T[size]);
-            m_data = m_heap.get();
-        }
-    }
-    SmallBuffer(const SmallBuffer&) = delete;
-    SmallBuffer& operator=(const SmallBuffer&) = delete;
-    T* data() noexcept { return m_data; }
-    T& operator[](std::size_t i) noexcept { return m_data[i]; }
-
-private:
-    T m_stack[StackSize];
-    std::unique_ptr<T[]> m_heap;
-    T* m_data = m_stack;
-};
 
 /// k[i] when that knot exists, NaN otherwise. A range end whose knot is missing (short
 /// knot vector, grid without columns) is stored as NaN instead of being read past the end.
@@ -217,7 +197,7 @@ void DeriveH(const Net& net, double u, double v, std::size_t d, P4* out, std::si
     const std::size_t sizeNu = (du + 1) * (p + 1);
     const std::size_t sizeNv = (dv + 1) * (q + 1);
     constexpr std::size_t kO = detail::kStackOrder;
-    detail::ScratchBuffer<3 * kO * kO + 8 * kO> work(sizeNu + sizeNv + g1 * g1 + 4 * g1 + 4 * (q + 1));
+    Math::SmallBuffer<double, 3 * kO * kO + 8 * kO> work(sizeNu + sizeNv + g1 * g1 + 4 * g1 + 4 * (q + 1));
     double* Nu = work.data();
     double* Nv = Nu + sizeNu;
     double* ndu = Nv + sizeNv;
@@ -319,7 +299,7 @@ void DeriveCartesian(const Net& net, double u, double v, std::size_t d, const Bi
     const std::size_t du = std::min(d, net.p);
     const std::size_t dv = std::min(d, net.q);
     const std::size_t count = (du + 1) * (dv + 1);
-    SmallBuffer<P4, detail::kStackOrder * detail::kStackOrder> A(count);
+    Math::SmallBuffer<P4, detail::kStackOrder * detail::kStackOrder> A(count);
     for (std::size_t i = 0; i < count; ++i) A[i] = kZero4;
     DeriveH(net, u, v, d, A.data(), dv + 1);
     Rational(A.data(), du, dv, d, bin, out);
@@ -342,7 +322,7 @@ std::size_t SpanOrDegree(const std::vector<double>& k, std::size_t n, std::size_
 std::vector<double> BasisVector(const std::vector<double>& k, std::size_t n, std::size_t g, double t) {
     if (!DirectionReadable(n, g, k.size())) return std::vector<double>(g < n ? g + 1 : 0, kNaN);
     std::vector<double> N(g + 1, 0.0);
-    detail::ScratchBuffer<2 * detail::kStackOrder> lr(2 * (g + 1));
+    Math::SmallBuffer<double, 2 * detail::kStackOrder> lr(2 * (g + 1));
     const std::size_t s = detail::FindSpan(k.data(), n, g, t);
     detail::BasisFuns(k.data(), s, g, t, N.data(), lr.data(), lr.data() + g + 1);
     return N;
@@ -361,7 +341,7 @@ VMatrix<double> BasisDerivativeTable(const std::vector<double>& k, std::size_t n
     if (!readable) return D;
     const std::size_t kk = std::min(order, g);
     const std::size_t w = g + 1;
-    detail::ScratchBuffer<detail::kStackOrder * detail::kStackOrder + 4 * detail::kStackOrder> work(w * w + 4 * w);
+    Math::SmallBuffer<double, detail::kStackOrder * detail::kStackOrder + 4 * detail::kStackOrder> work(w * w + 4 * w);
     double* ndu = work.data();
     double* a = ndu + w * w;
     double* left = a + 2 * w;
@@ -574,11 +554,11 @@ std::pair<double, double> StartSearch(const Net& net, std::size_t mU, std::size_
     const std::size_t q1 = q + 1;
     const std::size_t g1 = std::max(p, q) + 1;
 
-    SmallBuffer<double, 1024> nvAll(mV * q1);
-    SmallBuffer<std::size_t, 256> offV(mV);
-    SmallBuffer<double, 4 * detail::kStackOrder> lr(2 * g1);
-    SmallBuffer<double, detail::kStackOrder> Nu(p + 1);
-    SmallBuffer<double, 512> R(4 * nV);
+    Math::SmallBuffer<double, 1024> nvAll(mV * q1);
+    Math::SmallBuffer<std::size_t, 256> offV(mV);
+    Math::SmallBuffer<double, 4 * detail::kStackOrder> lr(2 * g1);
+    Math::SmallBuffer<double, detail::kStackOrder> Nu(p + 1);
+    Math::SmallBuffer<double, 512> R(4 * nV);
 
     for (std::size_t t = 0; t < mV; ++t) {
         if (t > 0 && SameBits(net.V[t], net.V[t - 1])) continue;
