@@ -26,3 +26,7 @@
 #include <VelSDK/CadModel.h>
 #include <VelSDK/ExchangeReport.h>
 #include <VelSDK/StepExchange.h>
+#include <VelSDK/AnalysisStatus.h>
+#include <VelSDK/CurveEditing.h>
+#include <VelSDK/KnotRemoval.h>
+#include <VelSDK/SurfaceEditing.h>
