@@ -41,11 +41,11 @@ AnalysisStatus CheckCurve(const V3dNurbsCurve& curve) {
         for (std::size_t c = 0; c < 3; ++c)
             if (!std::isfinite(q[c]) || !std::isfinite(q[c] / q[3])) return AnalysisStatus::InvalidGeometry;
     }
-    if (analysis::MaxInteriorMultiplicity(curve) > p + 1) return AnalysisStatus::InvalidGeometry;
+    if (detail::MaxInteriorMultiplicity(curve) > p + 1) return AnalysisStatus::InvalidGeometry;
     return AnalysisStatus::Success;
 }
 
-namespace analysis {
+namespace detail {
 
 bool HasClampedEnds(const V3dNurbsCurve& curve) {
     const std::size_t p = curve.GetDegree();
@@ -101,6 +101,6 @@ double Binomial(std::size_t n, std::size_t k) {
     return std::round(r);
 }
 
-}  // namespace analysis
+}  // namespace detail
 }  // namespace NURBS
 }  // namespace VelSDK

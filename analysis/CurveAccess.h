@@ -11,7 +11,7 @@
 
 namespace VelSDK {
 namespace NURBS {
-namespace analysis {
+namespace detail {
 
 using P3 = Math::point<double, 3>;
 using P4 = Math::point<double, 4>;
@@ -41,6 +41,6 @@ void WeightAndSize(const std::vector<P4>& P, double& wmin, double& pmax);
 /// C(n, k) as a double (exact for the degrees used here).
 double Binomial(std::size_t n, std::size_t k);
 
-}  // namespace analysis
+}  // namespace detail
 }  // namespace NURBS
 }  // namespace VelSDK

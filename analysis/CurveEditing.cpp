@@ -10,8 +10,8 @@
 namespace VelSDK {
 namespace NURBS {
 
-using analysis::P3;
-using analysis::P4;
+using detail::P3;
+using detail::P4;
 
 CurveEditResult Reverse(const V3dNurbsCurve& curve) {
     CurveEditResult r;
@@ -89,10 +89,10 @@ static void ElevateClamped(const std::vector<P4>& Pw, const std::vector<double>&
     bez(0, 0) = 1.0;
     bez(ph, p) = 1.0;
     for (std::size_t i = 1; i <= ph2; ++i) {
-        const double inv = 1.0 / analysis::Binomial(ph, i);
+        const double inv = 1.0 / detail::Binomial(ph, i);
         const std::size_t mpi = std::min(p, i);
         for (std::size_t j = (i > t ? i - t : 0); j <= mpi; ++j)
-            bez(i, j) = inv * analysis::Binomial(p, j) * analysis::Binomial(t, i - j);
+            bez(i, j) = inv * detail::Binomial(p, j) * detail::Binomial(t, i - j);
     }
     for (std::size_t i = ph2 + 1; i + 1 <= ph; ++i) {
         const std::size_t mpi = std::min(p, i);
@@ -114,7 +114,7 @@ static void ElevateClamped(const std::vector<P4>& Pw, const std::vector<double>&
     while (b < m) {
         const std::size_t i0 = b;
         while (b < m && U[b] == U[b + 1]) ++b;
-        const long long mul = static_cast<long long>(b - i0 + 1);
+        const long long mul = static_cast<long long>(b - i0) + 1;
         mh = mh + mul + static_cast<long long>(t);
         const double ub = U[b];
         const long long oldr = r;
@@ -198,7 +198,7 @@ CurveEditResult ElevateDegree(const V3dNurbsCurve& curve, int t) {
         return r;
     }
     V3dNurbsCurve c;
-    if (analysis::MaxInteriorMultiplicity(curve) > p || !analysis::ClampedCopy(curve, c)) {
+    if (detail::MaxInteriorMultiplicity(curve) > p || !detail::ClampedCopy(curve, c)) {
         r.status = AnalysisStatus::InvalidGeometry;
         return r;
     }
@@ -281,7 +281,7 @@ BezierDecomposition DecomposeToBezier(const V3dNurbsCurve& curve) {
     r.status = CheckCurve(curve);
     if (r.status != AnalysisStatus::Success) return r;
     V3dNurbsCurve c;
-    if (!analysis::ClampedCopy(curve, c)) {
+    if (!detail::ClampedCopy(curve, c)) {
         r.status = AnalysisStatus::InvalidGeometry;
         return r;
     }

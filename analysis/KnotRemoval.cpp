@@ -12,8 +12,8 @@
 namespace VelSDK {
 namespace NURBS {
 
-using analysis::P3;
-using analysis::P4;
+using detail::P3;
+using detail::P4;
 
 namespace {
 
@@ -22,47 +22,47 @@ namespace {
 class Remover {
 public:
     Remover(const V3dNurbsCurve& clamped, double tolerance)
-        : m_P(clamped.GetControlPoints()), m_U(clamped.GetKnots()), m_p(clamped.GetDegree()) {
+        : m_points(clamped.GetControlPoints()), m_knots(clamped.GetKnots()), m_p(clamped.GetDegree()) {
         m_rational = false;
-        for (const auto& q : m_P)
+        for (const auto& q : m_points)
             if (q[3] != 1.0) m_rational = true;
         double wmin = 1.0;
         double pmax = 0.0;
-        analysis::WeightAndSize(m_P, wmin, pmax);
+        detail::WeightAndSize(m_points, wmin, pmax);
         // The NURBS Book, eq. (5.30), p. 185: a 4-D tolerance that bounds the 3-D deviation.
         m_factor = m_rational ? (1.0 + pmax) / wmin : 1.0;
         m_tol = tolerance / m_factor;
-        const std::size_t n = m_P.size();
+        const std::size_t n = m_points.size();
         for (std::size_t i = m_p; i <= n; ++i)
-            if (i == m_p || m_U[i] != m_U[i - 1]) m_breaks.push_back(m_U[i]);
+            if (i == m_p || m_knots[i] != m_knots[i - 1]) m_breaks.push_back(m_knots[i]);
         m_error.assign(m_breaks.size() - 1, 0.0);
         m_temp.resize(m_p + 3);
         m_cand.resize(m_p + 1);
-        m_D.resize(m_p + 1);
+        m_diff.resize(m_p + 1);
     }
 
     // Exact error of removing the knot U[r] (last of its run, multiplicity s) once: the
     // candidate points go to m_cand (p - s of them, for indices first..last-1), the
-    // control-point differences after re-insertion to m_D (indices first..last). Returns the
+    // control-point differences after re-insertion to m_diff (indices first..last). Returns the
     // largest difference. The candidate points follow The NURBS Book, A5.8 (one removal).
     double Try(std::size_t r, std::size_t s) {
         const std::size_t p = m_p;
-        const double u = m_U[r];
+        const double u = m_knots[r];
         const std::size_t first = r - p;
         const std::size_t last = r - s;
         const std::size_t off = first - 1;
         const std::size_t ord = p + 1;
-        m_temp[0] = m_P[off];
-        m_temp[last + 1 - off] = m_P[last + 1];
+        m_temp[0] = m_points[off];
+        m_temp[last + 1 - off] = m_points[last + 1];
         std::size_t i = first;
         std::size_t j = last;
         std::size_t ii = 1;
         std::size_t jj = last - off;
         while (j > i) {
-            const double alfi = (u - m_U[i]) / (m_U[i + ord] - m_U[i]);
-            const double alfj = (u - m_U[j]) / (m_U[j + ord] - m_U[j]);
-            m_temp[ii] = (1.0 / alfi) * (m_P[i] - (1.0 - alfi) * m_temp[ii - 1]);
-            m_temp[jj] = (1.0 / (1.0 - alfj)) * (m_P[j] - alfj * m_temp[jj + 1]);
+            const double alfi = (u - m_knots[i]) / (m_knots[i + ord] - m_knots[i]);
+            const double alfj = (u - m_knots[j]) / (m_knots[j + ord] - m_knots[j]);
+            m_temp[ii] = (1.0 / alfi) * (m_points[i] - (1.0 - alfi) * m_temp[ii - 1]);
+            m_temp[jj] = (1.0 / (1.0 - alfj)) * (m_points[j] - alfj * m_temp[jj + 1]);
             ++i;
             ++ii;
             --j;
@@ -78,28 +78,28 @@ public:
             else if (k > j)
                 m_cand[w++] = m_temp[k - off];
             else
-                m_cand[w++] = m_P[k];
+                m_cand[w++] = m_points[k];
         }
         // Re-insert u (The NURBS Book, A5.1) into the candidate and compare with the current
         // points. Candidate knot k is U[k] below r and U[k + 1] from r on.
         auto cand = [&](std::size_t k) -> const P4& {
-            if (k < first) return m_P[k];
+            if (k < first) return m_points[k];
             if (k < last) return m_cand[k - first];
-            return m_P[k + 1];
+            return m_points[k + 1];
         };
-        auto ucand = [&](std::size_t k) { return k < r ? m_U[k] : m_U[k + 1]; };
+        auto ucand = [&](std::size_t k) { return k < r ? m_knots[k] : m_knots[k + 1]; };
         double worst = 0.0;
         for (std::size_t k = first; k <= last; ++k) {
             const double alpha = (u - ucand(k)) / (ucand(k + p) - ucand(k));
             const P4 q = alpha * cand(k) + (1.0 - alpha) * cand(k - 1);
             double d;
             if (m_rational) {
-                d = analysis::Distance4(q, m_P[k]);
+                d = detail::Distance4(q, m_points[k]);
             } else {
-                d = Math::Distance(P3{q[0], q[1], q[2]}, P3{m_P[k][0], m_P[k][1], m_P[k][2]});
+                d = Math::Distance(P3{q[0], q[1], q[2]}, P3{m_points[k][0], m_points[k][1], m_points[k][2]});
             }
             if (!(d == d)) d = HUGE_VAL;
-            m_D[k - first] = d;
+            m_diff[k - first] = d;
             worst = std::max(worst, d);
         }
         return worst;
@@ -110,23 +110,23 @@ public:
         const std::size_t first = r - m_p;
         const std::size_t last = r - s;
         // Input spans touched by the basis functions of first..last.
-        const std::size_t kLo = SpanOf(m_U[first]);
-        const std::size_t kHi = SpanOf(m_U[last + m_p + 1]);  // exclusive
+        const std::size_t kLo = SpanOf(m_knots[first]);
+        const std::size_t kHi = SpanOf(m_knots[last + m_p + 1]);  // exclusive
         m_inc.assign(kHi - kLo, 0.0);
         for (std::size_t k = first; k <= last; ++k) {
-            const double d = m_D[k - first];
+            const double d = m_diff[k - first];
             if (!(d <= m_tol)) return false;
             if (d == 0.0) continue;
-            const std::size_t a = SpanOf(m_U[k]);
-            const std::size_t b = SpanOf(m_U[k + m_p + 1]);
+            const std::size_t a = SpanOf(m_knots[k]);
+            const std::size_t b = SpanOf(m_knots[k + m_p + 1]);
             for (std::size_t t = a; t < b; ++t) m_inc[t - kLo] = std::max(m_inc[t - kLo], d);
         }
         for (std::size_t t = kLo; t < kHi; ++t)
             if (!(m_error[t] + m_inc[t - kLo] <= m_tol)) return false;
         for (std::size_t t = kLo; t < kHi; ++t) m_error[t] += m_inc[t - kLo];
-        for (std::size_t k = first; k < last; ++k) m_P[k] = m_cand[k - first];
-        m_P.erase(m_P.begin() + static_cast<std::ptrdiff_t>(last));
-        m_U.erase(m_U.begin() + static_cast<std::ptrdiff_t>(r));
+        for (std::size_t k = first; k < last; ++k) m_points[k] = m_cand[k - first];
+        m_points.erase(m_points.begin() + static_cast<std::ptrdiff_t>(last));
+        m_knots.erase(m_knots.begin() + static_cast<std::ptrdiff_t>(r));
         return true;
     }
 
@@ -139,12 +139,12 @@ public:
 
     // Last index and multiplicity of the interior knot value u; false when u is not one.
     bool Locate(double u, std::size_t& r, std::size_t& s) const {
-        const std::size_t n = m_P.size();
-        if (!(u > m_U[m_p] && u < m_U[n])) return false;
-        const auto hi = std::upper_bound(m_U.begin(), m_U.end(), u);
-        const auto lo = std::lower_bound(m_U.begin(), m_U.end(), u);
+        const std::size_t n = m_points.size();
+        if (!(u > m_knots[m_p] && u < m_knots[n])) return false;
+        const auto hi = std::upper_bound(m_knots.begin(), m_knots.end(), u);
+        const auto lo = std::lower_bound(m_knots.begin(), m_knots.end(), u);
         if (hi == lo) return false;
-        r = static_cast<std::size_t>(hi - m_U.begin()) - 1;
+        r = static_cast<std::size_t>(hi - m_knots.begin()) - 1;
         s = static_cast<std::size_t>(hi - lo);
         return true;
     }
@@ -155,12 +155,12 @@ public:
         return e * m_factor;
     }
 
-    std::vector<P4>& P() { return m_P; }
-    std::vector<double>& U() { return m_U; }
+    std::vector<P4>& P() { return m_points; }
+    std::vector<double>& U() { return m_knots; }
 
 private:
-    std::vector<P4> m_P;
-    std::vector<double> m_U;
+    std::vector<P4> m_points;
+    std::vector<double> m_knots;
     std::size_t m_p;
     bool m_rational;
     double m_factor;
@@ -169,7 +169,7 @@ private:
     std::vector<double> m_error;
     std::vector<P4> m_temp;
     std::vector<P4> m_cand;
-    std::vector<double> m_D;
+    std::vector<double> m_diff;
     std::vector<double> m_inc;
 };
 
@@ -195,7 +195,7 @@ bool Prepare(const V3dNurbsCurve& curve, double tolerance, KnotRemovalResult& r,
         r.status = AnalysisStatus::InvalidArgument;
         return false;
     }
-    if (analysis::MaxInteriorMultiplicity(curve) > curve.GetDegree() || !analysis::ClampedCopy(curve, clamped)) {
+    if (detail::MaxInteriorMultiplicity(curve) > curve.GetDegree() || !detail::ClampedCopy(curve, clamped)) {
         r.status = AnalysisStatus::InvalidGeometry;
         return false;
     }

@@ -12,7 +12,7 @@
 namespace VelSDK {
 namespace NURBS {
 
-using analysis::P4;
+using detail::P4;
 
 namespace {
 
@@ -61,7 +61,7 @@ bool AlongDirection(const V3dNurbsSurface& s, SurfaceDirection dir,
     return true;
 }
 
-bool Clamped(const V3dNurbsCurve& c, V3dNurbsCurve& out) { return analysis::ClampedCopy(c, out); }
+bool Clamped(const V3dNurbsCurve& c, V3dNurbsCurve& out) { return detail::ClampedCopy(c, out); }
 
 }  // namespace
 
