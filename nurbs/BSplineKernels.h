@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstddef>
 #include <memory>
+#include <type_traits>
 
 namespace VelSDK {
 namespace NURBS {
@@ -246,6 +247,38 @@ inline void DersBasisFunsAny(const double* k, std::size_t s, std::size_t g, doub
             return DersBasisFunsFixed<3, 3>(k, s, t, D);
         default:
             DersBasisFuns(k, s, g, t, kk, D, ndu, a, left, right);
+    }
+}
+
+/// The largest degree with an unrolled kernel, the one cut-off of every degree dispatch:
+/// up to degree 5 the fixed-size kernels are faster than the loops (bench/evaluation_bench:
+/// curve and surface points), above it the code size grows without a gain.
+constexpr std::size_t kMaxFixedDegree = 5;
+
+/// Calls kernel(std::integral_constant<std::size_t, P>{}) with P = p when 1 <= p <=
+/// kMaxFixedDegree and returns true; otherwise returns false without calling it (the caller
+/// takes its general loop). The fixed kernels perform the operations of the general ones in
+/// the same order, so either path gives the same bits.
+template <typename Kernel>
+inline bool DispatchDegree(std::size_t p, Kernel&& kernel) {
+    switch (p) {
+        case 1:
+            kernel(std::integral_constant<std::size_t, 1>{});
+            return true;
+        case 2:
+            kernel(std::integral_constant<std::size_t, 2>{});
+            return true;
+        case 3:
+            kernel(std::integral_constant<std::size_t, 3>{});
+            return true;
+        case 4:
+            kernel(std::integral_constant<std::size_t, 4>{});
+            return true;
+        case 5:
+            kernel(std::integral_constant<std::size_t, 5>{});
+            return true;
+        default:
+            return false;
     }
 }
 

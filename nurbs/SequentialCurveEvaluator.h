@@ -24,11 +24,11 @@ public:
     using Point3 = Math::point<double, 3>;
     using Point4 = Math::point<double, 4>;
 
-    /// Degrees 1 to 5 with p < n and a knot vector long enough for the span search.
+    /// Degrees 1 to kMaxFixedDegree with p < n and a knot vector long enough for the search.
     static bool Handles(const V3dNurbsCurve& c) {
         const std::size_t n = c.GetControlPoints().size();
         const std::size_t p = c.GetDegree();
-        return p >= 1 && p <= 5 && p < n && c.GetKnots().size() >= n + p + 1;
+        return p >= 1 && p <= kMaxFixedDegree && p < n && c.GetKnots().size() >= n + p + 1;
     }
 
     /// Requires Handles(c).
@@ -41,24 +41,8 @@ public:
 
     Point3 operator()(double u) {
         const std::size_t s = Span(u);
-        Point4 h;
-        switch (m_p) {
-            case 1:
-                h = EvaluateHFixed<1>(m_U, m_P, s, u);
-                break;
-            case 2:
-                h = EvaluateHFixed<2>(m_U, m_P, s, u);
-                break;
-            case 3:
-                h = EvaluateHFixed<3>(m_U, m_P, s, u);
-                break;
-            case 4:
-                h = EvaluateHFixed<4>(m_U, m_P, s, u);
-                break;
-            default:
-                h = EvaluateHFixed<5>(m_U, m_P, s, u);
-                break;
-        }
+        Point4 h{};
+        DispatchDegree(m_p, [&](auto P) { h = EvaluateHFixed<P>(m_U, m_P, s, u); });
         return Point3{h[0] / h[3], h[1] / h[3], h[2] / h[3]};
     }
 

@@ -161,20 +161,9 @@ point<double, 4> V3dNurbsCurve::EvaluateAtH(double u) const {
     const double* U = m_knots.data();
     const std::size_t s = detail::FindSpan(U, n, p, u);
     // Low degrees take an unrolled path with identical arithmetic.
-    switch (p) {
-        case 1:
-            return detail::EvaluateHFixed<1>(U, m_controlPoints.data(), s, u);
-        case 2:
-            return detail::EvaluateHFixed<2>(U, m_controlPoints.data(), s, u);
-        case 3:
-            return detail::EvaluateHFixed<3>(U, m_controlPoints.data(), s, u);
-        case 4:
-            return detail::EvaluateHFixed<4>(U, m_controlPoints.data(), s, u);
-        case 5:
-            return detail::EvaluateHFixed<5>(U, m_controlPoints.data(), s, u);
-        default:
-            break;
-    }
+    point<double, 4> fixed{};
+    if (detail::DispatchDegree(p, [&](auto P) { fixed = detail::EvaluateHFixed<P>(U, m_controlPoints.data(), s, u); }))
+        return fixed;
 
     Math::SmallBuffer<double, 3 * detail::kStackOrder> work(3 * (p + 1));
     double* N = work.data();

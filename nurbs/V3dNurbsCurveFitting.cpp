@@ -60,26 +60,8 @@ public:
     std::size_t Evaluate(double u, const double*& values) {
         const std::size_t s = Span(u);
         double* N = m_work.data();
-        switch (m_p) {
-            case 1:
-                detail::BasisFunsFixed<1>(m_U, s, u, N);
-                break;
-            case 2:
-                detail::BasisFunsFixed<2>(m_U, s, u, N);
-                break;
-            case 3:
-                detail::BasisFunsFixed<3>(m_U, s, u, N);
-                break;
-            case 4:
-                detail::BasisFunsFixed<4>(m_U, s, u, N);
-                break;
-            case 5:
-                detail::BasisFunsFixed<5>(m_U, s, u, N);
-                break;
-            default:
-                detail::BasisFuns(m_U, s, m_p, u, N, N + m_p + 1, N + 2 * (m_p + 1));
-                break;
-        }
+        if (!detail::DispatchDegree(m_p, [&](auto P) { detail::BasisFunsFixed<P>(m_U, s, u, N); }))
+            detail::BasisFuns(m_U, s, m_p, u, N, N + m_p + 1, N + 2 * (m_p + 1));
         values = N;
         return s - m_p;
     }

@@ -73,19 +73,8 @@ bool MakeNet(const VMatrix<P4>& grid, const std::vector<double>& knotsU, const s
 /// The p + 1 basis functions at t in span s (The NURBS Book, A2.2); low degrees take the
 /// unrolled kernel, which performs the same operations in the same order.
 void Basis(const double* k, std::size_t s, std::size_t g, double t, double* N, double* left, double* right) {
-    switch (g) {
-        case 1:
-            detail::BasisFunsFixed<1>(k, s, t, N);
-            return;
-        case 2:
-            detail::BasisFunsFixed<2>(k, s, t, N);
-            return;
-        case 3:
-            detail::BasisFunsFixed<3>(k, s, t, N);
-            return;
-        default:
-            detail::BasisFuns(k, s, g, t, N, left, right);
-    }
+    if (!detail::DispatchDegree(g, [&](auto P) { detail::BasisFunsFixed<P>(k, s, t, N); }))
+        detail::BasisFuns(k, s, g, t, N, left, right);
 }
 
 /// Tensor-product sum with the spans and basis values given:
