@@ -8,6 +8,7 @@
 // released again, so the two cannot deadlock.
 #include "Common.h"
 
+#include <VelSDK/BatchProjection.h>
 #include <VelSDK/V3dCurveNurbsPlus.h>
 #include <VelSDK/V3dCurveNurbsPlusDocument.h>
 #include <VelSDK/V3dCurveNurbsPlusStream.h>
@@ -237,8 +238,10 @@ std::vector<double> SegmentParams(const FittedCurve& self, double tolerance, con
     return params;
 }
 
-py::object Project(const FittedCurve& self, const DoubleArray& points, double tolerance, const py::object& start) {
+py::object Project(const FittedCurve& self, const DoubleArray& points, double tolerance, const py::object& start,
+                   long threads) {
     if (!(tolerance > 0.0) || !std::isfinite(tolerance)) ThrowValue("tolerance must be a positive finite number");
+    const std::size_t nThreads = ToThreads(threads);
     const bool single = points.ndim() == 1;
     const std::vector<Point3> P = ToPoints3(points, "points", true);
     std::vector<double> t(P.size(), 0.0);
@@ -253,10 +256,13 @@ py::object Project(const FittedCurve& self, const DoubleArray& points, double to
         py::gil_scoped_release release;
         ReadLock lock(self.mutex);
         valid = self.curve.IsValid();
-        for (std::size_t i = 0; valid && i < P.size(); ++i) {
-            if (!useStart) t[i] = self.curve.GetMinParameter();
-            ok[i] = self.curve.ProjectPoint(t[i], P[i], tolerance, useStart) == V3dCurve::Success;
-            if (!ok[i]) t[i] = std::nan("");
+        if (valid) {
+            const std::vector<VelSDK::Batch::ProjectPointResult> r =
+                VelSDK::Batch::ProjectPointMany(self.curve, P, tolerance, useStart ? &t : nullptr, nThreads);
+            for (std::size_t i = 0; i < P.size(); ++i) {
+                ok[i] = r[i].code == V3dCurve::Success;
+                t[i] = ok[i] ? r[i].t : std::nan("");
+            }
         }
     }
     if (!valid) ThrowNotValid("project");
@@ -410,6 +416,34 @@ auto Locked(F f) {
 
 }  // namespace
 
+FitSettings ToFitSettings(int order, const py::object& parametrization, const py::object& knotsGeneration,
+                          std::size_t numControlPoints) {
+    FitSettings s;
+    s.parametrization = ToParametrization(parametrization);
+    s.knotsGeneration = ToKnotsGeneration(knotsGeneration);
+    s.prototype.SetOrder(ToOrder(order));
+    s.prototype.SetParametrization(s.parametrization);
+    s.prototype.SetKnotsGeneration(s.knotsGeneration);
+    s.prototype.SetNumberControlPoints(numControlPoints);
+    return s;
+}
+
+py::object WrapFittedCurve(V3dCurveNurbsPlus&& curve, const FitSettings& s) {
+    auto f = std::make_unique<FittedCurve>();
+    f->curve = std::move(curve);
+    f->parametrization = s.parametrization;
+    f->knotsGeneration = s.knotsGeneration;
+    return py::cast(std::move(f));
+}
+
+bool CopyFittedCurve(const py::handle& obj, V3dCurveNurbsPlus& copy) {
+    if (!py::isinstance<FittedCurve>(obj)) return false;
+    const FittedCurve& f = obj.cast<const FittedCurve&>();
+    ReadLock lock(f.mutex);
+    copy = f.curve;
+    return true;
+}
+
 void BindFittedCurve(py::module_& m) {
     py::enum_<EParam>(m, "Parametrization", "How a fit assigns parameters to data points.")
         .value("CHORD_LENGTH", V3dCurveNurbsPlus::ParametrizationChordLength,
@@ -547,9 +581,11 @@ void BindFittedCurve(py::module_& m) {
         py::arg("tolerance"), py::arg("dims") = 3,
         "Points (k, 3) of the polyline of segment(tolerance); (k, 2) with dims=2.");
     cls.def("project", &Project, py::arg("points"), py::arg("tolerance") = 1e-9, py::arg("start") = py::none(),
+            py::arg("threads") = 1,
             "Parameter of the nearest curve point. points (3,) gives a float and raises "
             "RCodeError(RCode.Failure) when no projection converges; points (k, 3) gives (k,) with NaN "
-            "where none converged. start: parameter(s) tried first.");
+            "where none converged. start: parameter(s) tried first. threads: threads to spread the points "
+            "over (0 = every hardware thread); the result is the same for any count.");
     cls.def("distance", &Distance, py::arg("points"), py::arg("tolerance") = 1e-9,
             "Distance from points (3,) or (k, 3) to the curve: a float or shape (k,).");
     cls.def("split", &Split, py::arg("t"),

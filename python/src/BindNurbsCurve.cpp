@@ -7,6 +7,8 @@
 #include "BindGenerators.h"
 #include "Common.h"
 
+#include <VelSDK/BatchEvaluation.h>
+#include <VelSDK/BatchProjection.h>
 #include <VelSDK/Generators.h>
 #include <VelSDK/V3dNurbsCurve.h>
 
@@ -45,20 +47,16 @@ V3dNurbsCurve MakeCurve(const DoubleArray& controlPoints, const DoubleArray& kno
     return c;
 }
 
-py::array_t<double> Evaluate(const V3dNurbsCurve& c, const DoubleArray& u, int dims) {
+py::array_t<double> Evaluate(const V3dNurbsCurve& c, const DoubleArray& u, int dims, long threads) {
     CheckDims(dims);
+    const std::size_t t = ToThreads(threads);
     py::array_t<double> out(ShapeWith(u, {3}));
     const double* in = u.data();
     double* o = out.mutable_data();
     const std::size_t count = static_cast<std::size_t>(u.size());
     {
         py::gil_scoped_release release;
-        for (std::size_t i = 0; i < count; ++i) {
-            const Point3 p = c.EvaluateAt(in[i]);
-            o[3 * i] = p[0];
-            o[3 * i + 1] = p[1];
-            o[3 * i + 2] = p[2];
-        }
+        VelSDK::Batch::EvaluateMany(c, in, count, o, t);
     }
     return KeepDims(out, dims);
 }
@@ -78,9 +76,11 @@ py::array_t<double> EvaluateH(const V3dNurbsCurve& c, const DoubleArray& u) {
     return out;
 }
 
-py::array_t<double> Derivatives(const V3dNurbsCurve& c, const DoubleArray& u, std::size_t order, int dims) {
+py::array_t<double> Derivatives(const V3dNurbsCurve& c, const DoubleArray& u, std::size_t order, int dims,
+                                long threads) {
     if (order > 1000) ThrowValue("order must not exceed 1000");
     CheckDims(dims);
+    const std::size_t t = ToThreads(threads);
     const py::ssize_t k1 = static_cast<py::ssize_t>(order + 1);
     py::array_t<double> out(ShapeWith(u, {k1, 3}));
     const double* in = u.data();
@@ -88,28 +88,26 @@ py::array_t<double> Derivatives(const V3dNurbsCurve& c, const DoubleArray& u, st
     const std::size_t count = static_cast<std::size_t>(u.size());
     {
         py::gil_scoped_release release;
-        for (std::size_t i = 0; i < count; ++i) {
-            const std::vector<Point3> d = c.DeriveAt(in[i], order);
-            std::memcpy(o + 3 * (order + 1) * i, d.data(), d.size() * sizeof(Point3));
-        }
+        VelSDK::Batch::DeriveMany(c, in, count, order, o, t);
     }
     return KeepDims(out, dims);
 }
 
 py::tuple Project(const V3dNurbsCurve& c, const DoubleArray& points, std::size_t maxIterations, double tolerance,
-                  int dims) {
+                  int dims, long threads) {
     if (!(tolerance > 0.0) || !std::isfinite(tolerance)) ThrowValue("tolerance must be a positive number");
     CheckDims(dims);
+    const std::size_t t = ToThreads(threads);
     const bool single = points.ndim() == 1;
     const std::vector<Point3> P = ToPoints3(points, "points", true);
     std::vector<double> params(P.size());
     std::vector<Point3> feet(P.size());
     {
         py::gil_scoped_release release;
+        const auto r = VelSDK::Batch::ProjectMany(c, P, maxIterations, tolerance, t);
         for (std::size_t i = 0; i < P.size(); ++i) {
-            const auto r = c.Project(P[i], maxIterations, tolerance);
-            feet[i] = r.first;
-            params[i] = r.second;
+            feet[i] = r[i].first;
+            params[i] = r[i].second;
         }
     }
     if (single) {
@@ -316,17 +314,20 @@ void BindNurbsCurve(py::module_& m) {
                               "Whether both ends carry a knot of multiplicity degree + 1.");
     cls.def_property_readonly("is_rational", &IsRational, "Whether any weight differs from 1.");
 
-    cls.def("evaluate", &Evaluate, py::arg("u"), py::arg("dims") = 3,
+    cls.def("evaluate", &Evaluate, py::arg("u"), py::arg("dims") = 3, py::arg("threads") = 1,
             "Points at the parameters u (scalar or array of any shape); returns u.shape + (3,), or "
-            "u.shape + (2,) with dims=2 (x, y only: planar curves).");
-    cls.def("__call__", &Evaluate, py::arg("u"), py::arg("dims") = 3, "Same as evaluate(u, dims).");
+            "u.shape + (2,) with dims=2 (x, y only: planar curves). threads: threads to spread the points "
+            "over (0 = every hardware thread); the result is the same for any count.");
+    cls.def("__call__", &Evaluate, py::arg("u"), py::arg("dims") = 3, py::arg("threads") = 1,
+            "Same as evaluate(u, dims, threads).");
     cls.def("evaluate_homogeneous", &EvaluateH, py::arg("u"),
             "Homogeneous points (w*x, w*y, w*z, w) at u; returns u.shape + (4,).");
     cls.def("derivatives", &Derivatives, py::arg("u"), py::arg("order") = 1, py::arg("dims") = 3,
+            py::arg("threads") = 1,
             "Point and derivatives 0..order at u; returns u.shape + (order + 1, 3) (last axis 2 with "
-            "dims=2). Derivatives above the degree are zero.");
+            "dims=2). Derivatives above the degree are zero. threads as for evaluate.");
     cls.def("project", &Project, py::arg("points"), py::arg("max_iterations") = 100, py::arg("tolerance") = 1e-9,
-            py::arg("dims") = 3,
+            py::arg("dims") = 3, py::arg("threads") = 1,
             "Nearest curve points by Newton iteration from the nearest knot value.\n\n"
             "points (3,) gives (u, point (3,)); points (k, 3) gives (u (k,), points (k, 3)); (2,) and (k, 2) "
             "are planar points (z = 0); dims=2 returns the feet as (x, y). The tolerance is "

@@ -2,6 +2,8 @@
 // NurbsCurve, with grid interpolation and approximation as static constructors.
 #include "Common.h"
 
+#include <VelSDK/BatchEvaluation.h>
+#include <VelSDK/BatchProjection.h>
 #include <VelSDK/Generators.h>
 #include <VelSDK/V3dNurbsSurface.h>
 
@@ -95,7 +97,8 @@ std::pair<DoubleArray, DoubleArray> Parameters(const py::object& u, const py::ob
     return {DoubleArray::ensure(both[0]), DoubleArray::ensure(both[1])};
 }
 
-py::array_t<double> Evaluate(const V3dNurbsSurface& s, const py::object& uArg, const py::object& vArg) {
+py::array_t<double> Evaluate(const V3dNurbsSurface& s, const py::object& uArg, const py::object& vArg, long threads) {
+    const std::size_t t = ToThreads(threads);
     const auto uv = Parameters(uArg, vArg);
     py::array_t<double> out(ShapeWith(uv.first, {3}));
     const double* u = uv.first.data();
@@ -104,19 +107,15 @@ py::array_t<double> Evaluate(const V3dNurbsSurface& s, const py::object& uArg, c
     const std::size_t count = static_cast<std::size_t>(uv.first.size());
     {
         py::gil_scoped_release release;
-        for (std::size_t i = 0; i < count; ++i) {
-            const Point3 p = s.EvaluateAt(u[i], v[i]);
-            o[3 * i] = p[0];
-            o[3 * i + 1] = p[1];
-            o[3 * i + 2] = p[2];
-        }
+        VelSDK::Batch::EvaluateMany(s, u, v, count, o, t);
     }
     return out;
 }
 
 py::array_t<double> Derivatives(const V3dNurbsSurface& s, const py::object& uArg, const py::object& vArg,
-                                std::size_t order) {
+                                std::size_t order, long threads) {
     if (order > 100) ThrowValue("order must not exceed 100");
+    const std::size_t t = ToThreads(threads);
     const auto uv = Parameters(uArg, vArg);
     const py::ssize_t d1 = static_cast<py::ssize_t>(order + 1);
     py::array_t<double> out(ShapeWith(uv.first, {d1, d1, 3}));
@@ -124,30 +123,28 @@ py::array_t<double> Derivatives(const V3dNurbsSurface& s, const py::object& uArg
     const double* v = uv.second.data();
     double* o = out.mutable_data();
     const std::size_t count = static_cast<std::size_t>(uv.first.size());
-    const std::size_t block = (order + 1) * (order + 1);
     {
         py::gil_scoped_release release;
-        for (std::size_t i = 0; i < count; ++i) {
-            const VMatrix<Point3> D = s.DeriveAt(u[i], v[i], order);
-            std::memcpy(o + 3 * block * i, D.Elements().data(), block * sizeof(Point3));
-        }
+        VelSDK::Batch::DeriveMany(s, u, v, count, order, o, t);
     }
     return out;
 }
 
-py::tuple Project(const V3dNurbsSurface& s, const DoubleArray& points, std::size_t maxIterations, double tolerance) {
+py::tuple Project(const V3dNurbsSurface& s, const DoubleArray& points, std::size_t maxIterations, double tolerance,
+                  long threads) {
     if (!(tolerance > 0.0) || !std::isfinite(tolerance)) ThrowValue("tolerance must be a positive number");
+    const std::size_t t = ToThreads(threads);
     const bool single = points.ndim() == 1;
     const std::vector<Point3> P = ToPoints3(points, "points", true);
     std::vector<double> params(2 * P.size());
     std::vector<Point3> feet(P.size());
     {
         py::gil_scoped_release release;
+        const auto r = VelSDK::Batch::ProjectMany(s, P, maxIterations, tolerance, t);
         for (std::size_t i = 0; i < P.size(); ++i) {
-            const auto r = s.Project(P[i], maxIterations, tolerance);
-            feet[i] = r.first;
-            params[2 * i] = r.second.first;
-            params[2 * i + 1] = r.second.second;
+            feet[i] = r[i].first;
+            params[2 * i] = r[i].second.first;
+            params[2 * i + 1] = r[i].second.second;
         }
     }
     if (single) {
@@ -288,14 +285,18 @@ void BindNurbsSurface(py::module_& m) {
         "domain_v", [](const V3dNurbsSurface& s) { return py::make_tuple(s.GetMinParamV(), s.GetMaxParamV()); },
         "Parameter range along v.");
 
-    cls.def("evaluate", &Evaluate, py::arg("u"), py::arg("v") = py::none(),
+    cls.def("evaluate", &Evaluate, py::arg("u"), py::arg("v") = py::none(), py::arg("threads") = 1,
             "Surface points at (u, v): u and v broadcast against each other, or one array (..., 2) of pairs; "
-            "returns the broadcast shape + (3,).");
-    cls.def("__call__", &Evaluate, py::arg("u"), py::arg("v") = py::none(), "Same as evaluate(u, v).");
+            "returns the broadcast shape + (3,). threads: threads to spread the points over (0 = every "
+            "hardware thread); the result is the same for any count.");
+    cls.def("__call__", &Evaluate, py::arg("u"), py::arg("v") = py::none(), py::arg("threads") = 1,
+            "Same as evaluate(u, v).");
     cls.def("derivatives", &Derivatives, py::arg("u"), py::arg("v") = py::none(), py::arg("order") = 1,
+            py::arg("threads") = 1,
             "Mixed partial derivatives up to total order: returns shape + (order + 1, order + 1, 3), element "
             "[..., k, l, :] differentiated k times in u and l times in v; zero where k + l > order.");
     cls.def("project", &Project, py::arg("points"), py::arg("max_iterations") = 100, py::arg("tolerance") = 1e-9,
+            py::arg("threads") = 1,
             "Nearest surface points by Newton iteration from the nearest knot pair. points (3,) gives "
             "((u, v), point (3,)); points (k, 3) gives (uv (k, 2), points (k, 3)). Planar points (2,) or "
             "(k, 2) are taken with z = 0.");

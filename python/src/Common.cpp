@@ -44,14 +44,30 @@ void RegisterExceptions(py::module_& m) {
                                          "RCode.CoincidentPoints: two consecutive data points lie closer than 2^-26.");
 }
 
-void ThrowRCode(V3dCurve::RCode code, const std::string& what, const std::string& detail) {
+py::object MakeRCodeError(V3dCurve::RCode code, const std::string& what, const std::string& detail) {
     PyObject* type = code == V3dCurve::CoincidentPoints ? g_coincidentError : g_rcodeError;
     std::string message = what + ": RCode." + RCodeName(code);
     if (!detail.empty()) message += " (" + detail + ")";
     py::object exc = py::reinterpret_steal<py::object>(PyObject_CallFunction(type, "s", message.c_str()));
     if (!exc) throw py::error_already_set();
     exc.attr("rcode") = py::cast(code);
-    PyErr_SetObject(type, exc.ptr());
+    return exc;
+}
+
+py::object MakeError(PyObject* type, const std::string& message) {
+    py::object exc = py::reinterpret_steal<py::object>(PyObject_CallFunction(type, "s", message.c_str()));
+    if (!exc) throw py::error_already_set();
+    return exc;
+}
+
+std::size_t ToThreads(long threads) {
+    if (threads < 0) ThrowValue("threads must be 0 (every hardware thread) or more");
+    return static_cast<std::size_t>(threads);
+}
+
+void ThrowRCode(V3dCurve::RCode code, const std::string& what, const std::string& detail) {
+    py::object exc = MakeRCodeError(code, what, detail);
+    PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(exc.ptr())), exc.ptr());
     throw py::error_already_set();
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <VelSDK/Point.h>
+#include <VelSDK/V3dCurveNurbsPlus.h>
 #include <VelSDK/V3dCurve.h>
 #include <VelSDK/VMatrix.h>
 
@@ -32,6 +33,16 @@ void RegisterExceptions(py::module_& m);
 /// Raises RCodeError (CoincidentPointsError for that code) with the message
 /// "<what>: RCode.<Name> (<detail>)" and the attribute rcode set.
 [[noreturn]] void ThrowRCode(V3dCurve::RCode code, const std::string& what, const std::string& detail);
+
+/// The exception ThrowRCode would raise, as an object (not raised): batch calls return one
+/// per failed item.
+py::object MakeRCodeError(V3dCurve::RCode code, const std::string& what, const std::string& detail);
+
+/// An exception object of a built-in type (PyExc_ValueError, PyExc_TypeError), not raised.
+py::object MakeError(PyObject* type, const std::string& message);
+
+/// A thread count of a batch argument: ValueError below 0 (0 = every hardware thread).
+std::size_t ToThreads(long threads);
 
 /// Raises NurbsError: an operation of the library reported failure (a bool result).
 [[noreturn]] void ThrowNurbsError(const std::string& message);
@@ -79,6 +90,24 @@ py::array_t<double> KeepDims(const py::array_t<double>& a, int dims);
 /// Shape of u followed by the extra dimensions.
 std::vector<py::ssize_t> ShapeWith(const py::array& u, std::initializer_list<py::ssize_t> extra);
 
+// --- Fitted curves for the batch calls (BindFittedCurve.cpp) ----------------------------------
+
+/// The settings of FittedCurve(order, parametrization, knots_generation, num_control_points) as
+/// a prototype curve, plus the two settings the curve does not report.
+struct FitSettings {
+    V3dCurveNurbsPlus prototype;
+    V3dCurveNurbsPlus::EParametrization parametrization = V3dCurveNurbsPlus::ParametrizationChordLength;
+    V3dCurveNurbsPlus::EKnotsGeneration knotsGeneration = V3dCurveNurbsPlus::KnotsAveraging;
+};
+/// ValueError for bad settings.
+FitSettings ToFitSettings(int order, const py::object& parametrization, const py::object& knotsGeneration,
+                          std::size_t numControlPoints);
+/// A new FittedCurve object holding curve, with the fit settings of s.
+py::object WrapFittedCurve(V3dCurveNurbsPlus&& curve, const FitSettings& s);
+/// A copy of the curve of a FittedCurve object, taken under its lock; false when obj is not a
+/// FittedCurve.
+bool CopyFittedCurve(const py::handle& obj, V3dCurveNurbsPlus& copy);
+
 // --- The parts of the module, one binding file each -------------------------------------------
 
 void BindGenerators(py::module_& m);
@@ -86,5 +115,6 @@ void BindNurbsCurve(py::module_& m);
 void BindNurbsSurface(py::module_& m);
 void BindFittedCurve(py::module_& m);
 void BindPointFiles(py::module_& m);
+void BindBatch(py::module_& m);
 
 }  // namespace velsdk_py

@@ -22,4 +22,5 @@ PYBIND11_MODULE(_core, m) {
     velsdk_py::BindNurbsSurface(m);
     velsdk_py::BindFittedCurve(m);
     velsdk_py::BindPointFiles(m);
+    velsdk_py::BindBatch(m);
 }

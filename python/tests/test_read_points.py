@@ -200,7 +200,7 @@ def test_points_of_other_shapes_are_refused(points):
 
 
 def test_dir_shows_exactly_the_api():
-    assert dir(vn) == sorted(vn.__all__ + ["plot"])
+    assert dir(vn) == sorted(vn.__all__ + ["dask", "plot"])
     assert len(set(vn.__all__)) == len(vn.__all__)
     for name in vn.__all__:
         assert getattr(vn, name).__module__.startswith("velsdk_nurbs"), name
@@ -209,7 +209,7 @@ def test_dir_shows_exactly_the_api():
     assert core <= set(vn.__all__)
     # ... and the package holds nothing public beyond the API (helpers are private).
     public = {name for name in vars(vn) if not name.startswith("_")}
-    assert public - {"plot"} == set(vn.__all__)
+    assert public - {"dask", "plot"} == set(vn.__all__)
     assert not (set(dir(vn)) & {"os", "sys", "Union", "annotations", "PathLike"})
     namespace = {}
     exec("from velsdk_nurbs import *", namespace)

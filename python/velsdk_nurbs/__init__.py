@@ -9,7 +9,9 @@ with the GIL released.
 Classes: NurbsCurve, NurbsSurface (immutable values), FittedCurve (a curve that fits itself to
 data points, segments itself and projects points). Functions: read_points (point files, read
 as the nurbs program reads them), interpolate, approximate, the parameter and knot
-generators, save_xml / load_xml. Plotting helpers: velsdk_nurbs.plot (needs matplotlib).
+generators, save_xml / load_xml. Many curves at once: fit_many, segment_many, project_many
+(all cores, GIL released, one result or exception per item) and velsdk_nurbs.dask (the same
+fits on a Dask cluster). Plotting helpers: velsdk_nurbs.plot (needs matplotlib).
 """
 
 import os as _os
@@ -33,13 +35,16 @@ __all__ = [
     "RCodeError",
     "approximate",
     "chord_length_parameters",
+    "fit_many",
     "interpolate",
     "knot_averaging",
     "knot_averaging_closed",
     "knot_averaging_with_end_derivatives",
     "load_xml",
+    "project_many",
     "read_points",
     "save_xml",
+    "segment_many",
     "uniform_knots",
     "uniform_knots_closed",
     "uniform_parameters",
@@ -86,9 +91,22 @@ def load_xml(path: "str | _os.PathLike[str]") -> "FittedCurve":
         return FittedCurve.from_xml(f.read())  # noqa: F405  (from _core)
 
 
+def project_many(curve, points, tolerance: float = 1e-9, threads: int = 0, **options):
+    """Projects many points onto one curve or surface on threads threads (0 = every hardware
+    thread) with the GIL released: curve.project(points, tolerance=tolerance, threads=threads,
+    **options), bit for bit the same result for any thread count.
+
+    FittedCurve: parameters (k,), NaN where no projection converged (the per-point error).
+    NurbsCurve: (parameters (k,), feet (k, 3)); NurbsSurface: (uv (k, 2), feet (k, 3)); options
+    such as max_iterations go to their project.
+    """
+    return curve.project(points, tolerance=tolerance, threads=threads, **options)
+
+
 def __getattr__(name: str):
-    # velsdk_nurbs.plot is imported on first use (it needs matplotlib).
-    if name == "plot":
+    # velsdk_nurbs.plot (needs matplotlib) and velsdk_nurbs.dask (needs dask) are imported on
+    # first use.
+    if name in ("plot", "dask"):
         import importlib
 
         return importlib.import_module(".plot", __name__)
@@ -97,4 +115,4 @@ def __getattr__(name: str):
 
 def __dir__():
     # Only the API: not the helper modules imported above, nor the compiled module _core.
-    return sorted(__all__ + ["plot"])
+    return sorted(__all__ + ["dask", "plot"])

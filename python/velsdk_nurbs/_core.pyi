@@ -2,7 +2,7 @@
 
 from __future__ import annotations
 
-from typing import ClassVar, Optional, Sequence, Tuple, Union, overload
+from typing import ClassVar, Iterable, List, Optional, Sequence, Tuple, Union, overload
 
 import numpy as np
 import numpy.typing as npt
@@ -119,20 +119,26 @@ class NurbsCurve:
     def is_clamped(self) -> bool: ...
     @property
     def is_rational(self) -> bool: ...
-    def evaluate(self, u: ArrayLike, dims: int = 3) -> FloatArray:
-        """Points at u; shape u.shape + (3,), or u.shape + (2,) with dims=2 (x, y)."""
-    def __call__(self, u: ArrayLike, dims: int = 3) -> FloatArray: ...
+    def evaluate(self, u: ArrayLike, dims: int = 3, threads: int = 1) -> FloatArray:
+        """Points at u; shape u.shape + (3,), or u.shape + (2,) with dims=2 (x, y); threads
+        (0 = all) spreads the points, same result for any count."""
+    def __call__(self, u: ArrayLike, dims: int = 3, threads: int = 1) -> FloatArray: ...
     def evaluate_homogeneous(self, u: ArrayLike) -> FloatArray:
         """Homogeneous points at u; shape u.shape + (4,)."""
-    def derivatives(self, u: ArrayLike, order: int = 1, dims: int = 3) -> FloatArray:
+    def derivatives(self, u: ArrayLike, order: int = 1, dims: int = 3, threads: int = 1) -> FloatArray:
         """Point and derivatives 0..order; shape u.shape + (order + 1, 3)."""
     @overload
     def project(
-        self, points: Sequence[float], max_iterations: int = 100, tolerance: float = 1e-9, dims: int = 3
+        self,
+        points: Sequence[float],
+        max_iterations: int = 100,
+        tolerance: float = 1e-9,
+        dims: int = 3,
+        threads: int = 1,
     ) -> Tuple[float, FloatArray]: ...
     @overload
     def project(
-        self, points: ArrayLike, max_iterations: int = 100, tolerance: float = 1e-9, dims: int = 3
+        self, points: ArrayLike, max_iterations: int = 100, tolerance: float = 1e-9, dims: int = 3, threads: int = 1
     ) -> Tuple[Union[float, FloatArray], FloatArray]:
         """(3,) -> (u, point (3,)); (k, 3) -> (u (k,), points (k, 3)); (2,), (k, 2): z = 0;
         dims=2 returns the points as (x, y)."""
@@ -197,13 +203,15 @@ class NurbsSurface:
     def domain_u(self) -> Tuple[float, float]: ...
     @property
     def domain_v(self) -> Tuple[float, float]: ...
-    def evaluate(self, u: ArrayLike, v: Optional[ArrayLike] = None) -> FloatArray:
+    def evaluate(self, u: ArrayLike, v: Optional[ArrayLike] = None, threads: int = 1) -> FloatArray:
         """Points at broadcast (u, v), or at pairs u (..., 2); shape + (3,)."""
-    def __call__(self, u: ArrayLike, v: Optional[ArrayLike] = None) -> FloatArray: ...
-    def derivatives(self, u: ArrayLike, v: Optional[ArrayLike] = None, order: int = 1) -> FloatArray:
+    def __call__(self, u: ArrayLike, v: Optional[ArrayLike] = None, threads: int = 1) -> FloatArray: ...
+    def derivatives(
+        self, u: ArrayLike, v: Optional[ArrayLike] = None, order: int = 1, threads: int = 1
+    ) -> FloatArray:
         """Mixed partials; shape + (order + 1, order + 1, 3), [..., k, l, :] = d^(k+l) S / du^k dv^l."""
     def project(
-        self, points: ArrayLike, max_iterations: int = 100, tolerance: float = 1e-9
+        self, points: ArrayLike, max_iterations: int = 100, tolerance: float = 1e-9, threads: int = 1
     ) -> Tuple[Union[Tuple[float, float], FloatArray], FloatArray]:
         """(3,) -> ((u, v), point (3,)); (k, 3) -> (uv (k, 2), points (k, 3)); (2,), (k, 2): z = 0."""
     def __eq__(self, other: object) -> bool: ...
@@ -286,10 +294,12 @@ class FittedCurve:
     def segment_points(self, tolerance: float, dims: int = 3) -> FloatArray:
         """Polyline points (k, 3), or (k, 2) with dims=2."""
     @overload
-    def project(self, points: Sequence[float], tolerance: float = 1e-9, start: Optional[float] = None) -> float: ...
+    def project(
+        self, points: Sequence[float], tolerance: float = 1e-9, start: Optional[float] = None, threads: int = 1
+    ) -> float: ...
     @overload
     def project(
-        self, points: ArrayLike, tolerance: float = 1e-9, start: Optional[ArrayLike] = None
+        self, points: ArrayLike, tolerance: float = 1e-9, start: Optional[ArrayLike] = None, threads: int = 1
     ) -> Union[float, FloatArray]:
         """Parameter of the nearest point: float for (3,), (k,) with NaN where none converged."""
     @overload
@@ -312,6 +322,23 @@ class FittedCurve:
     def __eq__(self, other: object) -> bool: ...
 
 # --- Point files (read_points in the package) ---------------------------------------------------
+
+def fit_many(
+    point_lists: Iterable[ArrayLike],
+    closed: Union[bool, Sequence[bool]] = False,
+    threads: int = 0,
+    order: int = 3,
+    parametrization: Union[str, Parametrization] = "chord_length",
+    knots_generation: Union[str, KnotsGeneration] = "averaging",
+    num_control_points: int = 0,
+) -> List[Union[FittedCurve, Exception]]:
+    """One FittedCurve (bit for bit the single fit) or the exception of that fit per list;
+    all cores with threads=0, GIL released."""
+
+def segment_many(
+    curves: Iterable[FittedCurve], tolerance: float, threads: int = 0
+) -> List[Union[FloatArray, Exception]]:
+    """Per curve the parameters of curve.segment(tolerance) or the exception; curves unchanged."""
 
 def _parse_points(data: bytes, name: str) -> FloatArray:
     """Points (N, 2) or (N, 3) of the bytes of a point file; ValueError "name:line: problem"."""
