@@ -282,6 +282,38 @@ inline bool DispatchDegree(std::size_t p, Kernel&& kernel) {
     }
 }
 
+/// Span search for parameters that mostly come in increasing order (fitting rows, the
+/// segmentation's passes): the span of the previous call and up to seven following ones are
+/// tried before FindSpan. Every answer is FindSpan's: for non-decreasing knots the span of u
+/// strictly inside the range is the last s in [p, n - 1] with U[s] <= u, whichever way it is
+/// found, and a knot vector that is not sorted (checked once, O(n)) always takes FindSpan.
+/// Holds a pointer to the n + p + 1 knots; requires p < n.
+class SpanCursor {
+public:
+    SpanCursor(const double* U, std::size_t n, std::size_t p) : m_U(U), m_n(n), m_p(p), m_hint(p), m_sorted(true) {
+        for (std::size_t i = 1; i <= n + p && m_sorted; ++i) m_sorted = U[i - 1] <= U[i];
+    }
+
+    std::size_t Find(double u) noexcept {
+        const double* U = m_U;
+        if (m_sorted && u < U[m_n] && U[m_p] < u && U[m_hint] <= u) {
+            std::size_t s = m_hint;
+            for (int step = 0; step < 8; ++step) {
+                if (s + 1 >= m_n || u < U[s + 1]) return m_hint = s;
+                ++s;
+            }
+        }
+        return m_hint = FindSpan(U, m_n, m_p, u);
+    }
+
+private:
+    const double* m_U;
+    std::size_t m_n;
+    std::size_t m_p;
+    std::size_t m_hint;  // always in [p, n - 1]
+    bool m_sorted;
+};
+
 }  // namespace detail
 }  // namespace NURBS
 }  // namespace VelSDK

@@ -14,11 +14,10 @@ namespace VelSDK {
 namespace NURBS {
 namespace detail {
 
-/// For non-decreasing knots a span s with U[s] <= u < U[s + 1] strictly inside the range is
-/// the one FindSpan answers (The NURBS Book, A2.1, p. 68), and the point is summed by the same
-/// fixed-degree kernel as V3dNurbsCurve::EvaluateAt, so every position has the bits of
-/// EvaluateAt. Holds pointers into the curve: the curve must outlive the evaluator and stay
-/// unchanged while it is used.
+/// The spans come from a SpanCursor (FindSpan's answers, The NURBS Book, A2.1, p. 68) and the
+/// point is summed by the same fixed-degree kernel as V3dNurbsCurve::EvaluateAt, so every
+/// position has the bits of EvaluateAt, also for knot vectors that are not sorted. Holds
+/// pointers into the curve: the curve must outlive the evaluator and stay unchanged.
 class SequentialCurveEvaluator {
 public:
     using Point3 = Math::point<double, 3>;
@@ -35,33 +34,21 @@ public:
     explicit SequentialCurveEvaluator(const V3dNurbsCurve& c)
         : m_U(c.GetKnots().data()),
           m_P(c.GetControlPoints().data()),
-          m_n(c.GetControlPoints().size()),
           m_p(c.GetDegree()),
-          m_hint(c.GetDegree()) {}
+          m_spans(c.GetKnots().data(), c.GetControlPoints().size(), c.GetDegree()) {}
 
     Point3 operator()(double u) {
-        const std::size_t s = Span(u);
+        const std::size_t s = m_spans.Find(u);
         Point4 h{};
         DispatchDegree(m_p, [&](auto P) { h = EvaluateHFixed<P>(m_U, m_P, s, u); });
         return Point3{h[0] / h[3], h[1] / h[3], h[2] / h[3]};
     }
 
 private:
-    std::size_t Span(double u) {
-        const double* U = m_U;
-        if (U[m_p] < u && u < U[m_n]) {
-            if (U[m_hint] <= u && u < U[m_hint + 1]) return m_hint;
-            if (m_hint + 1 < m_n && U[m_hint + 1] <= u && u < U[m_hint + 2]) return ++m_hint;
-        }
-        m_hint = FindSpan(U, m_n, m_p, u);
-        return m_hint;
-    }
-
     const double* m_U;
     const Point4* m_P;
-    std::size_t m_n;
     std::size_t m_p;
-    std::size_t m_hint;  // always in [p, n - 1]
+    SpanCursor m_spans;
 };
 
 }  // namespace detail

@@ -32,19 +32,13 @@ namespace {
 // columns, which folds the last control points of a closed curve onto the first ones.
 // Requires p < n (the curve has a span) and n + p + 1 knots.
 //
-// Parameters normally arrive in increasing order, so the span search starts from the span
-// of the previous parameter. For non-decreasing knots the span of u inside the range is
-// the last index s in [p, n - 1] with U[s] <= u, whichever way it is found; so the walk is
-// used only when the knot vector is non-decreasing (checked once), for at most a few
-// steps, and otherwise the search is the curve's own FindSpan. The basis functions are
-// the curve's own kernel (unrolled for low degrees, same operations in the same order).
+// Parameters normally arrive in increasing order: the spans come from a SpanCursor (the
+// curve's own FindSpan answers). The basis functions are the curve's own kernel (unrolled
+// for low degrees, same operations in the same order).
 class RowWriter {
 public:
     RowWriter(const std::vector<double>& knots, std::size_t n, std::size_t p, std::size_t columns)
-        : m_U(knots.data()), m_n(n), m_p(p), m_columns(columns), m_hint(p), m_work(3 * (p + 1)) {
-        m_sorted = true;
-        for (std::size_t i = 1; i <= n + p && m_sorted; ++i) m_sorted = m_U[i - 1] <= m_U[i];
-    }
+        : m_U(knots.data()), m_p(p), m_columns(columns), m_spans(knots.data(), n, p), m_work(3 * (p + 1)) {}
 
     void Write(SparseMatrix& A, std::size_t row, double u) {
         const double* N = nullptr;
@@ -58,7 +52,7 @@ public:
     // The basis values of u: N[t] belongs to control point first + t, t = 0..p (N points into
     // the writer's buffer until the next call). Returns first = span - p.
     std::size_t Evaluate(double u, const double*& values) {
-        const std::size_t s = Span(u);
+        const std::size_t s = m_spans.Find(u);
         double* N = m_work.data();
         if (!detail::DispatchDegree(m_p, [&](auto P) { detail::BasisFunsFixed<P>(m_U, s, u, N); }))
             detail::BasisFuns(m_U, s, m_p, u, N, N + m_p + 1, N + 2 * (m_p + 1));
@@ -67,24 +61,10 @@ public:
     }
 
 private:
-    std::size_t Span(double u) {
-        const double* U = m_U;
-        if (m_sorted && u < U[m_n] && U[m_p] < u && U[m_hint] <= u) {
-            std::size_t s = m_hint;
-            for (int step = 0; step < 8; ++step) {
-                if (s + 1 >= m_n || u < U[s + 1]) return m_hint = s;
-                ++s;
-            }
-        }
-        return m_hint = detail::FindSpan(U, m_n, m_p, u);
-    }
-
     const double* m_U;
-    std::size_t m_n;
     std::size_t m_p;
     std::size_t m_columns;
-    std::size_t m_hint;
-    bool m_sorted;
+    detail::SpanCursor m_spans;
     Math::SmallBuffer<double, 3 * detail::kStackOrder> m_work;
 };
 

@@ -4,6 +4,7 @@
 #include <VelSDK/Nurbs.h>
 
 #include "support/ReferenceBSpline.h"
+#include "nurbs/SequentialCurveEvaluator.h"
 #include "support/TestAccess.h"
 
 #include <gtest/gtest.h>
@@ -119,6 +120,28 @@ TEST(CurveSpan, AgreesWithClassicBisection) {
         std::vector<double> us(U.begin(), U.end());
         for (int k = 0; k < 50; ++k) us.push_back(uni(rng) * (U.back() - U.front()) + U.front());
         for (double u : us) ASSERT_EQ(TA::Span(c, u), classic(u)) << "u = " << u;
+    }
+}
+
+// The span cursor and the sequential evaluator answer what FindSpan and EvaluateAt answer,
+// bit for bit, for increasing, repeated and jumping parameters, sorted knots or not.
+TEST(CurveSpan, CursorAndSequentialEvaluatorAgreeWithThePlainSearch) {
+    std::mt19937_64 rng(29);
+    std::uniform_real_distribution<double> uni(-0.1, 1.1);
+    for (int trial = 0; trial < 120; ++trial) {
+        const std::size_t p = 1 + trial % 5, n = p + 1 + static_cast<std::size_t>(trial % 17);
+        std::vector<double> U = test::RandomKnots(rng, n, p, trial % 3 != 0);
+        if (trial % 4 == 3) std::swap(U[p], U[n]);  // not sorted
+        const V3dNurbsCurve c(test::RandomControlPoints(rng, n, trial % 2 == 0), U, p);
+        std::vector<double> us(U.begin(), U.end());
+        for (int k = 0; k < 40; ++k) us.push_back(k < 30 ? U.front() + (U.back() - U.front()) * k / 29.0 : uni(rng));
+        detail::SpanCursor cursor(U.data(), n, p);
+        detail::SequentialCurveEvaluator evaluate(c);
+        for (double u : us) {
+            ASSERT_EQ(cursor.Find(u), TA::Span(c, u)) << "trial " << trial << " u = " << u;
+            const P3 a = evaluate(u), b = c.EvaluateAt(u);
+            ASSERT_EQ(0, std::memcmp(&a, &b, sizeof a)) << "trial " << trial << " u = " << u;
+        }
     }
 }
 
