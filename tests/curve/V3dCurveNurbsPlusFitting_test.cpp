@@ -159,16 +159,6 @@ TEST(V3dCurveNurbsPlusFit, ClosedUniformParameters) {
     }
 }
 
-TEST(V3dCurveNurbsPlusFit, OpenFitAfterAClosedFitNeedsTheCountReset) {
-    V3dCurveNurbsPlus c;
-    ASSERT_EQ(c.Fit(kSquare, true), V3dCurve::Success);
-    EXPECT_EQ(c.GetNumberControlPoints(), 6u);
-    EXPECT_EQ(c.Fit(kSquare, false), V3dCurve::Failure);
-    EXPECT_FALSE(c.IsClosedLoop());
-    c.SetNumberControlPoints(0);
-    EXPECT_EQ(c.Fit(kSquare, false), V3dCurve::Success);
-}
-
 TEST(V3dCurveNurbsPlusFit, CoincidentPointsLeaveThePreviousStateAndHandBackItsParameters) {
     V3dCurveNurbsPlus c;
     std::vector<double> u;

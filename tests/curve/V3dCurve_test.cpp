@@ -225,16 +225,6 @@ TEST(V3dCurveProjection, StepsOfAnOpenCurveAreClampedToTheRange) {
     EXPECT_EQ(t, 0.5);
 }
 
-TEST(V3dCurveProjection, ClosedCurvesAreNotClampedOrWrapped) {
-    FunctionCurve c;
-    MakeLine(c, {0, 0, 0}, {1, 0, 0});
-    c.samples = Uniform(3);
-    c.SetClosed(true);
-    double t = 0.0;
-    EXPECT_EQ(c.ProjectPoint(t, {3, 1, 0}, 1e-9, false), V3dCurve::Success);
-    EXPECT_NEAR(t, 3.0, 1e-12);  // outside [min, max]
-}
-
 // Literal transcription of the nearest-sample search: scaled distance to every sample, each
 // (distance, index) carried through the best lists with strict comparisons.
 std::vector<double> ReferenceClosePoints(const FunctionCurve& c, const P3& P, std::size_t k) {
@@ -296,18 +286,6 @@ TEST(V3dCurveProjection, NoSamplesFailsWithoutWritingT) {
     EXPECT_EQ(c.ProjectPoint(t, {0, 2, 0}, 0.0, true), V3dCurve::Failure);
     EXPECT_EQ(t, expected);
     EXPECT_NE(t, 0.123);
-}
-
-TEST(V3dCurveProjection, CurveThatCannotBeEvaluatedConvergesOnlyNearTheOrigin) {
-    FunctionCurve c;
-    MakeCircle(c, kPi);
-    c.samples = Uniform(4);
-    c.evaluable = false;
-    double t = 0.7;
-    EXPECT_EQ(c.ProjectPoint(t, {0, 2, 0}, 1e-9, false), V3dCurve::Failure);
-    EXPECT_EQ(t, 0.7);
-    EXPECT_EQ(c.ProjectPoint(t, {0, 1e-12, 0}, 1e-9, false), V3dCurve::Success);
-    EXPECT_EQ(t, 0.0);
 }
 
 TEST(V3dCurveProjection, RangeAdjustClampsOpenCurvesOnly) {

@@ -182,41 +182,6 @@ TEST(GlobalInterpolation, MatchesLiteralAssemblyBitForBit) {
     }
 }
 
-TEST(GlobalInterpolation, UnsortedKnotsUseTheCurvesOwnSpanSearch) {
-    // A knot vector with a decreasing pair: the span search of the curve (not a walk that
-    // assumes sorted knots) decides the rows, so the fit still matches the literal assembly.
-    std::mt19937_64 rng(77);
-    int compared = 0;
-    for (int trial = 0; trial < 40; ++trial) {
-        const std::size_t p = 2 + trial % 3, N = 12;
-        const auto Q = RandomPoints(rng, N);
-        const auto u = ChordLength(Q);
-        auto knots = KnotAveraging(u, p);
-        const std::size_t a = p + 1 + static_cast<std::size_t>(rng() % (N - p - 2));
-        std::swap(knots[a], knots[a + 1]);
-        if (knots[a] == knots[a + 1]) continue;
-        const V3dNurbsCurve probe = Probe(N, knots, p);
-        LiteralSparseMatrix A(N, N, p);
-        std::vector<std::vector<double>> B;
-        for (std::size_t i = 0; i < N; ++i) {
-            LiteralRow(A, i, probe, u[i], N);
-            B.push_back({Q[i][0], Q[i][1], Q[i][2]});
-        }
-        const bool expectedOk = LiteralSolve(A, B);
-        bool finite = true;
-        for (const auto& row : B)
-            for (const double x : row) finite = finite && std::isfinite(x);
-        if (!finite) continue;
-        V3dNurbsCurve c;
-        ASSERT_EQ(c.GlobalInterpolation(Q, u, knots, p, false), expectedOk);
-        std::vector<P4> expected(N, P4{0, 0, 0, 0});
-        for (std::size_t i = 0; expectedOk && i < N; ++i) expected[i] = P4{B[i][0], B[i][1], B[i][2], 1.0};
-        ExpectControlPointsBits(c, expected);
-        ++compared;
-    }
-    EXPECT_GT(compared, 20);
-}
-
 TEST(GlobalInterpolation, ClosedWithFewPointsKeepsTheLaterValue) {
     // p = 3 and N = 5: two unknowns, so the four basis values of a row fall into two
     // columns; in each column the later value replaces the earlier one.
