@@ -30,3 +30,6 @@
 #include <VelSDK/CurveEditing.h>
 #include <VelSDK/KnotRemoval.h>
 #include <VelSDK/SurfaceEditing.h>
+#include <VelSDK/CurveArcLength.h>
+#include <VelSDK/CurveProperties.h>
+#include <VelSDK/SurfaceProperties.h>
