@@ -9,6 +9,8 @@
 #include <VelSDK/V3dCurve.h>
 #include <VelSDK/V3dCurveNurbsPlus.h>
 #include <VelSDK/V3dNurbsSurface.h>
+#include <VelSDK/ApproximationBlocks.h>
+#include <VelSDK/ApproximateToTolerance.h>
 #include <VelSDK/VelSAX.h>
 #include <VelSDK/VStreamTextOut.h>
 #include <VelSDK/StringConversion.h>

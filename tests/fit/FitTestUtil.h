@@ -1,0 +1,89 @@
+// Helpers of the approximation tests: data files, and the true distance of a point to a curve
+// computed independently of the library's projection (dense sampling, then golden-section
+// refinement around the nearest sample).
+#pragma once
+
+#include <VelSDK/Point.h>
+#include <VelSDK/V3dNurbsCurve.h>
+
+#include <algorithm>
+#include <cmath>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace VelSDK {
+namespace NURBS {
+namespace test {
+
+using P3 = Math::point<double, 3>;
+
+inline std::vector<P3> ReadDataSet(const std::string& name) {
+    std::ifstream in(std::string(VELSDK_DATA_DIR) + "/" + name + ".csv");
+    std::vector<P3> v;
+    std::string line;
+    bool header = false;
+    while (std::getline(in, line)) {
+        if (line.empty() || line[0] == '#') continue;
+        if (!header) {
+            header = true;
+            continue;
+        }
+        for (char& c : line)
+            if (c == ',') c = ' ';
+        std::istringstream s(line);
+        P3 p{0, 0, 0};
+        s >> p[0] >> p[1] >> p[2];
+        v.push_back(p);
+    }
+    return v;
+}
+
+/// Samples of the curve at `count` + 1 evenly spaced parameters of its range.
+struct DenseCurve {
+    DenseCurve(const V3dNurbsCurve& c, std::size_t count) : curve(c), a(c.GetMinParam()), b(c.GetMaxParam()) {
+        for (std::size_t i = 0; i <= count; ++i) {
+            params.push_back(a + (b - a) * static_cast<double>(i) / static_cast<double>(count));
+            points.push_back(c.EvaluateAt(params.back()));
+        }
+    }
+    /// Minimum over the samples, refined by golden-section search on the two neighbouring
+    /// sample intervals (the distance is unimodal there once the samples are dense).
+    double TrueDistance(const P3& q) const {
+        std::size_t best = 0;
+        double d = HUGE_VAL;
+        for (std::size_t i = 0; i < points.size(); ++i) {
+            const double e = Math::Distance(points[i], q);
+            if (e < d) {
+                d = e;
+                best = i;
+            }
+        }
+        const std::size_t last = params.size() - 1;
+        double r = Refine(q, params[best > 0 ? best - 1 : 0], params[best < last ? best + 1 : last]);
+        // At either end of the range the foot may lie at the other end (closed curves).
+        if (best == 0) r = std::min(r, Refine(q, params[last - 1], params[last]));
+        if (best == last) r = std::min(r, Refine(q, params[0], params[1]));
+        return std::min(d, r);
+    }
+    double Refine(const P3& q, double lo, double hi) const {
+        const double g = 0.5 * (std::sqrt(5.0) - 1.0);
+        for (int it = 0; it < 80; ++it) {
+            const double x1 = hi - g * (hi - lo), x2 = lo + g * (hi - lo);
+            if (Math::Distance(curve.EvaluateAt(x1), q) < Math::Distance(curve.EvaluateAt(x2), q))
+                hi = x2;
+            else
+                lo = x1;
+        }
+        return Math::Distance(curve.EvaluateAt(0.5 * (lo + hi)), q);
+    }
+    const V3dNurbsCurve& curve;
+    double a, b;
+    std::vector<double> params;
+    std::vector<P3> points;
+};
+
+}  // namespace test
+}  // namespace NURBS
+}  // namespace VelSDK
