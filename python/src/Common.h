@@ -116,5 +116,6 @@ void BindNurbsSurface(py::module_& m);
 void BindFittedCurve(py::module_& m);
 void BindPointFiles(py::module_& m);
 void BindBatch(py::module_& m);
+void BindAnalysis(py::module_& m);
 
 }  // namespace velsdk_py

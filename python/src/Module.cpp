@@ -23,4 +23,5 @@ PYBIND11_MODULE(_core, m) {
     velsdk_py::BindFittedCurve(m);
     velsdk_py::BindPointFiles(m);
     velsdk_py::BindBatch(m);
+    velsdk_py::BindAnalysis(m);
 }

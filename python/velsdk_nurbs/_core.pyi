@@ -145,6 +145,41 @@ class NurbsCurve:
     def insert_knots(self, knots: ArrayLike) -> NurbsCurve: ...
     def split(self, u: float) -> Tuple[NurbsCurve, NurbsCurve]: ...
     def clamp(self) -> NurbsCurve: ...
+    # --- Analysis and editing (results of bad input raise ValueError) ---
+    @overload
+    def length(self, a: Optional[float] = None, b: Optional[float] = None, rel_accuracy: float = 1e-12) -> float: ...
+    @overload
+    def length(
+        self, a: Optional[float], b: Optional[float], rel_accuracy: float, with_error: bool
+    ) -> Union[float, Tuple[float, float]]:
+        """Arc length of the domain or of [a, b]; with_error=True gives (length, error_estimate)."""
+    def param_at_length(self, s: ArrayLike, rel_accuracy: float = 1e-12) -> Union[float, FloatArray]:
+        """Parameters at arc lengths s (from the domain start), same shape as s."""
+    def divide(
+        self, count: Optional[int] = None, spacing: Optional[float] = None, rel_accuracy: float = 1e-12
+    ) -> FloatArray:
+        """Parameters of an equal-length division (exactly one of count and spacing)."""
+    def curvature(self, u: ArrayLike, torsion: bool = False) -> Union[float, FloatArray, Tuple[FloatArray, FloatArray]]:
+        """Curvature at u (NaN at zero speed); torsion=True returns (curvature, torsion)."""
+    def frames(
+        self, u: ArrayLike, kind: str = "rotation_minimizing", initial_normal: Optional[ArrayLike] = None
+    ) -> dict:
+        """{'points', 'tangents', 'normals', 'binormals': (k, 3) arrays, 'closing_twist': float}; kind
+        'rotation_minimizing' (double reflection) or 'frenet'."""
+    def bounding_box(self, slack: float = 1e-9) -> Tuple[FloatArray, FloatArray]:
+        """Tight axis-aligned box (lower, upper) within slack of the exact one."""
+    def elevate_degree(self, t: int = 1) -> NurbsCurve: ...
+    def remove_knots(
+        self, tolerance: float, u: Optional[float] = None, count: int = 1
+    ) -> Tuple[NurbsCurve, int, float]:
+        """(curve, removed, deviation_bound): every removable knot (u=None) or knot u up to count times."""
+    def reverse(self) -> NurbsCurve: ...
+    def reparametrize(self, a: float, b: float) -> NurbsCurve: ...
+    def bezier_pieces(self) -> List[Tuple[float, float, NurbsCurve]]: ...
+    def join(
+        self, other: NurbsCurve, tolerance: float = 1e-9, angle_tolerance: float = 1e-9
+    ) -> Tuple[NurbsCurve, dict]:
+        """(joined curve, {'gap', 'tangent_angle', 'g1'})."""
     def __eq__(self, other: object) -> bool: ...
 
 def interpolate(
@@ -214,6 +249,14 @@ class NurbsSurface:
         self, points: ArrayLike, max_iterations: int = 100, tolerance: float = 1e-9, threads: int = 1
     ) -> Tuple[Union[Tuple[float, float], FloatArray], FloatArray]:
         """(3,) -> ((u, v), point (3,)); (k, 3) -> (uv (k, 2), points (k, 3)); (2,), (k, 2): z = 0."""
+    # --- Analysis and editing ---
+    def normal(self, u: ArrayLike, v: ArrayLike) -> FloatArray:
+        """Unit normals, shape (..., 3); NaN where Su x Sv vanishes."""
+    def curvatures(self, u: ArrayLike, v: ArrayLike) -> dict:
+        """{'k1', 'k2', 'gaussian', 'mean', 'degenerate': (...), 'normal', 'direction1', 'direction2': (..., 3)}."""
+    def insert_knots(self, knots: ArrayLike, direction: str = "u") -> NurbsSurface: ...
+    def sub_patch(self, u0: float, u1: float, v0: float, v1: float) -> NurbsSurface: ...
+    def bezier_patches(self) -> List[Tuple[float, float, float, float, NurbsSurface]]: ...
     def __eq__(self, other: object) -> bool: ...
     @staticmethod
     def interpolate_grid(
