@@ -32,6 +32,19 @@ struct FitOptions {
     bool quiet = false;
 };
 
+/// nurbs fit --batch: every point file of a folder, one curve document each.
+struct FitBatchOptions {
+    std::string folder;
+    std::string output;   ///< folder for the curves and summary.csv
+    bool closed = false;  ///< for files without a "# kind:" header line
+    int order = 4;
+    std::string param = "chord";
+    std::string knots = "average";
+    std::string format = "xml";  ///< xml | nrb
+    std::size_t jobs = 0;        ///< threads; 0 = every hardware thread
+    bool quiet = false;
+};
+
 struct InfoOptions {
     std::string curve;
 };
@@ -118,6 +131,7 @@ void AddSurfaceCommand(CLI::App& app, int& exitCode);  ///< "surface" with fit, 
 void AddPlotCommand(CLI::App& app, int& exitCode);
 
 int RunFit(const FitOptions& options);
+int RunFitBatch(const FitBatchOptions& options);
 int RunInfo(const InfoOptions& options);
 int RunEval(const EvalOptions& options);
 int RunSegment(const SegmentOptions& options);

@@ -351,8 +351,21 @@ void AddFitCommand(CLI::App& app, int& exitCode) {
     auto startTangent = std::make_shared<std::string>();
     auto endTangent = std::make_shared<std::string>();
     CLI::App* cmd = app.add_subcommand("fit", "Fit a curve through data points and save it");
-    cmd->add_option("POINTS", o->points, "data points (CSV or blank-separated; '-' = stdin)")->required();
-    cmd->add_option("-o,--output", o->output, "curve file to write (.xml or .nrb)")->required();
+    auto batch = std::make_shared<FitBatchOptions>();
+    cmd->add_option("POINTS", o->points, "data points (CSV or blank-separated; '-' = stdin)");
+    cmd->add_option("-o,--output", o->output, "curve file to write (.xml or .nrb); with --batch the output folder")
+        ->required();
+    CLI::Option* batchOpt = cmd->add_option("--batch", batch->folder,
+                                            "fit every point file (.csv .txt .xyz .pts .dat) of this folder: one "
+                                            "curve per file in the output folder, and summary.csv");
+    CLI::Option* jobsOpt =
+        cmd->add_option("--jobs", batch->jobs, "with --batch: threads (default 0 = every hardware thread)")
+            ->check(CLI::Range(std::size_t{0}, std::size_t{1024}));
+    CLI::Option* formatOpt =
+        cmd->add_option("--format", batch->format, "with --batch: curve files as xml (default) or nrb")
+            ->check(CLI::IsMember({"xml", "nrb"}));
+    jobsOpt->needs(batchOpt);
+    formatOpt->needs(batchOpt);
     cmd->add_flag("--closed", o->closed, "fit a closed loop (the last point joins the first)");
     cmd->add_option("--order", o->order, "order = degree + 1 (2 = polyline, 4 = cubic)")->check(CLI::Range(2, 16));
     cmd->add_option("--param", o->param, "parameters: chord (chord length) or uniform")
@@ -375,8 +388,25 @@ void AddFitCommand(CLI::App& app, int& exitCode) {
                 "Examples:\n"
                 "  nurbs fit examples/data/glyph_S.csv --closed -o S.xml\n"
                 "  nurbs fit examples/data/gps_open_3d.csv --order 3 --param uniform -o walk.nrb\n"
-                "  nurbs fit upper.csv --start-tangent 0,1,0 --end-tangent 1,-0.1,0 -o upper.xml");
-    cmd->callback([o, startTangent, endTangent, &exitCode] {
+                "  nurbs fit upper.csv --start-tangent 0,1,0 --end-tangent 1,-0.1,0 -o upper.xml\n"
+                "  nurbs fit --batch tracks/ -o curves/ --jobs 2\n"
+                "Batch mode: a file whose header has a line '# kind: closed' (or '# kind: open') is fitted "
+                "so, the others as --closed says; summary.csv lists per file: closed, points, control points, "
+                "max interpolation error, status and error. Exit 1 when any file failed (each is named).");
+    cmd->callback([o, batch, startTangent, endTangent, &exitCode] {
+        if (!batch->folder.empty()) {
+            if (!o->points.empty()) throw UsageError("give POINTS or --batch FOLDER, not both");
+            if (!startTangent->empty()) throw UsageError("--batch cannot be combined with end tangents");
+            batch->output = o->output;
+            batch->closed = o->closed;
+            batch->order = o->order;
+            batch->param = o->param;
+            batch->knots = o->knots;
+            batch->quiet = o->quiet;
+            exitCode = RunFitBatch(*batch);
+            return;
+        }
+        if (o->points.empty()) throw UsageError("POINTS is required (or --batch FOLDER)");
         if (!startTangent->empty()) o->startTangent = ParseNumbers(*startTangent, "--start-tangent", 3);
         if (!endTangent->empty()) o->endTangent = ParseNumbers(*endTangent, "--end-tangent", 3);
         exitCode = RunFit(*o);

@@ -7,15 +7,10 @@
 
 namespace nurbs_tool {
 
-namespace {
-// Below this many items the work is quick and no progress is shown.
-constexpr std::size_t kMinimumItems = 2000;
-}  // namespace
-
-Progress::Progress(std::string label, std::size_t total)
+Progress::Progress(std::string label, std::size_t total, std::size_t minimumItems)
     : m_label(std::move(label)),
       m_total(total),
-      m_active(total >= kMinimumItems && ::isatty(STDERR_FILENO) == 1),
+      m_active(total >= minimumItems && ::isatty(STDERR_FILENO) == 1),
       m_start(std::chrono::steady_clock::now()),
       m_last(m_start) {}
 

@@ -11,7 +11,8 @@ namespace nurbs_tool {
 /// stderr is redirected (scripts and tests see nothing) or when the work is small.
 class Progress {
 public:
-    Progress(std::string label, std::size_t total);
+    /// Silent below minimumItems items (quick work).
+    Progress(std::string label, std::size_t total, std::size_t minimumItems = 2000);
     ~Progress();
     Progress(const Progress&) = delete;
     Progress& operator=(const Progress&) = delete;

@@ -405,4 +405,75 @@ TEST_F(NurbsProgram, BadInputIsNamedInOneLine) {
     EXPECT_FALSE(std::ifstream(Path("bad.xml")).good());
 }
 
+// fit --batch: one document per point file, each the library's own fit of that file, the same
+// bytes for any --jobs; bad files named on stderr and in summary.csv, exit 1.
+TEST_F(NurbsProgram, FitBatchFitsEveryFileOfAFolder) {
+    const std::string dir = Path("batch-in");
+    std::filesystem::create_directories(dir);
+    std::vector<std::vector<point<double, 3>>> good(3);
+    for (int f = 0; f < 3; ++f) {
+        std::ostringstream s;
+        s.precision(17);
+        s << "# kind: " << (f == 1 ? "closed (a loop)" : "open") << "\nx,y,z\n";
+        for (int i = 0; i < 30 + 5 * f; ++i) {
+            const double a = 0.19 * i + f;
+            good[f].push_back({std::cos(a) * (3 + f), std::sin(a) * 2, 0.1 * i * (f != 1)});
+            s << good[f].back()[0] << ',' << good[f].back()[1] << ',' << good[f].back()[2] << '\n';
+        }
+        std::ofstream(dir + "/good" + std::to_string(f) + ".csv") << s.str();
+    }
+    std::ofstream(dir + "/few.txt") << "0 0 0\n1 1 1\n";
+    std::ofstream(dir + "/same.csv") << "x,y,z\n0,0,0\n1,0,0\n1,0,0\n2,1,0\n3,3,0\n";
+    std::ofstream(dir + "/notes.md") << "not a point file\n";
+
+    for (const char* jobs : {"1", "2"}) {
+        const std::string out = Path(std::string("batch-out-") + jobs);
+        const Result r = Run("fit --batch " + dir + " -o " + out + " --jobs " + jobs);
+        EXPECT_EQ(r.code, 1) << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 2) << r.err;
+        EXPECT_NE(r.err.find("few.txt: the fit failed: 2 points are fewer than the order 4"), std::string::npos);
+        EXPECT_NE(r.err.find("same.csv:4: this point coincides with the one on line 3"), std::string::npos);
+        const auto rows = Csv(Slurp(out + "/summary.csv"));
+        ASSERT_EQ(rows.size(), 6u) << Slurp(out + "/summary.csv");
+        EXPECT_EQ(rows[0], (std::vector<std::string>{"file", "closed", "points", "control_points", "max_error",
+                                                     "status", "error"}));
+        EXPECT_EQ(rows[1][0], "few.txt");
+        EXPECT_EQ(rows[1][5], "failed");
+        EXPECT_EQ(rows[5][0], "same.csv");
+        for (int f = 0; f < 3; ++f) {
+            const auto& row = rows[2 + f];
+            ASSERT_EQ(row.size(), 6u);  // the empty error field ends the line
+            EXPECT_EQ(row[0], "good" + std::to_string(f) + ".csv");
+            EXPECT_EQ(row[1], f == 1 ? "1" : "0");
+            EXPECT_EQ(row[5], "ok");
+            // The document holds the library's fit of the file's points, bit for bit.
+            V3dCurveNurbsPlus single;
+            single.SetOrder(4);
+            std::vector<double> params;
+            ASSERT_EQ(single.Fit(params, good[f], f == 1), V3dCurve::Success);
+            const V3dCurveNurbsPlus written = Load(out + "/good" + std::to_string(f) + ".xml");
+            EXPECT_TRUE(written == single);
+            EXPECT_EQ(Number(row[2]), static_cast<double>(good[f].size()));
+            EXPECT_EQ(Number(row[3]), static_cast<double>(single.GetNumberControlPoints()));
+            double worst = 0.0;
+            const V3dNurbsCurve held = Held(single);
+            for (std::size_t i = 0; i < good[f].size(); ++i)
+                worst = std::max(worst, VelSDK::Math::Distance(held.EvaluateAt(params[i]), good[f][i]));
+            EXPECT_EQ(Number(row[4]), worst);
+            EXPECT_LT(worst, 1e-9);
+        }
+        EXPECT_FALSE(std::ifstream(out + "/few.xml").good());
+        EXPECT_FALSE(std::ifstream(out + "/notes.xml").good());
+    }
+    for (const char* name : {"good0.xml", "good1.xml", "good2.xml", "summary.csv"})
+        EXPECT_EQ(Slurp(Path("batch-out-1/") + name), Slurp(Path("batch-out-2/") + name)) << name;
+
+    // Usage: no output, both POINTS and --batch, --jobs without --batch; a missing folder.
+    const std::string pts = Write("batch-usage.csv", OpenPoints());
+    for (const std::string& args : {"fit --batch " + dir, "fit " + pts + " --batch " + dir + " -o x",
+                                    "fit " + pts + " -o c.xml --jobs 2", std::string("fit -o c.xml")})
+        Fails(2, args);
+    Fails(1, "fit --batch " + Path("no-such-folder") + " -o " + Path("o"), {"not a folder"});
+}
+
 }  // namespace
