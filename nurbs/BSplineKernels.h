@@ -7,7 +7,6 @@
 
 #include <cmath>
 #include <cstddef>
-#include <memory>
 #include <type_traits>
 
 namespace VelSDK {
@@ -47,9 +46,11 @@ inline std::size_t FindSpan(const double* U, std::size_t n, std::size_t p, doubl
     return lo;
 }
 
-/// The p + 1 non-zero basis functions at u in span s (The NURBS Book, A2.2).
-/// N receives p + 1 values; left and right need p + 1 entries each.
-inline void BasisFuns(const double* U, std::size_t s, std::size_t p, double u, double* N, double* left,
+/// The p + 1 non-zero basis functions at u in span s (The NURBS Book, A2.2, p. 70).
+/// N receives p + 1 values; left and right need p + 1 entries each. Degree is std::size_t,
+/// or std::integral_constant<std::size_t, P> for the unrolled kernel (same operations).
+template <typename Degree>
+inline void BasisFuns(const double* U, std::size_t s, Degree p, double u, double* N, double* left,
                       double* right) noexcept {
     N[0] = 1.0;
     for (std::size_t j = 1; j <= p; ++j) {
@@ -71,29 +72,15 @@ template <std::size_t P>
 inline void BasisFunsFixed(const double* U, std::size_t s, double u, double* N) noexcept {
     double left[P + 1];
     double right[P + 1];
-    N[0] = 1.0;
-    for (std::size_t j = 1; j <= P; ++j) {
-        left[j] = u - U[s + 1 - j];
-        right[j] = U[s + j] - u;
-        double saved = 0.0;
-        for (std::size_t r = 0; r < j; ++r) {
-            const double temp = N[r] / (right[r + 1] + left[j - r]);
-            N[r] = saved + right[r + 1] * temp;
-            saved = left[j - r] * temp;
-        }
-        N[j] = saved;
-    }
+    BasisFuns(U, s, std::integral_constant<std::size_t, P>{}, u, N, left, right);
 }
 
-/// Homogeneous point sum_{j=0..P} N[j] * ctrl[j], each component summed from 0.0 in the
-/// order j = 0..P, with the degree fixed at compile time.
-template <std::size_t P, typename Point4>
-inline Point4 EvaluateHFixed(const double* U, const Point4* ctrl, std::size_t s, double u) noexcept {
-    double N[P + 1];
-    BasisFunsFixed<P>(U, s, u, N);
-    const Point4* Q = ctrl + (s - P);
+/// Homogeneous sum_{j=0..p} N[j] * Q[j], each component summed from 0.0 in the order
+/// j = 0..p. Degree as for BasisFuns.
+template <typename Point4, typename Degree>
+inline Point4 SumH(const double* N, const Point4* Q, Degree p) noexcept {
     double x = 0.0, y = 0.0, z = 0.0, w = 0.0;
-    for (std::size_t j = 0; j <= P; ++j) {
+    for (std::size_t j = 0; j <= p; ++j) {
         const double b = N[j];
         x = x + b * Q[j][0];
         y = y + b * Q[j][1];
@@ -101,6 +88,14 @@ inline Point4 EvaluateHFixed(const double* U, const Point4* ctrl, std::size_t s,
         w = w + b * Q[j][3];
     }
     return Point4{x, y, z, w};
+}
+
+/// Homogeneous point of span s with the degree fixed at compile time.
+template <std::size_t P, typename Point4>
+inline Point4 EvaluateHFixed(const double* U, const Point4* ctrl, std::size_t s, double u) noexcept {
+    double N[P + 1];
+    BasisFunsFixed<P>(U, s, u, N);
+    return SumH(N, ctrl + (s - P), std::integral_constant<std::size_t, P>{});
 }
 
 /// Basis functions and their derivatives up to order k <= p at u in span s
@@ -222,64 +217,38 @@ inline void DersBasisFunsFixed(const double* k, std::size_t s, double t, double*
     }
 }
 
-/// Basis functions and derivatives up to order kk <= g at t in span s into D; degrees 1 to 3
-/// take the fixed-size kernel, which gives the same bits. Work buffers as for DersBasisFuns.
-inline void DersBasisFunsAny(const double* k, std::size_t s, std::size_t g, double t, std::size_t kk, double* D,
-                             double* ndu, double* a, double* left, double* right) {
-    switch (g * 4 + kk) {
-        case 1 * 4 + 0:
-            return DersBasisFunsFixed<1, 0>(k, s, t, D);
-        case 1 * 4 + 1:
-            return DersBasisFunsFixed<1, 1>(k, s, t, D);
-        case 2 * 4 + 0:
-            return DersBasisFunsFixed<2, 0>(k, s, t, D);
-        case 2 * 4 + 1:
-            return DersBasisFunsFixed<2, 1>(k, s, t, D);
-        case 2 * 4 + 2:
-            return DersBasisFunsFixed<2, 2>(k, s, t, D);
-        case 3 * 4 + 0:
-            return DersBasisFunsFixed<3, 0>(k, s, t, D);
-        case 3 * 4 + 1:
-            return DersBasisFunsFixed<3, 1>(k, s, t, D);
-        case 3 * 4 + 2:
-            return DersBasisFunsFixed<3, 2>(k, s, t, D);
-        case 3 * 4 + 3:
-            return DersBasisFunsFixed<3, 3>(k, s, t, D);
-        default:
-            DersBasisFuns(k, s, g, t, kk, D, ndu, a, left, right);
-    }
-}
-
 /// The largest degree with an unrolled kernel, the one cut-off of every degree dispatch:
 /// up to degree 5 the fixed-size kernels are faster than the loops (bench/evaluation_bench:
 /// curve and surface points), above it the code size grows without a gain.
 constexpr std::size_t kMaxFixedDegree = 5;
 
-/// Calls kernel(std::integral_constant<std::size_t, P>{}) with P = p when 1 <= p <=
+/// Calls kernel(std::integral_constant<std::size_t, P>{}) with P = p when First <= p <=
 /// kMaxFixedDegree and returns true; otherwise returns false without calling it (the caller
 /// takes its general loop). The fixed kernels perform the operations of the general ones in
 /// the same order, so either path gives the same bits.
-template <typename Kernel>
+template <std::size_t First = 1, std::size_t Last = kMaxFixedDegree, typename Kernel>
 inline bool DispatchDegree(std::size_t p, Kernel&& kernel) {
-    switch (p) {
-        case 1:
-            kernel(std::integral_constant<std::size_t, 1>{});
+    if constexpr (First > Last) {
+        return false;
+    } else {
+        if (p == First) {
+            kernel(std::integral_constant<std::size_t, First>{});
             return true;
-        case 2:
-            kernel(std::integral_constant<std::size_t, 2>{});
-            return true;
-        case 3:
-            kernel(std::integral_constant<std::size_t, 3>{});
-            return true;
-        case 4:
-            kernel(std::integral_constant<std::size_t, 4>{});
-            return true;
-        case 5:
-            kernel(std::integral_constant<std::size_t, 5>{});
-            return true;
-        default:
-            return false;
+        }
+        return DispatchDegree<First + 1, Last>(p, kernel);
     }
+}
+
+/// Basis functions and derivatives up to order kk <= g at t in span s into D; degrees 1 to 3
+/// (every order) take the fixed-size kernel, which gives the same bits. Work buffers as for
+/// DersBasisFuns.
+inline void DersBasisFunsAny(const double* k, std::size_t s, std::size_t g, double t, std::size_t kk, double* D,
+                             double* ndu, double* a, double* left, double* right) {
+    const bool fixed = DispatchDegree<1, 3>(g, [&](auto G) {
+        if (!DispatchDegree<0, G>(kk, [&](auto K) { DersBasisFunsFixed<int{G}, int{K}>(k, s, t, D); }))
+            DersBasisFuns(k, s, g, t, kk, D, ndu, a, left, right);
+    });
+    if (!fixed) DersBasisFuns(k, s, g, t, kk, D, ndu, a, left, right);
 }
 
 /// Span search for parameters that mostly come in increasing order (fitting rows, the

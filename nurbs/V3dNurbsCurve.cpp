@@ -170,17 +170,7 @@ point<double, 4> V3dNurbsCurve::EvaluateAtH(double u) const {
     double* lr = N + p + 1;
     detail::BasisFuns(U, s, p, u, N, lr, lr + p + 1);
 
-    // Sum in the order j = 0..p, starting from the zero point.
-    const point<double, 4>* P = m_controlPoints.data() + (s - p);
-    double x = 0.0, y = 0.0, z = 0.0, w = 0.0;
-    for (std::size_t j = 0; j <= p; ++j) {
-        const double b = N[j];
-        x = x + b * P[j][0];
-        y = y + b * P[j][1];
-        z = z + b * P[j][2];
-        w = w + b * P[j][3];
-    }
-    return point<double, 4>{x, y, z, w};
+    return detail::SumH(N, m_controlPoints.data() + (s - p), p);
 }
 
 point<double, 3> V3dNurbsCurve::EvaluateAt(double u) const {
@@ -203,16 +193,7 @@ void detail::DeriveHomogeneous(const point<double, 4>* ctrl, const double* U, st
 
     const point<double, 4>* P = ctrl + (s - p);
     for (std::size_t i = 0; i <= q; ++i) {
-        const double* Di = D + i * w;
-        double x = 0.0, y = 0.0, z = 0.0, h = 0.0;
-        for (std::size_t j = 0; j <= p; ++j) {
-            const double b = Di[j];
-            x = x + b * P[j][0];
-            y = y + b * P[j][1];
-            z = z + b * P[j][2];
-            h = h + b * P[j][3];
-        }
-        out[i] = point<double, 4>{x, y, z, h};
+        out[i] = SumH(D + i * w, P, p);
     }
 }
 
