@@ -129,10 +129,14 @@ TEST(V3dCurveNurbsPlusModel, ComparisonRules) {
 TEST(V3dCurveNurbsPlusModel, CopyKeepsTheDestinationsFittedParameters) {
     V3dCurveNurbsPlus src = OpenCubic();
     V3dCurveNurbsPlusTestAccess::FittedParameters(src) = {0.1, 0.2};
+    src.SetParametrization(V3dCurveNurbsPlus::ParametrizationUniform);
+    src.SetKnotsGeneration(V3dCurveNurbsPlus::KnotsUniform);
     V3dCurveNurbsPlus dst;
     V3dCurveNurbsPlusTestAccess::FittedParameters(dst) = {0.7};
     dst = src;
     EXPECT_TRUE(dst == src);
+    EXPECT_EQ(V3dCurveNurbsPlusTestAccess::Parametrization(dst), V3dCurveNurbsPlus::ParametrizationUniform);
+    EXPECT_EQ(V3dCurveNurbsPlusTestAccess::KnotsGeneration(dst), V3dCurveNurbsPlus::KnotsUniform);
     EXPECT_EQ(V3dCurveNurbsPlusTestAccess::FittedParameters(dst), std::vector<double>{0.7});
     EXPECT_NE(&V3dCurveNurbsPlusTestAccess::Held(dst),
               &V3dCurveNurbsPlusTestAccess::Held(src));  // deep copy
