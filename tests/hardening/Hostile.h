@@ -1,11 +1,11 @@
 // Shared pieces of the hostile-input tests: the hostile numbers, bit comparisons that let
 // NaN equal NaN, and an allocation ceiling.
 //
-// The ceiling replaces the global operator new of the test program (include this header
-// from exactly one source file per program). While a Ceiling object is alive, a single
-// request above its byte limit is refused with std::bad_alloc and counted, so a call that
-// would allocate far more than its input justifies shows up as a test failure instead of
-// exhausting the machine's memory (or tripping the sanitizer's own allocation limit).
+// The ceiling works through the replacement operator new of the hardening program
+// (HostileAllocator.cpp). While a Ceiling object is alive, a single request above its byte
+// limit is refused with std::bad_alloc and counted, so a call that would allocate far more
+// than its input justifies shows up as a test failure instead of exhausting the machine's
+// memory (or tripping the sanitizer's own allocation limit).
 #pragma once
 
 #include <VelSDK/Point.h>
@@ -107,21 +107,3 @@ bool AllFinite(const VelSDK::Math::point<double, N>& p) {
 }
 
 }  // namespace hostile
-
-// Replacement allocation functions of the test program (see the ceiling above).
-void* operator new(std::size_t size) {
-    if (void* p = hostile::Allocate(size)) return p;
-    throw std::bad_alloc();
-}
-void* operator new[](std::size_t size) {
-    if (void* p = hostile::Allocate(size)) return p;
-    throw std::bad_alloc();
-}
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return hostile::Allocate(size); }
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return hostile::Allocate(size); }
-void operator delete(void* p) noexcept { hostile::Release(p); }
-void operator delete[](void* p) noexcept { hostile::Release(p); }
-void operator delete(void* p, std::size_t) noexcept { hostile::Release(p); }
-void operator delete[](void* p, std::size_t) noexcept { hostile::Release(p); }
-void operator delete(void* p, const std::nothrow_t&) noexcept { hostile::Release(p); }
-void operator delete[](void* p, const std::nothrow_t&) noexcept { hostile::Release(p); }
