@@ -54,9 +54,12 @@ private:
     std::size_t Distinct(const std::vector<double>& breaks) const;
     bool Refine(const Trial& t, std::vector<double>& breaks) const;
     bool Refinement(std::vector<double>& breaks, Trial& cur);
-    bool CountSearch(std::vector<double>& breaks, Trial& best);
+    bool CountSearch(std::size_t upper, std::vector<double>& breaks, Trial& best);
     void Removal(std::vector<double>& breaks, Trial& cur);
     ApproximationResult Smoothing();
+    bool Search(std::vector<double>& breaks, Trial& cur);
+    void Multilevel(std::vector<double>& breaks, Trial& cur);
+    static constexpr std::size_t kCoarseLimit = 4000;
 
     const std::vector<point<double, 3>>& m_Q;
     double m_tol;
@@ -202,9 +205,10 @@ std::size_t Approximator::Distinct(const std::vector<double>& breaks) const {
     return m_closed ? breaks.size() : breaks.size() + m_p + 1;
 }
 
-// One round of refinement: every span that holds a point farther than the tolerance gets a
-// knot at the parameter of its worst point (kept inside the middle 60 % of the span, and only
-// when both halves keep a parameter). Returns false when no span could be split.
+// One round of refinement: spans that hold a point farther than the tolerance get a knot at
+// the parameter of their worst point (kept inside the middle 60 % of the span, and only when
+// both halves keep a parameter); a span too short to split passes it on to its nearest
+// splittable neighbours. Returns false when no span could be split.
 bool Approximator::Refine(const Trial& t, std::vector<double>& breaks) const {
     std::vector<double> edges;
     if (m_closed) {
@@ -254,7 +258,7 @@ bool Approximator::Refine(const Trial& t, std::vector<double>& breaks) const {
             }
         }
     }
-    std::vector<double> added;
+    std::vector<std::pair<double, double>> added;
     for (std::size_t s = 0; s < spans; ++s) {
         std::vector<double>& in = inside[s];
         if (!split[s] || in.size() < 2) continue;
@@ -267,10 +271,17 @@ bool Approximator::Refine(const Trial& t, std::vector<double>& breaks) const {
             x = 0.5 * (in[h - 1] + in[h]);
             if (!(x > a && x < b && in[h - 1] < in[h])) continue;
         }
-        added.push_back(x);
+        added.emplace_back(-worst[s], x);
     }
     if (added.empty()) return false;
-    breaks.insert(breaks.end(), added.begin(), added.end());
+    // At most a tenth of the spans per round, the worst first: small steps overshoot less,
+    // and the removal afterwards has fewer knots to try.
+    const std::size_t keep = std::max<std::size_t>(1, spans / 10);
+    if (added.size() > keep) {
+        std::sort(added.begin(), added.end());
+        added.resize(keep);
+    }
+    for (const auto& a : added) breaks.push_back(a.second);
     std::sort(breaks.begin(), breaks.end());
     return true;
 }
@@ -298,9 +309,9 @@ bool Approximator::Refinement(std::vector<double>& breaks, Trial& cur) {
     return cur.ok && cur.maxError <= m_tol;
 }
 
-// The fewest control points with knots by eq. 9.68/9.69: doubling, then bisection, up to the
-// interpolant (as many control points as points).
-bool Approximator::CountSearch(std::vector<double>& breaks, Trial& best) {
+// The fewest control points up to `upper` with knots by eq. 9.68/9.69 and parameter
+// correction: doubling, then bisection. upper = N ends at the interpolant.
+bool Approximator::CountSearch(std::size_t upper, std::vector<double>& breaks, Trial& best) {
     const std::size_t N = m_Q.size();
     Trial trial;
     auto feasible = [&](std::size_t n) {
@@ -308,20 +319,23 @@ bool Approximator::CountSearch(std::vector<double>& breaks, Trial& best) {
         return trial.ok && trial.maxError <= m_tol;
     };
     std::size_t a = m_p, n = m_p + 1, b = 0;
-    while (Budget()) {
+    while (Budget() && n <= upper) {
         if (feasible(n)) {
             b = n;
             best = std::move(trial);
             break;
         }
         a = n;
-        if (n == N) break;
-        n = std::min(N, 2 * n);
+        if (n == upper) break;
+        n = std::min(upper, 2 * n);
     }
     if (b == 0) {
-        // Not even the interpolant met the tolerance: keep it (or the last trial) as the answer.
-        breaks = BreaksFromKnots(Knots(n, m_u0));
-        best = std::move(trial);
+        // Not even the largest count met the tolerance: with the interpolant that is the
+        // answer (or the last trial when the budget ran out).
+        if (upper == N) {
+            breaks = BreaksFromKnots(Knots(n, m_u0));
+            best = std::move(trial);
+        }
         return false;
     }
     while (b - a > 1 && Budget()) {
@@ -344,8 +358,39 @@ void Approximator::Removal(std::vector<double>& breaks, Trial& cur) {
         if (Distinct(breaks) <= m_p + 1) break;
         std::vector<double> next = breaks;
         next.erase(next.begin() + static_cast<std::ptrdiff_t>(i));
+        const std::vector<double> knots = KnotsFromBreaks(next);
+        // Quick rejection: one fit, and the points of the p + 1 spans on either side of the
+        // removed knot (where the curve changes most) projected; beyond 1.3 x tolerance there
+        // the correction of the full check would not bring them back.
+        {
+            LeastSquaresResult r = WeightedLeastSquares(m_Q, cur.params, knots, m_p, m_lsq);
+            ++m_fits;
+            if (!r.ok) {
+                ++i;
+                continue;
+            }
+            const std::ptrdiff_t B = static_cast<std::ptrdiff_t>(breaks.size()),
+                                 P = static_cast<std::ptrdiff_t>(m_p) + 1;
+            const std::ptrdiff_t ii = static_cast<std::ptrdiff_t>(i);
+            double lo, hi;
+            if (m_closed) {
+                lo = breaks[static_cast<std::size_t>(((ii - P) % B + B) % B)] - static_cast<double>(ii - P < 0 ? 1 : 0);
+                hi = breaks[static_cast<std::size_t>((ii + P) % B)] + static_cast<double>(ii + P >= B ? 1 : 0);
+                if (hi - lo >= 1.0) {
+                    lo = breaks[0];
+                    hi = breaks[0] + 1.0;
+                }
+            } else {
+                lo = ii - P >= 0 ? breaks[static_cast<std::size_t>(ii - P)] : 0.0;
+                hi = ii + P < B ? breaks[static_cast<std::size_t>(ii + P)] : 1.0;
+            }
+            if (detail::MaxDistanceInWindow(r.curve, m_Q, cur.params, m_closed, lo, hi) > 1.3 * m_tol) {
+                ++i;
+                continue;
+            }
+        }
         Trial t;
-        FitWithCorrection(KnotsFromBreaks(next), cur.params, t, 4);
+        FitWithCorrection(knots, cur.params, t, 4);
         if (t.ok && t.maxError <= m_tol) {
             breaks = std::move(next);
             cur = std::move(t);
@@ -421,10 +466,94 @@ ApproximationResult Approximator::Run() {
 
     std::vector<double> breaks;
     Trial cur;
-    bool met = Refinement(breaks, cur);
-    if (!met) met = CountSearch(breaks, cur);
-    if (met) Removal(breaks, cur);
+    if (m_Q.size() > kCoarseLimit && m_opt.interpolate.empty()) {
+        Multilevel(breaks, cur);
+    } else {
+        Search(breaks, cur);
+    }
     return Finish(cur, Distinct(breaks));
+}
+
+bool Approximator::Search(std::vector<double>& breaks, Trial& cur) {
+    // Two starts: refinement, then the count search below its count (parameter correction
+    // pays off on dense noisy data, whose chord lengths are mostly noise). The better one
+    // goes on to knot removal.
+    bool met = Refinement(breaks, cur);
+    const std::size_t upper = met ? Distinct(breaks) - 1 : m_Q.size();
+    if (upper >= m_p + 1) {
+        std::vector<double> searched;
+        Trial found;
+        if (CountSearch(upper, searched, found)) {
+            met = true;
+            breaks = std::move(searched);
+            cur = std::move(found);
+        } else if (!met && found.ok) {
+            breaks = std::move(searched);
+            cur = std::move(found);
+        }
+    }
+    if (met) Removal(breaks, cur);
+    return met;
+}
+
+// Large data: the search runs on every s-th point (s = ceil(N / kCoarseLimit), the last point
+// of an open list included) with 0.9 x tolerance; its knots and parameters (interpolated
+// along the index for the points in between) start the fit of all points, refined where a
+// point is still beyond the tolerance. Each fit of all points costs O(N); the search makes
+// about a hundred of them on the subset instead.
+void Approximator::Multilevel(std::vector<double>& breaks, Trial& cur) {
+    const std::size_t N = m_Q.size();
+    const std::size_t s = (N + kCoarseLimit - 1) / kCoarseLimit;
+    std::vector<std::size_t> idx;
+    for (std::size_t k = 0; k < N; k += s) idx.push_back(k);
+    if (!m_closed && idx.back() != N - 1) idx.push_back(N - 1);
+    std::vector<point<double, 3>> sub;
+    ApproximationOptions o = m_opt;
+    o.weights.clear();
+    for (std::size_t k : idx) {
+        sub.push_back(m_Q[k]);
+        if (!m_opt.weights.empty()) o.weights.push_back(m_opt.weights[k]);
+    }
+    Approximator coarse(sub, 0.9 * m_tol, o);
+    coarse.m_u0 = ChordParameters(sub, m_closed);
+    coarse.m_lsq = m_lsq;
+    coarse.m_lsq.weights = o.weights;
+    Trial c;
+    coarse.Search(breaks, c);
+    m_fits += coarse.m_fits;
+    std::vector<double> u(N);
+    if (c.ok) {
+        // Parameters between the subset's, linear in the index (unwrapped for closed lists).
+        std::vector<double> v = c.params;
+        for (std::size_t j = 1; j < v.size(); ++j)
+            while (v[j] < v[j - 1]) v[j] += 1.0;
+        for (std::size_t j = 0; j < idx.size(); ++j) {
+            const std::size_t k0 = idx[j];
+            const std::size_t k1 = j + 1 < idx.size() ? idx[j + 1] : N;
+            const double u0 = v[j];
+            double u1 = j + 1 < idx.size() ? v[j + 1] : v[0] + 1.0;
+            if (!m_closed && j + 1 == idx.size()) u1 = u0;
+            for (std::size_t k = k0; k < k1; ++k)
+                u[k] = u0 + (u1 - u0) * static_cast<double>(k - k0) / static_cast<double>(k1 - k0);
+        }
+    } else {
+        breaks = BreaksFromKnots(Knots(m_p + 1, m_u0));
+        u = m_u0;
+    }
+    FitWithCorrection(KnotsFromBreaks(breaks), u, cur);
+    while (cur.ok && cur.maxError > m_tol && Budget() && Distinct(breaks) < N) {
+        std::vector<double> next = breaks;
+        if (!Refine(cur, next)) break;
+        Trial t;
+        FitWithCorrection(KnotsFromBreaks(next), cur.params, t, 4);
+        if (!t.ok) break;
+        breaks = std::move(next);
+        cur = std::move(t);
+    }
+    if (!(cur.ok && cur.maxError <= m_tol)) {
+        // The coarse start did not carry over: the plain search on all points.
+        Search(breaks, cur);
+    }
 }
 
 ApproximationResult Refuse(const std::string& message, double tol) {

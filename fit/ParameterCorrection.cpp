@@ -23,7 +23,8 @@ inline double Dist2(const double* c, const point<double, 3>& q) {
 
 // Newton iteration on f(u) = C'(u) . (C(u) - Q) (The NURBS Book, eq. 6.3), safeguarded: a step
 // is kept only when the new point is closer than the current one; otherwise it is halved (up
-// to 6 times) and the iteration ends when no halving helps. A derivative f' <= 0 (beyond a
+// to 6 times) and the iteration ends when no halving helps, at a zero cosine between C' and
+// C - Q (|cos| <= 1e-10), or at a step below 1e-14 of the range. A derivative f' <= 0 (beyond a
 // centre of curvature) is replaced by |C'|^2 (the Gauss-Newton step). The parameter stays in
 // [lo, hi] (unwrapped: a closed curve is evaluated at the parameter reduced by the period). So
 // the distance never grows, and a point costs at most 12 steps of at most 7 evaluations.
@@ -38,7 +39,7 @@ double ProjectOne(const detail::CurveSampler& S, const point<double, 3>& q, doub
         }
         S.Evaluate(y, c, d1, d2);
     };
-    const double stepTol = 1e-15 * (std::fabs(a) + T);
+    const double stepTol = 1e-14 * (std::fabs(a) + T);
     double c[3], d1[3], d2[3];
     eval(t, c, d1, d2);
     double e2 = Dist2(c, q);
@@ -46,11 +47,13 @@ double ProjectOne(const detail::CurveSampler& S, const point<double, 3>& q, doub
         const double r[3] = {c[0] - q[0], c[1] - q[1], c[2] - q[2]};
         const double f = d1[0] * r[0] + d1[1] * r[1] + d1[2] * r[2];
         const double g2 = d1[0] * d1[0] + d1[1] * d1[1] + d1[2] * d1[2];
+        // Zero cosine between C' and C - Q (The NURBS Book, eq. 6.4): the foot point.
+        if (f * f <= 1e-20 * g2 * e2) break;
         double df = d2[0] * r[0] + d2[1] * r[1] + d2[2] * r[2] + g2;
         if (!(df > 0.0)) df = g2;
         if (!(df > 0.0)) break;
         double step = -f / df;
-        if (!std::isfinite(step)) break;
+        if (!std::isfinite(step) || std::fabs(step) <= stepTol) break;
         if (std::fabs(step) > 0.5 * T) step = step > 0 ? 0.5 * T : -0.5 * T;
         bool moved = false;
         for (int h = 0; h < 7; ++h, step *= 0.5) {
@@ -120,6 +123,27 @@ double CorrectParametersInOrder(const V3dNurbsCurve& curve, const std::vector<po
             if (!(y >= a && y < b)) y = a;
         }
         u[k] = y;
+    }
+    return worst;
+}
+
+// Points whose parameter lies in [lo, hi] (for closed curves also shifted by the period) are
+// projected within that window; the largest distance is returned. u is not changed.
+double MaxDistanceInWindow(const V3dNurbsCurve& curve, const std::vector<point<double, 3>>& Q,
+                           const std::vector<double>& u, bool closed, double lo, double hi) {
+    const detail::CurveSampler S(curve);
+    const double a = S.MinParam(), b = S.MaxParam(), T = b - a;
+    double worst = 0.0;
+    for (std::size_t k = 0; k < Q.size(); ++k) {
+        double t = u[k];
+        if (closed) {
+            if (t < lo) t += T;
+            if (t > hi) t -= T;
+        }
+        if (!(t >= lo && t <= hi)) continue;
+        const double e = std::sqrt(
+            ProjectOne(S, Q[k], t, closed ? lo : std::max(lo, a), closed ? hi : std::min(hi, b), closed, a, T));
+        if (!(e <= worst)) worst = e;
     }
     return worst;
 }

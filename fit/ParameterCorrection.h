@@ -16,6 +16,11 @@ namespace detail {
 double CorrectParametersInOrder(const V3dNurbsCurve& curve, const std::vector<Math::point<double, 3>>& points,
                                 std::vector<double>& u, std::vector<double>& distances, bool closed);
 
+/// The largest distance of the points whose parameters lie in [lo, hi] (closed curves: also
+/// shifted by the period), each projected within that window; u is not changed.
+double MaxDistanceInWindow(const V3dNurbsCurve& curve, const std::vector<Math::point<double, 3>>& points,
+                           const std::vector<double>& u, bool closed, double lo, double hi);
+
 }  // namespace detail
 }  // namespace NURBS
 }  // namespace VelSDK

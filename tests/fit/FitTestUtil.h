@@ -46,26 +46,31 @@ struct DenseCurve {
         for (std::size_t i = 0; i <= count; ++i) {
             params.push_back(a + (b - a) * static_cast<double>(i) / static_cast<double>(count));
             points.push_back(c.EvaluateAt(params.back()));
+            if (i > 0) step = std::max(step, Math::Distance(points[i - 1], points[i]));
         }
     }
     /// Minimum over the samples, refined by golden-section search on the two neighbouring
     /// sample intervals (the distance is unimodal there once the samples are dense).
     double TrueDistance(const P3& q) const {
-        std::size_t best = 0;
-        double d = HUGE_VAL;
+        std::vector<double> d(points.size());
+        double best = HUGE_VAL;
         for (std::size_t i = 0; i < points.size(); ++i) {
-            const double e = Math::Distance(points[i], q);
-            if (e < d) {
-                d = e;
-                best = i;
-            }
+            d[i] = Math::Distance(points[i], q);
+            best = std::min(best, d[i]);
         }
-        const std::size_t last = params.size() - 1;
-        double r = Refine(q, params[best > 0 ? best - 1 : 0], params[best < last ? best + 1 : last]);
-        // At either end of the range the foot may lie at the other end (closed curves).
-        if (best == 0) r = std::min(r, Refine(q, params[last - 1], params[last]));
-        if (best == last) r = std::min(r, Refine(q, params[0], params[1]));
-        return std::min(d, r);
+        // Every local minimum of the samples that could hide a nearer foot point is refined
+        // (several strands of a curve can pass the point).
+        const std::size_t last = points.size() - 1;
+        double r = best;
+        for (std::size_t i = 0; i <= last; ++i) {
+            if ((i > 0 && d[i] > d[i - 1]) || (i < last && d[i] > d[i + 1])) continue;
+            if (d[i] > best + step) continue;
+            r = std::min(r, Refine(q, params[i > 0 ? i - 1 : 0], params[i < last ? i + 1 : last]));
+            // At either end of the range the foot may lie at the other end (closed curves).
+            if (i == 0) r = std::min(r, Refine(q, params[last - 1], params[last]));
+            if (i == last) r = std::min(r, Refine(q, params[0], params[1]));
+        }
+        return r;
     }
     double Refine(const P3& q, double lo, double hi) const {
         const double g = 0.5 * (std::sqrt(5.0) - 1.0);
@@ -80,6 +85,7 @@ struct DenseCurve {
     }
     const V3dNurbsCurve& curve;
     double a, b;
+    double step = 0.0;  // the longest chord between consecutive samples
     std::vector<double> params;
     std::vector<P3> points;
 };
