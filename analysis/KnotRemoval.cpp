@@ -17,12 +17,16 @@ using detail::P4;
 
 namespace {
 
-// The state of a curve from which knots are removed one occurrence at a time, with an
-// error bound per span of the input curve (Tiller 1992).
+// The state of a curve from which knots are removed one occurrence at a time, with the
+// distance of each input control point to the current curve refined back to the input knots.
 class Remover {
 public:
     Remover(const V3dNurbsCurve& clamped, double tolerance)
-        : m_points(clamped.GetControlPoints()), m_knots(clamped.GetKnots()), m_p(clamped.GetDegree()) {
+        : m_points(clamped.GetControlPoints()),
+          m_knots(clamped.GetKnots()),
+          m_p(clamped.GetDegree()),
+          m_inputPoints(clamped.GetControlPoints()),
+          m_inputKnots(clamped.GetKnots()) {
         m_rational = false;
         for (const auto& q : m_points)
             if (q[3] != 1.0) m_rational = true;
@@ -32,10 +36,7 @@ public:
         // The NURBS Book, eq. (5.30), p. 185: a 4-D tolerance that bounds the 3-D deviation.
         m_factor = m_rational ? (1.0 + pmax) / wmin : 1.0;
         m_tol = tolerance / m_factor;
-        const std::size_t n = m_points.size();
-        for (std::size_t i = m_p; i <= n; ++i)
-            if (i == m_p || m_knots[i] != m_knots[i - 1]) m_breaks.push_back(m_knots[i]);
-        m_error.assign(m_breaks.size() - 1, 0.0);
+        m_error.assign(m_points.size(), 0.0);
         m_temp.resize(m_p + 3);
         m_cand.resize(m_p + 1);
         m_diff.resize(m_p + 1);
@@ -105,36 +106,97 @@ public:
         return worst;
     }
 
-    // Removes U[r] once if the accumulated bound stays within the tolerance (after Try).
+    // Removes U[r] once (after Try) if the candidate stays within the tolerance of the input.
+    // The distance is exact to rounding: a window of the candidate reaching 3p + 3 control
+    // points beyond the changed ones is refined with every input knot inside it (The NURBS
+    // Book, A5.4, through V3dNurbsCurve::InsertKnots); the refined control points whose
+    // support lies inside the window are the input basis's, and their differences to the input
+    // control points bound the distance on each input span (convex hull property).
     bool Commit(std::size_t r, std::size_t s) {
-        const std::size_t first = r - m_p;
+        const std::size_t p = m_p;
+        const std::size_t first = r - p;
         const std::size_t last = r - s;
-        // Input spans touched by the basis functions of first..last.
-        const std::size_t kLo = SpanOf(m_knots[first]);
-        const std::size_t kHi = SpanOf(m_knots[last + m_p + 1]);  // exclusive
-        m_inc.assign(kHi - kLo, 0.0);
-        for (std::size_t k = first; k <= last; ++k) {
-            const double d = m_diff[k - first];
-            if (!(d <= m_tol)) return false;
-            if (d == 0.0) continue;
-            const std::size_t a = SpanOf(m_knots[k]);
-            const std::size_t b = SpanOf(m_knots[k + m_p + 1]);
-            for (std::size_t t = a; t < b; ++t) m_inc[t - kLo] = std::max(m_inc[t - kLo], d);
+        // Cheap acceptance first: the removal changes the curve by at most max D (the
+        // re-insertion differences), and every refined control point whose support meets the
+        // changed interval moves by at most that (knot insertion takes convex combinations).
+        // When the stored distances plus max D stay within the tolerance, that bound is kept.
+        double maxD = 0.0;
+        for (std::size_t k = first; k <= last; ++k) maxD = std::max(maxD, m_diff[k - first]);
+        const std::size_t nIn = m_inputPoints.size();
+        const std::size_t lb = static_cast<std::size_t>(
+            std::lower_bound(m_inputKnots.begin(), m_inputKnots.end(), m_knots[first]) - m_inputKnots.begin());
+        const std::size_t ub = static_cast<std::size_t>(
+            std::upper_bound(m_inputKnots.begin(), m_inputKnots.end(), m_knots[last + p + 1]) - m_inputKnots.begin());
+        const std::size_t jLo = lb > p + 1 ? lb - p - 1 : 0;
+        const std::size_t jHi = std::min(nIn - 1, ub);
+        bool cheap = maxD <= m_tol;
+        for (std::size_t j = jLo; cheap && j <= jHi; ++j) cheap = m_error[j] + maxD <= m_tol;
+        if (cheap) {
+            for (std::size_t j = jLo; j <= jHi; ++j) m_error[j] += maxD;
+            Apply(r, s);
+            return true;
         }
-        for (std::size_t t = kLo; t < kHi; ++t)
-            if (!(m_error[t] + m_inc[t - kLo] <= m_tol)) return false;
-        for (std::size_t t = kLo; t < kHi; ++t) m_error[t] += m_inc[t - kLo];
-        for (std::size_t k = first; k < last; ++k) m_points[k] = m_cand[k - first];
-        m_points.erase(m_points.begin() + static_cast<std::ptrdiff_t>(last));
-        m_knots.erase(m_knots.begin() + static_cast<std::ptrdiff_t>(r));
+        const std::size_t nc = m_points.size() - 1;  // candidate control points
+        const std::size_t margin = 3 * p + 3;
+        const std::size_t a = first > margin ? first - margin : 0;
+        const std::size_t b = std::min(nc - 1, last + margin);
+        auto cand = [&](std::size_t k) -> const P4& {
+            if (k < first) return m_points[k];
+            if (k < last) return m_cand[k - first];
+            return m_points[k + 1];
+        };
+        auto ucand = [&](std::size_t k) { return k < r ? m_knots[k] : m_knots[k + 1]; };
+        std::vector<P4> lp(b - a + 1);
+        for (std::size_t k = a; k <= b; ++k) lp[k - a] = cand(k);
+        std::vector<double> lu(b - a + p + 2);
+        for (std::size_t k = a; k <= b + p + 1; ++k) lu[k - a] = ucand(k);
+        const double x0 = lu[p];
+        const double x1 = lu[b - a + 1];
+        const bool leftOpen = a == 0;
+        const bool rightOpen = b == nc - 1;
+        // Input knots strictly inside (x0, x1) that the window lacks (multiset difference).
+        m_X.clear();
+        auto in = std::upper_bound(m_inputKnots.begin(), m_inputKnots.end(), x0);
+        auto own = std::upper_bound(lu.begin(), lu.end(), x0);
+        for (; in != m_inputKnots.end() && *in < x1; ++in) {
+            if (own != lu.end() && *own == *in)
+                ++own;
+            else
+                m_X.push_back(*in);
+        }
+        V3dNurbsCurve local(std::move(lp), std::move(lu), p);
+        if (!m_X.empty()) local.InsertKnots(m_X);
+        const auto& Q = local.GetControlPoints();
+        const auto& V = local.GetKnots();
+        m_newError.clear();
+        for (std::size_t k = 0; k < Q.size(); ++k) {
+            const double lo = V[k];
+            const double hi = V[k + p + 1];
+            if ((!leftOpen && !(lo > x0)) || (!rightOpen && !(hi < x1))) continue;
+            const std::size_t firstV = static_cast<std::size_t>(std::lower_bound(V.begin(), V.end(), lo) - V.begin());
+            const std::size_t firstU = static_cast<std::size_t>(
+                std::lower_bound(m_inputKnots.begin(), m_inputKnots.end(), lo) - m_inputKnots.begin());
+            const std::size_t J = firstU + (k - firstV);
+            if (J >= m_inputPoints.size()) return false;
+            const P4& q = Q[k];
+            const P4& o = m_inputPoints[J];
+            const double d =
+                m_rational ? detail::Distance4(q, o) : Math::Distance(P3{q[0], q[1], q[2]}, P3{o[0], o[1], o[2]});
+            if (!(d <= m_tol)) return false;
+            m_newError.emplace_back(J, d);
+        }
+        for (const auto& e : m_newError) m_error[e.first] = e.second;
+        Apply(r, s);
         return true;
     }
 
-    // Index of the input span that starts at or after x (the count of breaks below x).
-    std::size_t SpanOf(double x) const {
-        const std::size_t k =
-            static_cast<std::size_t>(std::lower_bound(m_breaks.begin(), m_breaks.end(), x) - m_breaks.begin());
-        return std::min(k, m_error.size());
+    // Replaces the current curve by the candidate of Try(r, s).
+    void Apply(std::size_t r, std::size_t s) {
+        const std::size_t first = r - m_p;
+        const std::size_t last = r - s;
+        for (std::size_t k = first; k < last; ++k) m_points[k] = m_cand[k - first];
+        m_points.erase(m_points.begin() + static_cast<std::ptrdiff_t>(last));
+        m_knots.erase(m_knots.begin() + static_cast<std::ptrdiff_t>(r));
     }
 
     // Last index and multiplicity of the interior knot value u; false when u is not one.
@@ -165,12 +227,14 @@ private:
     bool m_rational;
     double m_factor;
     double m_tol;
-    std::vector<double> m_breaks;
-    std::vector<double> m_error;
+    std::vector<double> m_error;  // per input control point: distance of the refined current one
     std::vector<P4> m_temp;
     std::vector<P4> m_cand;
     std::vector<double> m_diff;
-    std::vector<double> m_inc;
+    std::vector<double> m_X;
+    std::vector<std::pair<std::size_t, double>> m_newError;
+    std::vector<P4> m_inputPoints;
+    std::vector<double> m_inputKnots;
 };
 
 double SampledDeviation(const V3dNurbsCurve& before, const V3dNurbsCurve& after) {

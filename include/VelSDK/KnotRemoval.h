@@ -19,10 +19,10 @@ struct KnotRemovalResult {
     V3dNurbsCurve curve;
     /// How many knots were removed.
     std::size_t removed = 0;
-    /// An upper bound of the distance |C_new(u) - C_input(u)| over the range. For
-    /// non-rational curves the largest control-point difference once the removed knots are
-    /// inserted again (exact to rounding); for rational curves that 4-D difference converted
-    /// with the bound of The NURBS Book eq. (5.30), p. 185 (so it is pessimistic).
+    /// An upper bound of the distance |C_new(u) - C_input(u)| over the range: the largest
+    /// control-point difference once the removed knots are inserted again (where the last
+    /// removals were accepted on a bound, that bound). For rational curves the 4-D difference
+    /// converted with the bound of The NURBS Book eq. (5.30), p. 185 (pessimistic).
     double deviationBound = 0.0;
     /// The largest distance |C_new(u) - C_input(u)| found by sampling every span of the input
     /// at 8 points per span (a lower bound of the true maximum).
@@ -37,14 +37,16 @@ VELSDK_NURBS_API KnotRemovalResult RemoveKnot(const V3dNurbsCurve& curve, double
                                               double tolerance);
 
 /// Data reduction: removes every interior knot (one occurrence at a time) whose removal keeps
-/// the curve within `tolerance` of the input, cheapest removals first. The distance is
-/// guarded by error bounds accumulated per input knot span (Tiller, "Knot-removal algorithms
-/// for NURBS curves and surfaces", CAD 24(8), 1992): each removal's exact error (the
-/// control-point difference after re-insertion) is added to the spans it touches, and a
-/// removal that would push any span over the tolerance is refused. The result is never
-/// farther than `tolerance` from the input (deviationBound <= tolerance). Work: O(k p^2 s)
-/// per pass over k knots with windows of s input spans; at most 64 passes. InvalidArgument
-/// for a tolerance that is not positive or NaN.
+/// the curve within `tolerance` of the input, cheapest removals first (the cost of a removal
+/// is its exact change, found by re-inserting the knot, The NURBS Book A5.1), in passes until
+/// a pass removes nothing (at most 64). For every input control point the distance to the
+/// current curve refined back to the input knots is kept: a removal is accepted at once when
+/// those distances plus its change stay within the tolerance (knot insertion takes convex
+/// combinations), otherwise after refining a window of the candidate with the input knots
+/// (A5.4) and measuring the distances exactly there. The result is never farther than
+/// `tolerance` from the input (deviationBound <= tolerance); for rational curves the 4-D
+/// distances are held to the converted tolerance of KnotRemovalResult. InvalidArgument for a
+/// tolerance that is not positive or NaN.
 VELSDK_NURBS_API KnotRemovalResult ReduceKnots(const V3dNurbsCurve& curve, double tolerance);
 
 }  // namespace NURBS
