@@ -11,6 +11,8 @@
 #include <VelSDK/V3dNurbsSurface.h>
 #include <VelSDK/ApproximationBlocks.h>
 #include <VelSDK/ApproximateToTolerance.h>
+#include <VelSDK/NearestResult.h>
+#include <VelSDK/CurveLocator.h>
 #include <VelSDK/VelSAX.h>
 #include <VelSDK/VStreamTextOut.h>
 #include <VelSDK/StringConversion.h>
