@@ -61,7 +61,8 @@ std::string FitFailure(V3dCurve::RCode code, const std::vector<Point3>& points, 
 }
 
 // One item of FitMany: r.curve must hold a copy of the prototype.
-void FitOne(FitResult& r, const std::vector<Point3>& points, bool closed, const V3dCurveNurbsPlus& prototype) {
+void FitOne(FitResult& r, const std::vector<Point3>& points, bool closed, const V3dCurveNurbsPlus& prototype,
+            bool measure) {
     const std::size_t bad = FirstNonFinite(points);
     if (bad != points.size()) {
         r.code = V3dCurve::Failure;
@@ -73,6 +74,7 @@ void FitOne(FitResult& r, const std::vector<Point3>& points, bool closed, const 
         r.error = FitFailure(r.code, points, prototype, closed);
         return;
     }
+    if (!measure) return;
     double worst = 0.0;
     const std::size_t n = std::min(points.size(), r.parameters.size());
     for (std::size_t i = 0; i < n; ++i) {
@@ -118,28 +120,28 @@ void CheckClosedCount(std::size_t flags, std::size_t lists) {
 }  // namespace
 
 std::vector<FitResult> FitMany(const std::vector<std::vector<Point3>>& lists, bool closed,
-                               const V3dCurveNurbsPlus& prototype, std::size_t threads) {
+                               const V3dCurveNurbsPlus& prototype, std::size_t threads, bool measureDistance) {
     std::vector<FitResult> results(lists.size());
     RunItems(results, threads, [&](std::size_t i, FitResult& r) {
         r.curve = prototype;
-        FitOne(r, lists[i], closed, prototype);
+        FitOne(r, lists[i], closed, prototype, measureDistance);
     });
     return results;
 }
 
 std::vector<FitResult> FitMany(const std::vector<std::vector<Point3>>& lists, const std::vector<bool>& closed,
-                               const V3dCurveNurbsPlus& prototype, std::size_t threads) {
+                               const V3dCurveNurbsPlus& prototype, std::size_t threads, bool measureDistance) {
     CheckClosedCount(closed.size(), lists.size());
     std::vector<FitResult> results(lists.size());
     RunItems(results, threads, [&](std::size_t i, FitResult& r) {
         r.curve = prototype;
-        FitOne(r, lists[i], closed[i], prototype);
+        FitOne(r, lists[i], closed[i], prototype, measureDistance);
     });
     return results;
 }
 
 std::vector<FitResult> FitMany(const std::vector<PointList>& lists, const std::vector<bool>& closed,
-                               const V3dCurveNurbsPlus& prototype, std::size_t threads) {
+                               const V3dCurveNurbsPlus& prototype, std::size_t threads, bool measureDistance) {
     CheckClosedCount(closed.size(), lists.size());
     std::vector<FitResult> results(lists.size());
     RunItems(results, threads, [&](std::size_t i, FitResult& r) {
@@ -152,7 +154,7 @@ std::vector<FitResult> FitMany(const std::vector<PointList>& lists, const std::v
         std::vector<Point3> points(list.count);
         for (std::size_t j = 0; j < list.count; ++j)
             points[j] = Point3{list.xyz[3 * j], list.xyz[3 * j + 1], list.xyz[3 * j + 2]};
-        FitOne(r, points, closed[i], prototype);
+        FitOne(r, points, closed[i], prototype, measureDistance);
     });
     return results;
 }

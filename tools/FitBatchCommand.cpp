@@ -155,7 +155,7 @@ int RunFitBatch(const FitBatchOptions& o) {
             closed.push_back(items[i].closed);
             which.push_back(i);
         }
-        std::vector<VelSDK::Batch::FitResult> fits = VelSDK::Batch::FitMany(lists, closed, prototype, threads);
+        std::vector<VelSDK::Batch::FitResult> fits = VelSDK::Batch::FitMany(lists, closed, prototype, threads, true);
         for (std::size_t j = 0; j < which.size(); ++j) {
             Item& item = items[which[j]];
             const VelSDK::Batch::FitResult& r = fits[j];

@@ -122,8 +122,10 @@ TEST(BatchFit, EveryItemIsTheSingleFitWhateverTheThreadCount) {
 
 TEST(BatchFit, BadListsFailAloneWithTheirReason) {
     const Lists l = MakeLists();
-    const std::vector<FitResult> r = FitMany(l.points, l.closed, Prototype(), 2);
+    const std::vector<FitResult> r = FitMany(l.points, l.closed, Prototype(), 2, true);
+    const std::vector<FitResult> unmeasured = FitMany(l.points, l.closed, Prototype(), 2);
     for (std::size_t i = 0; i < r.size(); ++i) {
+        EXPECT_TRUE(std::isnan(unmeasured[i].maxDistance)) << i;
         SCOPED_TRACE("item " + std::to_string(i));
         if (!IsBad(l, i)) {
             EXPECT_EQ(r[i].code, V3dCurve::Success);
@@ -151,7 +153,7 @@ TEST(BatchFit, MaxDistanceIsTheLargestDataDeviation) {
     std::vector<std::vector<P3>> lists{Track(40, 1), Track(55, 2)};
     V3dCurveNurbsPlus proto = Prototype();
     proto.SetParametrization(V3dCurveNurbsPlus::ParametrizationUniform);
-    const std::vector<FitResult> r = FitMany(lists, true, proto, 2);
+    const std::vector<FitResult> r = FitMany(lists, true, proto, 2, true);
     for (std::size_t i = 0; i < lists.size(); ++i) {
         ASSERT_EQ(r[i].code, V3dCurve::Success);
         const V3dNurbsCurve c(r[i].curve.GetControlPoints(), r[i].curve.GetKnots(), 3);
