@@ -51,6 +51,7 @@ int CommandLine::Run(int argc, char** argv) {
     AddConvertCommand(app, exitCode);
     AddSurfaceCommand(app, exitCode);
     AddPlotCommand(app, exitCode);
+    AddReduceCommand(app, exitCode);
 
     try {
         try {

@@ -54,7 +54,17 @@ struct EvalOptions {
     std::vector<double> at;
     std::size_t samples = 0;
     int derivatives = 0;
+    bool curvature = false;  ///< curvature and torsion columns
+    bool frames = false;     ///< rotation-minimising frame columns
     std::string output;
+};
+
+/// nurbs reduce: data reduction by knot removal within a tolerance.
+struct ReduceOptions {
+    std::string input;
+    std::string output;
+    double tolerance = 0.0;
+    bool quiet = false;
 };
 
 struct SegmentOptions {
@@ -115,6 +125,7 @@ struct PlotOptions {
     std::string title;
     std::size_t lines = 24;  ///< surfaces: iso-curves per direction
     bool project = false;    ///< curves: connect each data point with its nearest curve point
+    bool curvature = false;  ///< curves: draw the curvature comb
 };
 
 /// UsageError when a chord tolerance is below 1e-12 of the curve's extent.
@@ -129,6 +140,7 @@ void AddSplitCommand(CLI::App& app, int& exitCode);
 void AddConvertCommand(CLI::App& app, int& exitCode);
 void AddSurfaceCommand(CLI::App& app, int& exitCode);  ///< "surface" with fit, eval, project
 void AddPlotCommand(CLI::App& app, int& exitCode);
+void AddReduceCommand(CLI::App& app, int& exitCode);
 
 int RunFit(const FitOptions& options);
 int RunFitBatch(const FitBatchOptions& options);

@@ -13,6 +13,8 @@
 #include <CLI/CLI.hpp>
 #include <VelSDK/V3dCurveNurbsPlus.h>
 #include <VelSDK/V3dNurbsCurve.h>
+#include <VelSDK/CurveArcLength.h>
+#include <VelSDK/CurveProperties.h>
 
 #include <cmath>
 #include <cstdio>
@@ -209,6 +211,17 @@ int RunInfo(const InfoOptions& o) {
     }
     out << "length: " << Short(length) << " (polyline of " << line.points.size() << " points within "
         << Short(tolerance) << ")\n";
+    // Exact length (adaptive Gauss-Legendre) and the curvature range of the held NURBS curve.
+    const VelSDK::NURBS::V3dNurbsCurve held(curve.GetControlPoints(), knots,
+                                            static_cast<std::size_t>(curve.GetOrder()) - 1);
+    const VelSDK::NURBS::ArcLengthResult arc = VelSDK::NURBS::ArcLength(held);
+    if (arc.status == VelSDK::NURBS::AnalysisStatus::Success ||
+        arc.status == VelSDK::NURBS::AnalysisStatus::NotConverged)
+        out << "arc length: " << Fmt(arc.length) << " (error estimate " << Short(arc.errorEstimate) << ")\n";
+    const VelSDK::NURBS::CurvatureRange kr = VelSDK::NURBS::FindCurvatureRange(held);
+    if (kr.status == VelSDK::NURBS::AnalysisStatus::Success)
+        out << "curvature: " << Short(kr.minimum) << " at u = " << Short(kr.minimumAt) << " to " << Short(kr.maximum)
+            << " at u = " << Short(kr.maximumAt) << '\n';
     std::cout << out.str();
     return kExitSuccess;
 }
@@ -234,6 +247,22 @@ int RunEval(const EvalOptions& o) {
     std::vector<std::string> header{"u", "x", "y", "z"};
     for (std::size_t d = 1; d <= k; ++d)
         for (const char* c : {"x", "y", "z"}) header.push_back("d" + std::to_string(d) + c);
+    if (o.curvature) header.insert(header.end(), {"curvature", "torsion"});
+    std::vector<VelSDK::NURBS::Frame> frames;
+    if (o.frames) {
+        for (std::size_t i = 1; i < us.size(); ++i)
+            if (!(us[i - 1] < us[i])) throw UsageError("--frames: the parameters must increase");
+        for (double u : us)
+            if (!(u >= nurbs.GetMinParam() && u <= nurbs.GetMaxParam()))
+                throw UsageError("--frames: " + Fmt(u) + " is outside the range of " + o.curve);
+        const VelSDK::NURBS::FrameResult fr = VelSDK::NURBS::RotationMinimizingFrames(nurbs, us);
+        if (fr.status != VelSDK::NURBS::AnalysisStatus::Success &&
+            fr.status != VelSDK::NURBS::AnalysisStatus::Degenerate)
+            throw InputError(
+                Where(o.curve, 0, "no frames: " + std::string(VelSDK::NURBS::AnalysisStatusText(fr.status))));
+        frames = fr.frames;
+        for (const char* c : {"tx", "ty", "tz", "nx", "ny", "nz", "bx", "by", "bz"}) header.push_back(c);
+    }
     CsvOutput csv(o.output);
     csv.Header(header);
     Progress progress("eval", us.size());
@@ -252,6 +281,14 @@ int RunEval(const EvalOptions& o) {
         csv.AddNumber(u);
         for (std::size_t d = 0; d <= k; ++d)
             for (std::size_t c = 0; c < 3; ++c) csv.AddNumber(values[d][c]);
+        if (o.curvature) {
+            const VelSDK::NURBS::CurveLocalProperties lp = VelSDK::NURBS::LocalProperties(nurbs, u);
+            csv.AddNumber(lp.curvature);
+            csv.AddNumber(lp.torsion);
+        }
+        if (o.frames)
+            for (const auto* v : {&frames[i].tangent, &frames[i].normal, &frames[i].binormal})
+                for (std::size_t c = 0; c < 3; ++c) csv.AddNumber((*v)[c]);
         csv.EndRow();
         progress.Update(i + 1);
     }
@@ -432,9 +469,13 @@ void AddEvalCommand(CLI::App& app, int& exitCode) {
             ->check(CLI::Range(std::size_t{1}, std::size_t{100000000}));
     atOpt->excludes(samplesOpt);
     cmd->add_option("--derivatives", o->derivatives, "also the derivatives of order 1..K")->check(CLI::Range(0, 16));
+    cmd->add_flag("--curvature", o->curvature, "also curvature and torsion (NaN where they do not exist)");
+    cmd->add_flag("--frames", o->frames,
+                  "also rotation-minimising frames: unit tangent, normal and binormal (parameters increasing)");
     cmd->add_option("-o,--output", o->output, "CSV file to write (default: standard output)");
     cmd->footer(
-        "Columns: u,x,y,z then d1x,d1y,d1z, d2x,... for each derivative order.\n"
+        "Columns: u,x,y,z then d1x,d1y,d1z, d2x,... for each derivative order, then curvature,torsion "
+        "(--curvature) and tx..tz,nx..nz,bx..bz (--frames).\n"
         "Examples:\n  nurbs eval S.xml --samples 11\n  nurbs eval S.xml --at 0,0.25,0.5 --derivatives 2");
     cmd->callback([o, at, &exitCode] {
         if (!at->empty()) o->at = ParseNumbers(*at, "--at", 0);

@@ -13,6 +13,7 @@
 
 #include <memory>
 #include <CLI/CLI.hpp>
+#include <VelSDK/CurveProperties.h>
 #include <VelSDK/V3dCurveNurbsPlus.h>
 #include <VelSDK/V3dNurbsSurface.h>
 
@@ -242,6 +243,35 @@ void PlotCurve(const PlotOptions& o, const V3dCurveNurbsPlus& curve) {
         svg.EndGroup();
     }
 
+    if (o.curvature) {
+        // Curvature comb: at 400 parameters a tooth from C(u) along -N(u) of length
+        // proportional to the curvature (the longest a sixth of the drawing), tips joined.
+        const VelSDK::NURBS::V3dNurbsCurve held(curve.GetControlPoints(), curve.GetKnots(),
+                                                static_cast<std::size_t>(curve.GetOrder()) - 1);
+        std::vector<VelSDK::NURBS::CurveLocalProperties> props;
+        double kMax = 0.0;
+        for (int i = 0; i <= 400; ++i) {
+            const double u = held.GetMinParam() + (held.GetMaxParam() - held.GetMinParam()) * (i / 400.0);
+            props.push_back(VelSDK::NURBS::LocalProperties(held, u));
+            if (props.back().status == VelSDK::NURBS::AnalysisStatus::Success)
+                kMax = std::max(kMax, props.back().curvature);
+        }
+        if (kMax > 0.0) {
+            const double scale = extent / 6.0 / kMax;
+            std::vector<point<double, 3>> bases, tips;
+            for (const auto& lp : props) {
+                if (lp.status != VelSDK::NURBS::AnalysisStatus::Success) continue;
+                bases.push_back(lp.point);
+                tips.push_back(lp.point - (scale * lp.curvature) * lp.normal);
+            }
+            const std::vector<ScreenPoint> b = toScreen(bases), t = toScreen(tips);
+            svg.BeginGroup("id=\"curvature-comb\" stroke=\"#c05a9a\" stroke-width=\"0.6\"");
+            for (std::size_t i = 0; i < b.size(); ++i) svg.Line(b[i], t[i], "");
+            svg.Polyline(t, "fill=\"none\" stroke-width=\"1\"");
+            svg.EndGroup();
+        }
+    }
+
     svg.BeginGroup("id=\"curve\"");
     svg.Polyline(toScreen(line.points), "fill=\"none\" stroke=\"" + std::string(kCurveColor) +
                                             "\" stroke-width=\"1.8\" stroke-linejoin=\"round\"");
@@ -437,6 +467,8 @@ void AddPlotCommand(CLI::App& app, int& exitCode) {
     cmd->add_flag("--project", o->project,
                   "curves: connect every data point (--points) with its nearest point on the curve")
         ->needs(points);
+    cmd->add_flag("--curvature", o->curvature,
+                  "curves: draw the curvature comb (teeth along -normal, length ~ curvature)");
     cmd->add_option("--title", o->title, "title (default: the file name)");
     cmd->add_option("--lines", o->lines, "surfaces: iso-curves per direction")
         ->check(CLI::Range(std::size_t{2}, std::size_t{200}));
