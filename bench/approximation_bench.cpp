@@ -263,7 +263,7 @@ bool SislS1356S1940(const Row& row, double tol, V3dNurbsCurve& out, std::size_t&
 }
 #endif
 
-void PrintTable() {
+void PrintTable(const std::vector<int>& rows) {
     std::printf("Approximation to a tolerance: distinct control points / (max distance / tolerance) / ms per fit\n");
     std::printf("%-17s %9s %5s %9s | %-26s", "data", "tolerance", "goal", "best peer", "ours");
 #ifdef VELSDK_BENCH_OCCT
@@ -279,13 +279,18 @@ void PrintTable() {
         std::snprintf(b, sizeof b, "%4zu  %.3f  %9.2f ms", o.count, o.maxOverTol, o.ms);
         return std::printf(" | %-26s", b);
     };
-    for (const Row& row : kRows) {
+    for (int index : rows) {
+        const Row& row = kRows[index];
         char peer[32];
         std::snprintf(peer, sizeof peer, "%zu %s", row.bestPeer, row.bestPeerName);
         std::printf("%-17s %9g %5zu %9s", row.name, row.tolerance, row.goal, peer);
         cell(Ours(row));
 #ifdef VELSDK_BENCH_OCCT
-        cell(Peer(row, [&](double t, V3dNurbsCurve& c, std::size_t& n) { return OcctFit(row, t, c, n); }));
+        // GeomAPI_PointsToBSpline overflows the stack (in its BFGS step) on 10^5 points.
+        if (Data(row.name).size() > 20000)
+            std::printf(" | %-26s", "not run (crashes)");
+        else
+            cell(Peer(row, [&](double t, V3dNurbsCurve& c, std::size_t& n) { return OcctFit(row, t, c, n); }));
 #endif
 #ifdef VELSDK_BENCH_SISL
         cell(Peer(row, [&](double t, V3dNurbsCurve& c, std::size_t& n) { return SislS1961(row, t, c, n); }));
@@ -316,16 +321,25 @@ BENCHMARK(BM_ApproximateToTolerance)->DenseRange(0, 11)->Unit(benchmark::kMillis
 
 int main(int argc, char** argv) {
     // --no_table skips the side-by-side table (the peers' searches take a while).
+    // --rows=i,j,... prints only those rows of the table (0-based).
     bool table = true;
+    std::vector<int> rows;
     int kept = 1;
     for (int i = 1; i < argc; ++i) {
-        if (std::string(argv[i]) == "--no_table")
+        const std::string a = argv[i];
+        if (a == "--no_table") {
             table = false;
-        else
+        } else if (a.rfind("--rows=", 0) == 0) {
+            std::istringstream s(a.substr(7));
+            for (std::string item; std::getline(s, item, ',');) rows.push_back(std::stoi(item));
+        } else {
             argv[kept++] = argv[i];
+        }
     }
     argc = kept;
-    if (table) PrintTable();
+    if (rows.empty())
+        for (int i = 0; i < 12; ++i) rows.push_back(i);
+    if (table) PrintTable(rows);
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     benchmark::RunSpecifiedBenchmarks();
