@@ -1,7 +1,7 @@
 #include "math/BinomialTable.h"
 
 namespace VelSDK {
-namespace NURBS {
+namespace Math {
 
 namespace {
 // Rows 0..5 of Pascal's triangle, built during static initialisation and never modified.
@@ -35,5 +35,5 @@ BinomialTable::BinomialTable(std::size_t d) : m_table(&g_sharedBinomials) {
     m_table = &m_rows;
 }
 
-}  // namespace NURBS
+}  // namespace Math
 }  // namespace VelSDK

@@ -9,7 +9,7 @@
 #include <vector>
 
 namespace VelSDK {
-namespace NURBS {
+namespace Math {
 
 class BinomialTable {
 public:
@@ -36,5 +36,5 @@ private:
     const std::vector<std::uint64_t>* m_table;
 };
 
-}  // namespace NURBS
+}  // namespace Math
 }  // namespace VelSDK

@@ -24,6 +24,7 @@ namespace NURBS {
 namespace detail {
 namespace surface {
 
+using Math::BinomialTable;
 using P3 = Math::point<double, 3>;
 using P4 = Math::point<double, 4>;
 

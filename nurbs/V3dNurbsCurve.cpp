@@ -18,6 +18,7 @@ namespace VelSDK {
 namespace NURBS {
 
 using Math::point;
+using Math::BinomialTable;
 
 namespace {
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();

@@ -18,6 +18,7 @@ namespace VelSDK {
 namespace NURBS {
 
 using Math::point;
+using Math::BinomialTable;
 using P3 = point<double, 3>;
 using P4 = point<double, 4>;
 

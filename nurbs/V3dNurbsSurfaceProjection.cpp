@@ -13,6 +13,7 @@ namespace VelSDK {
 namespace NURBS {
 
 using Math::point;
+using Math::BinomialTable;
 using namespace detail::surface;
 
 // --- Projection ---------------------------------------------------------------------------

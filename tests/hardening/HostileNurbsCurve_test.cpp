@@ -19,6 +19,7 @@
 #include <string>
 
 using namespace VelSDK::NURBS;
+using VelSDK::Math::BinomialTable;
 using VelSDK::Math::point;
 using P3 = point<double, 3>;
 using P4 = point<double, 4>;

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-using VelSDK::NURBS::BinomialTable;
+using VelSDK::Math::BinomialTable;
 
 TEST(BinomialTable, SharedRowsServeOrdersUpToFive) {
     for (std::size_t d = 0; d < 6; ++d) {

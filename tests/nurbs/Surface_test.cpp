@@ -17,6 +17,7 @@
 #include <random>
 
 using namespace VelSDK::NURBS;
+using VelSDK::Math::BinomialTable;
 using VelSDK::Math::point;
 using TA = V3dNurbsSurfaceTestAccess;
 using P4 = point<double, 4>;
