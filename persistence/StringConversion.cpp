@@ -1,6 +1,8 @@
 // Conversions between wide text and UTF-8 (RFC 3629).
 #include <VelSDK/StringConversion.h>
 
+#include "persistence/XmlText.h"
+
 #include <cstdint>
 #include <type_traits>
 
@@ -69,36 +71,13 @@ std::wstring Utf8ToNative(std::string_view text) {
     const std::size_t n = text.size();
     std::size_t i = 0;
     while (i < n) {
-        const unsigned char b0 = static_cast<unsigned char>(text[i]);
-        if (b0 < 0x80) {
-            out.push_back(static_cast<wchar_t>(b0));
-            ++i;
-            continue;
-        }
-        std::size_t length = 0;
         char32_t c = 0;
-        char32_t minimum = 0;
-        if (b0 >= 0xC2 && b0 <= 0xDF) {
-            length = 2, c = b0 & 0x1F, minimum = 0x80;
-        } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-            length = 3, c = b0 & 0x0F, minimum = 0x800;
-        } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-            length = 4, c = b0 & 0x07, minimum = 0x10000;
-        }
-        bool ok = length != 0 && i + length <= n;
-        for (std::size_t k = 1; ok && k < length; ++k) {
-            const unsigned char b = static_cast<unsigned char>(text[i + k]);
-            if ((b & 0xC0) != 0x80) ok = false;
-            c = (c << 6) | (b & 0x3F);
-        }
-        if (ok && (c < minimum || c > 0x10FFFF || IsSurrogate(c))) ok = false;
-        if (!ok) {
-            AppendWide(out, kReplacement);
+        if (!VelSAX::detail::NextCodePoint(text, i, c)) {
+            AppendWide(out, kReplacement);  // one per byte that starts no valid sequence
             ++i;
             continue;
         }
         AppendWide(out, c);
-        i += length;
     }
     return out;
 }

@@ -8,6 +8,11 @@
 namespace VelSAX {
 namespace detail {
 
+/// Decodes the UTF-8 sequence at text[i] (i < text.size()) into c and advances i past it.
+/// False, with i unchanged, for malformed UTF-8 (truncated, overlong, surrogate, beyond
+/// U+10FFFF).
+bool NextCodePoint(std::string_view text, std::size_t& i, char32_t& c);
+
 /// ASCII XML name: [A-Za-z_][A-Za-z0-9_.-]*.
 bool IsXmlName(std::string_view name);
 
