@@ -401,44 +401,51 @@ void Approximator::Removal(std::vector<double>& breaks, Trial& cur) {
 }
 
 // Smoothing: least squares on a fine knot vector (eq. 9.68/9.69 with about a third as many
-// control points as points) with the penalty lambda * integral |C''|^2. lambda is measured in
-// units of N h^3 (h the mean span), which makes the penalty and the distance term comparable;
-// without a given lambda, the largest one whose fit (with parameter correction) meets the
-// tolerance is found by bisection on log10(lambda) in [-12, 12] (40 steps).
+// control points as points, more when that misses the tolerance) with the penalty lambda * integral |C''|^2. lambda is
+// measured in units of N h^3 (h the mean span), which makes the penalty and the distance term comparable; without a
+// given lambda, the largest one whose fit (with parameter correction) meets the tolerance is found by bisection on
+// log10(lambda) in [-12, 12] (40 steps).
 ApproximationResult Approximator::Smoothing() {
     const std::size_t N = m_Q.size();
-    const std::size_t count = std::min(N, std::max(2 * (m_p + 1), N / 3));
-    const std::vector<double> knots = Knots(count, m_u0);
-    const double spans = static_cast<double>(m_closed ? count : count - m_p);
-    const double unit = static_cast<double>(N) / (spans * spans * spans);
+    std::size_t count = std::min(N, std::max(2 * (m_p + 1), N / 3));
+    std::vector<double> knots;
+    double unit = 0.0;
     auto fitWith = [&](double lambda, Trial& t) {
         m_lsq.smoothing = lambda;
         FitWithCorrection(knots, m_u0, t, 4);
     };
     Trial best;
     double bestLambda = 0.0;
+    // The knot vector: N / 3 control points, doubled (up to the interpolant) while even the
+    // unpenalised fit misses the tolerance, unless lambda is given.
+    for (;;) {
+        knots = Knots(count, m_u0);
+        const double spans = static_cast<double>(m_closed ? count : count - m_p);
+        unit = static_cast<double>(N) / (spans * spans * spans);
+        if (m_opt.smoothing >= 0.0) break;
+        fitWith(0.0, best);
+        if ((best.ok && best.maxError <= m_tol) || count == N || !Budget()) break;
+        count = std::min(N, 2 * count);
+    }
     if (m_opt.smoothing >= 0.0) {
         bestLambda = m_opt.smoothing;
         fitWith(bestLambda, best);
-    } else {
-        fitWith(0.0, best);
-        if (best.ok && best.maxError <= m_tol) {
-            double lo = -12.0, hi = 12.0;
-            for (int it = 0; it < 40 && hi - lo > 0.01 && Budget(); ++it) {
-                const double mid = 0.5 * (lo + hi);
-                Trial t;
-                fitWith(unit * std::pow(10.0, mid), t);
-                if (t.ok && t.maxError <= m_tol) {
-                    lo = mid;
-                    best = std::move(t);
-                    bestLambda = unit * std::pow(10.0, mid);
-                } else {
-                    hi = mid;
-                }
+    } else if (best.ok && best.maxError <= m_tol) {
+        double lo = -12.0, hi = 12.0;
+        for (int it = 0; it < 40 && hi - lo > 0.01 && Budget(); ++it) {
+            const double mid = 0.5 * (lo + hi);
+            Trial t;
+            fitWith(unit * std::pow(10.0, mid), t);
+            if (t.ok && t.maxError <= m_tol) {
+                lo = mid;
+                best = std::move(t);
+                bestLambda = unit * std::pow(10.0, mid);
+            } else {
+                hi = mid;
             }
         }
     }
-    ApproximationResult r = Finish(best, m_closed ? count : count);
+    ApproximationResult r = Finish(best, count);
     r.report.smoothing = bestLambda;
     return r;
 }

@@ -30,7 +30,14 @@ struct FitOptions {
     std::vector<double> endTangent;
     bool rawTangents = false;  ///< tangents are derivatives as given, not directions
     bool quiet = false;
+    bool hasTolerance = false;  ///< --tolerance given: approximate instead of interpolating
+    double tolerance = 0.0;     ///< approximate within this distance (fewest control points)
+    bool smooth = false;        ///< with a tolerance: smoothing fit instead of knot placement
+    double lambda = -1.0;       ///< smoothing weight; negative: chosen from the tolerance
 };
+
+/// nurbs fit --tolerance T: approximation within a distance, with the distance report.
+int RunFitTolerance(const FitOptions& o);
 
 /// nurbs fit --batch: every point file of a folder, one curve document each.
 struct FitBatchOptions {
@@ -126,6 +133,7 @@ struct PlotOptions {
     std::size_t lines = 24;  ///< surfaces: iso-curves per direction
     bool project = false;    ///< curves: connect each data point with its nearest curve point
     bool curvature = false;  ///< curves: draw the curvature comb
+    bool error = false;      ///< curves: colour the data points by their distance to the curve
 };
 
 /// UsageError when a chord tolerance is below 1e-12 of the curve's extent.

@@ -86,6 +86,7 @@ void CheckTolerance(const V3dCurveNurbsPlus& curve, double tolerance) {
 // --- fit ----------------------------------------------------------------------------------------
 
 int RunFit(const FitOptions& o) {
+    if (o.hasTolerance || o.smooth) return RunFitTolerance(o);
     CurveFile::FormatOf(o.output);  // an unknown extension is a usage error before any work
     const bool tangents = !o.startTangent.empty();
     if (o.closed && tangents) throw UsageError("--closed cannot be combined with end tangents");
@@ -417,6 +418,12 @@ void AddFitCommand(CLI::App& app, int& exitCode) {
                   "use the tangents as first derivatives as given, instead of scaling the directions to the "
                   "length of the point polygon");
     cmd->add_flag("-q,--quiet", o->quiet, "print no summary");
+    CLI::Option* tolOpt =
+        cmd->add_option("-t,--tolerance", o->tolerance,
+                        "approximate instead of interpolating: the fewest control points found that keep every point "
+                        "within this distance; prints the distance report");
+    cmd->add_flag("--smooth", o->smooth, "with --tolerance: a smoothing fit (curvature penalty) instead");
+    cmd->add_option("--lambda", o->lambda, "with --smooth: the penalty weight (default: chosen from the tolerance)");
     cmd->footer(std::string(kPointFileHelp) +
                 "\nOpen fits interpolate the points (as many control points as points); closed fits interpolate "
                 "the loop; with both tangents the fit interpolates with prescribed end directions.\n"
@@ -427,13 +434,16 @@ void AddFitCommand(CLI::App& app, int& exitCode) {
                 "  nurbs fit examples/data/gps_open_3d.csv --order 3 --param uniform -o walk.nrb\n"
                 "  nurbs fit upper.csv --start-tangent 0,1,0 --end-tangent 1,-0.1,0 -o upper.xml\n"
                 "  nurbs fit --batch tracks/ -o curves/ --jobs 2\n"
+                "  nurbs fit examples/data/gps_loop_3d.csv --closed --tolerance 5 -o loop.xml\n"
                 "Batch mode: a file whose header has a line '# kind: closed' (or '# kind: open') is fitted "
                 "so, the others as --closed says; summary.csv lists per file: closed, points, control points, "
                 "max interpolation error, status and error. Exit 1 when any file failed (each is named).");
-    cmd->callback([o, batch, startTangent, endTangent, &exitCode] {
+    cmd->callback([o, batch, startTangent, endTangent, tolOpt, &exitCode] {
+        o->hasTolerance = tolOpt->count() > 0;
         if (!batch->folder.empty()) {
             if (!o->points.empty()) throw UsageError("give POINTS or --batch FOLDER, not both");
             if (!startTangent->empty()) throw UsageError("--batch cannot be combined with end tangents");
+            if (tolOpt->count() > 0 || o->smooth) throw UsageError("--batch cannot be combined with --tolerance");
             batch->output = o->output;
             batch->closed = o->closed;
             batch->order = o->order;

@@ -178,7 +178,7 @@ void PlotCurve(const PlotOptions& o, const V3dCurveNurbsPlus& curve) {
     // Feet of the data points on the curve, for --project.
     std::vector<point<double, 3>> feet;
     std::vector<bool> found;
-    if (o.project) {
+    if (o.project || o.error) {
         for (const point<double, 3>& q : data) {
             double t = curve.GetMinParameter();
             point<double, 3> foot{};
@@ -299,7 +299,32 @@ void PlotCurve(const PlotOptions& o, const V3dCurveNurbsPlus& curve) {
         svg.Polygon({{p.x, p.y - mark}, {p.x + mark, p.y}, {p.x, p.y + mark}, {p.x - mark, p.y}}, "");
     svg.EndGroup();
 
-    if (!data.empty()) {
+    // --error: every data point filled with the colour of its distance to the curve (0 to the
+    // largest distance on the ramp), the largest one ringed.
+    double worst = 0.0;
+    std::size_t worstAt = 0;
+    std::vector<double> distance;
+    if (o.error) {
+        for (std::size_t i = 0; i < data.size(); ++i) {
+            distance.push_back(found[i] ? VelSDK::Math::Distance(data[i], feet[i]) : std::nan(""));
+            if (distance.back() > worst) {
+                worst = distance.back();
+                worstAt = i;
+            }
+        }
+    }
+    if (!data.empty() && o.error) {
+        const std::vector<ScreenPoint> s = toScreen(data);
+        svg.BeginGroup("id=\"data-errors\" stroke=\"#1b1b1b\" stroke-width=\"0.4\"");
+        for (std::size_t i = 0; i < s.size(); ++i)
+            svg.Circle(
+                s[i], 3.0,
+                "fill=\"" +
+                    (std::isnan(distance[i]) ? std::string("#d62728") : Ramp(worst > 0.0 ? distance[i] / worst : 0.0)) +
+                    "\"");
+        if (!s.empty()) svg.Circle(s[worstAt], 7.0, "fill=\"none\" stroke=\"#d62728\" stroke-width=\"1.4\"");
+        svg.EndGroup();
+    } else if (!data.empty()) {
         svg.BeginGroup("id=\"data-points\" fill=\"none\" stroke=\"" + std::string(kDataColor) +
                        "\" stroke-width=\"1.1\"");
         for (const ScreenPoint& p : toScreen(data)) svg.Circle(p, 3.4, "");
@@ -314,6 +339,17 @@ void PlotCurve(const PlotOptions& o, const V3dCurveNurbsPlus& curve) {
     if (!data.empty()) legend.push_back({LegendEntry::Dot, kDataColor, "data points"});
     if (o.project && !data.empty()) legend.push_back({LegendEntry::Line, kProjectionColor, "to nearest curve point"});
     chart.Legend(legend);
+    if (o.error && !data.empty()) {
+        // The error scale under the legend.
+        const double ly = chart.Bottom() + 80;
+        svg.BeginGroup("id=\"error-scale\"");
+        svg.Text({SvgChart::kLeft, ly + 4}, "distance to the curve 0", "start", "");
+        const double barX = SvgChart::kLeft + 150;
+        for (int k = 0; k < 40; ++k) svg.Rect(barX + 5.0 * k, ly - 8, 5.4, 12, "fill=\"" + Ramp(k / 39.0) + "\"");
+        svg.Text({barX + 206, ly + 4}, Short(worst) + " (largest, ringed: point " + std::to_string(worstAt) + ")",
+                 "start", "");
+        svg.EndGroup();
+    }
     WriteWholeFile(o.output, chart.Finish());
 }
 
@@ -467,6 +503,9 @@ void AddPlotCommand(CLI::App& app, int& exitCode) {
     cmd->add_flag("--project", o->project,
                   "curves: connect every data point (--points) with its nearest point on the curve")
         ->needs(points);
+    cmd->add_flag("--error", o->error,
+                  "curves: colour every data point (--points) by its distance to the curve, largest ringed")
+        ->needs(points);
     cmd->add_flag("--curvature", o->curvature,
                   "curves: draw the curvature comb (teeth along -normal, length ~ curvature)");
     cmd->add_option("--title", o->title, "title (default: the file name)");
@@ -478,6 +517,7 @@ void AddPlotCommand(CLI::App& app, int& exitCode) {
         "legend. Surfaces: a wire-frame of iso-curves in an oblique view, shaded by height.\n"
         "Examples:\n  nurbs plot S.xml --points examples/data/glyph_S.csv -o S.svg\n"
         "  nurbs plot loop.xml --points fixes.csv --project -o loop.svg\n"
+        "  nurbs plot loop.xml --points examples/data/gps_loop_3d.csv --error -o errors.svg\n"
         "  nurbs plot volcano.xml -o volcano.svg");
     cmd->callback([o, &exitCode] { exitCode = RunPlot(*o); });
 }
