@@ -19,7 +19,7 @@ namespace {
 using Point3 = point<double, 3>;
 
 // Length 2^-26 below which two consecutive data points count as coincident.
-constexpr double kCoincidentLength = 1.4901161193847656e-08;
+constexpr double kCoincidentLength = 0x1p-26;
 constexpr int kMaxNewtonIterations = 30;
 constexpr std::size_t kStartingValues = 2;
 

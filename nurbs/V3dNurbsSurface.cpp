@@ -17,8 +17,8 @@
 namespace VelSDK {
 namespace NURBS {
 
-using Math::point;
 using Math::BinomialTable;
+using Math::point;
 using P3 = point<double, 3>;
 using P4 = point<double, 4>;
 
@@ -27,10 +27,10 @@ using namespace detail::surface;
 // --- Construction -----------------------------------------------------------------------
 
 V3dNurbsSurface::V3dNurbsSurface()
-    : _minParamU(1.7976931348623157e308),
-      _maxParamU(2.2250738585072014e-308),
-      _minParamV(1.7976931348623157e308),
-      _maxParamV(2.2250738585072014e-308),
+    : _minParamU(std::numeric_limits<double>::max()),
+      _maxParamU(std::numeric_limits<double>::min()),
+      _minParamV(std::numeric_limits<double>::max()),
+      _maxParamV(std::numeric_limits<double>::min()),
       _degreeU(static_cast<std::size_t>(-1)),
       _degreeV(static_cast<std::size_t>(-1)) {}
 

@@ -12,8 +12,8 @@
 namespace VelSDK {
 namespace NURBS {
 
-using Math::point;
 using Math::BinomialTable;
+using Math::point;
 using namespace detail::surface;
 
 // --- Projection ---------------------------------------------------------------------------
@@ -58,7 +58,7 @@ std::pair<double, double> StartSearch(const Net& net, std::size_t mU, std::size_
         Basis(net.V, sV, q, b, nvAll.data() + t * q1, lr.data(), lr.data() + g1);
     }
 
-    double best = 1.7976931348623157e308;
+    double best = std::numeric_limits<double>::max();
     double bestD2 = std::numeric_limits<double>::infinity();
     double bestU = net.U[0];
     double bestV = net.V[0];
