@@ -4,6 +4,7 @@
 
 #include "math/ParallelFor.h"
 #include "nearest/Bernstein.h"
+#include "nearest/BoxTree.h"
 
 #include <algorithm>
 #include <cfloat>
@@ -30,33 +31,12 @@ constexpr std::size_t kMaxPoints = CurveLocator::kMaxDegree + 1;
 // cannot make the search explode.
 constexpr std::size_t kMaxSplitDepth = 40;
 constexpr std::size_t kSplitBudget = 256;
-// Depth bound of the box hierarchy traversal stack (a balanced tree over at most 2^32 pieces).
-constexpr std::size_t kStackDepth = 80;
 // A Bezier piece is halved at most this many times when the hierarchy is built.
 constexpr int kMaxPieceDepth = 8;
 // Pieces are halved until their control polygon is shorter than the diagonal of the curve's box
 // over this (measured on long random and measured curves: finer pieces cost more nodes than
 // they save in pieces solved).
 constexpr double kPiecesPerDiagonal = 32.0;
-
-struct Node {
-    double lo[3];
-    double hi[3];
-    std::uint32_t piece;  // the piece of a leaf
-    std::uint32_t left;   // children; 0 for a leaf (the root is no node's child)
-    std::uint32_t right;
-};
-
-double BoxDistance2(const double* lo, const double* hi, const point<double, 3>& q) {
-    double sum = 0.0;
-    for (int c = 0; c < 3; ++c) {
-        double e = 0.0;
-        if (q[c] < lo[c]) e = lo[c] - q[c];
-        if (q[c] > hi[c]) e = q[c] - hi[c];
-        sum += e * e;
-    }
-    return sum;
-}
 
 double MaxAbs(const point<double, 3>& a) {
     return std::max(std::fabs(a[0]), std::max(std::fabs(a[1]), std::fabs(a[2])));
@@ -110,7 +90,7 @@ struct CurveLocator::Impl {
     std::vector<point<double, 3>> C;  // their Cartesian points
     std::vector<double> a;            // parameter interval [a[k], b[k]] of piece k
     std::vector<double> b;
-    std::vector<Node> nodes;
+    detail::BoxTree tree;
     std::vector<double> w1;  // C(p-1,i) C(p,j) / C(2p-1,i+j), row i of p + 1
     std::vector<double> w2;  // C(2p-1,k) C(p,l) / C(3p-1,k+l), row k of p + 1
     double size = 0.0;       // largest absolute Cartesian coordinate of the pieces
@@ -118,7 +98,6 @@ struct CurveLocator::Impl {
     double hi = kNaN;
 
     explicit Impl(const V3dNurbsCurve& c);
-    std::uint32_t BuildNode(std::uint32_t* order, std::uint32_t count, const double* centre);
     void AddPiece(const point<double, 4>* P, double ta, double tb, double target, int depth);
 
     // Bernstein coefficients on piece k of a positive multiple of the derivative of the
@@ -133,11 +112,6 @@ struct CurveLocator::Impl {
     template <typename Emit>
     void Isolate(double* c, std::size_t N, double tol, double t0, double t1, std::size_t depth, std::size_t& budget,
                  Emit& emit) const;
-
-    // Depth-first branch and bound over the hierarchy, nearer child first: visit(k) is called
-    // for every piece whose box lies within the bound that bound() returns at that moment.
-    template <typename Bound, typename Visit>
-    void Traverse(const point<double, 3>& q, Bound&& bound, Visit&& visit) const;
 
     // EvaluateAt(u) for u = Parameter(k, t), except at an end of piece k where the curve's
     // own evaluation gives another point: at a knot of multiplicity p + 1 inside the range
@@ -213,26 +187,22 @@ CurveLocator::Impl::Impl(const V3dNurbsCurve& c) : curve(c) {
     for (std::size_t k = 0; k < spanA.size(); ++k) AddPiece(&spans[k * (p + 1)], spanA[k], spanB[k], target, 0);
     for (const point<double, 3>& x : C) size = std::max(size, MaxAbs(x));
     pieces = a.size();
-    if (pieces == 0 || pieces > 0xFFFFFFF0u || !std::isfinite(size)) {
+    if (pieces == 0 || pieces >= 0x7FFFFFFFu || !std::isfinite(size)) {
         pieces = 0;
         return;
     }
-    nodes.reserve(2 * pieces);
     {
-        std::vector<std::uint32_t> order(pieces);
-        std::vector<double> centre(3 * pieces);
+        std::vector<double> boxes(6 * pieces);
         for (std::size_t k = 0; k < pieces; ++k) {
-            order[k] = static_cast<std::uint32_t>(k);
-            double lo3[3] = {DBL_MAX, DBL_MAX, DBL_MAX};
-            double hi3[3] = {-DBL_MAX, -DBL_MAX, -DBL_MAX};
+            double* box = &boxes[6 * k];
+            for (int c = 0; c < 3; ++c) box[c] = DBL_MAX, box[3 + c] = -DBL_MAX;
             for (std::size_t j = 0; j <= p; ++j)
                 for (int c = 0; c < 3; ++c) {
-                    lo3[c] = std::min(lo3[c], C[k * (p + 1) + j][c]);
-                    hi3[c] = std::max(hi3[c], C[k * (p + 1) + j][c]);
+                    box[c] = std::min(box[c], C[k * (p + 1) + j][c]);
+                    box[3 + c] = std::max(box[3 + c], C[k * (p + 1) + j][c]);
                 }
-            for (int c = 0; c < 3; ++c) centre[3 * k + c] = 0.5 * lo3[c] + 0.5 * hi3[c];
         }
-        BuildNode(order.data(), static_cast<std::uint32_t>(pieces), centre.data());
+        tree.Build(boxes, pieces);
     }
 
     if (p >= 1) {
@@ -278,52 +248,6 @@ void CurveLocator::Impl::AddPiece(const point<double, 4>* P, double ta, double t
     const double tm = 0.5 * (ta + tb);
     AddPiece(left, ta, tm, target, depth + 1);
     AddPiece(right, tm, tb, target, depth + 1);
-}
-
-// Top-down bounding-volume hierarchy: the pieces of a node are split at the median of their
-// box centres along the longest axis of those centres (a median-split BVH; Wald et al.,
-// "Ray tracing deformable scenes using dynamic bounding volume hierarchies", ACM TOG 26,
-// 2007, section 3), so that the boxes of nodes stay compact even where the curve wanders
-// back and forth.
-std::uint32_t CurveLocator::Impl::BuildNode(std::uint32_t* order, std::uint32_t count, const double* centre) {
-    const std::uint32_t index = static_cast<std::uint32_t>(nodes.size());
-    nodes.push_back(Node{{DBL_MAX, DBL_MAX, DBL_MAX}, {-DBL_MAX, -DBL_MAX, -DBL_MAX}, order[0], 0, 0});
-    if (count == 1) {
-        Node& leaf = nodes[index];
-        for (std::size_t j = 0; j <= p; ++j)
-            for (int c = 0; c < 3; ++c) {
-                const double x = C[order[0] * (p + 1) + j][c];
-                leaf.lo[c] = std::min(leaf.lo[c], x);
-                leaf.hi[c] = std::max(leaf.hi[c], x);
-            }
-        return index;
-    }
-    double lo3[3] = {DBL_MAX, DBL_MAX, DBL_MAX};
-    double hi3[3] = {-DBL_MAX, -DBL_MAX, -DBL_MAX};
-    for (std::uint32_t i = 0; i < count; ++i)
-        for (int c = 0; c < 3; ++c) {
-            lo3[c] = std::min(lo3[c], centre[3 * order[i] + c]);
-            hi3[c] = std::max(hi3[c], centre[3 * order[i] + c]);
-        }
-    int axis = 0;
-    for (int c = 1; c < 3; ++c)
-        if (hi3[c] - lo3[c] > hi3[axis] - lo3[axis]) axis = c;
-    const std::uint32_t half = count / 2;
-    std::nth_element(order, order + half, order + count, [&](std::uint32_t x, std::uint32_t y) {
-        const double cx = centre[3 * x + axis];
-        const double cy = centre[3 * y + axis];
-        return cx < cy || (cx == cy && x < y);
-    });
-    const std::uint32_t left = BuildNode(order, half, centre);
-    const std::uint32_t right = BuildNode(order + half, count - half, centre);
-    Node& node = nodes[index];
-    node.left = left;
-    node.right = right;
-    for (int c = 0; c < 3; ++c) {
-        node.lo[c] = std::min(nodes[left].lo[c], nodes[right].lo[c]);
-        node.hi[c] = std::max(nodes[left].hi[c], nodes[right].hi[c]);
-    }
-    return index;
 }
 
 // Squared distance of q to the piece's point at t (homogeneous de Casteljau, then the
@@ -481,32 +405,6 @@ void CurveLocator::Impl::Candidates(std::size_t k, const point<double, 3>& q, Em
     Isolate(c, N, tol, 0.0, 1.0, 0, budget, emit);
 }
 
-template <typename Bound, typename Visit>
-void CurveLocator::Impl::Traverse(const point<double, 3>& q, Bound&& bound, Visit&& visit) const {
-    std::uint32_t stack[kStackDepth];
-    std::size_t top = 0;
-    stack[top++] = 0;
-    while (top > 0) {
-        const Node& node = nodes[stack[--top]];
-        if (BoxDistance2(node.lo, node.hi, q) > bound()) continue;
-        if (node.left == 0) {
-            visit(static_cast<std::size_t>(node.piece));
-            continue;
-        }
-        const double dl = BoxDistance2(nodes[node.left].lo, nodes[node.left].hi, q);
-        const double dr = BoxDistance2(nodes[node.right].lo, nodes[node.right].hi, q);
-        // The nearer child is popped first; a child beyond the current bound is not pushed.
-        const double bnd = bound();
-        if (dl <= dr) {
-            if (dr <= bnd) stack[top++] = node.right;
-            if (dl <= bnd) stack[top++] = node.left;
-        } else {
-            if (dl <= bnd) stack[top++] = node.left;
-            if (dr <= bnd) stack[top++] = node.right;
-        }
-    }
-}
-
 CurveLocator::CurveLocator(const V3dNurbsCurve& curve) : m_impl(std::make_shared<const Impl>(curve)) {}
 
 NearestStatus CurveLocator::GetStatus() const { return m_impl->status; }
@@ -530,7 +428,7 @@ CurveNearest CurveLocator::Nearest(const point<double, 3>& q) const {
     double best = HUGE_VAL;
     std::size_t bestK = 0;
     double bestT = 0.0;
-    m.Traverse(
+    m.tree.Traverse(
         q, [&]() { return best; },
         [&](std::size_t k) {
             m.Candidates(k, q, [&](double t, Kind) {
@@ -570,7 +468,7 @@ std::vector<CurveNearest> CurveLocator::AllNearest(const point<double, 3>& q, do
         Kind kind;
     };
     std::vector<Candidate> found;
-    m.Traverse(
+    m.tree.Traverse(
         q, [&]() { return threshold(best); },
         [&](std::size_t k) {
             m.Candidates(k, q, [&](double t, Kind kind) {

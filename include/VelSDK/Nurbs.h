@@ -13,6 +13,7 @@
 #include <VelSDK/ApproximateToTolerance.h>
 #include <VelSDK/NearestResult.h>
 #include <VelSDK/CurveLocator.h>
+#include <VelSDK/SurfaceLocator.h>
 #include <VelSDK/VelSAX.h>
 #include <VelSDK/VStreamTextOut.h>
 #include <VelSDK/StringConversion.h>

@@ -26,7 +26,7 @@ double Golden(F&& f, double a, double b, double& fmin) {
     const double g = 0.6180339887498949;
     double x1 = b - g * (b - a), x2 = a + g * (b - a);
     double f1 = f(x1), f2 = f(x2);
-    for (int i = 0; i < 90 && b - a > 1e-15 * (1.0 + std::fabs(a)); ++i) {
+    for (int i = 0; i < 80 && b - a > 1e-14 * (1.0 + std::fabs(a)); ++i) {
         if (f1 <= f2) {
             b = x2, x2 = x1, f2 = f1, x1 = b - g * (b - a), f1 = f(x1);
         } else {
@@ -69,8 +69,10 @@ inline double ReferenceDistance(const V3dNurbsCurve& c, const P3& q, int samples
     return best;
 }
 
-// Smallest distance from q to the surface: a grid of samples per knot-span pair, then
-// alternating golden-section line searches from each discrete local minimum of the grid.
+// Smallest distance from q to the surface, nested: g(u) = min over v of the distance along
+// the iso-curve at u (samples per V span, golden section around each discrete minimum), then
+// the same one-dimensional search on g over u. Creases (C0 knot lines) and edges are covered
+// because the samples include every knot and both ends.
 inline double ReferenceDistance(const V3dNurbsSurface& s, const P3& q, int samplesPerSpan = 12) {
     const auto params = [&](const std::vector<double>& U, std::size_t p, std::size_t n) {
         std::vector<double> us;
@@ -84,33 +86,26 @@ inline double ReferenceDistance(const V3dNurbsSurface& s, const P3& q, int sampl
     const auto& net = s.GetControlPoints();
     const std::vector<double> us = params(s.GetKnotsU(), s.GetDegreeU(), net.RowCount());
     const std::vector<double> vs = params(s.GetKnotsV(), s.GetDegreeV(), net.ColumnCount());
-    const auto f = [&](double u, double v) { return VelSDK::Math::Distance(s.EvaluateAt(u, v), q); };
-    const std::size_t nu = us.size(), nv = vs.size();
-    std::vector<double> fs(nu * nv);
-    for (std::size_t i = 0; i < nu; ++i)
-        for (std::size_t j = 0; j < nv; ++j) fs[i * nv + j] = f(us[i], vs[j]);
-    double best = *std::min_element(fs.begin(), fs.end());
-    for (std::size_t i = 0; i < nu; ++i)
-        for (std::size_t j = 0; j < nv; ++j) {
-            const double fij = fs[i * nv + j];
-            bool local = true;
-            for (int di = -1; di <= 1 && local; ++di)
-                for (int dj = -1; dj <= 1 && local; ++dj) {
-                    const long ii = static_cast<long>(i) + di, jj = static_cast<long>(j) + dj;
-                    if (ii < 0 || jj < 0 || ii >= static_cast<long>(nu) || jj >= static_cast<long>(nv)) continue;
-                    if (fs[ii * nv + jj] < fij) local = false;
-                }
-            if (!local) continue;
-            double ua = us[i == 0 ? 0 : i - 1], ub = us[i + 1 == nu ? i : i + 1];
-            double va = vs[j == 0 ? 0 : j - 1], vb = vs[j + 1 == nv ? j : j + 1];
-            double u = us[i], v = vs[j], fm = fij;
-            for (int round = 0; round < 40; ++round) {
-                u = Golden([&](double x) { return f(x, v); }, ua, ub, fm);
-                v = Golden([&](double y) { return f(u, y); }, va, vb, fm);
-            }
+    // Minimum of h over the sample list xs, refined by golden section around discrete minima.
+    const auto minimum1d = [](const std::vector<double>& xs, const auto& h) {
+        std::vector<double> fs(xs.size());
+        for (std::size_t i = 0; i < xs.size(); ++i) fs[i] = h(xs[i]);
+        double best = *std::min_element(fs.begin(), fs.end());
+        for (std::size_t i = 0; i < xs.size(); ++i) {
+            if ((i > 0 && fs[i] > fs[i - 1]) || (i + 1 < xs.size() && fs[i] > fs[i + 1])) continue;
+            double fm = fs[i];
+            Golden(h, xs[i == 0 ? 0 : i - 1], xs[i + 1 == xs.size() ? i : i + 1], fm);
             best = std::min(best, fm);
         }
-    return best;
+        return best;
+    };
+    const auto g = [&](double u) {
+        return minimum1d(vs, [&](double v) {
+            const double d = VelSDK::Math::Distance(s.EvaluateAt(u, v), q);
+            return std::isnan(d) ? HUGE_VAL : d;
+        });
+    };
+    return minimum1d(us, g);
 }
 
 // A miss: a distance more than 1e-9 relative above the reference (absolute floor for queries
