@@ -214,3 +214,8 @@ def test_dir_shows_exactly_the_api():
     namespace = {}
     exec("from velsdk_nurbs import *", namespace)
     assert set(namespace) - {"__builtins__"} == set(vn.__all__)
+    # The submodules in dir() are the ones of that name, imported on first use.
+    for name in ("dask", "plot"):
+        assert getattr(vn, name).__name__ == "velsdk_nurbs." + name
+    with pytest.raises(AttributeError):
+        vn.os

@@ -109,7 +109,7 @@ def __getattr__(name: str):
     if name in ("plot", "dask"):
         import importlib
 
-        return importlib.import_module(".plot", __name__)
+        return importlib.import_module("." + name, __name__)
     raise AttributeError(f"module {__name__!r} has no attribute {name!r}")
 
 
