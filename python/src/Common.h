@@ -117,5 +117,6 @@ void BindFittedCurve(py::module_& m);
 void BindPointFiles(py::module_& m);
 void BindBatch(py::module_& m);
 void BindAnalysis(py::module_& m);
+void BindApproximation(py::module_& m);
 
 }  // namespace velsdk_py

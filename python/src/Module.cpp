@@ -24,4 +24,5 @@ PYBIND11_MODULE(_core, m) {
     velsdk_py::BindPointFiles(m);
     velsdk_py::BindBatch(m);
     velsdk_py::BindAnalysis(m);
+    velsdk_py::BindApproximation(m);
 }

@@ -24,6 +24,7 @@ from ._core import *  # noqa: F401,F403  (the compiled API; its names are listed
 # in _core.pyi; a function written in Python below is added here too. dir(velsdk_nurbs) shows
 # exactly these names (and the plot submodule); everything else in this file is private.
 __all__ = [
+    "ApproximationReport",
     "CoincidentPointsError",
     "FittedCurve",
     "KnotsGeneration",
@@ -34,6 +35,7 @@ __all__ = [
     "RCode",
     "RCodeError",
     "approximate",
+    "approximate_to_tolerance",
     "chord_length_parameters",
     "fit_many",
     "interpolate",

@@ -201,6 +201,48 @@ def approximate(
 ) -> NurbsCurve:
     """Least-squares approximation of points (N, 3) or (N, 2) (z = 0) with fixed end points."""
 
+class ApproximationReport:
+    """What approximate_to_tolerance achieved: distances of the points to the curve."""
+
+    @property
+    def status(self) -> str: ...
+    @property
+    def tolerance_met(self) -> bool: ...
+    @property
+    def message(self) -> str: ...
+    @property
+    def tolerance(self) -> float: ...
+    @property
+    def max_error(self) -> float: ...
+    @property
+    def rms(self) -> float: ...
+    @property
+    def worst_index(self) -> int: ...
+    @property
+    def params(self) -> FloatArray: ...
+    @property
+    def errors(self) -> FloatArray: ...
+    @property
+    def control_points(self) -> int: ...
+    @property
+    def fits(self) -> int: ...
+    @property
+    def smoothing(self) -> float: ...
+
+def approximate_to_tolerance(
+    points: ArrayLike,
+    tol: float,
+    degree: int = 3,
+    closed: bool = False,
+    weights: Optional[ArrayLike] = None,
+    interpolate: Optional[Sequence[int]] = None,
+    start_tangent: Optional[ArrayLike] = None,
+    end_tangent: Optional[ArrayLike] = None,
+    method: str = "knots",
+    smoothing: Optional[float] = None,
+) -> Tuple[NurbsCurve, ApproximationReport]:
+    """A compact B-spline curve within distance tol of every point: (curve, report)."""
+
 # --- Surface ------------------------------------------------------------------------------------
 
 class NurbsSurface:
