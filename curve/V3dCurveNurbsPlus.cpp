@@ -194,13 +194,14 @@ void V3dCurveNurbsPlus::Invalidate() {
 }
 
 // Refuses (Failure, nothing changed) an order below 2, fewer control points
-// than the order, and a knot count other than control points + order: the range
-// of an open curve is read from knot positions that a short knot vector does
-// not have.
+// than the order, and fewer knots than control points + order: the range of an
+// open curve, and every evaluation, read knot positions that a short knot
+// vector does not have. A longer knot vector (a curve saved after SetOrder
+// lowered its order) is taken as it is; the range comes from the new curve.
 V3dCurve::RCode V3dCurveNurbsPlus::Reset(const std::vector<Point4>& controlPoints, const std::vector<double>& knots,
                                          unsigned char order, bool closedLoop) {
     if (order < 2 || controlPoints.size() < order) return Failure;
-    if (knots.size() != controlPoints.size() + order) return Failure;
+    if (knots.size() < controlPoints.size() + order) return Failure;
     std::unique_ptr<V3dNurbsCurve> curve(new V3dNurbsCurve(controlPoints, knots, static_cast<std::size_t>(order) - 1));
     m_curve = std::move(curve);
     m_valid = true;

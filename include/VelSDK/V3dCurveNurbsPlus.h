@@ -116,8 +116,10 @@ public:
     /// Replaces the held curve by an empty one and clears the valid flag; settings stay.
     void Invalidate();
     /// Builds a valid curve from homogeneous control points, knots and order. Failure (nothing
-    /// changed) for an order below 2, fewer control points than the order, or a knot count other
-    /// than control points + order. Range [0, 1] when closed, else the curve's own range.
+    /// changed) for an order below 2, fewer control points than the order, or fewer knots than
+    /// control points + order. A longer knot vector is taken as it is (a curve saved after
+    /// SetOrder lowered its order reads back). Range [0, 1] when closed, else the new curve's
+    /// own range (knots[order - 1] to knots[control points]).
     RCode Reset(const std::vector<VelSDK::Math::point<double, 4>>& controlPoints, const std::vector<double>& knots,
                 unsigned char order, bool closedLoop);
     /// Cuts the curve at t into two valid, open pieces with knots rescaled to [0, 1]. Failure

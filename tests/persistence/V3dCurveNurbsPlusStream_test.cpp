@@ -1,6 +1,7 @@
 // The binary record of the fitted curve: byte layout, round trips, the reading rules and
 // short or hostile records.
 #include <VelSDK/V3dCurveNurbsPlus.h>
+#include <VelSDK/V3dCurveNurbsPlusDocument.h>
 #include <VelSDK/V3dCurveNurbsPlusStream.h>
 
 #include "persistence/CurveFixtures.h"
@@ -8,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdint>
 #include <sstream>
 #include <stdexcept>
@@ -104,6 +106,44 @@ TEST(CurveStreamRoundTrip, OpenClosedRationalInvalidAndSpecialValues) {
         EXPECT_TRUE(test::SameBits(back, curves[i]));
         if (i != 3) {
             EXPECT_TRUE(back == curves[i]);  // NaN equals nothing
+        }
+    }
+}
+
+TEST(CurveRoundTrip, AFitSavedAfterSetOrderLoadsBackFromRecordAndDocument) {
+    // A cubic fit (n + 4 knots) whose order is then lowered is written with the new order
+    // and its longer knot vector; reading rebuilds it through Reset: valid, the points and
+    // knots as written, degree order - 1, range knots[order - 1] to knots[n] (open) or
+    // [0, 1] (closed). A raised order leaves the knot vector short: Reset refuses, the
+    // target keeps its held curve.
+    std::vector<VelSDK::Math::point<double, 3>> data;
+    for (int i = 0; i < 12; ++i) data.push_back({std::cos(0.4 * i), std::sin(0.5 * i), 0.1 * i * i});
+    for (bool closed : {false, true}) {
+        for (unsigned char order : {2, 3, 4, 5}) {
+            SCOPED_TRACE(std::to_string(order) + (closed ? " closed" : " open"));
+            V3dCurveNurbsPlus fit;
+            fit.SetOrder(4);
+            ASSERT_EQ(fit.Fit(data, closed), V3dCurve::Success);
+            fit.SetOrder(order);
+            const std::size_t n = fit.GetControlPoints().size();
+            std::istringstream record(Record(fit));
+            V3dCurveNurbsPlus fromRecord = test::RationalQuadratic();
+            record >> fromRecord;
+            V3dCurveNurbsPlus fromDocument = test::RationalQuadratic();
+            ASSERT_TRUE(V3dCurveNurbsPlusDocument::Load(V3dCurveNurbsPlusDocument::Save(fit, "c"), fromDocument).ok);
+            for (const V3dCurveNurbsPlus* back : {&fromRecord, &fromDocument}) {
+                if (order > 4) {
+                    EXPECT_EQ(back->GetControlPoints(), test::RationalQuadratic().GetControlPoints());
+                    continue;
+                }
+                EXPECT_TRUE(back->IsValid());
+                EXPECT_EQ(back->GetOrder(), order);
+                EXPECT_EQ(back->GetControlPoints(), fit.GetControlPoints());
+                EXPECT_EQ(back->GetKnots(), fit.GetKnots());
+                EXPECT_EQ(back->GetMinParameter(), closed ? 0.0 : fit.GetKnots()[order - 1u]);
+                EXPECT_EQ(back->GetMaxParameter(), closed ? 1.0 : fit.GetKnots()[n]);
+                EXPECT_TRUE(*back == fit);
+            }
         }
     }
 }
