@@ -5,6 +5,8 @@
 #include <VelSDK/V3dCurveNurbsPlus.h>
 #include <VelSDK/VStreamTextOut.h>
 
+#include "persistence/ReaderLimits.h"
+
 #include <stdexcept>
 #include <utility>
 
@@ -154,8 +156,10 @@ bool V3dCurveNurbsPlusSAXHelper::HandleTag(const std::string& name, VelSAX::ISAX
     if (Is(name, "Count") && underControlPoints) {
         unsigned long count = 0;
         reader.ReadValue(count);
-        // A count the document cannot hold is refused before anything is allocated for it.
-        if (!reader.CanHold(count, sizeof(VelSDK::Math::point<double, 4>)))
+        // Added points are all-zero, up to kZeroFillPoints whatever the document holds; a larger
+        // count that the document cannot hold is refused before anything is allocated for it.
+        if (count > VelSDK::PersistenceDetail::kZeroFillPoints &&
+            !reader.CanHold(count, sizeof(VelSDK::Math::point<double, 4>)))
             throw std::length_error("ControlPoints Count " + std::to_string(count) + " exceeds the document");
         m_controlPoints.resize(count);
         return true;
@@ -176,7 +180,7 @@ bool V3dCurveNurbsPlusSAXHelper::HandleTag(const std::string& name, VelSAX::ISAX
     if (Is(name, "Count") && underKnots) {
         unsigned long count = 0;
         reader.ReadValue(count);
-        if (!reader.CanHold(count, sizeof(double)))
+        if (count > VelSDK::PersistenceDetail::kZeroFillKnots && !reader.CanHold(count, sizeof(double)))
             throw std::length_error("Knots Count " + std::to_string(count) + " exceeds the document");
         m_knots.resize(count);
         return true;

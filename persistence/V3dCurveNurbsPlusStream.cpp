@@ -4,6 +4,8 @@
 #include <VelSDK/Point.h>
 #include <VelSDK/V3dCurveNurbsPlus.h>
 
+#include "persistence/ReaderLimits.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -45,11 +47,6 @@ std::size_t ReadBytes(std::istream& stream, unsigned char* p, std::size_t size) 
     return static_cast<std::size_t>(stream.gcount());
 }
 
-// Zero-filling a short record is allowed only while the memory it takes stays within a
-// small multiple of the bytes the stream really delivered (or a small fixed floor): a
-// hostile count must not turn a few bytes of input into gigabytes of zeros.
-constexpr std::size_t kZeroFillFloor = std::size_t{1} << 16;
-
 [[noreturn]] void TooLong(const char* what, std::uint64_t count, std::uint64_t present) {
     throw std::length_error("V3dCurveNurbsPlus record: " + std::to_string(count) + " " + what +
                             " announced but the stream ended after " + std::to_string(present));
@@ -57,9 +54,9 @@ constexpr std::size_t kZeroFillFloor = std::size_t{1} << 16;
 
 // Reads count items of itemSize bytes into a vector of zero items. The vector grows with the
 // data that arrives, a block at a time; if the stream ends early, the remaining items are
-// zero when that stays within the budget, else std::length_error.
+// zero when count is at most zeroFillLimit, else failbit is set and std::length_error thrown.
 template <typename T, typename Decode>
-std::vector<T> ReadItems(std::istream& stream, std::uint64_t count, std::size_t itemSize, std::size_t& bytesRead,
+std::vector<T> ReadItems(std::istream& stream, std::uint64_t count, std::size_t itemSize, std::size_t zeroFillLimit,
                          const char* what, Decode decode) {
     std::vector<T> items;
     constexpr std::size_t kBlockItems = 4096;
@@ -69,11 +66,9 @@ std::vector<T> ReadItems(std::istream& stream, std::uint64_t count, std::size_t 
         const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(count - done, kBlockItems));
         buffer.assign(n * itemSize, 0);
         const std::size_t got = ReadBytes(stream, buffer.data(), buffer.size());
-        bytesRead += got;
-        if (got < buffer.size()) {
-            // Short: how many items does the record promise beyond those that arrived?
-            const std::uint64_t budget = std::max<std::uint64_t>(kZeroFillFloor, 2 * std::uint64_t{bytesRead});
-            if (count > budget / itemSize) TooLong(what, count, done + got / itemSize);
+        if (got < buffer.size() && count > zeroFillLimit) {
+            stream.setstate(std::ios::failbit);
+            TooLong(what, count, done + got / itemSize);
         }
         for (std::size_t i = 0; i < n; ++i) items.push_back(decode(buffer.data() + i * itemSize));
         done += n;
@@ -122,42 +117,44 @@ std::ostream& operator<<(std::ostream& stream, const V3dCurveNurbsPlus& curve) {
 
 std::istream& operator>>(std::istream& stream, V3dCurveNurbsPlus& curve) {
     // Every value starts at zero; bytes the stream does not deliver stay zero.
-    std::size_t bytesRead = 0;
     unsigned char range[16] = {};
-    bytesRead += ReadBytes(stream, range, sizeof(range));
+    ReadBytes(stream, range, sizeof(range));
     curve.SetMinParameter(GetDouble(range));
     curve.SetMaxParameter(GetDouble(range + 8));
 
     unsigned char closed = 0;
-    bytesRead += ReadBytes(stream, &closed, 1);
+    ReadBytes(stream, &closed, 1);
 
     unsigned char order = 0;
-    bytesRead += ReadBytes(stream, &order, 1);
+    ReadBytes(stream, &order, 1);
     curve.SetOrder(order);
 
     unsigned char countBytes[8] = {};
-    bytesRead += ReadBytes(stream, countBytes, sizeof(countBytes));
+    ReadBytes(stream, countBytes, sizeof(countBytes));
     const std::uint64_t n = GetU64(countBytes);
-    if (n > SIZE_MAX) TooLong("control points", n, 0);
+    if (n > SIZE_MAX) {
+        stream.setstate(std::ios::failbit);
+        TooLong("control points", n, 0);
+    }
     curve.SetNumberControlPoints(static_cast<std::size_t>(n));
 
     unsigned char valid = 0;
-    bytesRead += ReadBytes(stream, &valid, 1);
+    ReadBytes(stream, &valid, 1);
     if (valid == 0) {
         curve.Invalidate();
         return stream;
     }
 
-    std::vector<Point4> points =
-        ReadItems<Point4>(stream, n, 32, bytesRead, "control points", [](const unsigned char* p) {
+    std::vector<Point4> points = ReadItems<Point4>(
+        stream, n, 32, VelSDK::PersistenceDetail::kZeroFillPoints, "control points", [](const unsigned char* p) {
             return Point4{GetDouble(p), GetDouble(p + 8), GetDouble(p + 16), GetDouble(p + 24)};
         });
 
     std::fill(std::begin(countBytes), std::end(countBytes), 0);
-    bytesRead += ReadBytes(stream, countBytes, sizeof(countBytes));
+    ReadBytes(stream, countBytes, sizeof(countBytes));
     const std::uint64_t k = GetU64(countBytes);
-    std::vector<double> knots =
-        ReadItems<double>(stream, k, 8, bytesRead, "knots", [](const unsigned char* p) { return GetDouble(p); });
+    std::vector<double> knots = ReadItems<double>(stream, k, 8, VelSDK::PersistenceDetail::kZeroFillKnots, "knots",
+                                                  [](const unsigned char* p) { return GetDouble(p); });
 
     curve.Reset(points, knots, order, closed != 0);
     return stream;

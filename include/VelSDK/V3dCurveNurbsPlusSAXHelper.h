@@ -30,7 +30,10 @@ class V3dCurveNurbsPlus;
 ///       Data         binary block: every knot
 ///
 /// Reading gathers the values in the helper's buffers and rebuilds the curve with Reset when
-/// "Knots" ends, so a document that breaks off earlier leaves the curve as it was. Writing
+/// "Knots" ends, so a document that breaks off earlier leaves the curve as it was. A "Count"
+/// resizes its buffer, added values all zero, up to 2^24 control points (2^24 + 256 knots)
+/// whatever the document holds; a larger count that the document cannot hold throws
+/// std::length_error before anything is allocated. Writing
 /// needs a stream name; with an incremental writer an element stored unchanged is carried
 /// over instead of written (IsSavedIncrementally).
 ///

@@ -19,6 +19,8 @@ VELSDK_NURBS_API std::ostream& operator<<(std::ostream& stream, const V3dCurveNu
 /// Reads a record written by operator<< and rebuilds the curve through Reset. The range,
 /// order and N are applied as read; a record whose valid flag is 0 invalidates the curve.
 /// A stream that ends early leaves zeros in place of the missing values (the stream's
-/// failbit stays set), except that a count promising far more data than the stream
-/// delivered throws std::length_error instead of allocating for it.
+/// failbit stays set) and Reset acts on them, up to 2^24 control points and 2^24 + 256 knots
+/// whatever the number of bytes present. A larger count is read as far as the data go; if the
+/// stream ends first, failbit is set and std::length_error thrown instead of allocating gigabytes
+/// of zeros (the range, order and count fields are then applied, the held curve is unchanged).
 VELSDK_NURBS_API std::istream& operator>>(std::istream& stream, V3dCurveNurbsPlus& curve);

@@ -458,6 +458,8 @@ TEST(CurveSAXHelperBadInput, BadDocumentsAreRefusedAndTheCurveKeepsItsState) {
         {replace("<Count>5</Count>", "<Count>6</Count>"),
          "element \"Data\" in \"ControlPoints\": binary block holds 160"},
         {replace("<Count>5</Count>", "<Count>4294967295</Count>"), "element \"Count\" in \"ControlPoints\""},
+        {replace("<Count>5</Count>", "<Count>5000</Count>"),  // zero-filled, then more than the block
+         "element \"Data\" in \"ControlPoints\": binary block holds 160"},
         {replace("<Count>9</Count>", "<Count>4000000000</Count>"), "Knots Count 4000000000 exceeds the document"},
         {cut("  <Knots>", "</Knots>\n"), "no \"Knots\" element"},
         {replace("<Dim>4</Dim>", "<Dim>3</Dim>"),

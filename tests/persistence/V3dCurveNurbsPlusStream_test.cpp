@@ -213,8 +213,9 @@ TEST(CurveStreamRead, ShortRecordsLeaveZerosAndSetFailbit) {
     }
 }
 
-TEST(CurveStreamRead, CountsBeyondTheInputThrowLengthErrorWithoutAllocatingThem) {
-    for (const std::uint64_t n : {std::uint64_t{1} << 40, std::uint64_t{1} << 26, ~std::uint64_t{0}}) {
+TEST(CurveStreamRead, ShortCountsAreZeroFilledUpTo2To24AndRefusedBeyond) {
+    // Beyond 2^24 points (2^24 + 256 knots) a count is believed only as far as the data go.
+    for (const std::uint64_t n : {(std::uint64_t{1} << 24) + 1, std::uint64_t{1} << 40, ~std::uint64_t{0}}) {
         std::string r = Record(test::OpenCubic());
         PutU64(r, 18, n);
         std::istringstream in(r);
@@ -223,22 +224,31 @@ TEST(CurveStreamRead, CountsBeyondTheInputThrowLengthErrorWithoutAllocatingThem)
         EXPECT_TRUE(in.fail());
         EXPECT_EQ(back.GetControlPoints(), test::RationalQuadratic().GetControlPoints());
     }
-    // The knot count too.
     std::string r = Record(test::OpenCubic());
-    PutU64(r, 187, std::uint64_t{1} << 50);
+    PutU64(r, 187, (std::uint64_t{1} << 24) + 257);
     std::istringstream in(r);
     V3dCurveNurbsPlus back;
     EXPECT_THROW(in >> back, std::length_error);
+    EXPECT_TRUE(in.fail());
 
-    // A count that a short stream could plausibly have held is zero-filled as the format
-    // says: 1000 points announced, none present.
+    // Below the bound, whatever the bytes present, the missing values are zero as the format
+    // says: 5000 points announced, none present (the knot count then reads 0: Reset refuses);
+    // 5000 knots announced after the five points: Reset takes the zeros.
     std::string small = Record(test::OpenCubic()).substr(0, 27);
-    PutU64(small, 18, 1000);
+    PutU64(small, 18, 5000);
     small[17] = 2;
     std::istringstream sin(small);
     V3dCurveNurbsPlus zero;
     sin >> zero;
     EXPECT_TRUE(sin.fail());
-    EXPECT_EQ(zero.GetNumberControlPoints(), 1000u);
-    EXPECT_FALSE(zero.IsValid());  // K read as 0: Reset refuses
+    EXPECT_EQ(zero.GetNumberControlPoints(), 5000u);
+    EXPECT_FALSE(zero.IsValid());
+    std::string knots = Record(test::OpenCubic()).substr(0, 195);
+    PutU64(knots, 187, 5000);
+    std::istringstream kin(knots);
+    kin >> zero;
+    EXPECT_TRUE(kin.fail());
+    ASSERT_EQ(zero.GetKnots().size(), 5000u);
+    EXPECT_EQ(zero.GetKnots(), std::vector<double>(5000, 0.0));
+    EXPECT_EQ(zero.GetControlPoints(), test::OpenCubic().GetControlPoints());
 }
