@@ -32,10 +32,10 @@ AnalysisStatus CheckCurve(const V3dNurbsCurve& curve) {
     const auto& P = curve.GetControlPoints();
     const auto& U = curve.GetKnots();
     const std::size_t n = P.size();
-    if (p < 1 || p >= n) return AnalysisStatus::InvalidGeometry;
+    if (p < 1 || p >= n || p > kMaxAnalysisDegree) return AnalysisStatus::InvalidGeometry;
     for (double u : U)
         if (!std::isfinite(u)) return AnalysisStatus::InvalidGeometry;
-    if (!(U[p] < U[n])) return AnalysisStatus::InvalidGeometry;
+    if (!(U[p] < U[n]) || !std::isfinite(U[n] - U[p])) return AnalysisStatus::InvalidGeometry;
     for (const auto& q : P) {
         if (!(q[3] > 0.0) || !std::isfinite(q[3])) return AnalysisStatus::InvalidGeometry;
         for (std::size_t c = 0; c < 3; ++c)

@@ -17,6 +17,16 @@ namespace {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr int kMaxDepth = 40;
+// Halvings allowed per piece, and in all for one table: beyond them intervals are accepted as
+// they are (NotConverged), so noise (a degenerate or badly scaled piece) cannot make the
+// subdivision explode.
+constexpr std::size_t kPieceSplits = 512;
+constexpr std::size_t kTableSplits = std::size_t{1} << 20;
+// Halvings allowed in all for one LengthAt or ParameterAt call.
+constexpr std::size_t kQuerySplits = 2048;
+// Up to this degree the pieces are integrated in power form (Horner); above it by
+// de Casteljau's algorithm on the Bezier form, which stays stable.
+constexpr std::size_t kPowerFormDegree = 10;
 constexpr std::size_t kMaxDivision = std::size_t{1} << 24;
 
 // 8-point Gauss-Legendre nodes and weights on [-1, 1] (positive half).
@@ -47,11 +57,18 @@ CurveArcLength::CurveArcLength(const V3dNurbsCurve& curve, double relAccuracy)
     std::vector<P4> bez(spans * (p + 1));
     m_breaks.resize(spans + 1);
     const std::size_t nb = DecomposeToBezierInto(c, bez.data(), m_breaks.data());
-    // Bernstein to power form on t in [0, 1]: a_k = C(p, k) sum_j (-1)^(k - j) C(k, j) b_j.
+    // Bernstein to power form on t in [0, 1]: a_k = C(p, k) sum_j (-1)^(k - j) C(k, j) b_j;
+    // above kPowerFormDegree the Bernstein coefficients themselves.
     m_coeffs.assign(nb * 4 * (p + 1), 0.0);
+    if (p > kPowerFormDegree) {
+        for (std::size_t s = 0; s < nb; ++s)
+            for (std::size_t k = 0; k <= p; ++k)
+                for (std::size_t comp = 0; comp < 4; ++comp)
+                    m_coeffs[s * 4 * (p + 1) + comp * (p + 1) + k] = bez[s * (p + 1) + k][comp];
+    }
     std::vector<double> binP(p + 1);
     for (std::size_t k = 0; k <= p; ++k) binP[k] = detail::Binomial(p, k);
-    for (std::size_t s = 0; s < nb; ++s) {
+    for (std::size_t s = 0; p <= kPowerFormDegree && s < nb; ++s) {
         const P4* b = bez.data() + s * (p + 1);
         double* a = m_coeffs.data() + s * 4 * (p + 1);
         for (std::size_t k = 0; k <= p; ++k) {
@@ -68,7 +85,7 @@ CurveArcLength::CurveArcLength(const V3dNurbsCurve& curve, double relAccuracy)
     m_cumulative.assign(nb + 1, 0.0);
     bool converged = true;
     for (std::size_t s = 0; s < nb; ++s)
-        m_cumulative[s + 1] = m_cumulative[s] + Integrate(s, 0.0, 1.0, m_error, converged);
+        m_cumulative[s + 1] = m_cumulative[s] + Integrate(s, 0.0, 1.0, m_error, converged, &m_splits, kTableSplits);
     if (!converged || !std::isfinite(m_cumulative.back())) m_status = AnalysisStatus::NotConverged;
 }
 
@@ -80,16 +97,29 @@ double CurveArcLength::Speed(std::size_t s, double t) const {
     double v[4];
     double d[4];
     const std::size_t comps = m_rational ? 4 : 3;
-    for (std::size_t c = 0; c < comps; ++c) {
-        const double* ac = a + c * (p + 1);
-        double val = ac[p];
-        double der = 0.0;
-        for (std::size_t k = p; k-- > 0;) {
-            der = der * t + val;
-            val = val * t + ac[k];
+    if (p <= kPowerFormDegree) {
+        for (std::size_t c = 0; c < comps; ++c) {
+            const double* ac = a + c * (p + 1);
+            double val = ac[p];
+            double der = 0.0;
+            for (std::size_t k = p; k-- > 0;) {
+                der = der * t + val;
+                val = val * t + ac[k];
+            }
+            v[c] = val;
+            d[c] = der;
         }
-        v[c] = val;
-        d[c] = der;
+    } else {
+        // de Casteljau down to two points: value (1 - t) b0 + t b1, derivative p (b1 - b0).
+        double w[kMaxAnalysisDegree + 1];
+        for (std::size_t c = 0; c < comps; ++c) {
+            const double* ac = a + c * (p + 1);
+            for (std::size_t k = 0; k <= p; ++k) w[k] = ac[k];
+            for (std::size_t level = p; level > 1; --level)
+                for (std::size_t k = 0; k < level; ++k) w[k] = (1.0 - t) * w[k] + t * w[k + 1];
+            v[c] = (1.0 - t) * w[0] + t * w[1];
+            d[c] = static_cast<double>(p) * (w[1] - w[0]);
+        }
     }
     if (!m_rational) return std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
     const double w = v[3];
@@ -112,13 +142,15 @@ double CurveArcLength::Gauss(std::size_t s, double t0, double t1) const {
 
 // Adaptive Gauss-Legendre on [t0, t1] of piece s; an explicit stack keeps the recursion
 // bounded (depth kMaxDepth, so at most 2 kMaxDepth pending intervals).
-double CurveArcLength::Integrate(std::size_t s, double t0, double t1, double& error, bool& converged) const {
+double CurveArcLength::Integrate(std::size_t s, double t0, double t1, double& error, bool& converged,
+                                 std::size_t* tableSplits, std::size_t limit) const {
     struct Item {
         double a, b, whole;
         int depth;
     };
     Item stack[2 * kMaxDepth + 2];
     std::size_t top = 0;
+    std::size_t splits = 0;
     stack[top++] = {t0, t1, Gauss(s, t0, t1), 0};
     double total = 0.0;
     while (top > 0) {
@@ -128,13 +160,18 @@ double CurveArcLength::Integrate(std::size_t s, double t0, double t1, double& er
         const double right = Gauss(s, m, it.b);
         const double sum = left + right;
         const double diff = std::fabs(it.whole - sum);
-        const bool narrow = !(m > it.a && m < it.b);
-        if (diff <= m_rel * sum || it.depth >= kMaxDepth || narrow || !std::isfinite(diff)) {
+        // Intervals at the resolution of the parameter, or so short that their lengths would be
+        // subnormal, are not halved again.
+        const bool narrow = !(m > it.a && m < it.b) || it.b - it.a < 1e-200;
+        const bool budget = splits >= kPieceSplits || *tableSplits >= limit;
+        if (diff <= m_rel * sum || it.depth >= kMaxDepth || narrow || !std::isfinite(diff) || budget) {
             if (!(diff <= m_rel * sum)) converged = false;
             total += sum;
             error += diff;
             continue;
         }
+        ++splits;
+        ++*tableSplits;
         // Right half first on the stack so that the left half is summed first.
         stack[top++] = {m, it.b, right, it.depth + 1};
         stack[top++] = {it.a, m, left, it.depth + 1};
@@ -179,7 +216,8 @@ ArcLengthResult CurveArcLength::LengthAt(double u) const {
     const double t = (u - m_breaks[k]) / (m_breaks[k + 1] - m_breaks[k]);
     bool converged = true;
     double err = 0.0;
-    r.length = m_cumulative[k] + (t > 0.0 ? Integrate(k, 0.0, t, err, converged) : 0.0);
+    std::size_t splits = 0;
+    r.length = m_cumulative[k] + (t > 0.0 ? Integrate(k, 0.0, t, err, converged, &splits, kQuerySplits) : 0.0);
     r.errorEstimate = err;
     if (!converged && r.status == AnalysisStatus::Success) r.status = AnalysisStatus::NotConverged;
     return r;
@@ -225,6 +263,11 @@ ParameterResult CurveArcLength::ParameterAt(double s) const {
     const double pieceLength = m_cumulative[k + 1] - m_cumulative[k];
     const double target = s - m_cumulative[k];
     const double tol = m_rel * std::max(s, pieceLength);
+    if (target <= tol) {
+        r.parameter = m_breaks[k];
+        r.length = m_cumulative[k];
+        return r;
+    }
     // Newton on f(t) = length(0, t) - target inside the bracket [lo, hi], f(lo) <= 0 <= f(hi).
     double lo = 0.0, hi = 1.0, fLo = -target;
     double t = pieceLength > 0.0 ? target / pieceLength : 0.0;
@@ -232,8 +275,9 @@ ParameterResult CurveArcLength::ParameterAt(double s) const {
     double err = 0.0;
     bool ok = true;
     double f = 0.0;
+    std::size_t splits = 0;
     for (int iter = 0; iter < 100; ++iter) {
-        f = fLo + (t > lo ? Integrate(k, lo, t, err, ok) : 0.0);
+        f = fLo + (t > lo ? Integrate(k, lo, t, err, ok, &splits, kQuerySplits) : 0.0);
         if (std::fabs(f) <= tol) {
             converged = true;
             break;

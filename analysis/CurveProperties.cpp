@@ -111,10 +111,12 @@ CurvatureRange FindCurvatureRange(const V3dNurbsCurve& curve, std::size_t sample
     CurvatureRange r;
     r.status = CheckCurve(curve);
     if (r.status != AnalysisStatus::Success) return r;
-    samplesPerSpan = std::max<std::size_t>(2, std::min<std::size_t>(samplesPerSpan, 1024));
     const auto& U = curve.GetKnots();
     const std::size_t p = curve.GetDegree();
     const std::size_t n = curve.GetControlPoints().size();
+    // At most 2^20 samples in all (and at least 2 per span).
+    const std::size_t spans = n - p;
+    samplesPerSpan = std::max<std::size_t>(2, std::min<std::size_t>(samplesPerSpan, (std::size_t{1} << 20) / spans));
     std::vector<double> us;
     for (std::size_t i = p; i < n; ++i) {
         if (!(U[i] < U[i + 1])) continue;
@@ -314,7 +316,9 @@ BoundingBox TightBoundingBox(const V3dNurbsCurve& curve, double slack) {
     std::vector<double> breaks(spans + 1);
     DecomposeToBezierInto(c, pieces.data(), breaks.data());
     std::vector<P4> stack, work(w);
-    constexpr std::size_t kBudget = std::size_t{1} << 16;
+    // At most 2^20 / (p + 1) halvings per side: the pending pieces never hold more than the
+    // decomposition plus 2^20 points.
+    const std::size_t kBudget = (std::size_t{1} << 20) / w;
     // side 0..5: axis = side / 2, sign +1 for the lower end (minimise x), -1 for the upper.
     for (int side = 0; side < 6; ++side) {
         const int axis = side / 2;
@@ -335,7 +339,7 @@ BoundingBox TightBoundingBox(const V3dNurbsCurve& curve, double slack) {
                 outer = std::min(outer, low);
                 continue;
             }
-            if (++examined > kBudget || stack.size() > kBudget * w) {
+            if (++examined > kBudget) {
                 exhausted = true;
                 outer = std::min(outer, low);
                 continue;

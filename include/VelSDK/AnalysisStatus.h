@@ -13,8 +13,9 @@ namespace NURBS {
 enum class AnalysisStatus {
     /// Done as asked.
     Success = 0,
-    /// The curve or surface cannot be worked on: not valid (IsValid), degree 0 or not below the
-    /// control-point count, knots not finite or decreasing, an empty parameter range, control
+    /// The curve or surface cannot be worked on: not valid (IsValid), degree 0, above 64 or not
+    /// below the control-point count, knots not finite or decreasing, an empty or infinitely
+    /// long parameter range, control
     /// points not finite, weights not positive, or an interior knot of multiplicity above the
     /// order.
     InvalidGeometry,

@@ -37,11 +37,13 @@ struct ParameterResult {
 
 /// The arc-length table of one curve: the curve is cut into its polynomial pieces (Bezier
 /// decomposition, The NURBS Book A5.6) and each piece is converted to power form in a local
-/// parameter t in [0, 1]; |C'(t)| is then integrated by 8-point Gauss-Legendre on each piece
-/// and on both halves, halving adaptively until |whole - halves| <= relAccuracy * halves
-/// (depth at most 40 per piece). Rational pieces use the quotient rule on the homogeneous
-/// polynomials. Building costs O(pieces p^2) plus the quadrature; afterwards LengthAt and
-/// ParameterAt work piece-locally. Const members may run concurrently.
+/// parameter t in [0, 1] (degrees up to 10; above, de Casteljau on the Bezier form); |C'(t)|
+/// is then integrated by 8-point Gauss-Legendre on each piece and on both halves, halving
+/// adaptively until |whole - halves| <= relAccuracy * halves (depth at most 40, at most 512
+/// halvings per piece, 2^20 per table and 2048 per LengthAt or ParameterAt call; past the
+/// budget NotConverged). Rational pieces use the quotient rule on the
+/// homogeneous polynomials. Building costs O(pieces p^2) plus the quadrature; afterwards LengthAt and ParameterAt work
+/// piece-locally. Const members may run concurrently.
 class VELSDK_NURBS_API CurveArcLength {
 public:
     /// Builds the table. relAccuracy must lie in [1e-15, 0.1] (InvalidArgument otherwise,
@@ -69,7 +71,8 @@ public:
 
 private:
     double Speed(std::size_t piece, double t) const;
-    double Integrate(std::size_t piece, double t0, double t1, double& error, bool& converged) const;
+    double Integrate(std::size_t piece, double t0, double t1, double& error, bool& converged, std::size_t* splits,
+                     std::size_t limit) const;
     double Gauss(std::size_t piece, double t0, double t1) const;
     std::size_t PieceOf(double u) const;
 
@@ -81,6 +84,7 @@ private:
     std::vector<double> m_coeffs;      // per piece 4 x (p + 1) power coefficients (x, y, z, w)
     std::vector<double> m_cumulative;  // length from the start to each break
     double m_error;
+    std::size_t m_splits = 0;  // halvings spent while building (the table's budget)
 };
 
 /// Length of the whole curve (CurveArcLength(curve, relAccuracy).Length()).

@@ -27,9 +27,12 @@ struct CurveEditResult {
     V3dNurbsCurve curve;
 };
 
-/// Checks that a curve can be analysed or edited: valid, 1 <= p < n, finite non-decreasing
-/// knots, a non-empty range, finite control points with positive weights, interior knots of
-/// multiplicity at most p + 1. Success or InvalidGeometry.
+/// The highest degree the analysis functions take.
+constexpr std::size_t kMaxAnalysisDegree = 64;
+
+/// Checks that a curve can be analysed or edited: valid, 1 <= p < n, p <= kMaxAnalysisDegree,
+/// finite non-decreasing knots, a non-empty range of finite length, finite control points with
+/// positive weights, interior knots of multiplicity at most p + 1. Success or InvalidGeometry.
 VELSDK_NURBS_API AnalysisStatus CheckCurve(const V3dNurbsCurve& curve);
 
 /// The same curve traversed the other way over the same range [a, b]: C'(u) = C(a + b - u).

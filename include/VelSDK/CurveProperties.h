@@ -46,7 +46,7 @@ VELSDK_NURBS_API AnalysisStatus Curvatures(const V3dNurbsCurve& curve, const dou
                                            double* kappa);
 
 /// Smallest and largest curvature over the range, by sampling every knot span of the range
-/// at samplesPerSpan + 1 points (at least 2) and refining each sampled extremum by golden-
+/// at samplesPerSpan points (at least 2, at most 2^20 samples in all) and refining each sampled extremum by golden-
 /// section search inside its neighbouring samples (at most 60 steps).
 struct CurvatureRange {
     AnalysisStatus status = AnalysisStatus::InvalidGeometry;
@@ -102,7 +102,7 @@ struct BoundingBox {
 /// every side and never smaller than it: the Bezier pieces (The NURBS Book A5.6) are halved by
 /// de Casteljau's algorithm wherever their control-point box reaches beyond the box of the
 /// points found on the curve by more than slack (convex hull property, positive weights).
-/// slack <= 0 or NaN gives InvalidArgument; at most 2^16 pieces are examined per side
+/// slack <= 0 or NaN gives InvalidArgument; at most 2^20 / (p + 1) pieces are halved per side
 /// (NotConverged with the outer box found if that is not enough).
 VELSDK_NURBS_API BoundingBox TightBoundingBox(const V3dNurbsCurve& curve, double slack);
 
