@@ -76,6 +76,10 @@ echo "demo: projecting noisy fixes, converting, splitting"
 t0=$(now)
 "$nurbs" project "$out/gps-loop.xml" "$data/proj_gps_loop_3d.csv" -o "$out/gps-loop-projections.csv"
 t1=$(now)
+# The global projection (the default) finds the nearest point of the whole loop; the local one
+# (--local, Newton from a start value) is run beside it to count the fixes it would put on a
+# branch of the loop that is not the nearest.
+"$nurbs" project --local "$out/gps-loop.xml" "$data/proj_gps_loop_3d.csv" -o "$out/gps-loop-projections-local.csv"
 # The query file holds noisy fixes near the loop and, at its end, a few deliberate far-field
 # points (its "# generation:" line says which rows); they are reported apart, so that the
 # distance of a far-field point is not read as a bad projection.
@@ -88,7 +92,15 @@ near_conv=$(printf '%s\n' "$near" | grep -c . || true)
 near_stats=$(printf '%s\n' "$near" | awk 'NF { d[++c] = $1 }
   END { if (c) printf "median distance %.1f m, max %.1f m", (c % 2 ? d[(c + 1) / 2] : (d[c / 2] + d[c / 2 + 1]) / 2), d[c] }')
 far_d=$(awk -F, -v n="$split" 'NR > 1 && $1 >= n { printf "%s%s", s, ($7 == 1 ? sprintf("%.0f m", $6) : "not converged"); s = ", " }' "$pcsv")
-proj_near="$split noisy fixes near the loop: ${near_stats:-none converged} ($near_conv of $split converged)"
+# A fix is on a wrong branch when another point of the loop is nearer (by more than a
+# millimetre) than the one answered: the global answer is the nearest, so it counts the local
+# answers that are farther than the global ones, and the global answers farther than the local.
+wrong() {
+  paste -d, "$1" "$2" | awk -F, -v n="$split" 'NR > 1 && $1 < n && $7 == 1 && $14 == 1 && $6 > $13 + 0.001 { c++ } END { print c + 0 }'
+}
+wrong_global=$(wrong "$pcsv" "$out/gps-loop-projections-local.csv")
+wrong_local=$(wrong "$out/gps-loop-projections-local.csv" "$pcsv")
+proj_near="$split noisy fixes near the loop: ${near_stats:-none converged} ($near_conv of $split converged); on a wrong branch: $wrong_global (a local projection: $wrong_local)"
 proj_far="$(( nrows - split )) far-field points, placed far from the loop on purpose, at: ${far_d:-none}"
 # The picture shows the noisy fixes near the loop (the far-field points would shrink it).
 awk -F, -v keep="$split" '/^#/ || /^x/ { print; next } { if (++n <= keep) print }' \

@@ -84,6 +84,7 @@ struct SegmentOptions {
 struct ProjectOptions {
     std::string curve;
     std::string points;
+    bool local = false;  // the fitted curve's own Newton projection instead of the global nearest point
     double tolerance = 1e-9;
     std::string output;
 };
@@ -118,6 +119,7 @@ struct SurfaceEvalOptions {
 struct SurfaceProjectOptions {
     std::string surface;
     std::string points;
+    bool local = false;  // the surface's own Newton projection instead of the global nearest point
     double tolerance = 1e-9;
     std::size_t iterations = 50;
     std::string output;

@@ -13,6 +13,7 @@
 #include <CLI/CLI.hpp>
 #include <VelSDK/V3dCurveNurbsPlus.h>
 #include <VelSDK/V3dNurbsCurve.h>
+#include <VelSDK/CurveLocator.h>
 #include <VelSDK/CurveArcLength.h>
 #include <VelSDK/CurveProperties.h>
 
@@ -332,12 +333,27 @@ int RunProject(const ProjectOptions& o) {
     csv.Header({"index", "u", "x", "y", "z", "distance", "converged"});
     Progress progress("project", queries.points.size());
     const double nan = std::numeric_limits<double>::quiet_NaN();
+    // Global: the nearest point over the whole curve (CurveLocator, built once). Local: the
+    // fitted curve's Newton iteration from its own start value, which can stop on a branch
+    // of the curve that passes near the point without being the nearest.
+    const VelSDK::NURBS::CurveLocator locator(
+        o.local ? VelSDK::NURBS::V3dNurbsCurve()
+                : VelSDK::NURBS::V3dNurbsCurve(curve.GetControlPoints(), curve.GetKnots(), curve.GetOrder() - 1u));
     for (std::size_t i = 0; i < queries.points.size(); ++i) {
         const point<double, 3>& q = queries.points[i];
-        double t = curve.GetMinParameter();
-        const bool ok = curve.ProjectPoint(t, q, o.tolerance, false) == V3dCurve::Success;
+        double t = nan;
         point<double, 3> foot{nan, nan, nan};
-        if (ok) curve.EvaluatePosition(foot, t);
+        bool ok = false;
+        if (o.local) {
+            t = curve.GetMinParameter();
+            ok = curve.ProjectPoint(t, q, o.tolerance, false) == V3dCurve::Success;
+            if (ok) curve.EvaluatePosition(foot, t);
+        } else {
+            const VelSDK::NURBS::CurveNearest r = locator.Nearest(q);
+            ok = r.status == VelSDK::NURBS::NearestStatus::Found;
+            t = r.parameter;
+            foot = r.point;
+        }
         csv.AddInteger(i);
         csv.AddNumber(ok ? t : nan);
         for (std::size_t c = 0; c < 3; ++c) csv.AddNumber(foot[c]);
@@ -516,12 +532,19 @@ void AddProjectCommand(CLI::App& app, int& exitCode) {
     CLI::App* cmd = app.add_subcommand("project", "Project points onto a curve (CSV)");
     cmd->add_option("CURVE", o->curve, "curve file (.xml or .nrb)")->required();
     cmd->add_option("POINTS", o->points, "query points (CSV or blank-separated; '-' = stdin)")->required();
-    cmd->add_option("--tolerance", o->tolerance, "convergence tolerance of the Newton iteration")
+    auto* global = cmd->add_flag("--global", "nearest point over the whole curve (the default)");
+    cmd->add_flag("--local", o->local,
+                  "Newton iteration from the curve's own start value (fast, but can stop on the wrong branch "
+                  "where the curve passes near itself)")
+        ->excludes(global);
+    cmd->add_option("--tolerance", o->tolerance, "convergence tolerance of the Newton iteration (--local)")
         ->check(CLI::PositiveNumber);
     cmd->add_option("-o,--output", o->output, "CSV file to write (default: standard output)");
     cmd->footer(
-        "Columns: index,u,x,y,z,distance,converged (u = parameter of the foot point (x,y,z)).\n"
-        "Examples:\n  nurbs project loop.xml examples/data/proj_gps_loop_3d.csv");
+        "Columns: index,u,x,y,z,distance,converged (u = parameter of the foot point (x,y,z); converged = 1 when "
+        "a point was found).\n"
+        "Examples:\n  nurbs project loop.xml examples/data/proj_gps_loop_3d.csv\n"
+        "  nurbs project loop.xml fixes.csv --local");
     cmd->callback([o, &exitCode] { exitCode = RunProject(*o); });
 }
 

@@ -13,6 +13,7 @@
 
 #include <memory>
 #include <CLI/CLI.hpp>
+#include <VelSDK/CurveLocator.h>
 #include <VelSDK/CurveProperties.h>
 #include <VelSDK/V3dCurveNurbsPlus.h>
 #include <VelSDK/V3dNurbsSurface.h>
@@ -179,13 +180,14 @@ void PlotCurve(const PlotOptions& o, const V3dCurveNurbsPlus& curve) {
     std::vector<point<double, 3>> feet;
     std::vector<bool> found;
     if (o.project || o.error) {
+        // The global nearest point: a local projection can stop on a branch of the curve that
+        // passes near the point without being the nearest.
+        const VelSDK::NURBS::CurveLocator locator(
+            VelSDK::NURBS::V3dNurbsCurve(curve.GetControlPoints(), curve.GetKnots(), curve.GetOrder() - 1u));
         for (const point<double, 3>& q : data) {
-            double t = curve.GetMinParameter();
-            point<double, 3> foot{};
-            const bool ok = curve.ProjectPoint(t, q, 1e-9, false) == V3dCurve::Success &&
-                            curve.EvaluatePosition(foot, t) == V3dCurve::Success;
-            feet.push_back(foot);
-            found.push_back(ok);
+            const VelSDK::NURBS::CurveNearest r = locator.Nearest(q);
+            feet.push_back(r.point);
+            found.push_back(r.status == VelSDK::NURBS::NearestStatus::Found);
         }
     }
     const double tripod = 0.15 * extent;

@@ -13,6 +13,7 @@
 #include <CLI/CLI.hpp>
 #include <VelSDK/Generators.h>
 #include <VelSDK/V3dNurbsSurface.h>
+#include <VelSDK/SurfaceLocator.h>
 
 #include <cmath>
 #include <cstdio>
@@ -157,8 +158,17 @@ int RunSurfaceProject(const SurfaceProjectOptions& o) {
     CsvOutput csv(o.output);
     csv.Header({"index", "u", "v", "x", "y", "z", "distance"});
     Progress progress("surface project", queries.points.size());
+    // Global: the nearest point over the whole surface (SurfaceLocator, built once). Local: the
+    // surface's Newton iteration from the nearest knot pair.
+    const VelSDK::NURBS::SurfaceLocator locator(o.local ? V3dNurbsSurface() : surface);
     for (std::size_t i = 0; i < queries.points.size(); ++i) {
-        const auto r = surface.Project(queries.points[i], o.iterations, o.tolerance);
+        std::pair<point<double, 3>, std::pair<double, double>> r;
+        if (o.local) {
+            r = surface.Project(queries.points[i], o.iterations, o.tolerance);
+        } else {
+            const VelSDK::NURBS::SurfaceNearest g = locator.Nearest(queries.points[i]);
+            r = {g.point, {g.u, g.v}};
+        }
         csv.AddInteger(i);
         csv.AddNumber(r.second.first);
         csv.AddNumber(r.second.second);
@@ -236,13 +246,18 @@ void AddSurfaceProjectCommand(CLI::App& surface, int& exitCode) {
     CLI::App* cmd = surface.add_subcommand("project", "Project points onto a surface (CSV)");
     cmd->add_option("SURFACE", o->surface, "surface file (.xml)")->required();
     cmd->add_option("POINTS", o->points, "query points ('-' = stdin)")->required();
-    cmd->add_option("--tolerance", o->tolerance, "tolerance of the stopping tests")->check(CLI::PositiveNumber);
-    cmd->add_option("--iterations", o->iterations, "largest number of Newton iterations")
+    auto* global = cmd->add_flag("--global", "nearest point over the whole surface (the default)");
+    cmd->add_flag("--local", o->local, "Newton iteration from the nearest knot pair (can stop at a local minimum)")
+        ->excludes(global);
+    cmd->add_option("--tolerance", o->tolerance, "tolerance of the stopping tests (--local)")
+        ->check(CLI::PositiveNumber);
+    cmd->add_option("--iterations", o->iterations, "largest number of Newton iterations (--local)")
         ->check(CLI::Range(std::size_t{1}, std::size_t{100000}));
     cmd->add_option("-o,--output", o->output, "CSV file to write (default: standard output)");
     cmd->footer(
         "Columns: index,u,v,x,y,z,distance.\n"
-        "Examples:\n  nurbs surface project volcano.xml queries.csv");
+        "Examples:\n  nurbs surface project volcano.xml queries.csv\n"
+        "  nurbs surface project volcano.xml queries.csv --local");
     cmd->callback([o, &exitCode] { exitCode = RunSurfaceProject(*o); });
 }
 

@@ -476,4 +476,41 @@ TEST_F(NurbsProgram, FitBatchFitsEveryFileOfAFolder) {
     Fails(1, "fit --batch " + Path("no-such-folder") + " -o " + Path("o"), {"not a folder"});
 }
 
+// project: the global nearest point by default, the fitted curve's Newton iteration with
+// --local. On the GPS loop the global distance is never larger than the local one and is
+// smaller for at least one noisy fix (a fix where the loop passes near itself); the global
+// answer for a point on the curve is the point itself.
+TEST_F(NurbsProgram, ProjectGlobalByDefaultLocalOnRequest) {
+    const std::string data = std::string(VELSDK_DATA_DIR);
+    Ok("fit " + data + "/gps_loop_3d.csv --closed -q -o " + Path("gps.xml"));
+    const std::string fixes = data + "/proj_gps_loop_3d.csv";
+    const auto global = Csv(Ok("project " + Path("gps.xml") + " " + fixes));
+    const auto explicitGlobal = Csv(Ok("project --global " + Path("gps.xml") + " " + fixes));
+    const auto local = Csv(Ok("project --local " + Path("gps.xml") + " " + fixes));
+    ASSERT_EQ(global.size(), 207u);
+    ASSERT_EQ(local.size(), global.size());
+    EXPECT_EQ(global, explicitGlobal);
+    int nearer = 0;
+    for (std::size_t i = 1; i < global.size(); ++i) {
+        EXPECT_EQ(global[i][6], "1");
+        EXPECT_LE(Number(global[i][5]), Number(local[i][5]) * (1 + 1e-12)) << i;
+        nearer += Number(global[i][5]) < Number(local[i][5]) * (1 - 1e-9);
+    }
+    EXPECT_GE(nearer, 1);
+    Fails(2, "project --global --local " + Path("gps.xml") + " " + fixes);
+    // Surfaces: a point above a corner of the sheet z = 0 over [0, 5] x [0, 6] is nearest to
+    // the corner (global), whatever the local iteration does.
+    std::ostringstream grid;
+    grid << "6,7\nx,y,z\n";
+    for (int i = 0; i < 6; ++i)
+        for (int j = 0; j < 7; ++j) grid << j << ',' << i << ",0\n";
+    Ok("surface fit " + Write("sheet.csv", grid.str()) + " -q -o " + Path("sheet.xml"));
+    const auto corner = Csv(Ok("surface project --global " + Path("sheet.xml") + " " + Write("c.csv", "-3,-4,0\n")));
+    ASSERT_EQ(corner.size(), 2u);
+    EXPECT_NEAR(Number(corner[1][6]), 5.0, 1e-9);
+    EXPECT_NEAR(Number(corner[1][3]), 0.0, 1e-9);
+    EXPECT_NEAR(Number(corner[1][4]), 0.0, 1e-9);
+    Ok("surface project --local " + Path("sheet.xml") + " " + Path("c.csv"));
+}
+
 }  // namespace
