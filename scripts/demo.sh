@@ -120,6 +120,19 @@ t3=$(now)
 "$nurbs" plot "$out/volcano.xml" --title "Maunga Whau (volcano), interpolated" -o "$out/volcano.svg"
 "$nurbs" plot "$out/volcano-least-squares.xml" --title "Maunga Whau, least squares 16 x 22" \
   -o "$out/volcano-least-squares.svg"
+
+# Many curves: 200 tracks derived from the GPS data (examples/python/gps_tracks.py, needs NumPy),
+# fitted by one batch call of the program on every core.
+batch_line=""
+if /usr/bin/python3 -c "import numpy" 2>/dev/null; then
+  echo "demo: fitting 200 derived GPS tracks in one batch"
+  rm -rf "$out/tracks" "$out/track-curves"
+  /usr/bin/python3 examples/python/gps_tracks.py -n 200 -o "$out/tracks" >/dev/null
+  t4=$(now)
+  "$nurbs" fit --batch "$out/tracks" -o "$out/track-curves" -q
+  t5=$(now)
+  batch_line="Batch: $(( $(rows "$out/track-curves/summary.csv") )) GPS tracks (300-400 points each) fitted in $(ms "$t4" "$t5") ms by 'nurbs fit --batch' (summary: $out/track-curves/summary.csv)"
+fi
 end=$(now)
 
 if [ "${DEMO_DOCS:-0}" = 1 ]; then
@@ -139,6 +152,7 @@ echo "  $proj_far"
 echo "Surface fits of the 61 x 87 volcano grid ($(ms "$t2" "$t3") ms for both):"
 echo "  interpolation: $(echo "$sreport" | field 'control points') x $(echo "$sreport" | sed -n 's/^control points: [0-9]* x //p') control points, max interpolation error $(echo "$sreport" | field 'max interpolation error') m"
 echo "  least squares: 16 x 22 control points, max deviation $(echo "$lreport" | field 'max approximation error') m"
+[ -n "$batch_line" ] && echo "$batch_line"
 echo
 echo "Total time: $(ms "$start" "$end") ms. Documents, tables and plots in $out/:"
 (cd "$out" && ls -- *.svg | tr '\n' ' ')
