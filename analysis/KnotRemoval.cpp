@@ -5,6 +5,7 @@
 #include "analysis/CurveAccess.h"
 
 #include <algorithm>
+#include <set>
 #include <cmath>
 #include <utility>
 #include <vector>
@@ -199,6 +200,14 @@ public:
         m_knots.erase(m_knots.begin() + static_cast<std::ptrdiff_t>(r));
     }
 
+    // The knot values whose removal checks a removal of U[r] can change: those within the
+    // window Commit refines (3p + 3 control points beyond the changed ones) and p more.
+    void Neighbourhood(std::size_t r, std::size_t s, double& lo, double& hi) const {
+        const std::size_t reach = 4 * m_p + 4;
+        lo = m_knots[r - m_p > reach ? r - m_p - reach : 0];
+        hi = m_knots[std::min(m_knots.size() - 1, r - s + m_p + 1 + reach)];
+    }
+
     // Last index and multiplicity of the interior knot value u; false when u is not one.
     bool Locate(double u, std::size_t& r, std::size_t& s) const {
         const std::size_t n = m_points.size();
@@ -305,12 +314,16 @@ KnotRemovalResult ReduceKnots(const V3dNurbsCurve& curve, double tolerance) {
     const std::size_t p = clamped.GetDegree();
     std::size_t removed = 0;
     std::vector<std::pair<double, double>> order;  // (cost, knot value)
+    // Knots refused since their neighbourhood last changed: checking them again would refuse
+    // them again.
+    std::set<double> refused;
     for (int pass = 0; pass < 64; ++pass) {
         order.clear();
         const auto& U = rem.U();
         const std::size_t n = rem.P().size();
         for (std::size_t i = p + 1; i < n; ++i) {
             if (U[i + 1] == U[i]) continue;  // i is the last index of its run
+            if (refused.count(U[i]) != 0) continue;
             std::size_t s = 1;
             while (s < i && U[i - s] == U[i]) ++s;
             order.emplace_back(rem.Try(i, s), U[i]);
@@ -324,7 +337,14 @@ KnotRemovalResult ReduceKnots(const V3dNurbsCurve& curve, double tolerance) {
             std::size_t s = 0;
             if (!rem.Locate(c.second, at, s)) continue;
             rem.Try(at, s);
-            if (rem.Commit(at, s)) ++removedNow;
+            double lo = 0.0, hi = 0.0;
+            rem.Neighbourhood(at, s, lo, hi);
+            if (rem.Commit(at, s)) {
+                ++removedNow;
+                refused.erase(refused.lower_bound(lo), refused.upper_bound(hi));
+            } else {
+                refused.insert(c.second);
+            }
         }
         removed += removedNow;
         if (removedNow == 0) break;
