@@ -72,6 +72,25 @@ fit_curve airfoil-upper airfoil_naca2412_upper.csv tangents 0.0001 \
   --start-tangent "${tangents%;*}" --end-tangent "${tangents#*;}"
 fit_curve gps-walk gps_open_3d.csv open 0.5
 
+echo "demo: approximating to a tolerance"
+# approximate NAME FILE TOLERANCE: the fewest control points within the tolerance, drawn over the
+# interpolant of the same points (fit_curve above) with every point coloured by its distance.
+approx=()
+approximate() {
+  local name=$1 file=$2 tol=$3 t0 t1 report
+  t0=$(now)
+  report=$("$nurbs" fit "$data/$file" --closed --tolerance "$tol" -o "$out/$name-approx.xml")
+  t1=$(now)
+  "$nurbs" plot "$out/$name-approx.xml" --overlay "$out/$name.xml" --points "$data/$file" --error \
+    --title "$name: approximation within $tol over the interpolant" -o "$out/$name-approx.svg"
+  approx+=("$(printf '%-12s tolerance %-6s %4s control points (interpolant %s), max distance %s, rms %s, %s ms' \
+    "$name" "$tol" "$(echo "$report" | field 'control points' | cut -d' ' -f1)" \
+    "$(echo "$report" | field points)" "$(echo "$report" | field 'max distance' | cut -d' ' -f1)" \
+    "$(echo "$report" | field 'rms distance')" "$(ms "$t0" "$t1")")")
+}
+approximate glyph-S glyph_S.csv 1.872
+approximate gps-loop gps_loop_3d.csv 5
+
 echo "demo: projecting noisy fixes, converting, splitting"
 t0=$(now)
 "$nurbs" project "$out/gps-loop.xml" "$data/proj_gps_loop_3d.csv" -o "$out/gps-loop-projections.csv"
@@ -145,6 +164,9 @@ echo
 echo "Curves (order 4; the fits interpolate the points; errors and tolerances in the data's units:"
 echo "font units, airfoil chords, metres):"
 printf '%s\n' "${summary[@]}"
+echo
+echo "Approximation to a tolerance (closed, periodic cubics; pictures *-approx.svg):"
+printf '  %s\n' "${approx[@]}"
 echo
 echo "Projection of $nrows query points onto gps-loop ($(ms "$t0" "$t1") ms):"
 echo "  $proj_near"

@@ -136,6 +136,7 @@ struct PlotOptions {
     bool project = false;    ///< curves: connect each data point with its nearest curve point
     bool curvature = false;  ///< curves: draw the curvature comb
     bool error = false;      ///< curves: colour the data points by their distance to the curve
+    std::string overlay;     ///< curves: a second curve drawn under the first
 };
 
 /// UsageError when a chord tolerance is below 1e-12 of the curve's extent.

@@ -37,6 +37,7 @@ const char* const kPolygonColor = "#8c8c8c";
 const char* const kDataColor = "#e6550d";
 const char* const kKnotColor = "#c21d2f";
 const char* const kProjectionColor = "#2ca02c";
+const char* const kOverlayColor = "#9467bd";
 
 std::string Short(double v) {
     char buf[32];
@@ -175,6 +176,15 @@ void PlotCurve(const PlotOptions& o, const V3dCurveNurbsPlus& curve) {
 
     std::vector<point<double, 3>> control;
     for (const point<double, 4>& h : curve.GetControlPoints()) control.push_back(VelSDK::Math::ToCartesian(h));
+    // --overlay: a second curve drawn under the first (for example the interpolant under an
+    // approximation of the same points).
+    Polyline overlay;
+    std::size_t overlayControlPoints = 0;
+    if (!o.overlay.empty()) {
+        const V3dCurveNurbsPlus other = CurveFile::Load(o.overlay);
+        overlay = Geometry::Segment(other, tolerance);
+        overlayControlPoints = other.GetNumberControlPoints();
+    }
     Window w;
     // Feet of the data points on the curve, for --project.
     std::vector<point<double, 3>> feet;
@@ -200,7 +210,8 @@ void PlotCurve(const PlotOptions& o, const V3dCurveNurbsPlus& curve) {
         }
         tripodTips.push_back(box.min);
     }
-    const std::vector<const std::vector<point<double, 3>>*> lists{&line.points, &control, &data, &tripodTips};
+    const std::vector<const std::vector<point<double, 3>>*> lists{&line.points, &control, &data, &tripodTips,
+                                                                  &overlay.points};
     for (const std::vector<point<double, 3>>* list : lists)
         for (const point<double, 3>& p : *list) w.Add(view.project(p));
     if (w.Empty()) throw InputError(Where(o.input, 0, "the curve has no finite points to draw"));
@@ -274,6 +285,13 @@ void PlotCurve(const PlotOptions& o, const V3dCurveNurbsPlus& curve) {
         }
     }
 
+    if (!overlay.points.empty()) {
+        svg.BeginGroup("id=\"overlay\"");
+        svg.Polyline(toScreen(overlay.points), "fill=\"none\" stroke=\"" + std::string(kOverlayColor) +
+                                                   "\" stroke-width=\"3.2\" stroke-opacity=\"0.55\" "
+                                                   "stroke-linejoin=\"round\"");
+        svg.EndGroup();
+    }
     svg.BeginGroup("id=\"curve\"");
     svg.Polyline(toScreen(line.points), "fill=\"none\" stroke=\"" + std::string(kCurveColor) +
                                             "\" stroke-width=\"1.8\" stroke-linejoin=\"round\"");
@@ -338,6 +356,9 @@ void PlotCurve(const PlotOptions& o, const V3dCurveNurbsPlus& curve) {
     std::vector<LegendEntry> legend{{LegendEntry::Line, kCurveColor, "curve (segmented)"},
                                     {LegendEntry::DashedLine, kPolygonColor, "control polygon"},
                                     {LegendEntry::Diamond, kKnotColor, "knots"}};
+    if (!overlay.points.empty())
+        legend.push_back({LegendEntry::Line, kOverlayColor,
+                          BaseName(o.overlay) + " (" + std::to_string(overlayControlPoints) + " control points)"});
     if (!data.empty()) legend.push_back({LegendEntry::Dot, kDataColor, "data points"});
     if (o.project && !data.empty()) legend.push_back({LegendEntry::Line, kProjectionColor, "to nearest curve point"});
     chart.Legend(legend);
@@ -505,6 +526,7 @@ void AddPlotCommand(CLI::App& app, int& exitCode) {
     cmd->add_flag("--project", o->project,
                   "curves: connect every data point (--points) with its nearest point on the curve")
         ->needs(points);
+    cmd->add_option("--overlay", o->overlay, "curves: a second curve file drawn under the first, for comparison");
     cmd->add_flag("--error", o->error,
                   "curves: colour every data point (--points) by its distance to the curve, largest ringed")
         ->needs(points);
@@ -520,6 +542,7 @@ void AddPlotCommand(CLI::App& app, int& exitCode) {
         "Examples:\n  nurbs plot S.xml --points examples/data/glyph_S.csv -o S.svg\n"
         "  nurbs plot loop.xml --points fixes.csv --project -o loop.svg\n"
         "  nurbs plot loop.xml --points examples/data/gps_loop_3d.csv --error -o errors.svg\n"
+        "  nurbs plot loop-5m.xml --overlay loop.xml --points examples/data/gps_loop_3d.csv -o both.svg\n"
         "  nurbs plot volcano.xml -o volcano.svg");
     cmd->callback([o, &exitCode] { exitCode = RunPlot(*o); });
 }

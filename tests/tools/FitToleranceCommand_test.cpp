@@ -131,6 +131,12 @@ TEST_F(FitToleranceCommand, PlotErrorColoursThePoints) {
     EXPECT_NE(svg.find("id=\"data-errors\""), std::string::npos);
     EXPECT_NE(svg.find("id=\"error-scale\""), std::string::npos);
     EXPECT_EQ(Exec("plot " + s_dir + "/S.xml --error -o " + s_dir + "/x.svg").code, 2);  // --error needs --points
+    // The interpolant under the approximation.
+    ASSERT_EQ(Exec("fit " + data + " --closed -q -o " + s_dir + "/S-all.xml").code, 0);
+    ASSERT_EQ(Exec("plot " + s_dir + "/S.xml --overlay " + s_dir + "/S-all.xml -o " + s_dir + "/both.svg").code, 0);
+    const std::string both = Slurp(s_dir + "/both.svg");
+    EXPECT_NE(both.find("id=\"overlay\""), std::string::npos);
+    EXPECT_NE(both.find("S-all.xml (163 control points)"), std::string::npos);
 }
 
 TEST_F(FitToleranceCommand, BadValuesAndUnreachableTolerance) {
