@@ -322,7 +322,7 @@ bool Approximator::CountSearch(std::size_t upper, std::vector<double>& breaks, T
     while (Budget() && n <= upper) {
         if (feasible(n)) {
             b = n;
-            best = std::move(trial);
+            std::swap(best, trial);
             break;
         }
         a = n;
@@ -334,14 +334,14 @@ bool Approximator::CountSearch(std::size_t upper, std::vector<double>& breaks, T
         // answer (or the last trial when the budget ran out).
         if (upper == N) {
             breaks = BreaksFromKnots(Knots(n, m_u0));
-            best = std::move(trial);
+            std::swap(best, trial);
         }
         return false;
     }
     while (b - a > 1 && Budget()) {
         const std::size_t mid = a + (b - a) / 2;
         if (feasible(mid)) {
-            best = std::move(trial);
+            std::swap(best, trial);
             b = mid;
         } else {
             a = mid;
