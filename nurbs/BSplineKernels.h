@@ -228,14 +228,25 @@ constexpr std::size_t kMaxFixedDegree = 5;
 /// the same order, so either path gives the same bits.
 template <std::size_t First = 1, std::size_t Last = kMaxFixedDegree, typename Kernel>
 inline bool DispatchDegree(std::size_t p, Kernel&& kernel) {
-    if constexpr (First > Last) {
-        return false;
-    } else {
-        if (p == First) {
-            kernel(std::integral_constant<std::size_t, First>{});
-            return true;
+    static_assert(Last <= 5, "the dispatch covers degrees up to 5");
+    switch (p) {
+#define VELSDK_DEGREE_CASE(P)                                 \
+    case P:                                                   \
+        if constexpr (First <= P && P <= Last) {              \
+            kernel(std::integral_constant<std::size_t, P>{}); \
+            return true;                                      \
+        } else {                                              \
+            return false;                                     \
         }
-        return DispatchDegree<First + 1, Last>(p, kernel);
+        VELSDK_DEGREE_CASE(0)
+        VELSDK_DEGREE_CASE(1)
+        VELSDK_DEGREE_CASE(2)
+        VELSDK_DEGREE_CASE(3)
+        VELSDK_DEGREE_CASE(4)
+        VELSDK_DEGREE_CASE(5)
+#undef VELSDK_DEGREE_CASE
+        default:
+            return false;
     }
 }
 
