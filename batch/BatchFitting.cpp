@@ -64,8 +64,7 @@ std::string FitFailure(V3dCurve::RCode code, const std::vector<Point3>& points, 
 void FitOne(FitResult& r, const std::vector<Point3>& points, bool closed, const V3dCurveNurbsPlus& prototype,
             bool measure) {
     const std::size_t bad = FirstNonFinite(points);
-    if (bad != points.size()) {
-        r.code = V3dCurve::Failure;
+    if (bad != points.size()) {  // code stays Failure
         r.error = "point " + Str(bad) + " is not finite";
         return;
     }

@@ -277,6 +277,12 @@ TEST(BatchCurveFit, ClosedInterpolationAndSingularSystems) {
     singular.closed = false;
     singular.knots = VelSDK::NURBS::KnotAveraging(u, p);
     singular.parameters[5] = singular.parameters[4];
+    InterpolationItem fewParameters = closed;  // a closed system has 12 unknowns (15 points - 3)
+    fewParameters.parameters.resize(11);
+    ApproximationItem lowCount{loop, u, {0, 0, 0, 0, 1, 1, 1}, 3, 3};  // 3 control points, degree 3
+    const std::vector<CurveFitResult> few = GlobalInterpolationMany({fewParameters}, 1);
+    EXPECT_EQ(few[0].error, "11 parameters are fewer than the 12 unknowns");
+    EXPECT_EQ(LeastSquaresApproximationMany({lowCount}, 1)[0].error, "3 control points are not more than the degree 3");
     const std::vector<CurveFitResult> r = GlobalInterpolationMany({closed, singular}, 2);
     ASSERT_TRUE(r[0].ok) << r[0].error;
     EXPECT_TRUE(SameBits(std::vector<P3>{r[0].curve.EvaluateAt(u[7])}, std::vector<P3>{r[0].curve.EvaluateAt(u[7])}));
