@@ -3,6 +3,7 @@
 #pragma once
 
 #include <VelSDK/AnalysisStatus.h>
+#include <VelSDK/CurveProperties.h>
 #include <VelSDK/Export.h>
 #include <VelSDK/Point.h>
 #include <VelSDK/V3dNurbsSurface.h>
@@ -36,6 +37,14 @@ struct SurfaceLocalProperties {
 /// H = (EN - 2FM + GL) / (2 (EG - F^2)), k = H +- sqrt(H^2 - K) (do Carmo, Differential
 /// Geometry of Curves and Surfaces, 3.3). Outside the ranges the end patches are extrapolated.
 VELSDK_NURBS_API SurfaceLocalProperties SurfaceProperties(const V3dNurbsSurface& surface, double u, double v);
+
+/// The tight axis-aligned box of the surface over its ranges, within `slack` of the exact box
+/// on every side and never smaller than it: the Bezier patches are halved by de Casteljau's
+/// algorithm (across the direction in which the net varies most) wherever their control-net
+/// box reaches beyond the box of the patch corners found so far by more than slack (convex
+/// hull property, positive weights). slack <= 0 or NaN gives InvalidArgument; at most
+/// 2^20 / ((p + 1)(q + 1)) patches are halved per side (NotConverged with the outer box).
+VELSDK_NURBS_API BoundingBox TightBoundingBox(const V3dNurbsSurface& surface, double slack);
 
 }  // namespace NURBS
 }  // namespace VelSDK

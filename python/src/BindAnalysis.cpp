@@ -170,7 +170,8 @@ py::dict Frames(const V3dNurbsCurve& c, const DoubleArray& u, const std::string&
     return d;
 }
 
-py::tuple BoundingBox(const V3dNurbsCurve& c, double slack) {
+template <typename Geometry>
+py::tuple BoundingBox(const Geometry& c, double slack) {
     const NURBS::BoundingBox b = NURBS::TightBoundingBox(c, slack);
     Check(b.status, "bounding_box");
     py::array_t<double> lo(3), hi(3);
@@ -335,7 +336,7 @@ void BindAnalysis(py::module_& m) {
               py::arg("initial_normal") = py::none(),
               "Frames along increasing parameters u: dict of points, tangents, normals, binormals (each (k, 3)) and "
               "closing_twist (radians, NaN unless the curve is closed and u spans the domain).");
-    curve.def("bounding_box", &BoundingBox, py::arg("slack") = 1e-9,
+    curve.def("bounding_box", &BoundingBox<V3dNurbsCurve>, py::arg("slack") = 1e-9,
               "Tight axis-aligned box (lower, upper), within slack of the exact box.");
     curve.def(
         "elevate_degree",
@@ -367,6 +368,8 @@ void BindAnalysis(py::module_& m) {
                 "A new surface with knots inserted in direction 'u' or 'v'.");
     surface.def("sub_patch", &SubPatch, py::arg("u0"), py::arg("u1"), py::arg("v0"), py::arg("v1"),
                 "The part over [u0, u1] x [v0, v1] as its own surface.");
+    surface.def("bounding_box", &BoundingBox<V3dNurbsSurface>, py::arg("slack") = 1e-9,
+                "Tight axis-aligned box (lower, upper), within slack of the exact box.");
     surface.def("bezier_patches", &BezierPatches, "List of (u0, u1, v0, v1, surface) Bezier patches, row by row in u.");
 }
 

@@ -143,6 +143,9 @@ def test_surface_curvatures_of_a_paraboloid():
     ins = s.insert_knots([0.5], direction="v")
     np.testing.assert_allclose(ins.evaluate(0.3, 0.7), s.evaluate(0.3, 0.7), atol=1e-14)
     assert len(ins.bezier_patches()) == 2
+    lo, hi = s.bounding_box(1e-9)
+    np.testing.assert_allclose(lo, [-1, -1, 0], atol=1e-9)
+    np.testing.assert_allclose(hi, [1, 1, 2], atol=1e-9)
 
 
 def test_bad_input_raises_value_error():

@@ -8,6 +8,7 @@
 #include <VelSDK/SurfaceProperties.h>
 
 #include "analysis/AnalysisTestCurves.h"
+#include "support/ReferenceSurface.h"
 
 #include <gtest/gtest.h>
 
@@ -338,6 +339,72 @@ TEST(SurfaceCurvature, ParaboloidAndSphere) {
     EXPECT_TRUE(std::isnan(pole.normal[0]));
     EXPECT_TRUE(std::isnan(pole.gaussian));
     EXPECT_NEAR(pole.point[2], 1.0, 1e-15);
+}
+
+TEST(BoundingBox, SurfacesWithinTheSlack) {
+    // The paraboloid z = x^2 + y^2 over [-1, 1]^2: box [-1, 1]^2 x [0, 2] (control net z: -2..2).
+    VMatrix<P4> net(3, 3, P4{});
+    const double b[3] = {1, -1, 1};
+    for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 3; ++j) net(i, j) = P4{i - 1.0, j - 1.0, b[i] + b[j], 1};
+    const V3dNurbsSurface para(net, {0, 0, 0, 1, 1, 1}, {0, 0, 0, 1, 1, 1}, 2, 2);
+    const BoundingBox box = TightBoundingBox(para, 1e-8);
+    ASSERT_EQ(box.status, AnalysisStatus::Success);
+    const double lo[3] = {-1, -1, 0}, hi[3] = {1, 1, 2};
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_LE(box.lower[i], lo[i] + 1e-15);
+        EXPECT_GE(box.lower[i], lo[i] - 1e-8);
+        EXPECT_GE(box.upper[i], hi[i] - 1e-15);
+        EXPECT_LE(box.upper[i], hi[i] + 1e-8);
+    }
+    // Random rational surfaces: the box holds every sample and is within the slack of the
+    // extremes found by dense sampling and golden-section refinement along the grid lines.
+    std::mt19937_64 rng(9);
+    for (std::size_t p = 1; p <= 5; ++p) {
+        const V3dNurbsSurface s = test::RandomSurface(rng, p + 2, 6 - p + 2, p, 6 - p, p % 2 == 0, true);
+        const BoundingBox sb = TightBoundingBox(s, 1e-6);
+        ASSERT_EQ(sb.status, AnalysisStatus::Success);
+        const double u0 = s.GetKnotsU()[p], u1 = s.GetKnotsU()[s.GetControlPoints().RowCount()];
+        const double v0 = s.GetKnotsV()[6 - p], v1 = s.GetKnotsV()[s.GetControlPoints().ColumnCount()];
+        // Extremes of each coordinate: a 41 x 41 grid, then six zooms of 21 x 21 around the best.
+        for (int c = 0; c < 3; ++c)
+            for (double sign : {1.0, -1.0}) {
+                auto f = [&](double u, double v) {
+                    u = std::min(std::max(u, u0), u1);
+                    v = std::min(std::max(v, v0), v1);
+                    return sign * s.EvaluateAt(u, v)[c];
+                };
+                double bu = u0, bv = v0, hu = (u1 - u0) / 40, hv = (v1 - v0) / 40, best = HUGE_VAL;
+                double cu = 0.5 * (u0 + u1), cv = 0.5 * (v0 + v1);
+                int half = 20;
+                for (int round = 0; round < 7; ++round) {
+                    for (int i = -half; i <= half; ++i)
+                        for (int j = -half; j <= half; ++j) {
+                            const double x = f(cu + i * hu, cv + j * hv);
+                            if (x < best) {
+                                best = x;
+                                bu = std::min(std::max(cu + i * hu, u0), u1);
+                                bv = std::min(std::max(cv + j * hv, v0), v1);
+                            }
+                        }
+                    cu = bu;
+                    cv = bv;
+                    hu /= 10;
+                    hv /= 10;
+                    half = 10;
+                }
+                const double extreme = sign * best;
+                if (sign > 0) {
+                    EXPECT_LE(sb.lower[c], extreme + 1e-12) << "p = " << p;
+                    EXPECT_GE(sb.lower[c], extreme - 1e-6 - 1e-9) << "p = " << p;
+                } else {
+                    EXPECT_GE(sb.upper[c], extreme - 1e-12) << "p = " << p;
+                    EXPECT_LE(sb.upper[c], extreme + 1e-6 + 1e-9) << "p = " << p;
+                }
+            }
+    }
+    EXPECT_EQ(TightBoundingBox(para, 0.0).status, AnalysisStatus::InvalidArgument);
+    EXPECT_EQ(TightBoundingBox(V3dNurbsSurface(), 1.0).status, AnalysisStatus::InvalidGeometry);
 }
 
 TEST(MeasureRefusals, BrokenCurvesAndArguments) {

@@ -184,6 +184,7 @@ TEST(HostileAnalysis, Surfaces) {
         EXPECT_TRUE(Documented(CheckSurface(s)));
         EXPECT_TRUE(Documented(DecomposeToBezierPatches(s).status));
         for (double x : hostile::Numbers()) {
+            EXPECT_TRUE(Documented(TightBoundingBox(s, x).status));
             EXPECT_TRUE(Documented(SurfaceProperties(s, x, 0.5).status));
             EXPECT_TRUE(Documented(InsertSurfaceKnots(s, SurfaceDirection::U, {x}).status));
             EXPECT_TRUE(Documented(InsertSurfaceKnots(s, SurfaceDirection::V, {0.5, x}).status));
