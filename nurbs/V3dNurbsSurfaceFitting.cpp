@@ -289,18 +289,11 @@ bool V3dNurbsSurface::LeastSquaresApproximation(const VMatrix<P3>& points, const
     const std::vector<double>& kV = stable(knotsV, held[1]);
     const std::vector<double>& pU = stable(paramsU, held[2]);
     const std::vector<double>& pV = stable(paramsV, held[3]);
-    // The countU x countV zero grid that a failed call leaves, except where the counts cannot
-    // match their knot vectors (a valid surface has count + degree + 1 knots, so countU must be
-    // below the number of U knots and countV below the number of V knots): the call fails
-    // below in any case, and the grid is left without elements (countV columns) instead of
-    // being allocated at a size the arguments may be far from justifying.
-    if (countU < kU.size() && countV < kV.size()) {
-        if (countV != 0 && countU > std::numeric_limits<std::size_t>::max() / countV)
-            throw std::length_error("VelSDK::NURBS: control grid too large");
-        ZeroGrid(_controlPoints, countU, countV);
-    } else {
-        _controlPoints = VMatrix<P4>(0, countV, kZero4);
-    }
+    // The countU x countV zero grid that every failed call leaves, whatever the knot vectors:
+    // a size that overflows throws std::length_error, one the memory cannot hold std::bad_alloc.
+    if (countV != 0 && countU > std::numeric_limits<std::size_t>::max() / countV)
+        throw std::length_error("VelSDK::NURBS: control grid too large");
+    ZeroGrid(_controlPoints, countU, countV);
     _knotsU = kU;
     _minParamU = KnotOrNaN(_knotsU, degreeU);
     _maxParamU = KnotOrNaN(_knotsU, countU);

@@ -14,10 +14,10 @@ namespace VelSDK {
 namespace Math {
 
 /// An aggregate of exactly N components, stored contiguously in index order.
-/// `point<double, 3> p{1.0, 2.0, 3.0};` works, `point<double, 3> p{};` is all zeros.
+/// `point<double, 3> p{1.0, 2.0, 3.0};` works; `point<double, 3> p;` and `p{}` are all zeros.
 template <typename T, std::size_t N>
 struct point {
-    T v[N];
+    T v[N]{};
 
     constexpr T& operator[](std::size_t i) noexcept { return v[i]; }
     constexpr const T& operator[](std::size_t i) const noexcept { return v[i]; }
@@ -28,6 +28,10 @@ struct point {
 
 static_assert(std::is_trivially_copyable<point<double, 3>>::value, "point must be trivially copyable");
 static_assert(std::is_aggregate<point<double, 4>>::value, "point must be an aggregate");
+static_assert(std::is_aggregate<point<double, 3>>::value, "point must be an aggregate");
+static_assert(std::is_trivially_copyable<point<double, 4>>::value, "point must be trivially copyable");
+static_assert(std::is_standard_layout<point<double, 3>>::value, "point must have standard layout");
+static_assert(sizeof(point<double, 3>) == 3 * sizeof(double), "point must hold exactly N doubles");
 static_assert(sizeof(point<double, 4>) == 4 * sizeof(double), "point must hold exactly N doubles");
 
 /// Component-wise equality (exact comparison; -0.0 equals 0.0, NaN equals nothing).

@@ -93,9 +93,9 @@ public:
     /// Least-squares approximation of the data grid by a countU x countV control grid: curve
     /// approximation (end points kept) of every data column along U, then of every
     /// intermediate row along V. The surface meets the four corner points of the data.
-    /// Rebuilds every field before it can fail, except that counts which cannot match their
-    /// knot vectors (countU not below the number of U knots, or countV not below the number of
-    /// V knots) leave a grid without elements instead of allocating countU x countV points.
+    /// Rebuilds every field before it can fail: a failed call leaves the countU x countV zero
+    /// grid, the new knots, range (NaN where a knot is missing) and degrees. A grid size that
+    /// overflows throws std::length_error, one the memory cannot hold std::bad_alloc.
     bool LeastSquaresApproximation(const VMatrix<Math::point<double, 3>>& points, const std::vector<double>& paramsU,
                                    const std::vector<double>& paramsV, const std::vector<double>& knotsU,
                                    const std::vector<double>& knotsV, std::size_t countU, std::size_t countV,

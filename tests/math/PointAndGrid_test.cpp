@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <new>
 #include <type_traits>
 
 using VelSDK::Math::point;
@@ -26,6 +27,11 @@ TEST(Point, IsAPlainAggregateOfDoubles) {
     for (int i = 0; i < 3; ++i) EXPECT_EQ(z3[i], 0.0);
     std::vector<point<double, 4>> v(5);
     for (const auto& q : v) EXPECT_EQ(q, (point<double, 4>{0, 0, 0, 0}));
+    // Default initialisation (no braces) zeroes too, even over storage that held other bits.
+    alignas(point<double, 3>) unsigned char storage[sizeof(point<double, 3>)];
+    std::memset(storage, 0xff, sizeof storage);
+    const point<double, 3>* d = new (storage) point<double, 3>;
+    EXPECT_EQ(*d, (point<double, 3>{0, 0, 0}));
 }
 
 TEST(Point, HomogeneousProjectionAndSegmentParameter) {

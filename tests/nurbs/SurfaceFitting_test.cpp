@@ -298,6 +298,18 @@ TEST(SurfaceApproximation, SizesAndFailureStates) {
     EXPECT_FALSE(s.LeastSquaresApproximation(Q, pu, pv, UniformKnots(4 + 4, 2), UniformKnots(5 + 4, 3), 4, 5, 2, 3));
     EXPECT_FALSE(s.IsValid());
     EXPECT_EQ(s.GetKnotsU().size(), 8u);
+    // Counts not below their knot counts: the new 7 x 9 zero grid, knots, range and degrees.
+    EXPECT_FALSE(s.LeastSquaresApproximation(Q, pu, pv, UniformKnots(4 + 3, 2), UniformKnots(5 + 4, 3), 7, 9, 1, 3));
+    EXPECT_FALSE(s.IsValid());
+    ASSERT_EQ(s.GetControlPoints().RowCount(), 7u);
+    ASSERT_EQ(s.GetControlPoints().ColumnCount(), 9u);
+    for (const P4& c : s.GetControlPoints().Elements()) EXPECT_EQ(c, (P4{0, 0, 0, 0}));
+    EXPECT_EQ(s.GetKnotsU(), UniformKnots(4 + 3, 2));
+    EXPECT_EQ(s.GetKnotsV(), UniformKnots(5 + 4, 3));
+    EXPECT_EQ(s.GetDegreeU(), 1u);
+    EXPECT_EQ(s.GetDegreeV(), 3u);
+    EXPECT_EQ(s.GetMinParamU(), UniformKnots(4 + 3, 2)[1]);
+    EXPECT_EQ(s.GetMinParamV(), UniformKnots(5 + 4, 3)[3]);
     // No control columns, or no data columns.
     EXPECT_FALSE(s.LeastSquaresApproximation(Q, pu, pv, UniformKnots(4 + 3, 2), UniformKnots(0 + 4, 3), 4, 0, 2, 3));
     EXPECT_FALSE(s.LeastSquaresApproximation(VMatrix<P3>(10, 0, P3{}), pu, {}, UniformKnots(4 + 3, 2),
