@@ -118,5 +118,6 @@ void BindPointFiles(py::module_& m);
 void BindBatch(py::module_& m);
 void BindAnalysis(py::module_& m);
 void BindApproximation(py::module_& m);
+void BindNearest(py::module_& m);
 
 }  // namespace velsdk_py

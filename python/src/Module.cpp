@@ -25,4 +25,5 @@ PYBIND11_MODULE(_core, m) {
     velsdk_py::BindBatch(m);
     velsdk_py::BindAnalysis(m);
     velsdk_py::BindApproximation(m);
+    velsdk_py::BindNearest(m);
 }

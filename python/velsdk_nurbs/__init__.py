@@ -26,6 +26,7 @@ from ._core import *  # noqa: F401,F403  (the compiled API; its names are listed
 __all__ = [
     "ApproximationReport",
     "CoincidentPointsError",
+    "CurveLocator",
     "FittedCurve",
     "KnotsGeneration",
     "NurbsCurve",
@@ -34,6 +35,7 @@ __all__ = [
     "Parametrization",
     "RCode",
     "RCodeError",
+    "SurfaceLocator",
     "approximate",
     "approximate_to_tolerance",
     "chord_length_parameters",

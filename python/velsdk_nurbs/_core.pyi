@@ -145,6 +145,14 @@ class NurbsCurve:
     def insert_knots(self, knots: ArrayLike) -> NurbsCurve: ...
     def split(self, u: float) -> Tuple[NurbsCurve, NurbsCurve]: ...
     def clamp(self) -> NurbsCurve: ...
+    @overload
+    def nearest(self, points: Sequence[float], dims: int = 3, threads: int = 1) -> Tuple[float, FloatArray, float]: ...
+    @overload
+    def nearest(
+        self, points: ArrayLike, dims: int = 3, threads: int = 1
+    ) -> Tuple[Union[float, FloatArray], FloatArray, Union[float, FloatArray]]:
+        """Global nearest points: (3,) -> (u, point (3,), distance); (k, 3) -> (u (k,), points (k, 3),
+        distances (k,)); (2,), (k, 2): z = 0; dims=2 returns the points as (x, y)."""
     # --- Analysis and editing (results of bad input raise ValueError) ---
     @overload
     def length(self, a: Optional[float] = None, b: Optional[float] = None, rel_accuracy: float = 1e-12) -> float: ...
@@ -291,6 +299,12 @@ class NurbsSurface:
         self, points: ArrayLike, max_iterations: int = 100, tolerance: float = 1e-9, threads: int = 1
     ) -> Tuple[Union[Tuple[float, float], FloatArray], FloatArray]:
         """(3,) -> ((u, v), point (3,)); (k, 3) -> (uv (k, 2), points (k, 3)); (2,), (k, 2): z = 0."""
+    @overload
+    def nearest(self, points: Sequence[float], threads: int = 1) -> Tuple[float, float, FloatArray, float]: ...
+    @overload
+    def nearest(self, points: ArrayLike, threads: int = 1) -> Tuple[FloatArray, FloatArray, FloatArray]:
+        """Global nearest points: (3,) -> (u, v, point (3,), distance); (k, 3) -> (uv (k, 2),
+        points (k, 3), distances (k,))."""
     # --- Analysis and editing ---
     def normal(self, u: ArrayLike, v: ArrayLike) -> FloatArray:
         """Unit normals, shape (..., 3); NaN where Su x Sv vanishes."""
@@ -328,6 +342,32 @@ class NurbsSurface:
         """Least-squares surface with a (count_u, count_v) control grid."""
 
 # --- Fitted curve -------------------------------------------------------------------------------
+
+class CurveLocator:
+    """Search structure of one curve for global nearest points (built once, queried many times)."""
+
+    def __init__(self, curve: NurbsCurve) -> None: ...
+    @overload
+    def nearest(self, points: Sequence[float], dims: int = 3, threads: int = 1) -> Tuple[float, FloatArray, float]: ...
+    @overload
+    def nearest(
+        self, points: ArrayLike, dims: int = 3, threads: int = 1
+    ) -> Tuple[Union[float, FloatArray], FloatArray, Union[float, FloatArray]]: ...
+    def all_nearest(self, point: ArrayLike, rel_tol: float = 1e-9) -> List[Tuple[float, FloatArray, float]]:
+        """Every local minimum within rel_tol of the global one: [(u, point (3,), distance)], increasing u."""
+    @property
+    def piece_count(self) -> int: ...
+
+class SurfaceLocator:
+    """Search structure of one surface for global nearest points."""
+
+    def __init__(self, surface: NurbsSurface) -> None: ...
+    @overload
+    def nearest(self, points: Sequence[float], threads: int = 1) -> Tuple[float, float, FloatArray, float]: ...
+    @overload
+    def nearest(self, points: ArrayLike, threads: int = 1) -> Tuple[FloatArray, FloatArray, FloatArray]: ...
+    @property
+    def patch_count(self) -> int: ...
 
 class FittedCurve:
     """A NURBS curve that fits itself to data points, segments itself and projects points."""

@@ -1,0 +1,100 @@
+"""Global nearest points: NurbsCurve.nearest / NurbsSurface.nearest and the locators against
+dense sampling refined by SciPy's bounded minimisers, shapes, threads and ties."""
+
+from __future__ import annotations
+
+import numpy as np
+import pytest
+
+import velsdk_nurbs as vn
+from conftest import random_clamped_knots
+
+optimize = pytest.importorskip("scipy.optimize")
+
+
+def reference_curve(curve, q, samples=4000):
+    """Smallest distance: dense samples, then a bounded scalar search around the best ones."""
+    a, b = curve.domain
+    u = np.linspace(a, b, samples)
+    d = np.linalg.norm(curve.evaluate(u) - q, axis=-1)
+    best = d.min()
+    for i in np.argsort(d)[:6]:
+        lo, hi = u[max(i - 1, 0)], u[min(i + 1, samples - 1)]
+        r = optimize.minimize_scalar(
+            lambda t: np.linalg.norm(curve.evaluate(t) - q), bounds=(lo, hi), method="bounded",
+            options={"xatol": 1e-13})
+        best = min(best, r.fun)
+    return best
+
+
+@pytest.fixture
+def scribble(rng):
+    """A cubic through 40 random control points: it passes close to itself many times."""
+    n, p = 40, 3
+    return vn.NurbsCurve(rng.uniform(-1, 1, (n, 3)), random_clamped_knots(rng, n, p, repeat=True), p)
+
+
+def test_curve_nearest_matches_the_sampled_minimum(scribble, rng):
+    queries = rng.uniform(-1.2, 1.2, (25, 3))
+    u, feet, dist = scribble.nearest(queries)
+    assert u.shape == (25,) and feet.shape == (25, 3) and dist.shape == (25,)
+    np.testing.assert_allclose(scribble.evaluate(u), feet, rtol=0, atol=1e-12)
+    np.testing.assert_allclose(np.linalg.norm(feet - queries, axis=-1), dist, rtol=1e-15)
+    for q, d in zip(queries, dist):
+        assert d <= reference_curve(scribble, q) * (1 + 1e-9) + 1e-12
+    # The local projection does not always find these (that is why the global one exists).
+    _, local_feet = scribble.project(queries)
+    assert np.all(np.linalg.norm(local_feet - queries, axis=-1) >= dist * (1 - 1e-12))
+
+
+def test_shapes_threads_and_the_reusable_locator(scribble, rng):
+    queries = rng.uniform(-1, 1, (101, 3))
+    one = scribble.nearest(queries)
+    locator = vn.CurveLocator(scribble)
+    assert locator.piece_count >= 37
+    for threads in (0, 2, 3):
+        again = locator.nearest(queries, threads=threads)
+        for x, y in zip(one, again):
+            np.testing.assert_array_equal(x, y)
+    u, foot, d = scribble.nearest(queries[0])
+    assert isinstance(u, float) and foot.shape == (3,) and d == one[2][0]
+    assert scribble.nearest(queries[:, :2], dims=2)[1].shape == (101, 2)
+
+
+def test_all_nearest_reports_both_branches_and_the_seam():
+    parabola = vn.NurbsCurve([[-2, 4, 0], [0, -4, 0], [2, 4, 0]], [0, 0, 0, 1, 1, 1], 2)
+    both = vn.CurveLocator(parabola).all_nearest([0, 2, 0], rel_tol=1e-9)
+    assert len(both) == 2
+    np.testing.assert_allclose([both[0][1][0], both[1][1][0]], [-np.sqrt(1.5), np.sqrt(1.5)], atol=1e-9)
+    np.testing.assert_allclose([both[0][2], both[1][2]], np.sqrt(1.75), rtol=1e-12)
+    w = np.sqrt(0.5)
+    circle = vn.NurbsCurve(
+        [[1, 0, 0], [1, 1, 0], [0, 1, 0], [-1, 1, 0], [-1, 0, 0], [-1, -1, 0], [0, -1, 0], [1, -1, 0], [1, 0, 0]],
+        [0, 0, 0, 0.25, 0.25, 0.5, 0.5, 0.75, 0.75, 1, 1, 1], 2, weights=[1, w, 1, w, 1, w, 1, w, 1])
+    seam = vn.CurveLocator(circle).all_nearest([2, 0, 0])
+    assert [s[0] for s in seam] == [0.0, 1.0]
+    assert circle.nearest([0.0, 0.0, 0.0])[2] == pytest.approx(1.0, abs=1e-12)
+
+
+def test_surface_nearest_matches_the_sampled_minimum(rng):
+    nu, nv, p, q = 7, 6, 3, 2
+    grid = np.stack(np.meshgrid(np.arange(nu), np.arange(nv), indexing="ij"), axis=-1).astype(float)
+    pts = np.concatenate([grid, rng.uniform(-1.5, 1.5, (nu, nv, 1))], axis=-1)
+    s = vn.NurbsSurface(pts, random_clamped_knots(rng, nu, p), random_clamped_knots(rng, nv, q), p, q)
+    queries = np.column_stack([rng.uniform(-1, 7, 20), rng.uniform(-1, 6, 20), rng.uniform(-2, 2, 20)])
+    uv, feet, dist = s.nearest(queries)
+    assert uv.shape == (20, 2) and feet.shape == (20, 3)
+    g = np.linspace(0, 1, 121)
+    uu, vv = np.meshgrid(g, g, indexing="ij")
+    samples = s.evaluate(uu, vv).reshape(-1, 3)
+    for x, d in zip(queries, dist):
+        k = np.argmin(np.linalg.norm(samples - x, axis=-1))
+        start = [g[k // 121], g[k % 121]]
+        r = optimize.minimize(lambda t: np.sum((s.evaluate(t[0], t[1]) - x) ** 2), start,
+                              bounds=[(0, 1), (0, 1)], method="L-BFGS-B", options={"ftol": 1e-15, "gtol": 1e-12})
+        ref = min(np.sqrt(r.fun), np.linalg.norm(samples - x, axis=-1).min())
+        assert d <= ref * (1 + 1e-9) + 1e-12
+    locator = vn.SurfaceLocator(s)
+    assert locator.patch_count >= 1
+    u, v, foot, d = locator.nearest(queries[0])
+    assert (u, v) == tuple(uv[0]) and d == dist[0]
