@@ -41,6 +41,16 @@ std::size_t FirstNonFinite(const std::vector<double>& values) {
     return values.size();
 }
 
+// Why a curve fit's input is refused before fitting ("" when every value is finite).
+std::string NonFiniteInput(const std::vector<Point3>& points, const std::vector<double>& parameters,
+                           const std::vector<double>& knots) {
+    std::size_t bad = FirstNonFinite(points);
+    if (bad != points.size()) return "point " + Str(bad) + " is not finite";
+    if ((bad = FirstNonFinite(parameters)) != parameters.size()) return "parameter " + Str(bad) + " is not finite";
+    if ((bad = FirstNonFinite(knots)) != knots.size()) return "knot " + Str(bad) + " is not finite";
+    return std::string();
+}
+
 // Why the fitted curve's Fit returned code for these points (the checks of Fit and _Fit, in
 // their order).
 std::string FitFailure(V3dCurve::RCode code, const std::vector<Point3>& points, const V3dCurveNurbsPlus& prototype,
@@ -162,19 +172,8 @@ std::vector<CurveFitResult> GlobalInterpolationMany(const std::vector<Interpolat
     std::vector<CurveFitResult> results(items.size());
     RunItems(results, threads, [&](std::size_t i, CurveFitResult& r) {
         const InterpolationItem& it = items[i];
-        std::size_t bad = FirstNonFinite(it.points);
-        if (bad != it.points.size()) {
-            r.error = "point " + Str(bad) + " is not finite";
-            return;
-        }
-        if ((bad = FirstNonFinite(it.parameters)) != it.parameters.size()) {
-            r.error = "parameter " + Str(bad) + " is not finite";
-            return;
-        }
-        if ((bad = FirstNonFinite(it.knots)) != it.knots.size()) {
-            r.error = "knot " + Str(bad) + " is not finite";
-            return;
-        }
+        r.error = NonFiniteInput(it.points, it.parameters, it.knots);
+        if (!r.error.empty()) return;
         r.ok = r.curve.GlobalInterpolation(it.points, it.parameters, it.knots, it.degree, it.closed);
         if (r.ok) return;
         const std::size_t n = it.points.size(), p = it.degree;
@@ -196,19 +195,8 @@ std::vector<CurveFitResult> LeastSquaresApproximationMany(const std::vector<Appr
     std::vector<CurveFitResult> results(items.size());
     RunItems(results, threads, [&](std::size_t i, CurveFitResult& r) {
         const ApproximationItem& it = items[i];
-        std::size_t bad = FirstNonFinite(it.points);
-        if (bad != it.points.size()) {
-            r.error = "point " + Str(bad) + " is not finite";
-            return;
-        }
-        if ((bad = FirstNonFinite(it.parameters)) != it.parameters.size()) {
-            r.error = "parameter " + Str(bad) + " is not finite";
-            return;
-        }
-        if ((bad = FirstNonFinite(it.knots)) != it.knots.size()) {
-            r.error = "knot " + Str(bad) + " is not finite";
-            return;
-        }
+        r.error = NonFiniteInput(it.points, it.parameters, it.knots);
+        if (!r.error.empty()) return;
         r.ok = r.curve.LeastSquaresApproximation(it.points, it.parameters, it.knots, it.controlPoints, it.degree);
         if (r.ok) return;
         const std::size_t n = it.points.size(), nc = it.controlPoints, p = it.degree;

@@ -229,6 +229,7 @@ TEST(BatchCurveFit, InterpolationAndApproximationAreTheSingleCalls) {
     approx[5].knots.back() = 1.0;
     approx[6].parameters.pop_back();
     approx[11].knots[0] = kInf;
+    approx[12].points[1][0] = kNaN;
 
     for (std::size_t threads : kThreads) {
         const std::vector<CurveFitResult> ri = GlobalInterpolationMany(interp, threads);
@@ -241,13 +242,13 @@ TEST(BatchCurveFit, InterpolationAndApproximationAreTheSingleCalls) {
                                                           interp[i].degree, interp[i].closed));
                 EXPECT_TRUE(SameCurve(ri[i].curve, c));
             }
-            if (i != 11) {
+            if (i != 11 && i != 12) {
                 V3dNurbsCurve c;
                 EXPECT_EQ(ra[i].ok, c.LeastSquaresApproximation(approx[i].points, approx[i].parameters, approx[i].knots,
                                                                 approx[i].controlPoints, approx[i].degree));
                 EXPECT_TRUE(SameCurve(ra[i].curve, c));
             }
-            const bool badI = i == 4 || i == 7 || i == 9, badA = i == 5 || i == 6 || i == 11;
+            const bool badI = i == 4 || i == 7 || i == 9, badA = i == 5 || i == 6 || i == 11 || i == 12;
             EXPECT_EQ(ri[i].ok, !badI);
             EXPECT_EQ(ri[i].error.empty(), !badI);
             EXPECT_EQ(ra[i].ok, !badA);
@@ -261,6 +262,7 @@ TEST(BatchCurveFit, InterpolationAndApproximationAreTheSingleCalls) {
         EXPECT_EQ(ra[6].error, std::to_string(approx[6].parameters.size()) + " parameters for " +
                                    std::to_string(approx[6].points.size()) + " points");
         EXPECT_EQ(ra[11].error, "knot 0 is not finite");
+        EXPECT_EQ(ra[12].error, "point 1 is not finite");
     }
 }
 
