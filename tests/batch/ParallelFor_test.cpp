@@ -89,6 +89,19 @@ TEST(ParallelForClaimed, ExceptionReachesTheCallerAfterEveryWorkerStopped) {
     }
 }
 
+TEST(ParallelForClaimed, ContiguousChunksHandBackAnExceptionOfAnyChunk) {
+    // The contiguous-chunk form (one chunk per thread): a throw in the calling thread's own
+    // first chunk, and in a worker's chunk, reaches the caller.
+    for (const std::size_t thrower : {std::size_t{0}, std::size_t{60}})
+        for (const std::size_t threads : {std::size_t{1}, std::size_t{2}, std::size_t{7}})
+            EXPECT_THROW(ParallelFor(100, threads,
+                                     [&](std::size_t b, std::size_t e) {
+                                         if (b <= thrower && thrower < e) throw std::runtime_error("chunk");
+                                     }),
+                         std::runtime_error)
+                << thrower << " " << threads;
+}
+
 TEST(ParallelForClaimed, DefaultGrainBalancesAndRespectsTheMinimum) {
     EXPECT_EQ(DefaultGrain(16000, 2, 1), 1000u);  // eight chunks per thread
     EXPECT_EQ(DefaultGrain(100, 2, 64), 64u);     // never below the minimum
