@@ -5,7 +5,10 @@
 // with +0.0): a sum x + (+-0) or x - (+-0) equals x unless x is -0.0. The sums and
 // products and their order are those of the dense formulation (for the solver: Doolittle
 // elimination in column order, forward substitution in column order, back substitution
-// from the last unknown), so the results are the same bits.
+// from the last unknown), so the results are the same bits. A product of +0.0 with an
+// infinite or NaN value is NaN, not zero: where such a value meets an absent coefficient
+// (a non-finite multiplier, right-hand side, solution value or product operand) the
+// routines visit every position as the dense formulation does, for that row only.
 #include "math/SparseMatrix.h"
 
 #include <algorithm>
@@ -197,6 +200,20 @@ SparseMatrix operator*(const SparseMatrix& a, const SparseMatrix& b) {
         touched.clear();
         const Entry* ea = a.RowEntries(i);
         const std::size_t la = a.m_length[i];
+        bool finite = true;
+        for (std::size_t q = 0; q < la; ++q)
+            if (ea[q].column < b.m_rowCount && !std::isfinite(ea[q].value)) finite = false;
+        if (!finite) {
+            // A non-finite factor times an absent coefficient is NaN: every column of the row
+            // gets its full sum, s = 0.0 + b(m0, j) v0 + b(m1, j) v1 + ..., in increasing j.
+            for (std::size_t j = 0; j < b.m_columnCount; ++j) {
+                double s = 0.0;
+                for (std::size_t q = 0; q < la; ++q)
+                    if (ea[q].column < b.m_rowCount) s += b.Get(ea[q].column, j) * ea[q].value;
+                result.Set(i, j, s);
+            }
+            continue;
+        }
         for (std::size_t q = 0; q < la; ++q) {
             const std::size_t m = ea[q].column;
             if (m >= b.m_rowCount) continue;
@@ -378,6 +395,7 @@ struct SparseSolver {
             while (e[ia].column != k0) ++ia;
             const double f = e[ia].value / d;
             if (!(std::fabs(f) < DBL_EPSILON)) e[ia].value = f;
+            if (!std::isfinite(f)) return EliminateEveryColumn(R, k0, f);
 
             // Short rows find their columns by search; wide ones through a scattered index, so
             // that a step costs O(row + pivot row) entries.
@@ -421,6 +439,23 @@ struct SparseSolver {
             if (lead != kNone) File(R, lead);
         }
 
+        // Elimination of column k0 from row R with a non-finite multiplier f: 0.0 * f is NaN,
+        // so every column c = k0+1..n-1 is updated, A(R, c) = A(R, c) - A(pivot, c) * f with
+        // absent coefficients read as 0.0, and stored by the Set rule. The row is then filed
+        // under its next leading column.
+        void EliminateEveryColumn(Index R, std::size_t k0, double f) {
+            const Index P = m_perm[k0];
+            for (std::size_t c = k0 + 1; c < m_n; ++c) m_A.Set(R, c, m_A.Get(R, c) - m_A.Get(P, c) * f);
+            std::size_t lead = kNone;
+            const Entry* e = m_A.RowEntries(R);
+            const std::size_t len = m_A.m_length[R];
+            for (std::size_t q = 0; q < len; ++q) {
+                const std::size_t c = e[q].column;
+                if (c > k0 && c < m_n && c < lead) lead = c;
+            }
+            if (lead != kNone) File(R, lead);
+        }
+
         // Forward substitution of the row at position r, done as soon as that row is the
         // pivot (its multipliers are final, and so are the right-hand sides of all earlier
         // positions): for k0 = 0..r-1 in increasing order, B[r] -= L(r, k0) * B[k0]. This is
@@ -435,12 +470,25 @@ struct SparseSolver {
             const std::size_t len = m_A.m_length[R];
             SortByColumn(e, len);
             double* t = Rhs(R);
+            if (m_nonFinite) {
+                // An earlier right-hand side is not finite: 0.0 times it is NaN, so every
+                // position k0 < r takes part, absent multipliers read as 0.0.
+                std::size_t q = 0;
+                for (std::size_t k0 = 0; k0 < r; ++k0) {
+                    while (q < len && e[q].column < k0) ++q;
+                    const double m = q < len && e[q].column == k0 ? e[q].value : 0.0;
+                    const double* b = Rhs(m_perm[k0]);
+                    for (std::size_t j = 0; j < k; ++j) t[j] -= m * b[j];
+                }
+                return;
+            }
             if (!m_negativeZero) {
                 for (std::size_t q = 0; q < len && e[q].column < r; ++q) {
                     const double m = e[q].value;
                     const double* b = Rhs(m_perm[e[q].column]);
                     for (std::size_t j = 0; j < k; ++j) t[j] -= m * b[j];
                 }
+                NoteNonFinite(t);
                 return;
             }
             // Signed zeros: a skipped term is +0.0 * b, which turns a running value of -0.0
@@ -463,6 +511,11 @@ struct SparseSolver {
             if (r > from) skip(r);
             for (std::size_t j = 0; j < k; ++j)
                 m_signs[(r + 1) * k + j] = m_signs[r * k + j] + (std::signbit(t[j]) ? 1 : 0);
+            NoteNonFinite(t);
+        }
+
+        void NoteNonFinite(const double* t) {
+            for (std::size_t j = 0; j < m_k; ++j) m_nonFinite = m_nonFinite || !std::isfinite(t[j]);
         }
 
         // Back substitution from the last position: t = B[i]; t -= U(i, c) * X[c] for
@@ -471,6 +524,7 @@ struct SparseSolver {
         void Back() {
             const std::size_t n = m_n, k = m_k;
             if (m_negativeZero) m_signs.assign((n + 1) * k, 0);  // now counts over positions c..n-1
+            m_nonFinite = false;  // now: a solution value at a later position is not finite
             for (std::size_t i = n; i-- > 0;) {
                 const std::size_t R = m_perm[i];
                 const Entry* e = m_A.RowEntries(R);
@@ -480,6 +534,18 @@ struct SparseSolver {
                 double diag = 0.0;
                 if (q < len && e[q].column == i) diag = e[q++].value;
                 double* t = Rhs(R);
+                if (m_nonFinite) {
+                    // 0.0 times a non-finite solution value is NaN: every position c > i takes
+                    // part, absent coefficients read as 0.0.
+                    for (std::size_t c = i + 1; c < n; ++c) {
+                        while (q < len && e[q].column < c) ++q;
+                        const double a = q < len && e[q].column == c ? e[q].value : 0.0;
+                        const double* x = Rhs(m_perm[c]);
+                        for (std::size_t j = 0; j < k; ++j) t[j] -= a * x[j];
+                    }
+                    for (std::size_t j = 0; j < k; ++j) t[j] = t[j] / diag;
+                    continue;
+                }
                 if (!m_negativeZero) {
                     for (; q < len && e[q].column < n; ++q) {
                         const double a = e[q].value;
@@ -487,6 +553,7 @@ struct SparseSolver {
                         for (std::size_t j = 0; j < k; ++j) t[j] -= a * x[j];
                     }
                     for (std::size_t j = 0; j < k; ++j) t[j] = t[j] / diag;
+                    NoteNonFinite(t);
                     continue;
                 }
                 std::size_t from = i + 1;
@@ -507,6 +574,7 @@ struct SparseSolver {
                     t[j] = t[j] / diag;
                     m_signs[i * k + j] = m_signs[(i + 1) * k + j] + (std::signbit(t[j]) ? 1 : 0);
                 }
+                NoteNonFinite(t);
             }
         }
 
@@ -542,6 +610,7 @@ struct SparseSolver {
         std::vector<Index> m_colpos;  // column -> entry index of the row being eliminated (wide rows only)
         std::vector<Entry> m_pivotU;  // the pivot row's entries right of the pivot column
         bool m_negativeZero = false;
+        bool m_nonFinite = false;  // a right-hand side (solution value) already met is not finite
         std::vector<std::size_t> m_signs;
     };
 };

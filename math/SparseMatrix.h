@@ -178,7 +178,8 @@ private:
 /// (i, j) is s = 0.0; s += b.Get(m, j) * v over the entries (m, v) of a's row i in row order,
 /// stored with Set (so a sum below DBL_EPSILON in magnitude is absent); each result row
 /// holds its entries in increasing column order. Only the columns of b's rows named by a's
-/// row are visited: the other terms are exact zeros. a's column count must equal b's row
+/// row are visited: the other terms are exact zeros (a row of a that holds an infinite or NaN
+/// value, for which 0.0 * v is NaN, gets every column j). a's column count must equal b's row
 /// count; entries of a that name a row beyond b, and entries of b beyond its column count,
 /// contribute nothing.
 SparseMatrix operator*(const SparseMatrix& a, const SparseMatrix& b);
@@ -188,7 +189,10 @@ SparseMatrix operator*(const SparseMatrix& a, const SparseMatrix& b);
 /// B + i * stride (stride >= k). On success returns true and overwrites those values with
 /// X (row i = unknown i); on failure returns false, and they may hold partly substituted
 /// values (solve a copy when they are needed). Values between k and stride are not touched.
-/// A is consumed (it holds the factors).
+/// A is consumed (it holds the factors). Results are the bits of the elimination that visits
+/// every coefficient position, also for infinite and NaN values (where 0.0 times them is NaN):
+/// a non-finite multiplier updates every column of its row, and once a right-hand side
+/// (solution value) is not finite the substitutions visit every position.
 bool SolveLinearSystem(SparseMatrix& A, double* B, std::size_t n, std::size_t k, std::size_t stride);
 
 /// The same with the right-hand-side rows packed (stride = k).

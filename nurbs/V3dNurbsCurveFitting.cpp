@@ -118,6 +118,39 @@ private:
 
 inline point<double, 4> Homogeneous(const point<double, 3>& q) { return point<double, 4>{q[0], q[1], q[2], 1.0}; }
 
+// The interior system of the least-squares fit through the SparseMatrix operations, for data
+// or basis values that are not finite (0.0 times such a value is NaN, so the terms of absent
+// coefficients count): basis matrix B (rows 1..M-2 by Set), residuals R[k] = (Q[k] - b Q[0]) -
+// a Q[M-1] with a = B(k, nc-1), b = B(k, 0), right-hand sides S[i] = R[k] * B(k, i) + S[i] over
+// every k, and the normal matrix T^T T with T = B.SubMatrix(1, M-1, 1, nc-1). The right-hand
+// sides go to control points 1..nc-2; returns the solver's answer.
+bool SolveLeastSquaresEveryTerm(const std::vector<point<double, 3>>& Q, const double* u,
+                                const std::vector<double>& knots, std::size_t nc, std::size_t p,
+                                std::vector<point<double, 4>>& P) {
+    const std::size_t M = Q.size();
+    const std::size_t inner = nc - 2;
+    SparseMatrix B(M - 1, nc, p);
+    RowWriter rows(knots, nc, p, nc);
+    std::vector<point<double, 3>> R(M, point<double, 3>{0.0, 0.0, 0.0});
+    for (std::size_t k = 1; k + 1 < M; ++k) {
+        rows.Write(B, k, u[k]);
+        const double a = B.Get(k, nc - 1);
+        const double b = B.Get(k, 0);
+        for (std::size_t c = 0; c < 3; ++c) R[k][c] = (Q[k][c] - b * Q[0][c]) - a * Q[M - 1][c];
+    }
+    for (std::size_t i = 1; i <= inner; ++i) {
+        point<double, 4>& S = P[i];
+        S = point<double, 4>{0.0, 0.0, 0.0, 0.0};
+        for (std::size_t k = 1; k + 1 < M; ++k) {
+            const double N = B.Get(k, i);
+            for (std::size_t c = 0; c < 3; ++c) S[c] = R[k][c] * N + S[c];
+        }
+    }
+    const SparseMatrix T = B.SubMatrix(1, M - 1, 1, nc - 1);
+    SparseMatrix A = T.Transpose() * T;
+    return SolveIntoControlPoints(A, P, 1, inner);
+}
+
 inline void SetXYZ(point<double, 4>& P, const point<double, 3>& q) {
     P[0] = q[0];
     P[1] = q[1];
@@ -282,8 +315,10 @@ bool V3dNurbsCurve::LeastSquaresApproximation(const std::vector<point<double, 3>
         //   + ... over increasing k. It is accumulated here in that order into a band of
         //   2p + 1 diagonals (the p + 1 columns of a row lie within p of each other).
         // Every sum adds only the terms of stored coefficients: the others are exact zeros
-        // added to sums that are never -0.0. The result is the same bits as building the
-        // basis matrix, SubMatrix, Transpose and the product, at a fraction of the memory.
+        // added to sums that are never -0.0 (as long as residuals and basis values are finite;
+        // otherwise SolveLeastSquaresEveryTerm forms the system). The result is the same bits
+        // as building the basis matrix, SubMatrix, Transpose and the product, at a fraction of
+        // the memory.
         detail::ScratchVector<double> gram;
         gram.assign(inner * W, 0.0);
         std::size_t cols[detail::kStackOrder];
@@ -298,7 +333,8 @@ bool V3dNurbsCurve::LeastSquaresApproximation(const std::vector<point<double, 3>
             tc = heapCols.data();
             tv = heapVals.data();
         }
-        for (std::size_t k = 1; k + 1 < M; ++k) {
+        bool finite = true;
+        for (std::size_t k = 1; k + 1 < M && finite; ++k) {
             const double* N = nullptr;
             const std::size_t first = rows.Evaluate(uu[k], N);
             double a = 0.0, b = 0.0;
@@ -316,12 +352,27 @@ bool V3dNurbsCurve::LeastSquaresApproximation(const std::vector<point<double, 3>
             }
             double R[3];
             for (std::size_t c = 0; c < 3; ++c) R[c] = (Q[k][c] - b * q0[c]) - a * q1[c];
+            for (std::size_t c = 0; c < 3; ++c) finite = finite && std::isfinite(R[c]);
+            for (std::size_t q = 0; q < len; ++q) finite = finite && std::isfinite(tv[q]);
             for (std::size_t q = 0; q < len; ++q) {
                 point<double, 4>& S = m_controlPoints[tc[q] + 1];
                 for (std::size_t c = 0; c < 3; ++c) S[c] = R[c] * tv[q] + S[c];
                 double* g = gram.data() + tc[q] * W;  // row tc[q]; column tc[r] at p + tc[r] - tc[q]
                 for (std::size_t r = 0; r < len; ++r) g[p + tc[r] - tc[q]] += tv[r] * tv[q];
             }
+        }
+        if (!finite) {
+            // A residual or basis value that is not finite: the terms of absent coefficients
+            // are NaN, not zero; the system is formed with every term instead.
+            gram = detail::ScratchVector<double>();
+            if (!SolveLeastSquaresEveryTerm(Q, uu, m_knots, nc, p, m_controlPoints)) {
+                guard.Disarm();
+                return false;
+            }
+            guard.Disarm();
+            m_controlPoints[0] = Homogeneous(Q[0]);
+            m_controlPoints[nc - 1] = Homogeneous(Q[M - 1]);
+            return true;
         }
         // The normal matrix: rows in increasing column order, sums below DBL_EPSILON absent.
         SparseMatrix A(inner, inner, p, W);

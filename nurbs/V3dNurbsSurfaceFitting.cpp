@@ -17,6 +17,7 @@
 #include "nurbs/BSplineKernels.h"
 
 #include <algorithm>
+#include <cmath>
 #include <limits>
 #include <memory>
 #include <stdexcept>
@@ -157,6 +158,19 @@ bool ApproximateAll(const Lists<const Pt>& in, std::size_t lists, std::size_t M,
                 const P3 q0 = Xyz(in(first + l, 0));
                 const P3 qm = Xyz(in(first + l, M - 1));
                 for (int c = 0; c < 3; ++c) R[3 * l + c] = (q[c] - b * q0[c]) - a * qm[c];
+            }
+            bool finite = true;
+            for (std::size_t j = 0; j < w; ++j) finite = finite && std::isfinite(R[j]);
+            if (!finite) {
+                // A residual that is not finite times an absent coefficient is NaN: every
+                // interior column takes part (for finite residuals such a term adds +-0.0 to a
+                // sum that is never -0.0, which changes nothing).
+                for (std::size_t i = 1; i <= inner; ++i) {
+                    const double g = N.Get(k, i);
+                    double* s = S.data() + (i - 1) * w;
+                    for (std::size_t j = 0; j < w; ++j) s[j] = R[j] * g + s[j];
+                }
+                continue;
             }
             const SparseMatrix::Entry* e = N.RowEntries(k);
             for (std::size_t t = 0; t < N.RowLength(k); ++t) {

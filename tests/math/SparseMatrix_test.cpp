@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <limits>
 #include <cfloat>
 #include <cmath>
 #include <cstring>
@@ -157,6 +158,20 @@ public:
         return s;
     }
 
+    // One value of the system (a coefficient or a right-hand side) replaced by one that is not
+    // finite or overflows on the way: 0.0 times it is NaN, so absent coefficients count.
+    void Poison(System& s) {
+        const double inf = std::numeric_limits<double>::infinity();
+        const double bad[] = {inf, -inf, std::numeric_limits<double>::quiet_NaN(), 1e300, -1e300};
+        const double v = bad[Int(0, 4)];
+        if (Chance(0.5) && !s.sets.empty()) {
+            s.sets[Int(0, s.sets.size() - 1)].value = v;
+        } else if (!s.B.empty()) {
+            std::vector<double>& row = s.B[Int(0, s.B.size() - 1)];
+            row[Int(0, row.size() - 1)] = v;
+        }
+    }
+
     std::mt19937_64& Engine() { return m_rng; }
 
 private:
@@ -240,7 +255,7 @@ TEST(SparseMatrix, SubMatrixRenumbersAndKeepsOrder) {
 }
 
 TEST(SparseMatrix, OperationsMatchLiteralOnRandomMatrices) {
-    RandomSystems gen(101);
+    RandomSystems gen(101), poison(102);
     for (int trial = 0; trial < 300; ++trial) {
         const std::size_t r = gen.Int(1, 25), c = gen.Int(1, 25), q = gen.Int(1, 25);
         const int kind = static_cast<int>(gen.Int(0, 2));
@@ -253,7 +268,8 @@ TEST(SparseMatrix, OperationsMatchLiteralOnRandomMatrices) {
             std::shuffle(s.sets.begin(), s.sets.end(), gen.Engine());
             return s;
         };
-        const System sa = randomMatrix(r, c), sb = randomMatrix(c, q);
+        System sa = randomMatrix(r, c), sb = randomMatrix(c, q);
+        if (trial % 5 == 4) poison.Poison(trial % 2 == 0 ? sa : sb);
         const SparseMatrix fa = BuildFast(sa), fb = BuildFast(sb);
         const LiteralSparseMatrix la = BuildLiteral(sa), lb = BuildLiteral(sb);
         ExpectSameRows(fa, la);
@@ -448,11 +464,12 @@ TEST(SolveLinearSystem, NegativeZeroRightHandSides) {
 // --- Solver: equivalence with the literal reference ----------------------------------------
 
 TEST(SolveLinearSystem, BandedSystemsMatchLiteralBitForBit) {
-    RandomSystems gen(20240601);
+    RandomSystems gen(20240601), poison(5);
     int solved = 0, failed = 0;
     for (int trial = 0; trial < 1500; ++trial) {
         const std::size_t n = trial % 50 == 0 ? gen.Int(100, 300) : gen.Int(1, 40);
-        const System s = gen.Banded(n, gen.Int(1, 7), static_cast<int>(trial % 3));
+        System s = gen.Banded(n, gen.Int(1, 7), static_cast<int>(trial % 3));
+        if (trial % 4 == 3) poison.Poison(s);  // infinite, NaN or overflowing values
         (ExpectSameSolve(s, "banded") ? solved : failed)++;
         if (HasFailure()) {
             ADD_FAILURE() << "trial " << trial;
@@ -465,13 +482,14 @@ TEST(SolveLinearSystem, BandedSystemsMatchLiteralBitForBit) {
 }
 
 TEST(SolveLinearSystem, GeneralSystemsMatchLiteralBitForBit) {
-    RandomSystems gen(77);
+    RandomSystems gen(77), poison(78);
     int solved = 0, failed = 0;
     for (int trial = 0; trial < 600; ++trial) {
         const std::size_t n = trial % 40 == 0 ? gen.Int(60, 120) : gen.Int(1, 25);
         const double density = gen.Real(0.02, trial % 5 == 0 ? 1.0 : 0.3);
         const double diag = gen.Chance(0.8) ? 1.0 : 0.7;
-        const System s = gen.General(n, density, diag, static_cast<int>(trial % 3));
+        System s = gen.General(n, density, diag, static_cast<int>(trial % 3));
+        if (trial % 4 == 3) poison.Poison(s);
         (ExpectSameSolve(s, "general") ? solved : failed)++;
         if (HasFailure()) {
             ADD_FAILURE() << "trial " << trial;

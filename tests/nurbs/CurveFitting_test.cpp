@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <limits>
 #include <cmath>
 #include <cstring>
 #include <random>
@@ -337,7 +338,7 @@ TEST(LeastSquaresApproximation, MatchesLiteralStepsBitForBit) {
         const std::size_t p = 1 + trial % 5;
         const std::size_t nc = p + 1 + static_cast<std::size_t>(rng() % 30);
         const std::size_t M = trial % 7 == 0 ? nc : nc + static_cast<std::size_t>(rng() % 80);
-        const auto Q = RandomPoints(rng, M, 2.0);
+        auto Q = RandomPoints(rng, M, 2.0);
         auto u = ChordLength(Q);
         const auto knots = trial % 2 == 0 ? UniformKnots(nc + p + 1, p) : KnotAveraging(UniformParameterization(nc), p);
         if (nc < 3) continue;
@@ -348,6 +349,15 @@ TEST(LeastSquaresApproximation, MatchesLiteralStepsBitForBit) {
                 const std::size_t s = TA::Span(Probe(nc, knots, p), u[k]);
                 u[k] = knots[s] + 1e-7 * (knots[s + 1] - knots[s]);
             }
+        // Values that are not finite: 0.0 times them is NaN, so every term of the literal sums
+        // counts (a point, a parameter, an end point).
+        const double bad[] = {std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity(),
+                              std::numeric_limits<double>::quiet_NaN()};
+        if (trial % 4 == 3) {
+            auto& q = trial % 8 == 3 ? Q[1 + rng() % (M - 2)] : Q[trial % 16 == 7 ? 0 : M - 1];
+            q[rng() % 3] = bad[rng() % 3];
+        }
+        if (trial % 10 == 5) u[1 + rng() % (M - 2)] = bad[2];
 
         // Literal steps: basis rows, residuals, accumulated right-hand sides, normal matrix.
         const V3dNurbsCurve probe = Probe(nc, knots, p);

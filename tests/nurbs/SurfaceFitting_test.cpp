@@ -272,6 +272,9 @@ TEST(SurfaceApproximation, SameBitsAsColumnByColumnCurveFits) {
         const std::size_t cv = std::max<std::size_t>(q + 1, 2 + static_cast<std::size_t>((trial / 3) % 7));
         VMatrix<P3> Q = RandomGrid(rng, m, n, trial % 5 == 0);
         if (trial % 7 == 0) Q(m / 2, n / 2)[1] = -0.0;
+        if (trial % 6 == 5) Q(m / 2, n / 3)
+        [trial % 3] =
+            trial % 4 == 1 ? std::numeric_limits<double>::quiet_NaN() : std::numeric_limits<double>::infinity();
         const std::vector<double> pu = ChordLikeParameters(rng, m), pv = UniformParameterization(n);
         const std::vector<double> ku = UniformKnots(cu + p + 1, p), kv = UniformKnots(cv + q + 1, q);
         const Fit ref = ColumnByColumnApproximation(Q, pu, pv, ku, kv, cu, cv, p, q);
