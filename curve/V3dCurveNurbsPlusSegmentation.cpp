@@ -252,6 +252,9 @@ V3dCurve::RCode V3dCurveNurbsPlus::Segment(std::vector<double>& parameters, doub
     }
 
     held.Clamp();
+    // A range end at infinity cannot be cut at: Clamp leaves an empty curve, which only the
+    // generic path (NaN positions) handles.
+    if (!Decomposable(held)) return V3dCurve::Segment(parameters, tolerance, keep);
     const std::size_t p = held.GetDegree();
     V3dNurbsCurve local(held);
 

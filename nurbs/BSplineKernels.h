@@ -23,8 +23,11 @@ constexpr std::size_t kStackOrder = kStackDegree + 1;
 ///
 /// The interior search tries an interpolated guess first, then a branch-free bisection that
 /// returns the last index in [p, n - 1] whose knot is <= u: for non-decreasing knots both
-/// give the index the classic bisection finds. It always terminates and never leaves [p, n - 1], also for NaN (which
-/// gives p) and for knot vectors that are not sorted. Requires p < n.
+/// give the index the classic bisection finds. A NaN u gives (n + 1) / 2, where the classic
+/// bisection (low = 0, high = n + 1) stops at once since no comparison with NaN holds, when
+/// that index lies in [p, n - 1] (n >= 2p - 1); otherwise p, so that no caller reads outside
+/// the control points. It always terminates and never leaves [p, n - 1], also for knot vectors
+/// that are not sorted. Requires p < n.
 inline std::size_t FindSpan(const double* U, std::size_t n, std::size_t p, double u) noexcept {
     if (u >= U[n]) return n - 1;
     if (U[p] >= u) return p;
@@ -36,6 +39,10 @@ inline std::size_t FindSpan(const double* U, std::size_t n, std::size_t p, doubl
     if (t > last) t = last;
     const std::size_t g = p + static_cast<std::size_t>(t);
     if (U[g] <= u && u < U[g + 1]) return g;
+    if (u != u) {
+        const std::size_t mid = (n + 1) / 2;
+        return mid >= p && mid < n ? mid : p;
+    }
     std::size_t lo = p;
     std::size_t len = n - p;
     while (len > 1) {

@@ -228,8 +228,8 @@ bool V3dNurbsCurve::SplitAt(double u, V3dNurbsCurve& left, V3dNurbsCurve& right)
 // Clamps both ends over the unchanged range [U[p], U[n]]: the curve is extended by
 // repeating its first and last knots and control points until each end has p + 1 knots
 // (the new entries only enter spans outside the range), then cut at the old range ends.
-// A curve that is not well formed (see KnotOpsApplicable) or whose range is empty is left
-// unchanged.
+// A curve that is not well formed (see KnotOpsApplicable) or whose range is empty (or NaN) is
+// left unchanged; one with an infinite range end becomes the empty piece its refused cut leaves.
 void V3dNurbsCurve::Clamp() {
     const std::size_t p = m_degree;
     if (!KnotOpsApplicable(m_controlPoints, m_knots, p)) return;
@@ -266,18 +266,18 @@ void V3dNurbsCurve::Clamp() {
     V3dNurbsCurve current(std::move(P2), std::move(U2), p);
 
     // For finite knots both cuts succeed (u0 and u1 lie strictly inside the extended
-    // range). Infinite range ends can make a cut refuse; the curve is then left unchanged
-    // instead of being replaced by an untouched empty piece.
+    // range). An infinite range end makes a cut refuse; the piece kept is then the untouched,
+    // default-constructed one (no control points, no knots), as the two cuts give.
     if (a > 0) {
         V3dNurbsCurve left;
         V3dNurbsCurve right;
-        if (!current.SplitAt(u0, left, right)) return;
+        current.SplitAt(u0, left, right);
         current = std::move(right);
     }
     if (b > 0) {
         V3dNurbsCurve left;
         V3dNurbsCurve right;
-        if (!current.SplitAt(u1, left, right)) return;
+        current.SplitAt(u1, left, right);
         current = std::move(left);
     }
     m_controlPoints = std::move(current.m_controlPoints);

@@ -438,11 +438,14 @@ TEST(CurveClamp, UnchangedWhenOutsideItsReach) {
     V3dNurbsCurve d0(kFour, {0, 1, 2, 3, 4}, 0);
     d0.Clamp();
     ExpectIdentical(d0, V3dNurbsCurve(kFour, {0, 1, 2, 3, 4}, 0));
-    // An infinite range end cannot be cut at: the curve stays as it was rather than
-    // becoming an empty piece.
-    V3dNurbsCurve inf(kFour, {-kInf, -kInf, -kInf, 1, 2, 3, 4}, 2);
-    inf.Clamp();
-    ExpectIdentical(inf, V3dNurbsCurve(kFour, {-kInf, -kInf, -kInf, 1, 2, 3, 4}, 2));
+    // An infinite range end cannot be cut at: the refused cut leaves its untouched, empty
+    // piece, at either end.
+    for (const std::vector<double>& U :
+         std::vector<std::vector<double>>{{-kInf, -kInf, -kInf, 1, 2, 3, 4}, {0, 1, 2, 3, kInf, kInf, kInf}}) {
+        V3dNurbsCurve inf(kFour, U, 2);
+        inf.Clamp();
+        ExpectIdentical(inf, V3dNurbsCurve());
+    }
     // Malformed curves.
     V3dNurbsCurve empty;
     empty.Clamp();
@@ -540,9 +543,13 @@ TEST(CurveKnotOperations, ArbitraryInputsStayInsideTheVectors) {
         const bool sameKnots =
             d.GetKnots().size() == m &&
             (m == 0 || std::memcmp(d.GetKnots().data(), c0.GetKnots().data(), m * sizeof(double)) == 0);
-        if (!sameKnots) {
+        // Clamped, unchanged, or (a range end at infinity) the empty piece of a refused cut.
+        if (!sameKnots && !d.GetKnots().empty()) {
             EXPECT_TRUE(d.IsValid());
             EXPECT_EQ(d.GetKnots().size(), d.GetControlPoints().size() + p + 1);
+        }
+        if (!sameKnots && d.GetKnots().empty()) {
+            EXPECT_TRUE(std::isinf(c0.GetMinParam()) || std::isinf(c0.GetMaxParam()));
         }
     }
 }

@@ -120,6 +120,10 @@ TEST(CurveSpan, AgreesWithClassicBisection) {
         std::vector<double> us(U.begin(), U.end());
         for (int k = 0; k < 50; ++k) us.push_back(uni(rng) * (U.back() - U.front()) + U.front());
         for (double u : us) ASSERT_EQ(TA::Span(c, u), classic(u)) << "u = " << u;
+        // NaN: the bisection stops at once at (n + 1) / 2, kept where it lies in [p, n - 1].
+        const double nan = std::numeric_limits<double>::quiet_NaN();
+        const std::size_t mid = (n + 1) / 2;
+        EXPECT_EQ(TA::Span(c, nan), mid >= p && mid < n ? classic(nan) : p) << n << " " << p;
     }
 }
 
