@@ -31,6 +31,7 @@
 #include <VelSDK/CadModel.h>
 #include <VelSDK/ExchangeReport.h>
 #include <VelSDK/StepExchange.h>
+#include <VelSDK/IgesExchange.h>
 #include <VelSDK/AnalysisStatus.h>
 #include <VelSDK/CurveEditing.h>
 #include <VelSDK/KnotRemoval.h>
