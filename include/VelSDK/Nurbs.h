@@ -32,6 +32,8 @@
 #include <VelSDK/ExchangeReport.h>
 #include <VelSDK/StepExchange.h>
 #include <VelSDK/IgesExchange.h>
+#include <VelSDK/SurfaceTessellation.h>
+#include <VelSDK/MeshWriters.h>
 #include <VelSDK/AnalysisStatus.h>
 #include <VelSDK/CurveEditing.h>
 #include <VelSDK/KnotRemoval.h>
@@ -39,3 +41,6 @@
 #include <VelSDK/CurveArcLength.h>
 #include <VelSDK/CurveProperties.h>
 #include <VelSDK/SurfaceProperties.h>
+#include <VelSDK/IgesExchange.h>
+#include <VelSDK/SurfaceTessellation.h>
+#include <VelSDK/MeshWriters.h>

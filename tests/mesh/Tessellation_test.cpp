@@ -1,0 +1,261 @@
+// Tessellation: every mesh of every fixture surface at several tolerances is within the chord
+// tolerance (measured by projection), watertight where the surface is closed and without
+// T-junctions everywhere (edges shared by exactly two triangles after welding coincident
+// points, except on open borders), with vertices on the surface and normals equal to the
+// independently computed Su x Sv; curves: every polyline piece within tolerance by dense
+// sampling; writers: the binary STL read back field by field.
+#include <VelSDK/MeshWriters.h>
+#include <VelSDK/SurfaceTessellation.h>
+
+#include "exchange/ExchangeFixtures.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <map>
+#include <sstream>
+
+using namespace exchange_test;
+using VelSDK::Mesh::TessellationOptions;
+using VelSDK::Mesh::TessellationReport;
+using VelSDK::Mesh::TriangleMesh;
+
+namespace {
+
+// Unit sphere: the rational semicircle from pole to pole revolved about z (The NURBS Book,
+// 8.5); its rows at v = 0 and v = 1 collapse to the poles.
+V3dNurbsSurface Sphere() {
+    const double s = std::sqrt(0.5);
+    const V3dNurbsCurve c = Circle(1.0);
+    const double rz[5][3] = {{0, -1, 1}, {1, -1, s}, {1, 0, 1}, {1, 1, s}, {0, 1, 1}};
+    VMatrix<P4> net(9, 5, P4{});
+    for (std::size_t i = 0; i < 9; ++i) {
+        const P4 q = c.GetControlPoints()[i];
+        for (std::size_t j = 0; j < 5; ++j)
+            net(i, j) = H(rz[j][0] * q[0] / q[3], rz[j][0] * q[1] / q[3], rz[j][1], q[3] * rz[j][2]);
+    }
+    return V3dNurbsSurface(net, c.GetKnots(), {0, 0, 0, 0.5, 0.5, 1, 1, 1}, 2, 2);
+}
+
+V3dNurbsSurface Plane() {
+    VMatrix<P4> net(2, 2, P4{});
+    net(0, 0) = H(0, 0, 0);
+    net(1, 0) = H(2, 0, 1);
+    net(0, 1) = H(0, 3, 0);
+    net(1, 1) = H(2, 3, 1);
+    return V3dNurbsSurface(net, {0, 0, 1, 1}, {0, 0, 1, 1}, 1, 1);
+}
+
+struct Case {
+    std::string name;
+    V3dNurbsSurface surface;
+    bool closedU, closedV;  // watertight along that direction after welding
+};
+
+std::vector<Case> Cases() {
+    std::vector<Case> out;
+    for (auto& s : Surfaces()) out.push_back({s.name, s.surface, s.uClosed, false});
+    out.push_back({"sphere", Sphere(), true, true});
+    out.push_back({"plane", Plane(), false, false});
+    return out;
+}
+
+// Welds points that agree to 1e-9 of the model size.
+std::vector<std::size_t> Weld(const TriangleMesh& m) {
+    std::map<std::array<long long, 3>, std::size_t> ids;
+    std::vector<std::size_t> out(m.vertices.size());
+    for (std::size_t i = 0; i < m.vertices.size(); ++i) {
+        std::array<long long, 3> key;
+        for (int k = 0; k < 3; ++k) key[k] = std::llround(m.vertices[i][k] * 1e9);
+        out[i] = ids.emplace(key, ids.size()).first->second;
+    }
+    return out;
+}
+
+P3 Normal(const V3dNurbsSurface& s, double u, double v) {
+    const auto d = s.DeriveAt(u, v, 1);
+    const P3 a = d(1, 0), b = d(0, 1);
+    P3 n{a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]};
+    const double l = std::sqrt(Dot(n, n));
+    return P3{n[0] / l, n[1] / l, n[2] / l};
+}
+
+void CheckMesh(const Case& c, const TriangleMesh& m, double tol) {
+    const auto& s = c.surface;
+    ASSERT_FALSE(m.triangles.empty());
+    ASSERT_EQ(m.normals.size(), m.vertices.size());
+    ASSERT_EQ(m.parameters.size(), m.vertices.size());
+    // Vertices on the surface, normals of the surface (except where Su x Sv vanishes).
+    for (std::size_t i = 0; i < m.vertices.size(); ++i) {
+        const double u = m.parameters[i][0], v = m.parameters[i][1];
+        EXPECT_LE(Distance(m.vertices[i], s.EvaluateAt(u, v)), 1e-12 * 5) << c.name;
+        const P3 n = Normal(s, u, v);
+        if (std::isfinite(n[0])) {
+            EXPECT_GT(Dot(n, m.normals[i]), 1 - 1e-9) << c.name << " vertex " << i;
+        }
+        EXPECT_NEAR(Dot(m.normals[i], m.normals[i]), 1.0, 1e-12) << c.name;
+    }
+    // Within the tolerance, measured by projection.
+    const double measured = VelSDK::Mesh::MeasureDeviation(s, m);
+    EXPECT_LE(measured, tol) << c.name;
+    // No T-junction: after welding, an edge has two triangles, or one on an open border.
+    const std::vector<std::size_t> w = Weld(m);
+    std::map<std::pair<std::size_t, std::size_t>, int> uses;
+    std::map<std::pair<std::size_t, std::size_t>, std::pair<std::uint32_t, std::uint32_t>> example;
+    for (const auto& t : m.triangles) {
+        for (int k = 0; k < 3; ++k) {
+            const std::size_t a = w[t[k]], b = w[t[(k + 1) % 3]];
+            ASSERT_NE(a, b) << c.name << ": degenerate triangle kept";
+            const auto key = std::minmax(a, b);
+            ++uses[key];
+            example[key] = {t[k], t[(k + 1) % 3]};
+        }
+        // Triangles face the side of the normals.
+        const P3 A = m.vertices[t[0]], B = m.vertices[t[1]], C = m.vertices[t[2]];
+        const P3 e1 = B - A, e2 = C - A;
+        const P3 f{e1[1] * e2[2] - e1[2] * e2[1], e1[2] * e2[0] - e1[0] * e2[2], e1[0] * e2[1] - e1[1] * e2[0]};
+        EXPECT_GT(Dot(f, m.normals[t[0]] + m.normals[t[1]] + m.normals[t[2]]), 0) << c.name;
+    }
+    const double ua = s.GetMinParamU(), ub = s.GetMaxParamU(), va = s.GetMinParamV(), vb = s.GetMaxParamV();
+    for (const auto& kv : uses) {
+        ASSERT_LE(kv.second, 2) << c.name;
+        if (kv.second == 2) continue;
+        const auto& pa = m.parameters[example[kv.first].first];
+        const auto& pb = m.parameters[example[kv.first].second];
+        const bool onU = (pa[0] == ua && pb[0] == ua) || (pa[0] == ub && pb[0] == ub);
+        const bool onV = (pa[1] == va && pb[1] == va) || (pa[1] == vb && pb[1] == vb);
+        EXPECT_TRUE((onU && !c.closedU) || (onV && !c.closedV))
+            << c.name << ": edge used once inside the domain or on a closed seam (" << pa[0] << "," << pa[1] << ")-("
+            << pb[0] << "," << pb[1] << ")";
+    }
+}
+
+TEST(Tessellation, WithinToleranceAndCrackFree) {
+    for (const Case& c : Cases()) {
+        std::size_t previous = 0;
+        for (double tol : {0.05, 0.004, 0.0006}) {
+            TessellationOptions o;
+            o.chordTolerance = tol;
+            TriangleMesh m;
+            const TessellationReport r = VelSDK::Mesh::Tessellate(c.surface, o, m);
+            ASSERT_TRUE(r.ok) << r.error;
+            EXPECT_FALSE(r.budgetReached);
+            EXPECT_EQ(r.triangles, m.triangles.size());
+            EXPECT_LE(r.estimatedDeviation, tol);
+            CheckMesh(c, m, tol);
+            EXPECT_GE(m.triangles.size(), previous) << c.name;
+            previous = m.triangles.size();
+            if (c.name == "plane") {
+                EXPECT_EQ(m.triangles.size(), 2u);
+            }
+        }
+    }
+}
+
+// The normals of a triangle's corners differ by at most the angle tolerance (up to the finer
+// neighbours' points on a cell edge, which only bring the normals closer).
+TEST(Tessellation, AngleTolerance) {
+    for (const Case& c : Cases()) {
+        TessellationOptions o;
+        o.chordTolerance = 1.0;
+        o.angleTolerance = 0.2;
+        TriangleMesh m;
+        ASSERT_TRUE(VelSDK::Mesh::Tessellate(c.surface, o, m).ok);
+        CheckMesh(c, m, 1.0);
+        for (const auto& t : m.triangles)
+            for (int k = 0; k < 3; ++k)
+                EXPECT_GT(Dot(m.normals[t[k]], m.normals[t[(k + 1) % 3]]), std::cos(0.2) - 1e-12) << c.name;
+    }
+}
+
+TEST(Tessellation, BadInputAndBudget) {
+    TriangleMesh m;
+    for (double tol : {0.0, -1.0, double(NAN), double(INFINITY)}) {
+        TessellationOptions o;
+        o.chordTolerance = tol;
+        const TessellationReport r = VelSDK::Mesh::Tessellate(Sphere(), o, m);
+        EXPECT_FALSE(r.ok);
+        EXPECT_TRUE(m.triangles.empty());
+    }
+    TessellationOptions angle;
+    angle.angleTolerance = -1;
+    EXPECT_FALSE(VelSDK::Mesh::Tessellate(Sphere(), angle, m).ok);
+    const V3dNurbsSurface invalid(VMatrix<P4>(2, 2, P4{0, 0, 0, 1}), {0, 0, 1}, {0, 0, 1, 1}, 1, 1);
+    EXPECT_FALSE(VelSDK::Mesh::Tessellate(invalid, TessellationOptions(), m).ok);
+    TessellationOptions tiny;
+    tiny.chordTolerance = 1e-300;
+    tiny.maxTriangles = 1000;
+    const TessellationReport r = VelSDK::Mesh::Tessellate(Sphere(), tiny, m);
+    EXPECT_TRUE(r.ok);
+    EXPECT_TRUE(r.budgetReached);
+    EXPECT_LE(m.triangles.size(), 4u * 1000u);
+    EXPECT_TRUE(std::isnan(VelSDK::Mesh::MeasureDeviation(Sphere(), TriangleMesh())));
+}
+
+// Polylines: between consecutive points the curve stays within the tolerance of the chord
+// (dense sampling), the ends are the curve's ends, parameters increase.
+TEST(CurveTessellation, WithinToleranceByDenseSampling) {
+    for (const auto& c : Curves()) {
+        if (std::string(c.name) == "line") continue;
+        for (double tol : {0.1, 0.001}) {
+            const auto poly = VelSDK::Mesh::TessellateCurve(c.curve, tol, 0.0);
+            ASSERT_GE(poly.points.size(), 2u) << c.name;
+            EXPECT_EQ(poly.parameters.front(), c.curve.GetMinParam());
+            EXPECT_EQ(poly.parameters.back(), c.curve.GetMaxParam());
+            double worst = 0;
+            for (std::size_t i = 0; i + 1 < poly.points.size(); ++i) {
+                ASSERT_LT(poly.parameters[i], poly.parameters[i + 1]);
+                EXPECT_EQ(poly.points[i], c.curve.EvaluateAt(poly.parameters[i]));
+                const P3 a = poly.points[i], b = poly.points[i + 1];
+                for (int k = 1; k < 32; ++k) {
+                    const double t = poly.parameters[i] + (poly.parameters[i + 1] - poly.parameters[i]) * k / 32.0;
+                    const P3 x = c.curve.EvaluateAt(t);
+                    const P3 ab = b - a;
+                    const double f = std::min(1.0, std::max(0.0, Dot(x - a, ab) / Dot(ab, ab)));
+                    worst = std::max(worst, Distance(x, a + f * ab));
+                }
+            }
+            EXPECT_LE(worst, tol) << c.name;
+        }
+    }
+    EXPECT_TRUE(VelSDK::Mesh::TessellateCurve(Curves()[0].curve, 0.0).points.empty());
+    EXPECT_TRUE(VelSDK::Mesh::TessellateCurve(V3dNurbsCurve(), 0.1).points.empty());
+    EXPECT_LE(VelSDK::Mesh::TessellateCurve(Curves()[1].curve, 1e-300, 0, 50).points.size(), 50u);
+}
+
+// Binary STL read back: header, count, and per facet the unit normal, the vertices as floats
+// and a zero attribute.
+TEST(MeshWriters, BinaryStlFields) {
+    TriangleMesh m;
+    TessellationOptions o;
+    o.chordTolerance = 0.05;
+    ASSERT_TRUE(VelSDK::Mesh::Tessellate(Sphere(), o, m).ok);
+    std::ostringstream out;
+    ASSERT_TRUE(VelSDK::Mesh::WriteStl(out, m));
+    const std::string b = out.str();
+    ASSERT_EQ(b.size(), 84 + 50 * m.triangles.size());
+    std::uint32_t n;
+    std::memcpy(&n, b.data() + 80, 4);
+    ASSERT_EQ(n, m.triangles.size());
+    for (std::size_t t = 0; t < n; ++t) {
+        float f[12];
+        std::memcpy(f, b.data() + 84 + 50 * t, sizeof f);
+        EXPECT_NEAR(f[0] * f[0] + f[1] * f[1] + f[2] * f[2], 1.0, 1e-5);
+        for (int k = 0; k < 3; ++k)
+            for (int c = 0; c < 3; ++c) EXPECT_EQ(f[3 + 3 * k + c], static_cast<float>(m.vertices[m.triangles[t][k]][c]));
+        EXPECT_EQ(b[84 + 50 * t + 48], 0);
+        EXPECT_EQ(b[84 + 50 * t + 49], 0);
+    }
+    std::ostringstream ply;
+    ASSERT_TRUE(VelSDK::Mesh::WritePly(ply, m));
+    const std::string header = "ply\nformat binary_little_endian 1.0\n";
+    EXPECT_EQ(ply.str().compare(0, header.size(), header), 0);
+    const std::size_t end = ply.str().find("end_header\n") + 11;
+    EXPECT_EQ(ply.str().size(), end + 64 * m.vertices.size() + 13 * m.triangles.size());
+    std::string error;
+    EXPECT_FALSE(VelSDK::Mesh::SaveMesh("/tmp/x.vrml", m, error));
+    EXPECT_NE(error.find("unknown mesh format"), std::string::npos);
+    EXPECT_FALSE(VelSDK::Mesh::SaveMesh("/nonexistent-dir/x.stl", m, error));
+}
+
+}  // namespace
