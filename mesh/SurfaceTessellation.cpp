@@ -40,13 +40,13 @@ P3 Lerp3(const P3& a, double wa, const P3& b, double wb, const P3& c, double wc)
     return P3{wa * a[0] + wb * b[0] + wc * c[0], wa * a[1] + wb * b[1] + wc * c[1], wa * a[2] + wb * b[2] + wc * c[2]};
 }
 
-// A cell of the refinement: its corner on the grid and its level in each direction (cells
-// are halved in U, in V or in both, as their sag asks).
+// A cell of the refinement: [x0, x1] x [y0, y1] on the grid. A cell over several knot spans
+// is cut at its middle span border, a cell inside one span is halved (in U, in V or in both,
+// as its sag asks).
 struct Cell {
-    std::uint64_t x0, y0;
-    unsigned lx, ly;
-    std::uint64_t SizeX() const { return kSide >> lx; }
-    std::uint64_t SizeY() const { return kSide >> ly; }
+    std::uint64_t x0, x1, y0, y1;
+    std::uint64_t SizeX() const { return x1 - x0; }
+    std::uint64_t SizeY() const { return y1 - y0; }
 };
 
 // Sag of a cell's two triangles at the midpoints of its edges along U (bottom, top), along V
@@ -66,7 +66,7 @@ class Tessellator {
 public:
     Tessellator(const V3dNurbsSurface& surface, const NURBS::BezierPatchDecomposition& d, const TessellationOptions& o,
                 TriangleMesh& mesh)
-        : m_d(d), m_o(o), m_mesh(mesh) {
+        : m_surface(surface), m_d(d), m_o(o), m_mesh(mesh) {
         m_closedU = Exchange::detail::SurfaceIsClosed(surface, true);
         m_closedV = Exchange::detail::SurfaceIsClosed(surface, false);
         for (std::size_t i = 0; i < d.spansU; ++i) {
@@ -142,25 +142,41 @@ private:
     // Sags of the cell's two triangles at the test points; the angle test marks the direction
     // whose corner normals turn too much.
     Sags Sag(const Cell& c) {
-        const std::uint64_t sx = c.SizeX(), sy = c.SizeY();
-        const std::uint32_t a = Vertex(c.x0, c.y0), b = Vertex(c.x0 + sx, c.y0), cc = Vertex(c.x0 + sx, c.y0 + sy),
-                            d = Vertex(c.x0, c.y0 + sy);
+        const std::uint32_t a = Vertex(c.x0, c.y0), b = Vertex(c.x1, c.y0), cc = Vertex(c.x1, c.y1),
+                            d = Vertex(c.x0, c.y1);
         const P3 A = m_mesh.vertices[a], B = m_mesh.vertices[b], C = m_mesh.vertices[cc], D = m_mesh.vertices[d];
         const bool ac = SplitAC(A, B, C, D);
-        const V3dNurbsSurface& patch = PatchOf(c.x0, c.y0);
-        const double u0 = U(c.x0), u1 = U(c.x0 + sx), v0 = V(c.y0), v1 = V(c.y0 + sy);
+        const double u0 = U(c.x0), u1 = U(c.x1), v0 = V(c.y0), v1 = V(c.y1);
+        // Inside one knot span the Bezier patch evaluates; across spans the surface itself.
+        const bool onePatch = c.x1 - c.x0 <= kSide && c.y1 - c.y0 <= kSide;
+        const V3dNurbsSurface& s = onePatch ? PatchOf(c.x0, c.y0) : m_surface;
+        Sags out;
+        // kind 0: on an edge along U, 1: on an edge along V, 2: inside.
+        auto test = [&](double fs, double ft, int kind) {
+            const P3 onSurface = s.EvaluateAt(u0 + (u1 - u0) * fs, v0 + (v1 - v0) * ft);
+            double gap = Norm(Sub(onSurface, OnTriangles(ac, A, B, C, D, fs, ft)));
+            if (std::isnan(gap)) gap = INFINITY;
+            double& slot = kind == 0 ? out.alongU : kind == 1 ? out.alongV : out.inner;
+            slot = std::max(slot, gap);
+        };
         static const double pts[][2] = {{0.5, 0.0},       {0.5, 1.0},       {0.0, 0.5},       {1.0, 0.5},
                                         {0.5, 0.5},       {2. / 3, 1. / 3}, {1. / 3, 2. / 3}, {1. / 3, 1. / 3},
                                         {2. / 3, 2. / 3}, {0.25, 0.25},     {0.75, 0.25},     {0.25, 0.75},
                                         {0.75, 0.75}};
-        Sags out;
-        for (std::size_t k = 0; k < sizeof pts / sizeof pts[0]; ++k) {
-            const double* p = pts[k];
-            const P3 onSurface = patch.EvaluateAt(u0 + (u1 - u0) * p[0], v0 + (v1 - v0) * p[1]);
-            double gap = Norm(Sub(onSurface, OnTriangles(ac, A, B, C, D, p[0], p[1])));
-            if (std::isnan(gap)) gap = INFINITY;
-            double& slot = k < 2 ? out.alongU : k < 4 ? out.alongV : out.inner;
-            slot = std::max(slot, gap);
+        for (std::size_t k = 0; k < sizeof pts / sizeof pts[0]; ++k)
+            test(pts[k][0], pts[k][1], k < 2 ? 0 : k < 4 ? 1 : 2);
+        if (!onePatch) {
+            // Over several spans also at every span corner and span centre the cell covers.
+            const std::uint64_t nx = std::max<std::uint64_t>(1, (c.x1 - c.x0) / kSide);
+            const std::uint64_t ny = std::max<std::uint64_t>(1, (c.y1 - c.y0) / kSide);
+            for (std::uint64_t i = 0; i <= 2 * nx; ++i)
+                for (std::uint64_t j = 0; j <= 2 * ny; ++j) {
+                    const bool edgeU = j == 0 || j == 2 * ny, edgeV = i == 0 || i == 2 * nx;
+                    if (edgeU && edgeV) continue;  // the corners themselves
+                    const double fs = (U(c.x0 + (c.x1 - c.x0) * i / (2 * nx)) - u0) / (u1 - u0);
+                    const double ft = (V(c.y0 + (c.y1 - c.y0) * j / (2 * ny)) - v0) / (v1 - v0);
+                    test(fs, ft, edgeU ? 0 : edgeV ? 1 : 2);
+                }
         }
         if (m_o.angleTolerance > 0) {
             const double cosLimit = std::cos(m_o.angleTolerance);
@@ -174,39 +190,50 @@ private:
         return out;
     }
 
+    // Where a cell's side [lo, hi] is cut: at the middle span border over several spans, else
+    // in the middle; hi when it cannot be cut (one grid step).
+    static std::uint64_t CutAt(std::uint64_t lo, std::uint64_t hi) {
+        const std::uint64_t spans = (hi - lo) / kSide;
+        if (spans > 1) return lo + (spans / 2) * kSide;
+        return hi - lo >= 2 ? lo + (hi - lo) / 2 : hi;
+    }
+
     void Refine(TessellationReport& report) {
-        std::vector<Cell> queue;
-        for (std::size_t i = 0; i < m_d.spansU; ++i)
-            for (std::size_t j = 0; j < m_d.spansV; ++j) queue.push_back({i * kSide, j * kSide, 0, 0});
         // A tolerance below the rounding of the coordinates acts as that rounding.
-        const double tol = m_tolerance = std::max(m_o.chordTolerance, 1e-13 * m_size);
+        m_tolerance = std::max(m_o.chordTolerance, 1e-13 * m_size);
+        // One root cell over the whole domain: flat regions may end in cells over many spans.
+        RefineCells({{0, m_d.spansU * kSide, 0, m_d.spansV * kSide}}, report);
+    }
+
+    // Refines cells breadth first into leaves (appended to m_leaves).
+    void RefineCells(std::vector<Cell> queue, TessellationReport& report) {
+        const double tol = m_tolerance;
         std::size_t head = 0;
         while (head < queue.size()) {
             const Cell c = queue[head++];
             const Sags sag = Sag(c);
+            const std::uint64_t cx = CutAt(c.x0, c.x1), cy = CutAt(c.y0, c.y1);
+            // A cell over several spans is cut until it lies in one span, unless it is flat.
             if (sag.Max() > tol) {
-                // Halve the direction(s) whose edges sag; a sag only inside halves the longer side.
+                // Cut the direction(s) whose edges sag; a sag only inside cuts the longer side.
                 bool splitU = sag.alongU > tol, splitV = sag.alongV > tol;
                 if (!splitU && !splitV) {
-                    const P3 &A = m_mesh.vertices[Vertex(c.x0, c.y0)],
-                             &B = m_mesh.vertices[Vertex(c.x0 + c.SizeX(), c.y0)];
-                    const P3 &C = m_mesh.vertices[Vertex(c.x0 + c.SizeX(), c.y0 + c.SizeY())],
-                             &D = m_mesh.vertices[Vertex(c.x0, c.y0 + c.SizeY())];
+                    const P3 &A = m_mesh.vertices[Vertex(c.x0, c.y0)], &B = m_mesh.vertices[Vertex(c.x1, c.y0)];
+                    const P3 &C = m_mesh.vertices[Vertex(c.x1, c.y1)], &D = m_mesh.vertices[Vertex(c.x0, c.y1)];
                     const bool uLonger = Norm(Sub(B, A)) + Norm(Sub(C, D)) >= Norm(Sub(D, A)) + Norm(Sub(C, B));
                     splitU = uLonger;
                     splitV = !uLonger;
                 }
-                if (c.lx == kLevels) splitU = false, splitV = c.ly < kLevels;
-                if (c.ly == kLevels) splitV = false, splitU = splitU || c.lx < kLevels;
+                if (cx == c.x1) splitU = false, splitV = cy != c.y1;
+                if (cy == c.y1) splitV = false, splitU = splitU || cx != c.x1;
                 const std::size_t add = (splitU && splitV) ? 3 : 1;
                 const std::size_t alive = m_leaves.size() + (queue.size() - head) + 1;
                 if ((splitU || splitV) && 2 * (alive + add) <= m_o.maxTriangles) {
-                    const unsigned lx = c.lx + (splitU ? 1 : 0), ly = c.ly + (splitV ? 1 : 0);
-                    const std::uint64_t hx = splitU ? c.SizeX() / 2 : 0, hy = splitV ? c.SizeY() / 2 : 0;
-                    queue.push_back({c.x0, c.y0, lx, ly});
-                    if (splitU) queue.push_back({c.x0 + hx, c.y0, lx, ly});
-                    if (splitV) queue.push_back({c.x0, c.y0 + hy, lx, ly});
-                    if (splitU && splitV) queue.push_back({c.x0 + hx, c.y0 + hy, lx, ly});
+                    const std::uint64_t xm = splitU ? cx : c.x1, ym = splitV ? cy : c.y1;
+                    queue.push_back({c.x0, xm, c.y0, ym});
+                    if (splitU) queue.push_back({xm, c.x1, c.y0, ym});
+                    if (splitV) queue.push_back({c.x0, xm, ym, c.y1});
+                    if (splitU && splitV) queue.push_back({xm, c.x1, ym, c.y1});
                     continue;
                 }
                 report.budgetReached = true;
@@ -270,18 +297,21 @@ private:
         m_mesh.triangles.push_back({a, b, c});
     }
 
-    void Triangulate(TessellationReport& report) {
+    // Triangulates every leaf (the mesh's triangles are replaced); returns the leaves whose
+    // triangles sag beyond the tolerance.
+    std::vector<std::size_t> TriangulatePass() {
+        std::vector<std::size_t> failing;
+        m_mesh.triangles.clear();
         // Every leaf corner on its grid line, so that a leaf finds the points on its edges.
         std::unordered_map<std::uint64_t, std::vector<std::uint64_t>> rows, cols;
         for (const Cell& c : m_leaves) {
-            const std::uint64_t sx = c.SizeX(), sy = c.SizeY();
-            for (std::uint64_t y : {c.y0, c.y0 + sy}) {
+            for (std::uint64_t y : {c.y0, c.y1}) {
                 rows[y].push_back(c.x0);
-                rows[y].push_back(c.x0 + sx);
+                rows[y].push_back(c.x1);
             }
-            for (std::uint64_t x : {c.x0, c.x0 + sx}) {
+            for (std::uint64_t x : {c.x0, c.x1}) {
                 cols[x].push_back(c.y0);
-                cols[x].push_back(c.y0 + sy);
+                cols[x].push_back(c.y1);
             }
         }
         // A closed direction's two border lines are one curve in space: each side gets the other's
@@ -309,8 +339,9 @@ private:
             return std::make_pair(b, e);
         };
         std::vector<std::uint32_t> ring;
-        for (const Cell& c : m_leaves) {
-            const std::uint64_t sx = c.SizeX(), sy = c.SizeY(), x0 = c.x0, y0 = c.y0, x1 = x0 + sx, y1 = y0 + sy;
+        for (std::size_t leaf = 0; leaf < m_leaves.size(); ++leaf) {
+            const Cell c = m_leaves[leaf];
+            const std::uint64_t sx = c.SizeX(), sy = c.SizeY(), x0 = c.x0, y0 = c.y0, x1 = c.x1, y1 = c.y1;
             ring.clear();
             std::size_t extra[4];
             ring.push_back(Vertex(x0, y0));
@@ -343,7 +374,8 @@ private:
                 }
                 continue;
             }
-            const V3dNurbsSurface& patch = PatchOf(x0, y0);
+            const bool onePatch = sx <= kSide && sy <= kSide;
+            const V3dNurbsSurface& patch = onePatch ? PatchOf(x0, y0) : m_surface;
             // Candidate triangulations without a new vertex, each kept when its triangles pass the
             // sag test at their centroids and edge midpoints: a fan from a corner whose two edges
             // carry no extra point, or a strip between two opposite edges when only they carry
@@ -371,12 +403,70 @@ private:
                 tri.clear();
                 const std::uint32_t centre = Vertex(x0 + sx / 2, y0 + sy / 2);
                 for (std::size_t i = 0; i < n; ++i) tri.push_back({centre, ring[i], ring[(i + 1) % n]});
+                within = true;
+                for (std::size_t i = 0; i < tri.size() && within; ++i)
+                    within = FanSag(patch, tri[i][0], tri[i][1], tri[i][2]) <= m_tolerance;
             }
+            if (!within) failing.push_back(leaf);
             for (const auto& t : tri) AddTriangle(t[0], t[1], t[2]);
         }
+        return failing;
+    }
+
+    // Triangulation passes: leaves whose triangles sag (a fan over the finer points of their
+    // neighbours) are cut and every leaf is triangulated again, at most 32 times.
+    void Triangulate(TessellationReport& report) {
+        for (int pass = 0;; ++pass) {
+            const std::vector<std::size_t> failing = TriangulatePass();
+            if (failing.empty() || pass == 32) break;
+            // The failing leaves are replaced by their quarters (or halves), refined like the rest.
+            std::vector<Cell> cells;
+            std::vector<std::size_t> order(failing.rbegin(), failing.rend());
+            for (std::size_t i : order) {
+                const Cell c = m_leaves[i];
+                const std::uint64_t xm = CutAt(c.x0, c.x1), ym = CutAt(c.y0, c.y1);
+                if (xm == c.x1 && ym == c.y1) continue;
+                cells.push_back({c.x0, xm, c.y0, ym});
+                if (xm != c.x1) cells.push_back({xm, c.x1, c.y0, ym});
+                if (ym != c.y1) cells.push_back({c.x0, xm, ym, c.y1});
+                if (xm != c.x1 && ym != c.y1) cells.push_back({xm, c.x1, ym, c.y1});
+                m_leaves[i] = m_leaves.back();  // failing is ascending: later indices go first
+                m_leaves.pop_back();
+            }
+            const std::size_t cut = cells.size();
+            if (2 * (m_leaves.size() + cut) > m_o.maxTriangles) {
+                report.budgetReached = true;
+                for (const Cell& c : cells) m_leaves.push_back(c);
+                TriangulatePass();
+                break;
+            }
+            RefineCells(std::move(cells), report);
+            if (cut == 0) break;
+        }
+        Compact();
+        report.cells = m_leaves.size();
         report.triangles = m_mesh.triangles.size();
     }
 
+    // Drops the vertices no triangle uses (centres of fans that a later pass replaced).
+    void Compact() {
+        std::vector<std::uint32_t> newIndex(m_mesh.vertices.size(), UINT32_MAX);
+        TriangleMesh out;
+        for (auto& t : m_mesh.triangles)
+            for (auto& i : t) {
+                if (newIndex[i] == UINT32_MAX) {
+                    newIndex[i] = static_cast<std::uint32_t>(out.vertices.size());
+                    out.vertices.push_back(m_mesh.vertices[i]);
+                    out.normals.push_back(m_mesh.normals[i]);
+                    out.parameters.push_back(m_mesh.parameters[i]);
+                }
+                i = newIndex[i];
+            }
+        out.triangles = std::move(m_mesh.triangles);
+        m_mesh = std::move(out);
+    }
+
+    const V3dNurbsSurface& m_surface;
     const NURBS::BezierPatchDecomposition& m_d;
     const TessellationOptions& m_o;
     TriangleMesh& m_mesh;

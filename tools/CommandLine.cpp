@@ -30,7 +30,7 @@ std::string CommandName(CLI::App& app) {
 
 int CommandLine::Run(int argc, char** argv) {
     CLI::App app{
-        "nurbs: fit, inspect, evaluate, segment, project, split, convert and plot NURBS curves and surfaces "
+        "nurbs: fit, inspect, evaluate, segment, project, split, convert, plot and mesh NURBS curves and surfaces "
         "(VelSDK.Nurbs).",
         "nurbs"};
     app.require_subcommand(1);
@@ -52,6 +52,7 @@ int CommandLine::Run(int argc, char** argv) {
     AddSurfaceCommand(app, exitCode);
     AddPlotCommand(app, exitCode);
     AddReduceCommand(app, exitCode);
+    AddMeshCommand(app, exitCode);
 
     try {
         try {

@@ -152,6 +152,7 @@ void AddConvertCommand(CLI::App& app, int& exitCode);
 void AddSurfaceCommand(CLI::App& app, int& exitCode);  ///< "surface" with fit, eval, project
 void AddPlotCommand(CLI::App& app, int& exitCode);
 void AddReduceCommand(CLI::App& app, int& exitCode);
+void AddMeshCommand(CLI::App& app, int& exitCode);  ///< MeshCommand.cpp
 
 int RunFit(const FitOptions& options);
 int RunFitBatch(const FitBatchOptions& options);

@@ -4,6 +4,7 @@
 #include "CsvOutput.h"
 #include "OptionParsing.h"
 #include "CurveFile.h"
+#include "ExchangeFile.h"
 #include "Geometry.h"
 #include "PointReader.h"
 #include "Progress.h"
@@ -390,6 +391,7 @@ int RunSplit(const SplitOptions& o) {
 // --- convert ------------------------------------------------------------------------------------
 
 int RunConvert(const ConvertOptions& o) {
+    if (ExchangeFile::IsExchange(o.input) || ExchangeFile::IsExchange(o.output)) return RunExchangeConvert(o);
     CurveFile::FormatOf(o.output);
     const V3dCurveNurbsPlus curve = CurveFile::Load(o.input);
     CurveFile::Save(curve, o.output);
@@ -562,12 +564,16 @@ void AddSplitCommand(CLI::App& app, int& exitCode) {
 
 void AddConvertCommand(CLI::App& app, int& exitCode) {
     auto o = std::make_shared<ConvertOptions>();
-    CLI::App* cmd = app.add_subcommand("convert", "Convert a curve between XML document and binary record");
-    cmd->add_option("IN", o->input, "curve file to read (.xml or .nrb)")->required();
-    cmd->add_option("OUT", o->output, "curve file to write (.xml or .nrb)")->required();
+    CLI::App* cmd =
+        app.add_subcommand("convert", "Convert curves and surfaces between documents, records, STEP and IGES");
+    cmd->add_option("IN", o->input, "file to read (.xml, .nrb, .step/.stp, .igs/.iges)")->required();
+    cmd->add_option("OUT", o->output, "file to write (.xml, .nrb, .step/.stp, .igs/.iges)")->required();
     cmd->footer(
-        "The format follows the extension: .xml = XML document, .nrb = binary record.\n"
-        "Examples:\n  nurbs convert S.xml S.nrb\n  nurbs convert S.nrb S-copy.xml");
+        "The format follows the extension: .xml = XML document (curve or surface), .nrb = binary record "
+        "(curve), .step/.stp = STEP (ISO 10303-21, AP214, millimetres), .igs/.iges = IGES 5.3 (entities 126, "
+        "128). From STEP or IGES to a document the first curve (else the first surface) is converted.\n"
+        "Examples:\n  nurbs convert S.xml S.nrb\n  nurbs convert S.nrb S-copy.xml\n  nurbs convert S.xml "
+        "S.step\n  nurbs convert volcano.xml volcano.igs\n  nurbs convert part.step part-surface.xml");
     cmd->callback([o, &exitCode] { exitCode = RunConvert(*o); });
 }
 

@@ -4,6 +4,7 @@
 #include "CsvOutput.h"
 #include "OptionParsing.h"
 #include "CurveFile.h"
+#include "ExchangeFile.h"
 #include "PointReader.h"
 #include "Progress.h"
 #include "SurfaceFile.h"
@@ -49,8 +50,8 @@ std::vector<double> Spaced(double a, double b, std::size_t n) {
 // --- surface fit --------------------------------------------------------------------------------
 
 int RunSurfaceFit(const SurfaceFitOptions& o) {
-    if (CurveFile::Extension(o.output) != ".xml")
-        throw UsageError(o.output + ": surfaces are stored as XML documents (.xml)");
+    if (CurveFile::Extension(o.output) != ".xml" && !ExchangeFile::IsExchange(o.output))
+        throw UsageError(o.output + ": surfaces are stored as XML documents (.xml), STEP (.step) or IGES (.igs)");
     const std::size_t p = static_cast<std::size_t>(o.degree[0]);
     const std::size_t q = static_cast<std::size_t>(o.degree[1]);
     if (p > 15 || q > 15) throw UsageError("--degree: degrees from 1 to 15");
@@ -94,7 +95,13 @@ int RunSurfaceFit(const SurfaceFitOptions& o) {
                 at = i * n + j;
             }
         }
-    SurfaceFile::Save(surface, o.output);
+    if (ExchangeFile::IsExchange(o.output)) {
+        VelSDK::Exchange::CadModel model;
+        model.surfaces.push_back(surface);
+        ExchangeFile::Save(model, o.output);
+    } else {
+        SurfaceFile::Save(surface, o.output);
+    }
     if (!o.quiet) {
         std::cout << "grid: " << m << " x " << n << '\n'
                   << "degrees: " << p << ", " << q << '\n'
@@ -191,7 +198,7 @@ void AddSurfaceFitCommand(CLI::App& surface, int& exitCode) {
     auto count = std::make_shared<std::string>();
     CLI::App* cmd = surface.add_subcommand("fit", "Fit a surface through a grid of points and save it");
     cmd->add_option("GRID", o->grid, "grid of points ('-' = stdin)")->required();
-    cmd->add_option("-o,--output", o->output, "surface file to write (.xml)")->required();
+    cmd->add_option("-o,--output", o->output, "surface file to write (.xml, .step/.stp, .igs/.iges)")->required();
     cmd->add_option("--degree", *degree, "degrees P,Q along rows (U) and columns (V)");
     cmd->add_option("--count", *count, "least squares with NU,NV control points (default: interpolate)");
     cmd->add_flag("-q,--quiet", o->quiet, "print no summary");

@@ -119,5 +119,6 @@ void BindBatch(py::module_& m);
 void BindAnalysis(py::module_& m);
 void BindApproximation(py::module_& m);
 void BindNearest(py::module_& m);
+void BindExchange(py::module_& m);
 
 }  // namespace velsdk_py

@@ -26,4 +26,5 @@ PYBIND11_MODULE(_core, m) {
     velsdk_py::BindAnalysis(m);
     velsdk_py::BindApproximation(m);
     velsdk_py::BindNearest(m);
+    velsdk_py::BindExchange(m);
 }

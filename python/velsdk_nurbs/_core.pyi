@@ -2,7 +2,8 @@
 
 from __future__ import annotations
 
-from typing import ClassVar, Iterable, List, Optional, Sequence, Tuple, Union, overload
+import os
+from typing import Any, ClassVar, Iterable, List, Optional, Sequence, Tuple, Union, overload
 
 import numpy as np
 import numpy.typing as npt
@@ -469,3 +470,35 @@ def segment_many(
 
 def _parse_points(data: bytes, name: str) -> FloatArray:
     """Points (N, 2) or (N, 3) of the bytes of a point file; ValueError "name:line: problem"."""
+
+# --- CAD exchange and tessellation ---------------------------------------------------------------
+
+def save_step(
+    path: Union[str, "os.PathLike[str]"],
+    objects: Union[NurbsCurve, NurbsSurface, Iterable[Union[NurbsCurve, NurbsSurface]]],
+    unit: str = "mm",
+) -> None:
+    """Write curves and surfaces into a STEP file (AP214; unit 'mm' or 'm'); exact round trip."""
+
+def load_step(path: Union[str, "os.PathLike[str]"]) -> List[Union[NurbsCurve, NurbsSurface]]:
+    """The B-spline curves (first) and surfaces of a STEP file; ValueError "path:line: problem"."""
+
+def save_iges(
+    path: Union[str, "os.PathLike[str]"],
+    objects: Union[NurbsCurve, NurbsSurface, Iterable[Union[NurbsCurve, NurbsSurface]]],
+    unit: str = "mm",
+) -> None:
+    """Write curves and surfaces into an IGES 5.3 file (entities 126 and 128)."""
+
+def load_iges(path: Union[str, "os.PathLike[str]"]) -> List[Union[NurbsCurve, NurbsSurface]]:
+    """The entities 126 (curves, first) and 128 (surfaces) of an IGES file."""
+
+def tessellate(
+    surface: NurbsSurface,
+    tolerance: float,
+    angle: float = 0.0,
+    path: Optional[Union[str, "os.PathLike[str]"]] = None,
+) -> Tuple[FloatArray, "np.ndarray[Any, np.dtype[np.int64]]", FloatArray]:
+    """(vertices (n, 3), faces (m, 3), normals (n, 3)) of an adaptive crack-free mesh within the
+    chord tolerance (angle: radians between cell normals, 0 = off); written to path (.stl, .ply,
+    .obj) when given."""

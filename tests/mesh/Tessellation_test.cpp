@@ -242,7 +242,8 @@ TEST(MeshWriters, BinaryStlFields) {
         std::memcpy(f, b.data() + 84 + 50 * t, sizeof f);
         EXPECT_NEAR(f[0] * f[0] + f[1] * f[1] + f[2] * f[2], 1.0, 1e-5);
         for (int k = 0; k < 3; ++k)
-            for (int c = 0; c < 3; ++c) EXPECT_EQ(f[3 + 3 * k + c], static_cast<float>(m.vertices[m.triangles[t][k]][c]));
+            for (int c = 0; c < 3; ++c)
+                EXPECT_EQ(f[3 + 3 * k + c], static_cast<float>(m.vertices[m.triangles[t][k]][c]));
         EXPECT_EQ(b[84 + 50 * t + 48], 0);
         EXPECT_EQ(b[84 + 50 * t + 49], 0);
     }

@@ -1,0 +1,95 @@
+"""CAD exchange and tessellation from Python: STEP and IGES round trips give the same arrays,
+malformed files name their line, and meshio (an independent reader) finds in our STL, PLY and
+OBJ files the counts and coordinates that tessellate returned."""
+
+from __future__ import annotations
+
+import numpy as np
+import pytest
+
+import velsdk_nurbs as vn
+
+meshio = pytest.importorskip("meshio")
+
+
+@pytest.fixture
+def curve():
+    s = np.sqrt(0.5)
+    pts = [[1, 0, 0], [1, 1, 0], [0, 1, 0], [-1, 1, 0], [-1, 0, 0], [-1, -1, 0], [0, -1, 0], [1, -1, 0], [1, 0, 0]]
+    w = [1, s, 1, s, 1, s, 1, s, 1]
+    return vn.NurbsCurve(pts, [0, 0, 0, 0.25, 0.25, 0.5, 0.5, 0.75, 0.75, 1, 1, 1], 2, weights=w)
+
+
+@pytest.fixture
+def surface(rng):
+    nu, nv = 6, 5
+    grid = np.stack(np.meshgrid(np.linspace(0, 5, nu), np.linspace(0, 4, nv), indexing="ij"), axis=-1)
+    pts = np.concatenate([grid, rng.uniform(-1, 1, (nu, nv, 1))], axis=-1)
+    return vn.NurbsSurface(pts, [0, 0, 0, 0, 0.3, 0.6, 1, 1, 1, 1], [0, 0, 0, 0.3, 0.7, 1, 1, 1], 3, 2)
+
+
+@pytest.mark.parametrize("save,load,ext", [(vn.save_step, vn.load_step, "step"), (vn.save_iges, vn.load_iges, "igs")])
+def test_round_trip_gives_the_same_arrays(tmp_path, curve, surface, save, load, ext):
+    path = tmp_path / f"both.{ext}"
+    save(path, [curve, surface], unit="m")
+    back = load(path)
+    assert [type(o) for o in back] == [vn.NurbsCurve, vn.NurbsSurface]
+    c, s = back
+    np.testing.assert_array_equal(c.knots, curve.knots)
+    np.testing.assert_array_equal(c.weights, curve.weights)
+    np.testing.assert_allclose(c.control_points, curve.control_points, rtol=0, atol=1e-16)
+    np.testing.assert_array_equal(s.control_points, surface.control_points)
+    np.testing.assert_array_equal(s.knots_u, surface.knots_u)
+    np.testing.assert_array_equal(s.knots_v, surface.knots_v)
+    u = np.linspace(0, 1, 101)
+    np.testing.assert_allclose(c.evaluate(u), curve.evaluate(u), rtol=0, atol=1e-15)
+    save(tmp_path / f"one.{ext}", surface)
+    assert len(load(tmp_path / f"one.{ext}")) == 1
+
+
+def test_errors(tmp_path, curve):
+    bad = tmp_path / "bad.step"
+    bad.write_text("ISO-10303-21;\nHEADER;\nENDSEC;\nDATA;\n#1=CARTESIAN_POINT('',(1.E999,0.,0.));\n")
+    with pytest.raises(ValueError, match=r"bad.step:\d+: "):
+        vn.load_step(bad)
+    with pytest.raises(OSError):
+        vn.load_step(tmp_path / "missing.step")
+    with pytest.raises(ValueError, match="unit"):
+        vn.save_step(tmp_path / "x.step", curve, unit="inch")
+    with pytest.raises(TypeError):
+        vn.save_step(tmp_path / "x.step", [curve, 3])
+    with pytest.raises(ValueError):
+        vn.tessellate(vn.NurbsSurface([[[0, 0, 0], [0, 1, 0]], [[1, 0, 0], [1, 1, 1]]], [0, 0, 1, 1], [0, 0, 1, 1], 1, 1), 0.0)
+
+
+def test_tessellate_arrays(surface):
+    v, f, n = vn.tessellate(surface, 0.01, angle=0.2)
+    assert v.shape[1] == 3 and n.shape == v.shape and f.shape[1] == 3 and f.dtype == np.int64
+    assert f.min() >= 0 and f.max() < len(v)
+    np.testing.assert_allclose(np.linalg.norm(n, axis=1), 1.0, rtol=1e-12)
+    # Faces wind counter-clockwise seen from the normals.
+    a, b, c = v[f[:, 0]], v[f[:, 1]], v[f[:, 2]]
+    assert np.all(np.einsum("ij,ij->i", np.cross(b - a, c - a), n[f].sum(axis=1)) > 0)
+    # Every vertex lies on the surface: its projection is itself.
+    uv = surface.project(v)
+    np.testing.assert_allclose(surface.evaluate(uv[:, 0], uv[:, 1]), v, atol=1e-9)
+    coarse = vn.tessellate(surface, 0.1)[1]
+    assert len(coarse) < len(f)
+
+
+@pytest.mark.parametrize("ext", ["stl", "ply", "obj"])
+def test_meshio_reads_our_meshes(tmp_path, surface, ext):
+    path = tmp_path / f"s.{ext}"
+    v, f, n = vn.tessellate(surface, 0.01, path=path)
+    m = meshio.read(path)
+    triangles = m.get_cells_type("triangle")
+    assert len(triangles) == len(f)
+    if ext == "stl":
+        # STL stores corners per facet as float32; compare the facets' corner coordinates.
+        np.testing.assert_array_equal(m.points[triangles].astype(np.float32), v[f].astype(np.float32))
+    else:
+        np.testing.assert_array_equal(m.points, v)
+        np.testing.assert_array_equal(triangles, f)
+    if ext == "ply":
+        normals = np.stack([m.point_data[k] for k in ("nx", "ny", "nz")], axis=1)
+        np.testing.assert_array_equal(normals, n)
