@@ -33,7 +33,7 @@ cmake --build "$build" --target nurbs --parallel "${JOBS:-$(nproc)}" >/dev/null
 nurbs="$root/$build/tools/nurbs"
 
 mkdir -p "$out"
-rm -f "$out"/*.xml "$out"/*.nrb "$out"/*.csv "$out"/*.svg
+rm -f "$out"/*.xml "$out"/*.nrb "$out"/*.csv "$out"/*.svg "$out"/*.step "$out"/*.stl
 now() { date +%s%N; }
 ms() { echo $(( ($2 - $1) / 1000000 )); }
 field() { sed -n "s/^$1: //p" | head -n 1 | cut -d' ' -f1; }
@@ -152,6 +152,10 @@ if /usr/bin/python3 -c "import numpy" 2>/dev/null; then
   t5=$(now)
   batch_line="Batch: $(( $(rows "$out/track-curves/summary.csv") )) GPS tracks (300-400 points each) fitted in $(ms "$t4" "$t5") ms by 'nurbs fit --batch' (summary: $out/track-curves/summary.csv)"
 fi
+echo "demo: STEP for CAD programs, STL for mesh tools"
+"$nurbs" convert "$out/volcano.xml" "$out/volcano.step" >/dev/null
+"$nurbs" convert "$out/glyph-S.xml" "$out/glyph-S.step" >/dev/null
+mreport=$("$nurbs" mesh "$out/volcano.xml" --tolerance 0.5 -o "$out/volcano.stl")
 end=$(now)
 
 if [ "${DEMO_DOCS:-0}" = 1 ]; then
@@ -175,7 +179,9 @@ echo "Surface fits of the 61 x 87 volcano grid ($(ms "$t2" "$t3") ms for both):"
 echo "  interpolation: $(echo "$sreport" | field 'control points') x $(echo "$sreport" | sed -n 's/^control points: [0-9]* x //p') control points, max interpolation error $(echo "$sreport" | field 'max interpolation error') m"
 echo "  least squares: 16 x 22 control points, max deviation $(echo "$lreport" | field 'max approximation error') m"
 [ -n "$batch_line" ] && echo "$batch_line"
+echo "Exchange: volcano.step and glyph-S.step (STEP AP214); volcano.stl: $(echo "$mreport" | field triangles) triangles,"
+echo "  max deviation $(echo "$mreport" | field 'max deviation (centroids and edge midpoints projected)') m from the surface (tolerance 0.5 m)"
 echo
 echo "Total time: $(ms "$start" "$end") ms. Documents, tables and plots in $out/:"
-(cd "$out" && ls -- *.svg | tr '\n' ' ')
+(cd "$out" && ls -- *.svg *.step *.stl | tr '\n' ' ')
 echo
