@@ -1,9 +1,10 @@
-// Hostile input for V3dNurbsSurface (one sweep: every member on every case): every public member on surfaces that are
-// default- constructed, moved from, without columns, short of knots in either direction, with decreasing, NaN, infinite
-// or subnormal knots, zero or NaN weights, degree 0 and degree 30, a degree not below its control-point count, at NaN,
-// infinite, signed-zero, huge and subnormal parameters; and the fits with wrong counts and hostile numbers. Under
-// AddressSanitizer and UndefinedBehaviorSanitizer every call must stay inside its buffers,
-// terminate and allocate in proportion to its input.
+// Hostile input for V3dNurbsSurface, one sweep: every public member on every case of a table
+// of surfaces that are default-constructed, moved from, without columns, short of knots in
+// either direction, with decreasing, NaN, infinite or subnormal knots, zero or NaN weights,
+// degree 0 and degree 30, a degree not below its control-point count, at NaN, infinite,
+// signed-zero, huge and subnormal parameters; and the fits with wrong counts and hostile
+// numbers. Under AddressSanitizer and UndefinedBehaviorSanitizer every call must stay inside
+// its buffers, terminate and allocate in proportion to its input.
 #include <VelSDK/Nurbs.h>
 
 #include "hardening/Hostile.h"
