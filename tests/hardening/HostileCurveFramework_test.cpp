@@ -185,49 +185,28 @@ void ExerciseSegmentation(const V3dCurveNurbsPlus& original) {
 
 }  // namespace
 
-TEST(HostileCurveFramework, ObjectsThatAreNotValid) {
-    hostile::Ceiling ceiling(hostile::kSmallInputCeiling);
-    V3dCurveNurbsPlus fresh;
-    V3dCurveNurbsPlus invalidated = Fitted(false);
-    invalidated.Invalidate();
-    V3dCurveNurbsPlus failed = Fitted(false);
-    EXPECT_EQ(failed.Fit(Helix(2), false), V3dCurve::Failure);  // fewer points than the order
-    V3dCurveNurbsPlus source = Fitted(true);
-    V3dCurveNurbsPlus taker(std::move(source));
-    V3dCurveNurbsPlus assignedFrom = Fitted(false);
-    V3dCurveNurbsPlus assignee;
-    assignee = std::move(assignedFrom);
-
-    for (const V3dCurveNurbsPlus* c : {&fresh, &invalidated, &failed, &source, &assignedFrom}) {
-        ExerciseConstMembers(*c);
-        ExerciseSegmentation(*c);
-        EXPECT_TRUE(*c == V3dCurveNurbsPlus(*c));
-    }
-    // The moved-from objects hold an empty curve and take a new fit.
-    EXPECT_FALSE(source.IsValid());
-    EXPECT_TRUE(source.GetControlPoints().empty());
-    V3dCurveNurbsPlus copyOfMovedFrom(source);
-    EXPECT_FALSE(copyOfMovedFrom.IsValid());
-    source.SetNumberControlPoints(0);  // the count of the closed fit it was moved from
-    EXPECT_EQ(source.Fit(Helix(6), false), V3dCurve::Success);
-    EXPECT_EQ(assignedFrom.Reset({P4{0, 0, 0, 1}, P4{1, 0, 0, 1}}, {0, 0, 1, 1}, 2, false), V3dCurve::Success);
-    EXPECT_TRUE(taker.IsValid());
-    EXPECT_TRUE(assignee.IsValid());
-    EXPECT_EQ(ceiling.Refused(), 0u);
-}
-
-TEST(HostileCurveFramework, ResetWithMalformedDataThatReadersMayHandOver) {
+// Every member on every object of a table: objects that are not valid (fresh, invalidated,
+// after a failed fit, moved from), objects that Reset accepted from malformed data a reader
+// may hand over (only the counts are checked), and the pieces of cuts just inside the range.
+TEST(HostileCurveFramework, EveryMemberOnEveryCase) {
     const std::vector<P4> five = {{0, 0, 0, 1}, {1, 1, 0, 1}, {2, 0, 1, 1}, {3, 1, 0, 1}, {4, 0, 0, 1}};
-    V3dCurveNurbsPlus c;
-    // Refused: order below 2, fewer points than the order, a knot count other than n + order.
-    EXPECT_EQ(c.Reset(five, {0, 0, 0, 1, 1, 1}, 1, false), V3dCurve::Failure);
-    EXPECT_EQ(c.Reset(five, {0, 0, 0, 1, 1, 1}, 0, true), V3dCurve::Failure);
-    EXPECT_EQ(c.Reset(five, std::vector<double>(255 + 5, 0.0), 255, false), V3dCurve::Failure);
-    EXPECT_EQ(c.Reset(five, {0, 0, 0, 1, 1, 1}, 3, false), V3dCurve::Failure);
-    EXPECT_EQ(c.Reset({}, {}, 2, false), V3dCurve::Failure);
-    EXPECT_FALSE(c.IsValid());
-
-    // Accepted (only the counts are checked): every member must cope with the result.
+    std::vector<std::pair<std::string, V3dCurveNurbsPlus>> objects;
+    objects.emplace_back("fresh", V3dCurveNurbsPlus());
+    objects.emplace_back("invalidated", Fitted(false));
+    objects.back().second.Invalidate();
+    objects.emplace_back("failed fit", Fitted(false));
+    EXPECT_EQ(objects.back().second.Fit(Helix(2), false), V3dCurve::Failure);  // fewer points than the order
+    V3dCurveNurbsPlus source = Fitted(true), assignedFrom = Fitted(false), assignee;
+    V3dCurveNurbsPlus taker(std::move(source));
+    assignee = std::move(assignedFrom);
+    objects.emplace_back("moved from", V3dCurveNurbsPlus(source));
+    // Refused: order below 2, fewer points than the order, too few knots.
+    V3dCurveNurbsPlus refused;
+    EXPECT_EQ(refused.Reset(five, {0, 0, 0, 1, 1, 1}, 1, false), V3dCurve::Failure);
+    EXPECT_EQ(refused.Reset(five, std::vector<double>(255 + 5, 0.0), 255, false), V3dCurve::Failure);
+    EXPECT_EQ(refused.Reset(five, {0, 0, 0, 1, 1, 1}, 3, false), V3dCurve::Failure);
+    EXPECT_EQ(refused.Reset({}, {}, 2, false), V3dCurve::Failure);
+    EXPECT_FALSE(refused.IsValid());
     struct Data {
         std::string name;
         std::vector<P4> points;
@@ -236,21 +215,13 @@ TEST(HostileCurveFramework, ResetWithMalformedDataThatReadersMayHandOver) {
     };
     std::vector<Data> data = {
         {"NaN knots", five, {0, 0, 0, kNaN, 0.5, 1, 1, 1}, 3},
-        {"all knots NaN", five, std::vector<double>(8, kNaN), 3},
         {"decreasing knots", five, {1, 1, 1, 0.6, 0.4, 0, 0, 0}, 3},
         {"equal knots", five, std::vector<double>(8, 0.5), 3},
         {"infinite knots", five, {-kInf, -kInf, -kInf, 0, 1, kInf, kInf, kInf}, 3},
-        {"extreme knots", five, {-DBL_MAX, -DBL_MAX, -DBL_MAX, 0, 1, DBL_MAX, DBL_MAX, DBL_MAX}, 3},
-        {"subnormal spans", five, {0, 0, 0, 5e-324, 1e-323, 1.5e-323, 1.5e-323, 1.5e-323}, 3},
         {"unclamped", five, {0, 1, 2, 3, 4, 5, 6, 7}, 3},
-        {"order 2", five, {0, 0, 0.25, 0.5, 0.75, 1, 1}, 2},
         {"order 5 (generic segmentation)", five, {0, 0, 0, 0, 0, 1, 1, 1, 1, 1}, 5},
         {"zero weights",
          {{0, 0, 0, 0}, {1, 1, 0, 0}, {2, 0, 1, 0}, {3, 1, 0, 0}, {4, 0, 0, 0}},
-         {0, 0, 0, 0.3, 0.6, 1, 1, 1},
-         3},
-        {"negative weight",
-         {{0, 0, 0, 1}, {-1, -1, 0, -1}, {2, 0, 1, 1}, {3, 1, 0, 1}, {4, 0, 0, 1}},
          {0, 0, 0, 0.3, 0.6, 1, 1, 1},
          3},
         {"NaN and infinite points",
@@ -261,27 +232,45 @@ TEST(HostileCurveFramework, ResetWithMalformedDataThatReadersMayHandOver) {
          {{DBL_MAX, 0, 0, 1}, {-DBL_MAX, DBL_MAX, 0, 1}, {DBL_MAX, 0, -DBL_MAX, 1}, {0, 0, 0, 1}, {1, 1, 1, 1}},
          {0, 0, 0, 0.3, 0.6, 1, 1, 1},
          3},
-        {"subnormal points", std::vector<P4>(5, P4{5e-324, -5e-324, 0, 1}), {0, 0, 0, 0.3, 0.6, 1, 1, 1}, 3},
         {"degree 30", std::vector<P4>(40, P4{1, 2, 3, 1}), VelSDK::NURBS::UniformKnots(71, 30), 31},
     };
-    for (const Data& d : data) {
-        SCOPED_TRACE(d.name);
-        hostile::Ceiling ceiling(hostile::kSmallInputCeiling);
+    for (const Data& d : data)
         for (bool closed : {false, true}) {
             V3dCurveNurbsPlus r;
-            ASSERT_EQ(r.Reset(d.points, d.knots, d.order, closed), V3dCurve::Success);
-            EXPECT_TRUE(r.IsValid());
+            ASSERT_EQ(r.Reset(d.points, d.knots, d.order, closed), V3dCurve::Success) << d.name;
             EXPECT_EQ(r.GetNumberControlPoints(), d.points.size());
-            ExerciseConstMembers(r);
-            ExerciseSegmentation(r);
-            bool hasNaN = false;
-            for (double k : d.knots) hasNaN = hasNaN || std::isnan(k);
-            for (const P4& P : d.points)
-                for (int i = 0; i < 4; ++i) hasNaN = hasNaN || std::isnan(P[i]);
-            EXPECT_EQ(r == r, !hasNaN);  // a NaN equals nothing, not even itself
+            objects.emplace_back(d.name + (closed ? ", closed" : ""), r);
         }
+    for (bool closed : {false, true})
+        for (double t : {1e-300, 5e-324, DBL_EPSILON, 1.0 - DBL_EPSILON / 2}) {
+            V3dCurveNurbsPlus first, second;
+            if (Fitted(closed).Split(first, second, t) != V3dCurve::Success) continue;
+            objects.emplace_back("first piece", first);
+            objects.emplace_back("second piece", second);
+        }
+    for (const auto& [name, c] : objects) {
+        SCOPED_TRACE(name);
+        hostile::Ceiling ceiling(hostile::kSmallInputCeiling);
+        ExerciseConstMembers(c);
+        ExerciseSegmentation(c);
+        // Equal to a copy, unless a NaN (which equals nothing) is held.
+        bool hasNaN = false;
+        for (double k : c.GetKnots()) hasNaN = hasNaN || std::isnan(k);
+        for (const P4& P : c.GetControlPoints())
+            for (int i = 0; i < 4; ++i) hasNaN = hasNaN || std::isnan(P[i]);
+        EXPECT_EQ(c == V3dCurveNurbsPlus(c), !hasNaN);
+        V3dCurveNurbsPlus copy(c);
+        V3dCurveNurbsPlus& self = copy;
+        copy = self;
+        copy = std::move(self);
+        EXPECT_EQ(copy.GetNumberKnots(), c.GetNumberKnots());
         EXPECT_EQ(ceiling.Refused(), 0u);
     }
+    // The moved-from objects take a new fit; the objects that took them are valid.
+    source.SetNumberControlPoints(0);  // the count of the closed fit it was moved from
+    EXPECT_EQ(source.Fit(Helix(6), false), V3dCurve::Success);
+    EXPECT_EQ(assignedFrom.Reset({P4{0, 0, 0, 1}, P4{1, 0, 0, 1}}, {0, 0, 1, 1}, 2, false), V3dCurve::Success);
+    EXPECT_TRUE(taker.IsValid() && assignee.IsValid());
     // The largest order: evaluation, a projection and a split.
     V3dCurveNurbsPlus r;
     std::vector<P4> points;
@@ -321,10 +310,10 @@ TEST(HostileCurveFramework, FitsOfHostilePointsAndSettings) {
                                              {P3{0, 0, 0}, P3{0, 0, 0}},
                                              {P3{DBL_MAX, DBL_MAX, 0}, P3{0, 0, -DBL_MAX}}};
     for (const auto& Q : sets) {
-        for (unsigned order : {0u, 1u, 2u, 3u, 4u, 7u, 255u}) {
+        for (unsigned order : {0u, 1u, 3u, 7u, 255u}) {
             for (int parametrization : {0, 1}) {
                 for (int knots : {0, 1}) {
-                    for (std::size_t count : {std::size_t{0}, Q.size(), kMaxSize}) {
+                    for (std::size_t count : {std::size_t{0}, kMaxSize}) {
                         for (bool closed : {false, true}) {
                             V3dCurveNurbsPlus c = Fitted(false);
                             c.SetOrder(static_cast<unsigned char>(order));
@@ -363,44 +352,6 @@ TEST(HostileCurveFramework, FitsOfHostilePointsAndSettings) {
                     }
                 }
             }
-        }
-    }
-    // Stored enumeration values out of range: the two documented logic errors, state kept.
-    V3dCurveNurbsPlus c = Fitted(false);
-    const V3dCurveNurbsPlus before(c);
-    V3dCurveNurbsPlusTestAccess::SetRawSettings(c, 2, 0);
-    try {
-        c.Fit(Helix(6), false);
-        ADD_FAILURE() << "no exception";
-    } catch (const std::logic_error& e) {
-        EXPECT_STREQ(e.what(), "Unknown parametrization type");
-    }
-    V3dCurveNurbsPlusTestAccess::SetRawSettings(c, 0, -7);
-    std::vector<double> params;
-    try {
-        c.FitWithEndDerivatives(params, Helix(6), {P3{}, P3{}});
-        ADD_FAILURE() << "no exception";
-    } catch (const std::logic_error& e) {
-        EXPECT_STREQ(e.what(), "Unknown knots generation type");
-    }
-    EXPECT_TRUE(c.IsValid());
-    EXPECT_TRUE(c == before);
-    EXPECT_EQ(ceiling.Refused(), 0u);
-}
-
-TEST(HostileCurveFramework, SplitJustInsideTheRangeEnds) {
-    // A cut within DBL_EPSILON of the range start leaves a first piece without a full span; it
-    // is reported as split, evaluates to NaN, and every member stays safe on it.
-    hostile::Ceiling ceiling(hostile::kSmallInputCeiling);
-    for (bool closed : {false, true}) {
-        const V3dCurveNurbsPlus c = Fitted(closed);
-        for (double t : {1e-300, 5e-324, 1e-17, DBL_EPSILON, 1.0 - DBL_EPSILON / 2, 1.0 - DBL_EPSILON}) {
-            V3dCurveNurbsPlus first, second;
-            if (c.Split(first, second, t) != V3dCurve::Success) continue;
-            ExerciseConstMembers(first);
-            ExerciseConstMembers(second);
-            ExerciseSegmentation(first);
-            ExerciseSegmentation(second);
         }
     }
     EXPECT_EQ(ceiling.Refused(), 0u);
@@ -517,22 +468,4 @@ TEST(HostileCurveFramework, SegmentationOfRangesFarBeyondTheKnots) {
         EXPECT_LE(SegmentedSize(list, [&] { return c.Segment(list, 1e-300, false); }), kLimit);
         EXPECT_EQ(ceiling.Refused(), 0u);
     }
-}
-
-TEST(HostileCurveFramework, ComparisonAndCopiesOfHostileObjects) {
-    V3dCurveNurbsPlus nan;
-    ASSERT_EQ(nan.Reset({P4{kNaN, 0, 0, 1}, P4{1, 0, 0, 1}}, {0, 0, 1, 1}, 2, false), V3dCurve::Success);
-    const V3dCurveNurbsPlus copy(nan);
-    EXPECT_FALSE(nan == copy);  // NaN equals nothing
-    V3dCurveNurbsPlus& self = nan;
-    nan = self;
-    nan = std::move(self);
-    EXPECT_TRUE(nan.IsValid());
-    EXPECT_EQ(nan.GetNumberKnots(), 4u);
-    V3dCurveNurbsPlus a, b;
-    a.SetOrder(0);
-    b.SetOrder(0);
-    EXPECT_TRUE(a == b);
-    b.SetNumberControlPoints(kMaxSize);
-    EXPECT_FALSE(a == b);
 }
