@@ -285,75 +285,43 @@ TEST(HostileCurveFramework, EveryMemberOnEveryCase) {
     EXPECT_EQ(r.Split(a, b, 0.25), V3dCurve::Success);
 }
 
+// Fits under every setting, with too few points, coincident points and hostile numbers: a
+// result code of the three, a refusal for coincident points that keeps the state, and a
+// failure for orders below 2 or fewer points than the order. (Fuzzed point lists and settings:
+// the fuzz target fuzz_curve_fit, replayed in CI.)
 TEST(HostileCurveFramework, FitsOfHostilePointsAndSettings) {
     hostile::Ceiling ceiling(hostile::kSmallInputCeiling);
-    std::vector<std::vector<P3>> sets = {{}, {P3{1, 2, 3}}, Helix(2), Helix(4), Helix(12)};
-    for (double x : hostile::Numbers()) {
+    std::vector<std::vector<P3>> sets = {{}, {P3{1, 2, 3}}, Helix(2), Helix(12), std::vector<P3>(6, P3{1, 1, 1})};
+    for (double x : {kNaN, kInf, DBL_MAX, 5e-324}) {
         std::vector<P3> q = Helix(8);
         q[3] = P3{x, 0.5, -x};
         sets.push_back(q);
-        q = Helix(8);
-        q[0] = P3{x, x, x};
-        q[7] = P3{-x, x, 0};
-        sets.push_back(q);
     }
-    sets.push_back(std::vector<P3>(6, P3{1, 1, 1}));                            // all coincident
-    sets.push_back({P3{0, 0, 0}, P3{5e-324, 0, 0}, P3{1, 0, 0}, P3{2, 0, 0}});  // coincident pair
-    sets.push_back({P3{0, 0, 0}, P3{1e-300, 0, 0}, P3{2e-300, 0, 0}, P3{3e-300, 1e-300, 0}});
-    sets.push_back({P3{-DBL_MAX, 0, 0}, P3{0, DBL_MAX, 0}, P3{DBL_MAX, 0, 0}, P3{0, -DBL_MAX, 1}});
-    std::vector<P3> back = Helix(10);  // a polygon that returns on itself
-    back.insert(back.end(), back.rbegin() + 1, back.rend());
-    sets.push_back(back);
-
-    const std::pair<P3, P3> derivatives[] = {{P3{1, 0, 0}, P3{0, 1, 0}},
-                                             {P3{kNaN, 0, 0}, P3{kInf, 0, 0}},
-                                             {P3{0, 0, 0}, P3{0, 0, 0}},
-                                             {P3{DBL_MAX, DBL_MAX, 0}, P3{0, 0, -DBL_MAX}}};
-    for (const auto& Q : sets) {
-        for (unsigned order : {0u, 1u, 3u, 7u, 255u}) {
-            for (int parametrization : {0, 1}) {
-                for (int knots : {0, 1}) {
-                    for (std::size_t count : {std::size_t{0}, kMaxSize}) {
-                        for (bool closed : {false, true}) {
-                            V3dCurveNurbsPlus c = Fitted(false);
-                            c.SetOrder(static_cast<unsigned char>(order));
-                            c.SetParametrization(static_cast<V3dCurveNurbsPlus::EParametrization>(parametrization));
-                            c.SetKnotsGeneration(static_cast<V3dCurveNurbsPlus::EKnotsGeneration>(knots));
-                            c.SetNumberControlPoints(count);
-                            const V3dCurveNurbsPlus before(c);
-                            std::vector<double> params = {42.0};
-                            const RCode r = c.Fit(params, Q, closed);
-                            ASSERT_TRUE(RcIsOneOf(r));
-                            if (r == V3dCurve::CoincidentPoints) {
-                                EXPECT_TRUE(c == before);  // nothing fitted, the state stays
-                                EXPECT_EQ(c.IsClosedLoop(), before.IsClosedLoop());
-                                continue;
-                            }
-                            EXPECT_EQ(c.GetMinParameter(), 0.0);
-                            EXPECT_EQ(c.GetMaxParameter(), 1.0);
-                            EXPECT_EQ(c.IsValid(), r == V3dCurve::Success);
-                            if (r == V3dCurve::Success) {
-                                EXPECT_EQ(params.size(), Q.size());
-                                EXPECT_GE(c.GetControlPoints().size(), order);
-                            }
-                            if (order < 2 || Q.size() < order) {
-                                EXPECT_EQ(r, V3dCurve::Failure);
-                            }
-                            // With end derivatives.
-                            for (const auto& D : derivatives) {
-                                V3dCurveNurbsPlus e(before);
-                                const RCode rd = e.FitWithEndDerivatives(params, Q, D);
-                                ASSERT_TRUE(rd == V3dCurve::Success || rd == V3dCurve::Failure);
-                                if (rd == V3dCurve::Success) {
-                                    EXPECT_EQ(e.GetControlPoints().size(), Q.size() + 2);
-                                }
-                            }
-                        }
+    for (const auto& Q : sets)
+        for (unsigned order : {0u, 1u, 3u, 255u})
+            for (std::size_t count : {std::size_t{0}, kMaxSize})
+                for (bool closed : {false, true}) {
+                    V3dCurveNurbsPlus c = Fitted(false);
+                    c.SetOrder(static_cast<unsigned char>(order));
+                    c.SetNumberControlPoints(count);
+                    const V3dCurveNurbsPlus before(c);
+                    std::vector<double> params = {42.0};
+                    const RCode r = c.Fit(params, Q, closed);
+                    ASSERT_TRUE(RcIsOneOf(r));
+                    if (r == V3dCurve::CoincidentPoints) {
+                        EXPECT_TRUE(c == before);  // nothing fitted, the state stays
+                        continue;
+                    }
+                    EXPECT_EQ(c.IsValid(), r == V3dCurve::Success);
+                    if (order < 2 || Q.size() < order) {
+                        EXPECT_EQ(r, V3dCurve::Failure);
+                    }
+                    V3dCurveNurbsPlus e(before);
+                    const RCode rd = e.FitWithEndDerivatives(params, Q, {P3{kNaN, 0, 0}, P3{kInf, 0, 0}});
+                    if (rd == V3dCurve::Success) {
+                        EXPECT_EQ(e.GetControlPoints().size(), Q.size() + 2);
                     }
                 }
-            }
-        }
-    }
     EXPECT_EQ(ceiling.Refused(), 0u);
 }
 
