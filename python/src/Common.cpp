@@ -90,7 +90,7 @@ std::vector<Point3> ToPoints3(const DoubleArray& a, const char* name, bool allow
         if (!std::isfinite(d[i])) ThrowValue(std::string(name) + " must be finite");
     std::vector<Point3> pts(k, Point3{0.0, 0.0, 0.0});
     if (dim == 3) {
-        if (k) std::memcpy(pts.data(), d, k * sizeof(Point3));
+        if (k) std::memcpy(static_cast<void*>(pts.data()), d, k * sizeof(Point3));
     } else {
         for (std::size_t i = 0; i < k; ++i) pts[i] = Point3{d[2 * i], d[2 * i + 1], 0.0};
     }
@@ -119,7 +119,7 @@ std::vector<Point4> ToControlPoints(const DoubleArray& points, const py::object&
     std::vector<Point4> cps(n);
     if (dim == 4) {
         if (!weights.is_none()) ThrowValue("weights must not be given with homogeneous (n, 4) control points");
-        if (n) std::memcpy(cps.data(), d, n * sizeof(Point4));
+        if (n) std::memcpy(static_cast<void*>(cps.data()), d, n * sizeof(Point4));
     } else {
         std::vector<double> w(n, 1.0);
         if (!weights.is_none()) {
