@@ -227,8 +227,7 @@ void BM_Curve_LocalProject(benchmark::State& state) {
     const CurveWorkload& w = Curve(which);
     std::vector<double> d(kCheck);
     for (auto _ : state)
-        for (std::size_t i = 0; i < kCheck; ++i)
-            d[i] = LocalDistance(w.curve, w.queries[i]);
+        for (std::size_t i = 0; i < kCheck; ++i) d[i] = LocalDistance(w.curve, w.queries[i]);
     state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * kCheck));
     state.SetLabel(kCurveNames[which]);
     Record(state, which, "local", d);
