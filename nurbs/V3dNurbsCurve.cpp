@@ -17,8 +17,8 @@
 namespace VelSDK {
 namespace NURBS {
 
-using Math::point;
 using Math::BinomialTable;
+using Math::point;
 
 namespace {
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();

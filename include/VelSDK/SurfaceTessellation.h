@@ -41,11 +41,11 @@ struct VELSDK_NURBS_API TessellationOptions {
 struct VELSDK_NURBS_API TessellationReport {
     bool ok = false;
     std::string error;
-    std::size_t patches = 0;       ///< Bezier patches (knot spans U x V)
-    std::size_t cells = 0;         ///< leaf cells of the refinement
-    std::size_t triangles = 0;     ///< triangles in the mesh (degenerate ones dropped)
-    double estimatedDeviation = 0; ///< largest sag found by the refinement test
-    bool budgetReached = false;    ///< refinement stopped at maxTriangles or the depth limit
+    std::size_t patches = 0;        ///< Bezier patches (knot spans U x V)
+    std::size_t cells = 0;          ///< leaf cells of the refinement
+    std::size_t triangles = 0;      ///< triangles in the mesh (degenerate ones dropped)
+    double estimatedDeviation = 0;  ///< largest sag found by the refinement test
+    bool budgetReached = false;     ///< refinement stopped at maxTriangles or the depth limit
 };
 
 /// Triangulates a surface (The NURBS Book, 5.4 Bezier decomposition through
