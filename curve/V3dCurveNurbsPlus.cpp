@@ -57,7 +57,7 @@ V3dCurveNurbsPlus::V3dCurveNurbsPlus()
       m_knotsGeneration(KnotsAveraging) {}
 
 V3dCurveNurbsPlus::V3dCurveNurbsPlus(const V3dCurveNurbsPlus& other)
-    : V3dCurve(),
+    : V3dCurve(),  // NOLINT(bugprone-copy-constructor-init): the body assigns every field, base included
       m_valid(false),
       m_order(3),
       m_numberControlPoints(0),

@@ -254,7 +254,7 @@ bool V3dNurbsSurface::GlobalInterpolation(const VMatrix<P3>& points, const std::
     // argument is read through a copy taken first.
     std::vector<double> held[4];
     auto stable = [&](const std::vector<double>& v, std::vector<double>& copy) -> const std::vector<double>& {
-        if (&v != &_knotsU && &v != &_knotsV) return v;
+        if (&v != &m_knotsU && &v != &m_knotsV) return v;
         copy = v;
         return copy;
     };
@@ -262,24 +262,24 @@ bool V3dNurbsSurface::GlobalInterpolation(const VMatrix<P3>& points, const std::
     const std::vector<double>& kV = stable(knotsV, held[1]);
     const std::vector<double>& pU = stable(paramsU, held[2]);
     const std::vector<double>& pV = stable(paramsV, held[3]);
-    ZeroGrid(_controlPoints, m, n);
-    _knotsU = kU;
-    _minParamU = KnotOrNaN(_knotsU, degreeU);
-    _maxParamU = KnotOrNaN(_knotsU, m);
-    _knotsV = kV;
-    _minParamV = KnotOrNaN(_knotsV, degreeV);
-    _maxParamV = KnotOrNaN(_knotsV, n);
-    _degreeU = degreeU;
-    _degreeV = degreeV;
+    ZeroGrid(m_controlPoints, m, n);
+    m_knotsU = kU;
+    m_minParamU = KnotOrNaN(m_knotsU, degreeU);
+    m_maxParamU = KnotOrNaN(m_knotsU, m);
+    m_knotsV = kV;
+    m_minParamV = KnotOrNaN(m_knotsV, degreeV);
+    m_maxParamV = KnotOrNaN(m_knotsV, n);
+    m_degreeU = degreeU;
+    m_degreeV = degreeV;
     if (!IsValid()) return false;
 
     const P3* data = points.Elements().data();
-    P4* grid = _controlPoints.Elements().data();
+    P4* grid = m_controlPoints.Elements().data();
     // U pass: list j = data column j, written to control column j.
-    if (!InterpolationPass(Lists<const P3>{data, 1, n}, n, m, pU, _knotsU, degreeU, Lists<P4>{grid, 1, n}))
+    if (!InterpolationPass(Lists<const P3>{data, 1, n}, n, m, pU, m_knotsU, degreeU, Lists<P4>{grid, 1, n}))
         return false;
     // V pass: list i = control row i (x, y, z), written back to row i.
-    return InterpolationPass(Lists<const P4>{grid, n, 1}, m, n, pV, _knotsV, degreeV, Lists<P4>{grid, n, 1});
+    return InterpolationPass(Lists<const P4>{grid, n, 1}, m, n, pV, m_knotsV, degreeV, Lists<P4>{grid, n, 1});
 }
 
 // Approximation of the m x n grid by countU x countV control points: the U pass
@@ -295,7 +295,7 @@ bool V3dNurbsSurface::LeastSquaresApproximation(const VMatrix<P3>& points, const
     // argument is read through a copy taken first.
     std::vector<double> held[4];
     auto stable = [&](const std::vector<double>& v, std::vector<double>& copy) -> const std::vector<double>& {
-        if (&v != &_knotsU && &v != &_knotsV) return v;
+        if (&v != &m_knotsU && &v != &m_knotsV) return v;
         copy = v;
         return copy;
     };
@@ -307,15 +307,15 @@ bool V3dNurbsSurface::LeastSquaresApproximation(const VMatrix<P3>& points, const
     // a size that overflows throws std::length_error, one the memory cannot hold std::bad_alloc.
     if (countV != 0 && countU > std::numeric_limits<std::size_t>::max() / countV)
         throw std::length_error("VelSDK::NURBS: control grid too large");
-    ZeroGrid(_controlPoints, countU, countV);
-    _knotsU = kU;
-    _minParamU = KnotOrNaN(_knotsU, degreeU);
-    _maxParamU = KnotOrNaN(_knotsU, countU);
-    _knotsV = kV;
-    _minParamV = KnotOrNaN(_knotsV, degreeV);
-    _maxParamV = KnotOrNaN(_knotsV, countV);
-    _degreeU = degreeU;
-    _degreeV = degreeV;
+    ZeroGrid(m_controlPoints, countU, countV);
+    m_knotsU = kU;
+    m_minParamU = KnotOrNaN(m_knotsU, degreeU);
+    m_maxParamU = KnotOrNaN(m_knotsU, countU);
+    m_knotsV = kV;
+    m_minParamV = KnotOrNaN(m_knotsV, degreeV);
+    m_maxParamV = KnotOrNaN(m_knotsV, countV);
+    m_degreeU = degreeU;
+    m_degreeV = degreeV;
     if (!IsValid()) return false;
     // A grid without columns leaves the V pass nothing to approximate: false.
     if (n == 0) return false;
@@ -323,10 +323,10 @@ bool V3dNurbsSurface::LeastSquaresApproximation(const VMatrix<P3>& points, const
     VMatrix<P4> R(countU, n, kZero4);
     const P3* data = points.Elements().data();
     P4* mid = R.Elements().data();
-    if (!ApproximationPass(Lists<const P3>{data, 1, n}, n, m, pU, _knotsU, countU, degreeU, Lists<P4>{mid, 1, n}))
+    if (!ApproximationPass(Lists<const P3>{data, 1, n}, n, m, pU, m_knotsU, countU, degreeU, Lists<P4>{mid, 1, n}))
         return false;
-    P4* grid = _controlPoints.Elements().data();
-    return ApproximationPass(Lists<const P4>{mid, n, 1}, countU, n, pV, _knotsV, countV, degreeV,
+    P4* grid = m_controlPoints.Elements().data();
+    return ApproximationPass(Lists<const P4>{mid, n, 1}, countU, n, pV, m_knotsV, countV, degreeV,
                              Lists<P4>{grid, countV, 1});
 }
 

@@ -121,10 +121,10 @@ std::pair<double, double> StartSearch(const Net& net, std::size_t mU, std::size_
 // Empty knot vectors give (NaN, NaN). On a surface that cannot be evaluated every
 // candidate distance is NaN, none replaces the start, and (U[0], V[0]) is returned.
 std::pair<double, double> V3dNurbsSurface::_FindStartParameter(const P3& P) const {
-    if (_knotsU.empty() || _knotsV.empty()) return {kNaN, kNaN};
+    if (m_knotsU.empty() || m_knotsV.empty()) return {kNaN, kNaN};
     Net net;
-    if (!MakeNet(_controlPoints, _knotsU, _knotsV, _degreeU, _degreeV, net)) return {_knotsU[0], _knotsV[0]};
-    return StartSearch(net, _knotsU.size(), _knotsV.size(), P);
+    if (!MakeNet(m_controlPoints, m_knotsU, m_knotsV, m_degreeU, m_degreeV, net)) return {m_knotsU[0], m_knotsV[0]};
+    return StartSearch(net, m_knotsU.size(), m_knotsV.size(), P);
 }
 
 // Newton iteration on f(u, v) = (S(u, v) - P) . (Su, Sv) = 0 (The NURBS Book, section 6.1),
@@ -142,15 +142,15 @@ std::pair<P3, std::pair<double, double>> V3dNurbsSurface::Project(const P3& P, s
     double u = start.first;
     double v = start.second;
     Net net;
-    if (!MakeNet(_controlPoints, _knotsU, _knotsV, _degreeU, _degreeV, net)) return {kNaN3, start};
+    if (!MakeNet(m_controlPoints, m_knotsU, m_knotsV, m_degreeU, m_degreeV, net)) return {kNaN3, start};
     if (maxIterations == 0) return {Cartesian(EvaluateH(net, u, v)), start};
 
     const double eps = tolerance;
     const double eps2 = tolerance * tolerance;
-    const double uLo = _knotsU.front();
-    const double uHi = _knotsU.back();
-    const double vLo = _knotsV.front();
-    const double vHi = _knotsV.back();
+    const double uLo = m_knotsU.front();
+    const double uHi = m_knotsU.back();
+    const double vLo = m_knotsV.front();
+    const double vHi = m_knotsV.back();
     const BinomialTable bin(2);
     P3 D[9];
     for (std::size_t i = 0;;) {

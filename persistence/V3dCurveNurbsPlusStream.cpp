@@ -105,7 +105,7 @@ std::ostream& operator<<(std::ostream& stream, const V3dCurveNurbsPlus& curve) {
         for (std::size_t k = 0; k < 4; ++k) PutDouble(bytes.data() + 32 * i + 8 * k, points[i][k]);
     stream.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 
-    const std::vector<double> knots(curve.GetKnots());
+    const std::vector<double>& knots = curve.GetKnots();
     unsigned char count[8];
     PutU64(count, knots.size());
     stream.write(reinterpret_cast<const char*>(count), sizeof(count));

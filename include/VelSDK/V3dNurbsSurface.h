@@ -120,15 +120,15 @@ private:
     VMatrix<double> _EvaluateDerivativesBasisFunctionsV(double v, std::size_t n) const;
     std::pair<double, double> _FindStartParameter(const Math::point<double, 3>& P) const;
 
-    VMatrix<Math::point<double, 4>> _controlPoints;
-    std::vector<double> _knotsU;
-    double _minParamU;
-    double _maxParamU;
-    std::vector<double> _knotsV;
-    double _minParamV;
-    double _maxParamV;
-    std::size_t _degreeU;
-    std::size_t _degreeV;
+    VMatrix<Math::point<double, 4>> m_controlPoints;
+    std::vector<double> m_knotsU;
+    double m_minParamU;
+    double m_maxParamU;
+    std::vector<double> m_knotsV;
+    double m_minParamV;
+    double m_maxParamV;
+    std::size_t m_degreeU;
+    std::size_t m_degreeV;
 };
 
 }  // namespace NURBS
