@@ -56,8 +56,10 @@ V3dCurveNurbsPlus::V3dCurveNurbsPlus()
       m_parametrization(ParametrizationChordLength),
       m_knotsGeneration(KnotsAveraging) {}
 
+// The body assigns every field, the base's included.
+// NOLINTNEXTLINE(bugprone-copy-constructor-init)
 V3dCurveNurbsPlus::V3dCurveNurbsPlus(const V3dCurveNurbsPlus& other)
-    : V3dCurve(),  // NOLINT(bugprone-copy-constructor-init): the body assigns every field, base included
+    : V3dCurve(),
       m_valid(false),
       m_order(3),
       m_numberControlPoints(0),

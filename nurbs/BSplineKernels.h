@@ -237,13 +237,13 @@ template <std::size_t First = 1, std::size_t Last = kMaxFixedDegree, typename Ke
 inline bool DispatchDegree(std::size_t p, Kernel&& kernel) {
     static_assert(Last <= 5, "the dispatch covers degrees up to 5");
     switch (p) {
-#define VELSDK_DEGREE_CASE(P)                                 \
-    case P:                                                   \
-        if constexpr (First <= P && P <= Last) {              \
-            kernel(std::integral_constant<std::size_t, P>{}); \
-            return true;                                      \
-        } else {                                              \
-            return false;                                     \
+#define VELSDK_DEGREE_CASE(P)                                   \
+    case (P):                                                   \
+        if constexpr (First <= (P) && (P) <= Last) {            \
+            kernel(std::integral_constant<std::size_t, (P)>{}); \
+            return true;                                        \
+        } else {                                                \
+            return false;                                       \
         }
         VELSDK_DEGREE_CASE(0)
         VELSDK_DEGREE_CASE(1)

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs the whole test suite from a fresh checkout. First installs the Debian packages the
 # suite needs (scripts/install-deps.sh; quiet when all are there) and checks the formatting
-# (scripts/lint.sh format: a violation fails the run before anything is built), then
+# (scripts/lint.sh format) and runs clang-tidy on the library (scripts/lint.sh tidy): a
+# violation fails the run before anything is built; then
 # configures, builds and tests twice, once optimised and once under AddressSanitizer +
 # UndefinedBehaviorSanitizer, with warnings as errors; then the concurrency tests under
 # ThreadSanitizer and every fuzz target once over its committed corpus (clang, libFuzzer). Ends with a summary of the parts
@@ -22,13 +23,15 @@ prefix=${CI_BUILD_PREFIX:-build/ci-}
 
 [ "${SKIP_INSTALL_DEPS:-0}" = 1 ] || ./scripts/install-deps.sh
 ./scripts/lint.sh format
+# clang-tidy with the fixed check list of .clang-tidy over the library (a finding fails the run).
+JOBS="$jobs" ./scripts/lint.sh tidy
 
 gen=()
 command -v ninja >/dev/null 2>&1 && gen=(-G Ninja)
 launcher=()
 command -v ccache >/dev/null 2>&1 && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 
-summary=("formatting: clean (clang-format, scripts/lint.sh format)")
+summary=("formatting: clean (clang-format, scripts/lint.sh format)" "clang-tidy: clean (.clang-tidy checks over the library, scripts/lint.sh tidy)")
 # note TEXT: one line of the final summary.
 note() { summary+=("$1"); }
 
