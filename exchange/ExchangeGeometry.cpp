@@ -2,6 +2,9 @@
 #include "exchange/ExchangeGeometry.h"
 
 #include <algorithm>
+#include <fstream>
+#include <iterator>
+#include <sstream>
 #include <charconv>
 #include <cmath>
 
@@ -146,6 +149,39 @@ std::string RealText(double x) {
     if (mantissa.find('.') == std::string::npos) mantissa += '.';
     if (exponent.empty()) return mantissa;
     return mantissa + "E" + exponent;
+}
+
+void MarkDone(ExchangeReport& report, const CadModel& model) {
+    report.ok = true;
+    report.curves = model.curves.size();
+    report.surfaces = model.surfaces.size();
+}
+
+ExchangeReport SaveText(const std::string& path, const std::function<ExchangeReport(std::ostream&)>& write) {
+    std::ostringstream text;
+    ExchangeReport report = write(text);
+    if (!report.ok) return report;
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    file << text.str();
+    file.close();
+    if (!file) {
+        report.ok = false;
+        report.error = "cannot write " + path;
+    }
+    return report;
+}
+
+ExchangeReport LoadText(const std::string& path, CadModel& model,
+                        const std::function<ExchangeReport(const std::string&, CadModel&)>& read) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        model = CadModel();
+        ExchangeReport report;
+        report.error = "cannot open " + path;
+        return report;
+    }
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    return read(text, model);
 }
 
 }  // namespace detail

@@ -3,11 +3,15 @@
 // control points, and the decimal form of doubles. Internal, not exported.
 #pragma once
 
+#include <VelSDK/CadModel.h>
+#include <VelSDK/ExchangeReport.h>
 #include <VelSDK/Point.h>
 #include <VelSDK/V3dNurbsCurve.h>
 #include <VelSDK/V3dNurbsSurface.h>
 
 #include <cstddef>
+#include <functional>
+#include <iosfwd>
 #include <string>
 #include <vector>
 
@@ -40,6 +44,18 @@ double CartesianCoordinate(double hx, double w);
 /// The shortest decimal that reads back to the same double, with a decimal point and an upper
 /// case exponent ("1.", "-0.25", "1.5E-07"), as STEP and IGES want reals. x must be finite.
 std::string RealText(double x);
+
+/// Marks a finished read or write: ok, with the model's curve and surface counts.
+void MarkDone(ExchangeReport& report, const CadModel& model);
+
+/// Runs `write` into memory and stores its text in `path` only when it succeeded; "cannot write
+/// PATH" when the file cannot be written.
+ExchangeReport SaveText(const std::string& path, const std::function<ExchangeReport(std::ostream&)>& write);
+
+/// Reads the whole file and hands its text to `read`; "cannot open PATH" (model emptied) when it
+/// cannot be opened.
+ExchangeReport LoadText(const std::string& path, CadModel& model,
+                        const std::function<ExchangeReport(const std::string&, CadModel&)>& read);
 
 }  // namespace detail
 }  // namespace Exchange

@@ -4,11 +4,11 @@
 // split into records once; the parameters of one entity at a time are parsed.
 #include <VelSDK/IgesExchange.h>
 
+#include "exchange/ExchangeGeometry.h"
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
-#include <fstream>
-#include <iterator>
 #include <map>
 
 namespace VelSDK {
@@ -417,22 +417,12 @@ ExchangeReport ReadIges(const std::string& text, CadModel& model) {
         report.line = 1;
         return report;
     }
-    report.ok = true;
-    report.curves = model.curves.size();
-    report.surfaces = model.surfaces.size();
+    detail::MarkDone(report, model);
     return report;
 }
 
 ExchangeReport LoadIges(const std::string& path, CadModel& model) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        model = CadModel();
-        ExchangeReport report;
-        report.error = "cannot open " + path;
-        return report;
-    }
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    return ReadIges(text, model);
+    return detail::LoadText(path, model, [](const std::string& text, CadModel& m) { return ReadIges(text, m); });
 }
 
 }  // namespace Exchange

@@ -7,7 +7,6 @@
 
 #include <cmath>
 #include <ctime>
-#include <fstream>
 #include <ostream>
 #include <sstream>
 
@@ -251,24 +250,12 @@ ExchangeReport WriteIges(std::ostream& out, const CadModel& model, const IgesWri
         report.error = "the output stream failed while writing";
         return report;
     }
-    report.ok = true;
-    report.curves = model.curves.size();
-    report.surfaces = model.surfaces.size();
+    detail::MarkDone(report, model);
     return report;
 }
 
 ExchangeReport SaveIges(const std::string& path, const CadModel& model, const IgesWriteOptions& options) {
-    std::ostringstream text;
-    ExchangeReport report = WriteIges(text, model, options);
-    if (!report.ok) return report;
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    file << text.str();
-    file.close();
-    if (!file) {
-        report.ok = false;
-        report.error = "cannot write " + path;
-    }
-    return report;
+    return detail::SaveText(path, [&](std::ostream& out) { return WriteIges(out, model, options); });
 }
 
 }  // namespace Exchange

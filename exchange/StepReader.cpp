@@ -4,12 +4,12 @@
 // each one on its own, so memory stays at the text plus one instance's parameters.
 #include <VelSDK/StepExchange.h>
 
+#include "exchange/ExchangeGeometry.h"
+
 #include "exchange/Part21File.h"
 
 #include <algorithm>
 #include <cmath>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <sstream>
 
@@ -380,22 +380,12 @@ ExchangeReport ReadStep(const std::string& text, CadModel& model) {
         report.line = 1;
         return report;
     }
-    report.ok = true;
-    report.curves = model.curves.size();
-    report.surfaces = model.surfaces.size();
+    detail::MarkDone(report, model);
     return report;
 }
 
 ExchangeReport LoadStep(const std::string& path, CadModel& model) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        model = CadModel();
-        ExchangeReport report;
-        report.error = "cannot open " + path;
-        return report;
-    }
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    return ReadStep(text, model);
+    return detail::LoadText(path, model, [](const std::string& text, CadModel& m) { return ReadStep(text, m); });
 }
 
 }  // namespace Exchange

@@ -7,7 +7,6 @@
 #include "exchange/ExchangeGeometry.h"
 
 #include <ctime>
-#include <fstream>
 #include <ostream>
 #include <sstream>
 
@@ -306,24 +305,12 @@ ExchangeReport WriteStep(std::ostream& out, const CadModel& model, const StepWri
         report.error = "the output stream failed while writing";
         return report;
     }
-    report.ok = true;
-    report.curves = model.curves.size();
-    report.surfaces = model.surfaces.size();
+    detail::MarkDone(report, model);
     return report;
 }
 
 ExchangeReport SaveStep(const std::string& path, const CadModel& model, const StepWriteOptions& options) {
-    std::ostringstream text;
-    ExchangeReport report = WriteStep(text, model, options);
-    if (!report.ok) return report;
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    file << text.str();
-    file.close();
-    if (!file) {
-        report.ok = false;
-        report.error = "cannot write " + path;
-    }
-    return report;
+    return detail::SaveText(path, [&](std::ostream& out) { return WriteStep(out, model, options); });
 }
 
 }  // namespace Exchange
