@@ -1,12 +1,12 @@
 // STEP reader of B-spline curves and surfaces (ISO 10303-42 b_spline_curve_with_knots,
 // b_spline_surface_with_knots and their rational complex instances) and of the length unit.
-// The text is scanned once (Part21File); only the instances that are needed are parsed,
+// The text is scanned once (StepTextFile); only the instances that are needed are parsed,
 // each one on its own, so memory stays at the text plus one instance's parameters.
 #include <VelSDK/StepExchange.h>
 
 #include "exchange/ExchangeGeometry.h"
 
-#include "exchange/Part21File.h"
+#include "exchange/StepTextFile.h"
 
 #include <algorithm>
 #include <cmath>
@@ -16,10 +16,10 @@
 namespace VelSDK {
 namespace Exchange {
 
-using detail::Part21File;
-using detail::Part21Instance;
-using detail::Part21Record;
-using detail::Part21Value;
+using detail::StepTextFile;
+using detail::StepTextInstance;
+using detail::StepTextRecord;
+using detail::StepTextValue;
 using Math::point;
 using NURBS::V3dNurbsCurve;
 using NURBS::V3dNurbsSurface;
@@ -35,23 +35,23 @@ struct ReadError {
 
 class StepModelReader {
 public:
-    explicit StepModelReader(const Part21File& file) : m_file(file) {}
+    explicit StepModelReader(const StepTextFile& file) : m_file(file) {}
 
     void Read(CadModel& model, ExchangeReport& report) {
         std::map<std::string, std::size_t> skipped;
         std::size_t flat = 0;
         std::vector<std::string> names;
-        for (const Part21Instance& inst : m_file.Instances()) {
+        for (const StepTextInstance& inst : m_file.Instances()) {
             if (!m_file.RecordNames(inst, names)) {
                 // The syntax error is reported by the parser with its exact place.
-                std::vector<Part21Record> records;
+                std::vector<StepTextRecord> records;
                 Parse(inst, records);
                 throw ReadError{"#" + std::to_string(inst.id) + ": malformed instance", inst.line};
             }
             const bool isCurve = Has(names, "B_SPLINE_CURVE_WITH_KNOTS");
             const bool isSurface = Has(names, "B_SPLINE_SURFACE_WITH_KNOTS");
             if (isCurve || isSurface) {
-                std::vector<Part21Record> records;
+                std::vector<StepTextRecord> records;
                 Parse(inst, records);
                 if (isCurve ? ReadCurve(inst, records, model) : ReadSurface(inst, records, model)) continue;
                 ++flat;
@@ -90,53 +90,55 @@ private:
         return s;
     }
 
-    void Parse(const Part21Instance& inst, std::vector<Part21Record>& records) const {
+    void Parse(const StepTextInstance& inst, std::vector<StepTextRecord>& records) const {
         std::string error;
         std::size_t line = inst.line;
         if (!m_file.Parse(inst, records, error, line)) throw ReadError{error, line};
     }
 
-    [[noreturn]] static void Fail(const Part21Instance& inst, const std::string& message) {
+    [[noreturn]] static void Fail(const StepTextInstance& inst, const std::string& message) {
         throw ReadError{"#" + std::to_string(inst.id) + ": " + message, inst.line};
     }
 
-    static const Part21Record* FindRecord(const std::vector<Part21Record>& records, const char* name) {
+    static const StepTextRecord* FindRecord(const std::vector<StepTextRecord>& records, const char* name) {
         for (const auto& r : records)
             if (r.name == name) return &r;
         return nullptr;
     }
 
     // Attribute checks: each names the instance and what was expected.
-    static const Part21Value& Arg(const Part21Instance& inst, const Part21Record& r, std::size_t i) {
+    static const StepTextValue& Arg(const StepTextInstance& inst, const StepTextRecord& r, std::size_t i) {
         if (i >= r.params.size())
             Fail(inst, r.name + " has " + std::to_string(r.params.size()) + " attribute(s), expected more than " +
                            std::to_string(i));
         return r.params[i];
     }
-    static std::size_t Count(const Part21Instance& inst, const Part21Value& v, const char* what, std::size_t limit) {
-        if (v.kind != Part21Value::Integer || v.integer < 0 || static_cast<unsigned long long>(v.integer) > limit)
+    static std::size_t Count(const StepTextInstance& inst, const StepTextValue& v, const char* what,
+                             std::size_t limit) {
+        if (v.kind != StepTextValue::Integer || v.integer < 0 || static_cast<unsigned long long>(v.integer) > limit)
             Fail(inst, std::string(what) + " must be an integer from 0 to " + std::to_string(limit));
         return static_cast<std::size_t>(v.integer);
     }
-    static double Real(const Part21Instance& inst, const Part21Value& v, const char* what) {
-        const Part21Value* x = &v;
-        if (x->kind == Part21Value::Typed) x = &x->items[0];
-        if (x->kind != Part21Value::Real && x->kind != Part21Value::Integer)
+    static double Real(const StepTextInstance& inst, const StepTextValue& v, const char* what) {
+        const StepTextValue* x = &v;
+        if (x->kind == StepTextValue::Typed) x = &x->items[0];
+        if (x->kind != StepTextValue::Real && x->kind != StepTextValue::Integer)
             Fail(inst, std::string(what) + " must be a number");
         return x->real;
     }
-    static const std::vector<Part21Value>& List(const Part21Instance& inst, const Part21Value& v, const char* what) {
-        if (v.kind != Part21Value::List) Fail(inst, std::string(what) + " must be a list");
+    static const std::vector<StepTextValue>& List(const StepTextInstance& inst, const StepTextValue& v,
+                                                  const char* what) {
+        if (v.kind != StepTextValue::List) Fail(inst, std::string(what) + " must be a list");
         return v.items;
     }
-    static std::string Name(const Part21Value& v) { return v.kind == Part21Value::String ? v.text : std::string(); }
+    static std::string Name(const StepTextValue& v) { return v.kind == StepTextValue::String ? v.text : std::string(); }
 
     // The Cartesian point an attribute refers to; false for a point that is not 3-D.
-    bool Point(const Part21Instance& from, const Part21Value& ref, point<double, 3>& out) const {
-        if (ref.kind != Part21Value::Reference) Fail(from, "control points must be references to CARTESIAN_POINTs");
-        const Part21Instance* target = m_file.Find(static_cast<std::uint64_t>(ref.integer));
+    bool Point(const StepTextInstance& from, const StepTextValue& ref, point<double, 3>& out) const {
+        if (ref.kind != StepTextValue::Reference) Fail(from, "control points must be references to CARTESIAN_POINTs");
+        const StepTextInstance* target = m_file.Find(static_cast<std::uint64_t>(ref.integer));
         if (!target) Fail(from, "refers to #" + std::to_string(ref.integer) + ", which is not defined in the file");
-        std::vector<Part21Record> records;
+        std::vector<StepTextRecord> records;
         Parse(*target, records);
         if (records.size() != 1 || records[0].name != "CARTESIAN_POINT")
             Fail(from, "refers to #" + std::to_string(ref.integer) + " (line " + std::to_string(target->line) +
@@ -149,8 +151,8 @@ private:
     }
 
     // Knot vector from distinct values and multiplicities; the total must be `expected`.
-    static std::vector<double> Knots(const Part21Instance& inst, const Part21Value& multsValue,
-                                     const Part21Value& knotsValue, std::size_t expected, const char* which) {
+    static std::vector<double> Knots(const StepTextInstance& inst, const StepTextValue& multsValue,
+                                     const StepTextValue& knotsValue, std::size_t expected, const char* which) {
         const auto& mults = List(inst, multsValue, "knot multiplicities");
         const auto& values = List(inst, knotsValue, "knots");
         if (mults.size() != values.size())
@@ -174,18 +176,18 @@ private:
         return knots;
     }
 
-    static double Weight(const Part21Instance& inst, const Part21Value& v) {
+    static double Weight(const StepTextInstance& inst, const StepTextValue& v) {
         const double w = Real(inst, v, "a weight");
         if (!(w > 0.0)) Fail(inst, "weights must be positive");
         return w;
     }
 
-    bool ReadCurve(const Part21Instance& inst, const std::vector<Part21Record>& records, CadModel& model) const {
+    bool ReadCurve(const StepTextInstance& inst, const std::vector<StepTextRecord>& records, CadModel& model) const {
         // Simple: (name, degree, points, form, closed, self_intersect, mults, knots, spec).
         // Complex: B_SPLINE_CURVE(degree, points, form, closed, self) + WITH_KNOTS(mults, knots,
         // spec) + RATIONAL_B_SPLINE_CURVE(weights) + REPRESENTATION_ITEM(name).
-        const Part21Record* main = FindRecord(records, "B_SPLINE_CURVE_WITH_KNOTS");
-        const Part21Record* base = main;
+        const StepTextRecord* main = FindRecord(records, "B_SPLINE_CURVE_WITH_KNOTS");
+        const StepTextRecord* base = main;
         std::size_t at = 1, kat = 6;
         std::string name;
         if (records.size() > 1) {
@@ -193,7 +195,7 @@ private:
             if (!base) Fail(inst, "complex B-spline curve without B_SPLINE_CURVE");
             at = 0;
             kat = 0;
-            if (const Part21Record* item = FindRecord(records, "REPRESENTATION_ITEM"))
+            if (const StepTextRecord* item = FindRecord(records, "REPRESENTATION_ITEM"))
                 if (!item->params.empty()) name = Name(item->params[0]);
         } else {
             name = Name(Arg(inst, *main, 0));
@@ -212,7 +214,7 @@ private:
         }
         std::vector<double> knots =
             Knots(inst, Arg(inst, *main, kat), Arg(inst, *main, kat + 1), refs.size() + degree + 1, "");
-        if (const Part21Record* rational = FindRecord(records, "RATIONAL_B_SPLINE_CURVE")) {
+        if (const StepTextRecord* rational = FindRecord(records, "RATIONAL_B_SPLINE_CURVE")) {
             const auto& w = List(inst, Arg(inst, *rational, 0), "weights");
             if (w.size() != P.size())
                 Fail(inst, std::to_string(w.size()) + " weights for " + std::to_string(P.size()) + " control points");
@@ -226,12 +228,12 @@ private:
         return true;
     }
 
-    bool ReadSurface(const Part21Instance& inst, const std::vector<Part21Record>& records, CadModel& model) const {
+    bool ReadSurface(const StepTextInstance& inst, const std::vector<StepTextRecord>& records, CadModel& model) const {
         // Simple: (name, du, dv, points, form, u_closed, v_closed, self, umults, vmults, uknots,
         // vknots, spec). Complex: B_SPLINE_SURFACE(du, dv, points, form, uc, vc, self) +
         // WITH_KNOTS(umults, vmults, uknots, vknots, spec) + RATIONAL_B_SPLINE_SURFACE(weights).
-        const Part21Record* main = FindRecord(records, "B_SPLINE_SURFACE_WITH_KNOTS");
-        const Part21Record* base = main;
+        const StepTextRecord* main = FindRecord(records, "B_SPLINE_SURFACE_WITH_KNOTS");
+        const StepTextRecord* base = main;
         std::size_t at = 1, kat = 8;
         std::string name;
         if (records.size() > 1) {
@@ -239,7 +241,7 @@ private:
             if (!base) Fail(inst, "complex B-spline surface without B_SPLINE_SURFACE");
             at = 0;
             kat = 0;
-            if (const Part21Record* item = FindRecord(records, "REPRESENTATION_ITEM"))
+            if (const StepTextRecord* item = FindRecord(records, "REPRESENTATION_ITEM"))
                 if (!item->params.empty()) name = Name(item->params[0]);
         } else {
             name = Name(Arg(inst, *main, 0));
@@ -268,7 +270,7 @@ private:
         }
         std::vector<double> ku = Knots(inst, Arg(inst, *main, kat), Arg(inst, *main, kat + 2), nu + du + 1, "U ");
         std::vector<double> kv = Knots(inst, Arg(inst, *main, kat + 1), Arg(inst, *main, kat + 3), nv + dv + 1, "V ");
-        if (const Part21Record* rational = FindRecord(records, "RATIONAL_B_SPLINE_SURFACE")) {
+        if (const StepTextRecord* rational = FindRecord(records, "RATIONAL_B_SPLINE_SURFACE")) {
             const auto& w = List(inst, Arg(inst, *rational, 0), "weights");
             if (w.size() != nu) Fail(inst, "weights do not match the control points");
             for (std::size_t i = 0; i < nu; ++i) {
@@ -288,7 +290,7 @@ private:
 
     // A length unit: SI_UNIT(prefix, .METRE.) or CONVERSION_BASED_UNIT(name, measure) whose
     // measure is in a unit that is itself read the same way (at most 8 steps).
-    void ReadUnit(const Part21Instance& inst, CadModel& model, ExchangeReport& report) const {
+    void ReadUnit(const StepTextInstance& inst, CadModel& model, ExchangeReport& report) const {
         double metres = 0.0;
         std::string label;
         if (!UnitInMetres(inst, metres, label, 0)) return;
@@ -303,19 +305,19 @@ private:
         model.unit = metres == 0.001 ? LengthUnit::Millimetre : metres == 1.0 ? LengthUnit::Metre : LengthUnit::Other;
     }
 
-    bool UnitInMetres(const Part21Instance& inst, double& metres, std::string& label, int depth) const {
+    bool UnitInMetres(const StepTextInstance& inst, double& metres, std::string& label, int depth) const {
         if (depth > 8) Fail(inst, "length units refer to each other in a cycle or too deep");
-        std::vector<Part21Record> records;
+        std::vector<StepTextRecord> records;
         Parse(inst, records);
-        if (const Part21Record* si = FindRecord(records, "SI_UNIT")) {
-            if (si->params.size() < 2 || si->params[1].kind != Part21Value::Enumeration ||
+        if (const StepTextRecord* si = FindRecord(records, "SI_UNIT")) {
+            if (si->params.size() < 2 || si->params[1].kind != StepTextValue::Enumeration ||
                 si->params[1].text != "METRE")
                 return false;
             static const std::pair<const char*, double> prefixes[] = {{"MILLI", 1e-3}, {"CENTI", 1e-2}, {"DECI", 1e-1},
                                                                       {"KILO", 1e3},   {"MICRO", 1e-6}, {"NANO", 1e-9}};
             metres = 1.0;
             label = "metre";
-            if (si->params[0].kind == Part21Value::Enumeration)
+            if (si->params[0].kind == StepTextValue::Enumeration)
                 for (const auto& p : prefixes)
                     if (si->params[0].text == p.first) {
                         metres = p.second;
@@ -323,17 +325,17 @@ private:
                     }
             return true;
         }
-        if (const Part21Record* conv = FindRecord(records, "CONVERSION_BASED_UNIT")) {
-            if (conv->params.size() < 2 || conv->params[1].kind != Part21Value::Reference) return false;
+        if (const StepTextRecord* conv = FindRecord(records, "CONVERSION_BASED_UNIT")) {
+            if (conv->params.size() < 2 || conv->params[1].kind != StepTextValue::Reference) return false;
             label = Name(conv->params[0]);
-            const Part21Instance* measure = m_file.Find(static_cast<std::uint64_t>(conv->params[1].integer));
+            const StepTextInstance* measure = m_file.Find(static_cast<std::uint64_t>(conv->params[1].integer));
             if (!measure) Fail(inst, "refers to a missing unit measure");
-            std::vector<Part21Record> mr;
+            std::vector<StepTextRecord> mr;
             Parse(*measure, mr);
-            if (mr.size() != 1 || mr[0].params.size() < 2 || mr[0].params[1].kind != Part21Value::Reference)
+            if (mr.size() != 1 || mr[0].params.size() < 2 || mr[0].params[1].kind != StepTextValue::Reference)
                 return false;
             const double factor = Real(*measure, mr[0].params[0], "a unit factor");
-            const Part21Instance* base = m_file.Find(static_cast<std::uint64_t>(mr[0].params[1].integer));
+            const StepTextInstance* base = m_file.Find(static_cast<std::uint64_t>(mr[0].params[1].integer));
             if (!base) Fail(*measure, "refers to a missing unit");
             double baseMetres = 0.0;
             std::string baseLabel;
@@ -344,7 +346,7 @@ private:
         return false;
     }
 
-    const Part21File& m_file;
+    const StepTextFile& m_file;
     mutable bool m_unitSeen = false;
     mutable std::string m_unitLabel;
 };
@@ -358,7 +360,7 @@ std::string WithLine(const std::string& message, std::size_t line) {
 ExchangeReport ReadStep(const std::string& text, CadModel& model) {
     ExchangeReport report;
     model = CadModel();
-    Part21File file;
+    StepTextFile file;
     std::string error;
     std::size_t line = 0;
     if (!file.Scan(text, error, line)) {

@@ -1,4 +1,4 @@
-// Part21File: a scanner and parameter parser of the ISO 10303-21 exchange structure (the
+// StepTextFile: a scanner and parameter parser of the ISO 10303-21 exchange structure (the
 // STEP file syntax), shared by the STEP reader and its tests. Internal, not exported.
 #pragma once
 
@@ -12,7 +12,7 @@ namespace Exchange {
 namespace detail {
 
 /// One parameter of an entity instance.
-struct Part21Value {
+struct StepTextValue {
     enum Kind : unsigned char {
         Integer,      ///< number without point or exponent: `integer` and `real` both hold it
         Real,         ///< `real`
@@ -29,18 +29,18 @@ struct Part21Value {
     long long integer = 0;
     double real = 0.0;
     std::string text;
-    std::vector<Part21Value> items;
+    std::vector<StepTextValue> items;
 };
 
 /// One (partial) entity: its keyword and its own parameters. A simple instance has one
 /// record, a complex instance one per entity of its type list.
-struct Part21Record {
+struct StepTextRecord {
     std::string name;
-    std::vector<Part21Value> params;
+    std::vector<StepTextValue> params;
 };
 
 /// Where an instance of the DATA section sits in the text.
-struct Part21Instance {
+struct StepTextInstance {
     std::uint64_t id = 0;
     std::size_t begin = 0;  ///< first character after '='
     std::size_t end = 0;    ///< the terminating ';'
@@ -48,8 +48,8 @@ struct Part21Instance {
 };
 
 /// Scans a whole file once (Scan), then parses instances on demand (Parse). The text is
-/// borrowed and must outlive the object. Memory: one Part21Instance per instance.
-class Part21File {
+/// borrowed and must outlive the object. Memory: one StepTextInstance per instance.
+class StepTextFile {
 public:
     /// Checks the structure ISO-10303-21; HEADER; ... ENDSEC; DATA ... ENDSEC; ...
     /// END-ISO-10303-21; and indexes the instances of every DATA section. On failure returns
@@ -57,27 +57,27 @@ public:
     bool Scan(const std::string& text, std::string& error, std::size_t& line);
 
     /// Instances sorted by number.
-    const std::vector<Part21Instance>& Instances() const { return m_instances; }
+    const std::vector<StepTextInstance>& Instances() const { return m_instances; }
     /// The instance with this number, or nullptr.
-    const Part21Instance* Find(std::uint64_t id) const;
+    const StepTextInstance* Find(std::uint64_t id) const;
 
     /// Keywords of an instance's records, in file order, without parsing its parameters
     /// (upper case as written). Returns false on a syntax error.
-    bool RecordNames(const Part21Instance& instance, std::vector<std::string>& names) const;
+    bool RecordNames(const StepTextInstance& instance, std::vector<std::string>& names) const;
 
     /// Parses an instance into its records. Lists nest at most kMaxDepth deep. On failure
     /// returns false with a message and the line of the offending character.
-    bool Parse(const Part21Instance& instance, std::vector<Part21Record>& records, std::string& error,
+    bool Parse(const StepTextInstance& instance, std::vector<StepTextRecord>& records, std::string& error,
                std::size_t& line) const;
 
     /// Line of a character offset inside an instance (counts the line breaks from its start).
-    std::size_t LineOf(const Part21Instance& instance, std::size_t offset) const;
+    std::size_t LineOf(const StepTextInstance& instance, std::size_t offset) const;
 
     static constexpr int kMaxDepth = 64;
 
 private:
     const std::string* m_text = nullptr;
-    std::vector<Part21Instance> m_instances;
+    std::vector<StepTextInstance> m_instances;
 };
 
 }  // namespace detail

@@ -3,7 +3,7 @@
 // read tolerantly: blanks, line breaks and comments /* ... */ may stand between any two
 // tokens, keywords are compared in upper case, instances may refer to instances defined
 // later. Every loop advances through the text, so the time is linear in its length.
-#include "exchange/Part21File.h"
+#include "exchange/StepTextFile.h"
 
 #include <algorithm>
 #include <cctype>
@@ -290,7 +290,7 @@ class ValueParser {
 public:
     explicit ValueParser(Cursor& cur) : m_cur(cur) {}
 
-    bool Records(std::vector<Part21Record>& records) {
+    bool Records(std::vector<StepTextRecord>& records) {
         if (!m_cur.SkipBlanks()) return false;
         if (m_cur.Peek() == '(') {
             // Complex instance: ( NAME(...) NAME(...) ... )
@@ -315,7 +315,7 @@ public:
     }
 
 private:
-    bool Record(Part21Record& record) {
+    bool Record(StepTextRecord& record) {
         if (!m_cur.SkipBlanks()) return false;
         record.name = m_cur.Keyword();
         if (record.name.empty()) return m_cur.Fail("expected an entity name" + m_cur.Found());
@@ -324,8 +324,8 @@ private:
     }
 
     // Parameters up to the closing ')', which is consumed.
-    bool ParameterList(std::vector<Part21Value>& out, int depth) {
-        if (depth > Part21File::kMaxDepth) return m_cur.Fail("lists nested deeper than 64 levels");
+    bool ParameterList(std::vector<StepTextValue>& out, int depth) {
+        if (depth > StepTextFile::kMaxDepth) return m_cur.Fail("lists nested deeper than 64 levels");
         if (!m_cur.SkipBlanks()) return false;
         if (m_cur.Peek() == ')') {
             m_cur.Advance();
@@ -349,40 +349,40 @@ private:
         return " but found a control or non-ASCII byte";
     }
 
-    bool Value(Part21Value& v, int depth) {
+    bool Value(StepTextValue& v, int depth) {
         if (!m_cur.SkipBlanks()) return false;
         const char c = m_cur.Peek();
         if (c == '$') {
-            v.kind = Part21Value::Unset;
+            v.kind = StepTextValue::Unset;
             m_cur.Advance();
             return true;
         }
         if (c == '*') {
-            v.kind = Part21Value::Derived;
+            v.kind = StepTextValue::Derived;
             m_cur.Advance();
             return true;
         }
         if (c == '\'') {
-            v.kind = Part21Value::String;
+            v.kind = StepTextValue::String;
             std::string raw;
             if (!m_cur.SkipString(&raw)) return false;
             v.text = DecodeString(raw);
             return true;
         }
         if (c == '"') {
-            v.kind = Part21Value::Binary;
+            v.kind = StepTextValue::Binary;
             return m_cur.SkipBinary(&v.text);
         }
         if (c == '#') {
             m_cur.Advance();
-            v.kind = Part21Value::Reference;
+            v.kind = StepTextValue::Reference;
             return Integer(v.integer, "instance number after '#'") &&
                    (v.integer > 0 || m_cur.Fail("instance number 0"));
         }
         if (c == '.') {
             m_cur.Advance();
             if (IsKeywordStart(m_cur.Peek())) {
-                v.kind = Part21Value::Enumeration;
+                v.kind = StepTextValue::Enumeration;
                 v.text = m_cur.Keyword();
                 if (m_cur.Peek() != '.') return m_cur.Fail("enumeration ." + v.text + " is not closed by '.'");
                 m_cur.Advance();
@@ -392,11 +392,11 @@ private:
         }
         if (c == '(') {
             m_cur.Advance();
-            v.kind = Part21Value::List;
+            v.kind = StepTextValue::List;
             return ParameterList(v.items, depth + 1);
         }
         if (IsKeywordStart(c)) {
-            v.kind = Part21Value::Typed;
+            v.kind = StepTextValue::Typed;
             v.text = m_cur.Keyword();
             if (!m_cur.Expect('(', "'(' after the type " + v.text)) return false;
             if (!ParameterList(v.items, depth + 1)) return false;
@@ -419,7 +419,7 @@ private:
         return true;
     }
 
-    bool Number(Part21Value& v) {
+    bool Number(StepTextValue& v) {
         std::string token;
         bool isReal = false;
         if (m_cur.Peek() == '+' || m_cur.Peek() == '-') {
@@ -458,20 +458,20 @@ private:
         const char* first = token.data();
         const char* last = token.data() + token.size();
         if (isReal) {
-            v.kind = Part21Value::Real;
+            v.kind = StepTextValue::Real;
             const auto r = std::from_chars(first, last, v.real);
             if (r.ec != std::errc() || r.ptr != last || !std::isfinite(v.real))
                 return m_cur.Fail("number out of the range of doubles: " + Shorten(token));
             return true;
         }
-        v.kind = Part21Value::Integer;
+        v.kind = StepTextValue::Integer;
         const auto r = std::from_chars(first, last, v.integer);
         if (r.ec != std::errc() || r.ptr != last) {
             // An integer beyond 64 bits still is a number; it is kept as a double when finite.
             const auto d = std::from_chars(first, last, v.real);
             if (d.ec != std::errc() || !std::isfinite(v.real))
                 return m_cur.Fail("number out of the range of doubles: " + Shorten(token));
-            v.kind = Part21Value::Real;
+            v.kind = StepTextValue::Real;
             return true;
         }
         v.real = static_cast<double>(v.integer);
@@ -485,7 +485,7 @@ private:
 
 }  // namespace
 
-bool Part21File::Scan(const std::string& text, std::string& error, std::size_t& line) {
+bool StepTextFile::Scan(const std::string& text, std::string& error, std::size_t& line) {
     m_text = &text;
     m_instances.clear();
     Cursor cur(text, 0, text.size(), 1);
@@ -558,7 +558,7 @@ bool Part21File::Scan(const std::string& text, std::string& error, std::size_t& 
                     digits.push_back(cur.Peek());
                     cur.Advance();
                 }
-                Part21Instance inst;
+                StepTextInstance inst;
                 inst.line = statementLine;
                 const auto r = std::from_chars(digits.data(), digits.data() + digits.size(), inst.id);
                 if (digits.empty() || r.ec != std::errc() || inst.id == 0)
@@ -589,7 +589,7 @@ bool Part21File::Scan(const std::string& text, std::string& error, std::size_t& 
     if (!cur.SkipBlanks()) return failCursor();
 
     std::stable_sort(m_instances.begin(), m_instances.end(),
-                     [](const Part21Instance& a, const Part21Instance& b) { return a.id < b.id; });
+                     [](const StepTextInstance& a, const StepTextInstance& b) { return a.id < b.id; });
     for (std::size_t i = 1; i < m_instances.size(); ++i)
         if (m_instances[i].id == m_instances[i - 1].id)
             return fail("instance #" + std::to_string(m_instances[i].id) + " is defined twice (also on line " +
@@ -598,13 +598,13 @@ bool Part21File::Scan(const std::string& text, std::string& error, std::size_t& 
     return true;
 }
 
-const Part21Instance* Part21File::Find(std::uint64_t id) const {
+const StepTextInstance* StepTextFile::Find(std::uint64_t id) const {
     const auto it = std::lower_bound(m_instances.begin(), m_instances.end(), id,
-                                     [](const Part21Instance& a, std::uint64_t v) { return a.id < v; });
+                                     [](const StepTextInstance& a, std::uint64_t v) { return a.id < v; });
     return it != m_instances.end() && it->id == id ? &*it : nullptr;
 }
 
-bool Part21File::RecordNames(const Part21Instance& instance, std::vector<std::string>& names) const {
+bool StepTextFile::RecordNames(const StepTextInstance& instance, std::vector<std::string>& names) const {
     names.clear();
     Cursor cur(*m_text, instance.begin, instance.end, instance.line);
     if (!cur.SkipBlanks()) return false;
@@ -642,8 +642,8 @@ bool Part21File::RecordNames(const Part21Instance& instance, std::vector<std::st
     }
 }
 
-bool Part21File::Parse(const Part21Instance& instance, std::vector<Part21Record>& records, std::string& error,
-                       std::size_t& line) const {
+bool StepTextFile::Parse(const StepTextInstance& instance, std::vector<StepTextRecord>& records, std::string& error,
+                         std::size_t& line) const {
     records.clear();
     Cursor cur(*m_text, instance.begin, instance.end, instance.line);
     ValueParser parser(cur);
@@ -654,7 +654,7 @@ bool Part21File::Parse(const Part21Instance& instance, std::vector<Part21Record>
     return false;
 }
 
-std::size_t Part21File::LineOf(const Part21Instance& instance, std::size_t offset) const {
+std::size_t StepTextFile::LineOf(const StepTextInstance& instance, std::size_t offset) const {
     std::size_t line = instance.line;
     const std::size_t stop = std::min(offset, m_text->size());
     for (std::size_t i = instance.begin; i < stop; ++i)
