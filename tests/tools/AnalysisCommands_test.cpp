@@ -6,6 +6,8 @@
 
 #include <VelSDK/Nurbs.h>
 
+#include "ProgramRun.h"
+
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -20,16 +22,7 @@
 
 namespace {
 
-#ifdef NURBS_PROGRAM
-const char* const kNurbs = NURBS_PROGRAM;
-#else
-const char* const kNurbs = "";
-#endif
-
-struct Outcome {
-    int code = -1;
-    std::string out, err;
-};
+using namespace program_test;
 
 class AnalysisCommands : public ::testing::Test {
 protected:
@@ -48,29 +41,12 @@ protected:
     }
     static void TearDownTestSuite() { std::system(("rm -rf '" + s_dir + "'").c_str()); }
     void SetUp() override {
-        struct stat st {};
-        if (std::strlen(kNurbs) == 0 || ::stat(kNurbs, &st) != 0) GTEST_SKIP() << "the nurbs program is not built";
+        if (ProgramMissing()) GTEST_SKIP() << "the nurbs program is not built";
     }
-    static std::string Slurp(const std::string& path) {
-        std::ifstream in(path);
-        std::ostringstream s;
-        s << in.rdbuf();
-        return s.str();
-    }
-    static Outcome Exec(const std::string& args) {
-        const std::string cmd = std::string(kNurbs) + " " + args + " >'" + s_dir + "/out' 2>'" + s_dir + "/err'";
-        const int status = std::system(cmd.c_str());
-        return Outcome{WIFEXITED(status) ? WEXITSTATUS(status) : -1, Slurp(s_dir + "/out"), Slurp(s_dir + "/err")};
-    }
+    static Outcome Exec(const std::string& args) { return RunNurbs(s_dir, args); }
     static std::string s_dir;
 };
 std::string AnalysisCommands::s_dir;
-
-double After(const std::string& text, const std::string& key) {
-    const std::size_t at = text.find(key);
-    EXPECT_NE(at, std::string::npos) << key << " missing in\n" << text;
-    return at == std::string::npos ? NAN : std::strtod(text.c_str() + at + key.size(), nullptr);
-}
 
 std::vector<std::vector<double>> Rows(const std::string& csv) {
     std::vector<std::vector<double>> rows;
