@@ -12,6 +12,7 @@
 #include <VelSDK/ApproximationBlocks.h>
 #include <VelSDK/ApproximateToTolerance.h>
 #include <VelSDK/NearestResult.h>
+#include <VelSDK/SurfaceFitReport.h>
 #include <VelSDK/CurveLocator.h>
 #include <VelSDK/SurfaceLocator.h>
 #include <VelSDK/VelSAX.h>
