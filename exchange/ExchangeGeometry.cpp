@@ -7,6 +7,7 @@
 #include <sstream>
 #include <charconv>
 #include <cmath>
+#include <ctime>
 
 namespace VelSDK {
 namespace Exchange {
@@ -149,6 +150,30 @@ std::string RealText(double x) {
     if (mantissa.find('.') == std::string::npos) mantissa += '.';
     if (exponent.empty()) return mantissa;
     return mantissa + "E" + exponent;
+}
+
+std::string ModelProblem(const CadModel& model, LengthUnit unit, const std::string& format) {
+    if (model.curves.empty() && model.surfaces.empty())
+        return "nothing to write: the model holds no curve and no surface";
+    if (unit == LengthUnit::Other) return format + " is written in millimetres or metres";
+    for (std::size_t i = 0; i < model.curves.size(); ++i) {
+        const std::string problem = CurveProblem(model.curves[i]);
+        if (!problem.empty()) return "curve " + std::to_string(i) + ": " + problem;
+    }
+    for (std::size_t i = 0; i < model.surfaces.size(); ++i) {
+        const std::string problem = SurfaceProblem(model.surfaces[i]);
+        if (!problem.empty()) return "surface " + std::to_string(i) + ": " + problem;
+    }
+    return {};
+}
+
+std::string UtcStamp(const char* format) {
+    const std::time_t t = std::time(nullptr);
+    std::tm tm{};
+    gmtime_r(&t, &tm);
+    char buf[64];
+    std::strftime(buf, sizeof buf, format, &tm);
+    return buf;
 }
 
 void MarkDone(ExchangeReport& report, const CadModel& model) {

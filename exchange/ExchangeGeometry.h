@@ -45,6 +45,14 @@ double CartesianCoordinate(double hx, double w);
 /// case exponent ("1.", "-0.25", "1.5E-07"), as STEP and IGES want reals. x must be finite.
 std::string RealText(double x);
 
+/// Empty when the model can be written in `format` ("an IGES file", "a STEP file"), else the
+/// first reason why not: nothing in it, a unit other than millimetre or metre, or the first
+/// curve, then surface, that CurveProblem/SurfaceProblem refuses ("curve 3: ...").
+std::string ModelProblem(const CadModel& model, LengthUnit unit, const std::string& format);
+
+/// The current UTC time written with strftime's `format`.
+std::string UtcStamp(const char* format);
+
 /// Marks a finished read or write: ok, with the model's curve and surface counts.
 void MarkDone(ExchangeReport& report, const CadModel& model);
 

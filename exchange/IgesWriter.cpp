@@ -6,7 +6,6 @@
 #include "exchange/ExchangeGeometry.h"
 
 #include <cmath>
-#include <ctime>
 #include <ostream>
 #include <sstream>
 
@@ -140,27 +139,12 @@ std::string SurfaceParameters(const V3dNurbsSurface& srf) {
     return s + ";";
 }
 
-std::string NowStamp() {
-    const std::time_t t = std::time(nullptr);
-    std::tm tm{};
-    gmtime_r(&t, &tm);
-    char buf[32];
-    std::strftime(buf, sizeof buf, "%Y%m%d.%H%M%S", &tm);
-    return buf;
-}
-
 }  // namespace
 
 ExchangeReport WriteIges(std::ostream& out, const CadModel& model, const IgesWriteOptions& options) {
     ExchangeReport report;
-    if (model.curves.empty() && model.surfaces.empty()) {
-        report.error = "nothing to write: the model holds no curve and no surface";
-        return report;
-    }
-    if (options.unit == LengthUnit::Other) {
-        report.error = "an IGES file is written in millimetres or metres";
-        return report;
-    }
+    report.error = detail::ModelProblem(model, options.unit, "an IGES file");
+    if (!report.error.empty()) return report;
     std::vector<Entity> entities;
     double maxCoordinate = 0.0;
     auto grow = [&](const std::vector<point<double, 4>>& P) {
@@ -168,20 +152,10 @@ ExchangeReport WriteIges(std::ostream& out, const CadModel& model, const IgesWri
             for (int k = 0; k < 3; ++k) maxCoordinate = std::max(maxCoordinate, std::fabs(p[k] / p[3]));
     };
     for (std::size_t i = 0; i < model.curves.size(); ++i) {
-        const std::string problem = detail::CurveProblem(model.curves[i]);
-        if (!problem.empty()) {
-            report.error = "curve " + std::to_string(i) + ": " + problem;
-            return report;
-        }
         grow(model.curves[i].GetControlPoints());
         entities.push_back({126, CurveParameters(model.curves[i]), Label(model.CurveName(i))});
     }
     for (std::size_t i = 0; i < model.surfaces.size(); ++i) {
-        const std::string problem = detail::SurfaceProblem(model.surfaces[i]);
-        if (!problem.empty()) {
-            report.error = "surface " + std::to_string(i) + ": " + problem;
-            return report;
-        }
         grow(model.surfaces[i].GetControlPoints().Elements());
         entities.push_back({128, SurfaceParameters(model.surfaces[i]), Label(model.SurfaceName(i))});
     }
@@ -200,7 +174,8 @@ ExchangeReport WriteIges(std::ostream& out, const CadModel& model, const IgesWri
 
     // Global section (IGES 5.3, 2.2.4.3, fields 1-26).
     const bool metre = options.unit == LengthUnit::Metre;
-    const std::string stamp = options.timeStamp.empty() ? NowStamp() : options.timeStamp.substr(0, 15);
+    const std::string stamp =
+        options.timeStamp.empty() ? detail::UtcStamp("%Y%m%d.%H%M%S") : options.timeStamp.substr(0, 15);
     // Delimiters inside strings would let a record break fall inside them.
     std::string fileName = options.fileName.substr(0, 60);
     for (char& c : fileName)

@@ -182,24 +182,43 @@ private:
         return w;
     }
 
+    // Where the arguments of a B-spline entity stand. A simple instance is one
+    // <baseName>_WITH_KNOTS record (name first, the knots at `simpleKnotsAt`); a complex one
+    // splits them over <baseName> (degree first), <baseName>_WITH_KNOTS (knots first) and an
+    // optional REPRESENTATION_ITEM holding the name.
+    struct Parts {
+        const StepTextRecord* main;
+        const StepTextRecord* base;
+        std::size_t at;
+        std::size_t knotsAt;
+        std::string name;
+    };
+    static Parts Locate(const StepTextInstance& inst, const std::vector<StepTextRecord>& records,
+                        const std::string& baseName, const char* kind, std::size_t simpleKnotsAt) {
+        Parts parts{FindRecord(records, (baseName + "_WITH_KNOTS").c_str()), nullptr, 1, simpleKnotsAt, {}};
+        parts.base = parts.main;
+        if (records.size() > 1) {
+            parts.base = FindRecord(records, baseName.c_str());
+            if (!parts.base) Fail(inst, std::string("complex B-spline ") + kind + " without " + baseName);
+            parts.at = 0;
+            parts.knotsAt = 0;
+            if (const StepTextRecord* item = FindRecord(records, "REPRESENTATION_ITEM"))
+                if (!item->params.empty()) parts.name = Name(item->params[0]);
+        } else {
+            parts.name = Name(Arg(inst, *parts.main, 0));
+        }
+        return parts;
+    }
+
     bool ReadCurve(const StepTextInstance& inst, const std::vector<StepTextRecord>& records, CadModel& model) const {
         // Simple: (name, degree, points, form, closed, self_intersect, mults, knots, spec).
         // Complex: B_SPLINE_CURVE(degree, points, form, closed, self) + WITH_KNOTS(mults, knots,
         // spec) + RATIONAL_B_SPLINE_CURVE(weights) + REPRESENTATION_ITEM(name).
-        const StepTextRecord* main = FindRecord(records, "B_SPLINE_CURVE_WITH_KNOTS");
-        const StepTextRecord* base = main;
-        std::size_t at = 1, kat = 6;
-        std::string name;
-        if (records.size() > 1) {
-            base = FindRecord(records, "B_SPLINE_CURVE");
-            if (!base) Fail(inst, "complex B-spline curve without B_SPLINE_CURVE");
-            at = 0;
-            kat = 0;
-            if (const StepTextRecord* item = FindRecord(records, "REPRESENTATION_ITEM"))
-                if (!item->params.empty()) name = Name(item->params[0]);
-        } else {
-            name = Name(Arg(inst, *main, 0));
-        }
+        const Parts parts = Locate(inst, records, "B_SPLINE_CURVE", "curve", 6);
+        const StepTextRecord* main = parts.main;
+        const StepTextRecord* base = parts.base;
+        const std::size_t at = parts.at, kat = parts.knotsAt;
+        const std::string& name = parts.name;
         const std::size_t degree = Count(inst, Arg(inst, *base, at), "the degree", 1000);
         const auto& refs = List(inst, Arg(inst, *base, at + 1), "control points");
         if (degree < 1) Fail(inst, "degree 0");
@@ -232,20 +251,11 @@ private:
         // Simple: (name, du, dv, points, form, u_closed, v_closed, self, umults, vmults, uknots,
         // vknots, spec). Complex: B_SPLINE_SURFACE(du, dv, points, form, uc, vc, self) +
         // WITH_KNOTS(umults, vmults, uknots, vknots, spec) + RATIONAL_B_SPLINE_SURFACE(weights).
-        const StepTextRecord* main = FindRecord(records, "B_SPLINE_SURFACE_WITH_KNOTS");
-        const StepTextRecord* base = main;
-        std::size_t at = 1, kat = 8;
-        std::string name;
-        if (records.size() > 1) {
-            base = FindRecord(records, "B_SPLINE_SURFACE");
-            if (!base) Fail(inst, "complex B-spline surface without B_SPLINE_SURFACE");
-            at = 0;
-            kat = 0;
-            if (const StepTextRecord* item = FindRecord(records, "REPRESENTATION_ITEM"))
-                if (!item->params.empty()) name = Name(item->params[0]);
-        } else {
-            name = Name(Arg(inst, *main, 0));
-        }
+        const Parts parts = Locate(inst, records, "B_SPLINE_SURFACE", "surface", 8);
+        const StepTextRecord* main = parts.main;
+        const StepTextRecord* base = parts.base;
+        const std::size_t at = parts.at, kat = parts.knotsAt;
+        const std::string& name = parts.name;
         const std::size_t du = Count(inst, Arg(inst, *base, at), "the U degree", 1000);
         const std::size_t dv = Count(inst, Arg(inst, *base, at + 1), "the V degree", 1000);
         if (du < 1 || dv < 1) Fail(inst, "degree 0");

@@ -6,7 +6,6 @@
 
 #include "exchange/ExchangeGeometry.h"
 
-#include <ctime>
 #include <ostream>
 #include <sstream>
 
@@ -203,41 +202,14 @@ std::size_t PutSurface(DataWriter& w, const V3dNurbsSurface& s, const std::strin
     return id;
 }
 
-std::string NowStamp() {
-    const std::time_t t = std::time(nullptr);
-    std::tm tm{};
-    gmtime_r(&t, &tm);
-    char buf[32];
-    std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%S", &tm);
-    return buf;
-}
-
 }  // namespace
 
 ExchangeReport WriteStep(std::ostream& out, const CadModel& model, const StepWriteOptions& options) {
     ExchangeReport report;
-    if (model.curves.empty() && model.surfaces.empty()) {
-        report.error = "nothing to write: the model holds no curve and no surface";
-        return report;
-    }
-    if (options.unit == LengthUnit::Other) {
-        report.error = "a STEP file is written in millimetres or metres";
-        return report;
-    }
-    for (std::size_t i = 0; i < model.curves.size(); ++i) {
-        const std::string problem = detail::CurveProblem(model.curves[i]);
-        if (!problem.empty()) {
-            report.error = "curve " + std::to_string(i) + ": " + problem;
-            return report;
-        }
-    }
+    report.error = detail::ModelProblem(model, options.unit, "a STEP file");
+    if (!report.error.empty()) return report;
     for (std::size_t i = 0; i < model.surfaces.size(); ++i) {
         const V3dNurbsSurface& s = model.surfaces[i];
-        const std::string problem = detail::SurfaceProblem(s);
-        if (!problem.empty()) {
-            report.error = "surface " + std::to_string(i) + ": " + problem;
-            return report;
-        }
         const auto net = s.GetControlPoints();
         if (s.GetMinParamU() != s.GetKnotsU()[s.GetDegreeU()] || s.GetMaxParamU() != s.GetKnotsU()[net.RowCount()] ||
             s.GetMinParamV() != s.GetKnotsV()[s.GetDegreeV()] || s.GetMaxParamV() != s.GetKnotsV()[net.ColumnCount()])
@@ -297,7 +269,7 @@ ExchangeReport WriteStep(std::ostream& out, const CadModel& model, const StepWri
     head << "ISO-10303-21;\nHEADER;\n"
          << "FILE_DESCRIPTION(('NURBS curves and surfaces'),'2;1');\n"
          << "FILE_NAME(" << Quoted(options.productName) << ",'"
-         << (options.timeStamp.empty() ? NowStamp() : options.timeStamp)
+         << (options.timeStamp.empty() ? detail::UtcStamp("%Y-%m-%dT%H:%M:%S") : options.timeStamp)
          << "',(''),(''),'VelSDK.Nurbs','VelSDK.Nurbs','');\n"
          << "FILE_SCHEMA(('AUTOMOTIVE_DESIGN { 1 0 10303 214 1 1 1 1 }'));\nENDSEC;\nDATA;\n";
     out << head.str() << w.Text() << "ENDSEC;\nEND-ISO-10303-21;\n";
