@@ -13,6 +13,7 @@
 #include <VelSDK/ApproximateToTolerance.h>
 #include <VelSDK/NearestResult.h>
 #include <VelSDK/SurfaceFitReport.h>
+#include <VelSDK/SurfaceApproximation.h>
 #include <VelSDK/CurveLocator.h>
 #include <VelSDK/SurfaceLocator.h>
 #include <VelSDK/VelSAX.h>
