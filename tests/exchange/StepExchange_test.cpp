@@ -1,131 +1,29 @@
-// STEP writer and reader: exact round trips of every fixture, the written entities compared
-// with literal transcriptions of ISO 10303-42 instances, the flags and units, and the reader's
+// STEP writer and reader: the written entities compared with literal transcriptions of
+// ISO 10303-42 instances, the real numbers' text, the flags and units, and the reader's
 // tolerance of the exchange-structure syntax on hand-written files.
-#include <VelSDK/StepExchange.h>
-
 #include "exchange/ExchangeFixtures.h"
 #include "exchange/ExchangeGeometry.h"
 
 #include <gtest/gtest.h>
 
-#include <cctype>
 #include <charconv>
 #include <random>
+#include <regex>
 #include <sstream>
 
 using namespace exchange_test;
-using VelSDK::Exchange::ExchangeReport;
-using VelSDK::Exchange::LengthUnit;
 using VelSDK::Exchange::ReadStep;
-using VelSDK::Exchange::StepWriteOptions;
-using VelSDK::Exchange::WriteStep;
 
 namespace {
 
-std::string Write(const CadModel& m, LengthUnit unit = LengthUnit::Millimetre) {
-    std::ostringstream out;
-    StepWriteOptions o;
-    o.unit = unit;
-    o.timeStamp = "2026-01-01T00:00:00";
-    const ExchangeReport r = WriteStep(out, m, o);
-    EXPECT_TRUE(r.ok) << r.error;
-    return out.str();
-}
-
 // The text with each instance on one line and every instance number replaced by '#'.
 std::string Anonymous(const std::string& text) {
-    std::string out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text.compare(i, 3, "\n  ") == 0) {
-            i += 2;
-            continue;
-        }
-        out += text[i];
-        if (text[i] == '#')
-            while (i + 1 < text.size() && std::isdigit(static_cast<unsigned char>(text[i + 1]))) ++i;
-    }
-    return out;
-}
-
-// -?digits.digits[E(+|-)digits], the form of a STEP real.
-bool IsStepReal(const std::string& s) {
-    std::size_t i = s[0] == '-' ? 1 : 0, d = i;
-    while (i < s.size() && std::isdigit(static_cast<unsigned char>(s[i]))) ++i;
-    if (i == d || i == s.size() || s[i++] != '.') return false;
-    while (i < s.size() && std::isdigit(static_cast<unsigned char>(s[i]))) ++i;
-    if (i == s.size()) return true;
-    if (s[i++] != 'E' || i == s.size() || (s[i] != '+' && s[i] != '-')) return false;
-    const std::size_t e = ++i;
-    while (i < s.size() && std::isdigit(static_cast<unsigned char>(s[i]))) ++i;
-    return i == s.size() && i > e;
-}
-
-// Control points compared as the file holds them: Cartesian coordinates and weights bit for
-// bit; the homogeneous coordinates to one rounding of x * w.
-void ExpectSamePoints(const std::vector<P4>& a, const std::vector<P4>& b, const std::string& what) {
-    ASSERT_EQ(a.size(), b.size()) << what;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        EXPECT_TRUE(SameBits(a[i][3], b[i][3])) << what << " weight " << i;
-        for (int k = 0; k < 3; ++k) {
-            const double x = VelSDK::Exchange::detail::CartesianCoordinate(a[i][k], a[i][3]);
-            EXPECT_TRUE(SameBits(x, b[i][k] / b[i][3]) || SameBits(x * a[i][3], b[i][k])) << what << " point " << i;
-            EXPECT_LE(std::fabs(a[i][k] - b[i][k]), std::fabs(a[i][k]) * 2.3e-16) << what << " point " << i;
-        }
-    }
-}
-
-TEST(StepRoundTrip, EveryObjectComesBackWithTheSameNumbers) {
-    const CadModel m = AllObjects();
-    for (LengthUnit unit : {LengthUnit::Millimetre, LengthUnit::Metre}) {
-        const std::string text = Write(m, unit);
-        CadModel back;
-        const ExchangeReport r = ReadStep(text, back);
-        ASSERT_TRUE(r.ok) << r.error;
-        EXPECT_EQ(r.curves, m.curves.size());
-        EXPECT_EQ(r.surfaces, m.surfaces.size());
-        EXPECT_EQ(back.unit, unit);
-        EXPECT_EQ(back.metresPerUnit, unit == LengthUnit::Metre ? 1.0 : 0.001);
-        ASSERT_EQ(back.curves.size(), m.curves.size());
-        ASSERT_EQ(back.surfaces.size(), m.surfaces.size());
-        for (std::size_t i = 0; i < m.curves.size(); ++i) {
-            EXPECT_EQ(back.CurveName(i), m.CurveName(i));
-            EXPECT_EQ(back.curves[i].GetDegree(), m.curves[i].GetDegree()) << m.CurveName(i);
-            EXPECT_EQ(back.curves[i].GetKnots(), m.curves[i].GetKnots()) << m.CurveName(i);
-            ExpectSamePoints(m.curves[i].GetControlPoints(), back.curves[i].GetControlPoints(), m.CurveName(i));
-        }
-        for (std::size_t i = 0; i < m.surfaces.size(); ++i) {
-            const auto& a = m.surfaces[i];
-            const auto& b = back.surfaces[i];
-            EXPECT_EQ(back.SurfaceName(i), m.SurfaceName(i));
-            EXPECT_EQ(b.GetDegreeU(), a.GetDegreeU());
-            EXPECT_EQ(b.GetDegreeV(), a.GetDegreeV());
-            EXPECT_EQ(b.GetKnotsU(), a.GetKnotsU());
-            EXPECT_EQ(b.GetKnotsV(), a.GetKnotsV());
-            EXPECT_EQ(b.GetControlPoints().RowCount(), a.GetControlPoints().RowCount());
-            ExpectSamePoints(a.GetControlPoints().Elements(), b.GetControlPoints().Elements(), m.SurfaceName(i));
-        }
-        // What was read writes the same text again: the file is a fixed point.
-        EXPECT_EQ(Write(back, unit), text);
-    }
-}
-
-TEST(StepRoundTrip, NonRationalObjectsAreBitIdentical) {
-    for (const auto& c : Curves()) {
-        if (VelSDK::Exchange::detail::IsRational(c.curve.GetControlPoints())) continue;
-        CadModel m;
-        m.curves.push_back(c.curve);
-        CadModel back;
-        ASSERT_TRUE(ReadStep(Write(m), back).ok);
-        const auto& a = c.curve.GetControlPoints();
-        const auto& b = back.curves[0].GetControlPoints();
-        ASSERT_EQ(a.size(), b.size());
-        for (std::size_t i = 0; i < a.size(); ++i)
-            for (int k = 0; k < 4; ++k) EXPECT_TRUE(SameBits(a[i][k], b[i][k])) << c.name;
-    }
+    return std::regex_replace(std::regex_replace(text, std::regex("\n  "), ""), std::regex("#[0-9]+"), "#");
 }
 
 // Random doubles of every magnitude come back bit for bit through the decimal form.
 TEST(StepRoundTrip, RealTextReadsBackExactly) {
+    const std::regex real("-?[0-9]+\\.[0-9]*(E[+-][0-9]+)?");  // the form of a STEP real
     std::mt19937_64 rng(19);
     for (int i = 0; i < 2000; ++i) {
         std::uint64_t bits = rng();
@@ -133,7 +31,7 @@ TEST(StepRoundTrip, RealTextReadsBackExactly) {
         std::memcpy(&x, &bits, sizeof x);
         if (!std::isfinite(x)) continue;
         const std::string s = VelSDK::Exchange::detail::RealText(x);
-        ASSERT_TRUE(IsStepReal(s)) << s;
+        ASSERT_TRUE(std::regex_match(s, real)) << s;
         double y = 0;
         std::from_chars(s.data(), s.data() + s.size(), y);
         ASSERT_TRUE(SameBits(x, y)) << s;
@@ -153,7 +51,7 @@ TEST(StepWriter, EntitiesMatchLiteralTranscriptions) {
                                      {0, 0, 0, 0, 0.5, 1, 1, 1, 1}, 3));
     m.curveNames.push_back("it's");
     m.curves.push_back(V3dNurbsCurve({H(1, 0, 0), H(1, 1, 0, 0.5), H(0, 1, 0)}, {0, 0, 0, 1, 1, 1}, 2));
-    const std::string text = Write(m);
+    const std::string text = kStep.Write(m);
     const std::string flat = Anonymous(text);
     EXPECT_NE(flat.find("B_SPLINE_CURVE_WITH_KNOTS('it''s',3,(#,#,#,#,#),.UNSPECIFIED.,.F.,.U.,(4,1,4),(0.,0.5,1.),"
                         ".UNSPECIFIED.);"),
@@ -178,7 +76,7 @@ TEST(StepWriter, ClosedFlagsFollowTheGeometry) {
     for (const auto& c : Curves()) {
         CadModel m;
         m.curves.push_back(c.curve);
-        const std::string text = Write(m);
+        const std::string text = kStep.Write(m);
         const std::string flat = Anonymous(text);
         const bool open = flat.find(".UNSPECIFIED.,.F.,.U.") != std::string::npos;
         const bool closed = flat.find(".UNSPECIFIED.,.T.,.U.") != std::string::npos;
@@ -188,51 +86,13 @@ TEST(StepWriter, ClosedFlagsFollowTheGeometry) {
     for (const auto& s : Surfaces()) {
         CadModel m;
         m.surfaces.push_back(s.surface);
-        const std::string text = Write(m);
+        const std::string text = kStep.Write(m);
         const std::string flat = Anonymous(text);
         const std::string flags =
             std::string(".UNSPECIFIED.,.") + (s.uClosed ? "T" : "F") + ".,." + (s.vClosed ? "T" : "F") + ".,.U.";
         EXPECT_NE(flat.find(flags), std::string::npos) << s.name;
         EXPECT_NE(text.find("GEOMETRICALLY_BOUNDED_SURFACE_SHAPE_REPRESENTATION"), std::string::npos);
     }
-}
-
-TEST(StepWriter, RefusesWhatCannotBeWritten) {
-    const V3dNurbsCurve good = Curves()[0].curve;
-    struct Case {
-        const char* what;
-        V3dNurbsCurve curve;
-        const char* message;
-    };
-    const double nan = std::nan("");
-    const Case cases[] = {
-        {"invalid", V3dNurbsCurve({H(0, 0, 0), H(1, 1, 1)}, {0, 0, 1}, 1), "not valid"},
-        {"degree 0", V3dNurbsCurve({H(0, 0, 0), H(1, 1, 1)}, {0, 1, 2}, 0), "degree 0"},
-        {"NaN point", V3dNurbsCurve({H(0, nan, 0), H(1, 1, 1)}, {0, 0, 1, 1}, 1), "not finite"},
-        {"zero weight", V3dNurbsCurve({P4{0, 0, 0, 0}, H(1, 1, 1)}, {0, 0, 1, 1}, 1), "weight"},
-        {"negative weight", V3dNurbsCurve({P4{0, 0, 0, -1}, H(1, 1, 1)}, {0, 0, 1, 1}, 1), "weight"},
-        {"decreasing knots", V3dNurbsCurve({H(0, 0, 0), H(1, 1, 1), H(2, 0, 0)}, {0, 0, 1, 0.5, 2}, 1), "not valid"},
-        {"empty range", V3dNurbsCurve({H(0, 0, 0), H(1, 1, 1)}, {1, 1, 1, 1}, 1), "empty range"},
-        {"infinite knot", V3dNurbsCurve({H(0, 0, 0), H(1, 1, 1)}, {0, 0, 1, INFINITY}, 1), "not finite"},
-    };
-    for (const auto& c : cases) {
-        CadModel m;
-        m.curves = {good, c.curve};
-        std::ostringstream out;
-        const ExchangeReport r = WriteStep(out, m);
-        EXPECT_FALSE(r.ok) << c.what;
-        EXPECT_NE(r.error.find("curve 1"), std::string::npos) << r.error;
-        EXPECT_NE(r.error.find(c.message), std::string::npos) << c.what << ": " << r.error;
-        EXPECT_TRUE(out.str().empty()) << c.what;
-    }
-    std::ostringstream out;
-    EXPECT_FALSE(WriteStep(out, CadModel()).ok);
-    CadModel other;
-    other.curves.push_back(good);
-    StepWriteOptions o;
-    o.unit = LengthUnit::Other;
-    EXPECT_FALSE(WriteStep(out, other, o).ok);
-    EXPECT_FALSE(VelSDK::Exchange::SaveStep("/nonexistent-dir/x.step", other).ok);
 }
 
 // A hand-written file in the style of other systems: comments everywhere, lines broken inside
@@ -294,10 +154,6 @@ TEST(StepReader, ReadsATolerantlyWrittenFile) {
     EXPECT_NE(notes.find("PRODUCT x1"), std::string::npos) << notes;
 }
 
-}  // namespace
-
-namespace {
-
 // Names with quotes, backslashes and UTF-8 come back byte for byte; the reader decodes the
 // control directives of other writers (ISO 10303-21, 6.4.3).
 TEST(StepReader, NamesAndControlDirectives) {
@@ -306,7 +162,7 @@ TEST(StepReader, NamesAndControlDirectives) {
     m.curves.push_back(Curves()[0].curve);
     m.curveNames = {"it's a \\ name \xCE\xA9 \xE2\x82\xAC", std::string(300, 'n')};
     CadModel back;
-    ASSERT_TRUE(ReadStep(Write(m), back).ok);
+    ASSERT_TRUE(ReadStep(kStep.Write(m), back).ok);
     EXPECT_EQ(back.CurveName(0), m.curveNames[0]);
     EXPECT_EQ(back.CurveName(1), std::string(255, 'n'));
 
