@@ -106,6 +106,10 @@ struct SurfaceFitOptions {
     std::vector<int> degree{3, 3};
     std::vector<std::size_t> count;  ///< empty: interpolation
     bool quiet = false;
+    double tolerance = 0.0;         ///< > 0: approximation to this distance (ApproximateSurface)
+    std::string param = "uniform";  ///< with a tolerance: "uniform" or "chord" parameters
+    std::string report;             ///< with a tolerance: CSV of every point's distance and foot
+    std::string errorSvg;           ///< with a tolerance: colour map of the distances
 };
 
 struct SurfaceEvalOptions {
@@ -163,6 +167,9 @@ int RunProject(const ProjectOptions& options);
 int RunSplit(const SplitOptions& options);
 int RunConvert(const ConvertOptions& options);
 int RunSurfaceFit(const SurfaceFitOptions& options);
+int RunSurfaceFitTolerance(const SurfaceFitOptions& options);
+/// The options of `surface fit` that only approximation to a tolerance uses.
+void AddSurfaceToleranceOptions(CLI::App& command, SurfaceFitOptions& options);
 int RunSurfaceEval(const SurfaceEvalOptions& options);
 int RunSurfaceProject(const SurfaceProjectOptions& options);
 int RunPlot(const PlotOptions& options);
