@@ -25,55 +25,98 @@ void ExpectNear(const P3& a, const P3& b, double tol) {
     for (int k = 0; k < 3; ++k) EXPECT_NEAR(a[k], b[k], tol) << k;
 }
 
-TEST(V3dCurveNurbsPlusFit, DefaultOpenFitInterpolatesWellSpreadPoints) {
-    V3dCurveNurbsPlus c;
-    std::vector<double> u;
-    ASSERT_EQ(c.Fit(u, kFive, false), V3dCurve::Success);
-    EXPECT_TRUE(c.IsValid());
-    EXPECT_FALSE(c.IsClosedLoop());
-    EXPECT_EQ(c.GetNumberControlPoints(), 5u);
-    EXPECT_EQ(c.GetControlPoints().size(), 5u);
-    EXPECT_EQ(c.GetNumberKnots(), 8u);
-    EXPECT_EQ(c.GetMinParameter(), 0.0);
-    EXPECT_EQ(c.GetMaxParameter(), 1.0);
-    ASSERT_EQ(u.size(), 5u);
-    EXPECT_EQ(u[0], 0.0);
-    EXPECT_EQ(u[4], 1.0);
-    // Chord-length parameters, computed independently.
+// Open and closed fits with each parametrization and knot rule: the parameters handed back
+// (chord lengths computed here), the knots, the wrapped control points of a loop, interpolation
+// at the parameters, and a loop that closes with its first derivative.
+TEST(V3dCurveNurbsPlusFit, OpenAndClosedFitsInterpolateAtTheirParameters) {
     double total = 0.0;
+    std::vector<double> chord{0.0};
     for (std::size_t k = 0; k + 1 < kFive.size(); ++k) total += VelSDK::Math::Distance(kFive[k], kFive[k + 1]);
-    double acc = 0.0;
-    for (std::size_t k = 1; k + 1 < kFive.size(); ++k) {
-        acc += VelSDK::Math::Distance(kFive[k - 1], kFive[k]);
-        EXPECT_NEAR(u[k], acc / total, 1e-15);
+    for (std::size_t k = 1; k < kFive.size(); ++k)
+        chord.push_back(chord.back() + VelSDK::Math::Distance(kFive[k - 1], kFive[k]) / total);
+    const std::vector<P3> hexagon{{2, 0, 0}, {1, 1.7, 0}, {-1, 1.7, 0}, {-2, 0, 0}, {-1, -1.7, 0}, {1, -1.7, 0}};
+    using C = V3dCurveNurbsPlus;
+    const struct {
+        const std::vector<P3>& points;
+        bool closed;
+        int order;
+        C::EParametrization param;
+        C::EKnotsGeneration knots;
+        std::vector<double> u, U;  // U empty: not checked
+    } cases[] = {
+        {kFive, false, 3, C::ParametrizationChordLength, C::KnotsAveraging, chord, {}},
+        {kFive,
+         false,
+         4,
+         C::ParametrizationUniform,
+         C::KnotsUniform,
+         {0.0, 0.25, 0.5, 0.75, 1.0},
+         VelSDK::NURBS::UniformKnots(9, 3)},
+        {kSquare,
+         true,
+         3,
+         C::ParametrizationChordLength,
+         C::KnotsAveraging,
+         {0.0, 0.25, 0.5, 0.75},
+         VelSDK::NURBS::KnotAveragingClosed({0, 0.25, 0.5, 0.75, 1.0, 1.25}, 2)},
+        {kSquare, true, 3, C::ParametrizationUniform, C::KnotsAveraging, {0.0, 0.2, 0.4, 0.6}, {}},
+        // Uniform knots are the clamped ones, also for a loop.
+        {hexagon,
+         true,
+         3,
+         C::ParametrizationUniform,
+         C::KnotsUniform,
+         {0.0, 1 / 7.0, 2 / 7.0, 3 / 7.0, 4 / 7.0, 5 / 7.0},
+         VelSDK::NURBS::UniformKnots(6 + 2 + 2 + 1, 2)},
+    };
+    for (const auto& k : cases) {
+        SCOPED_TRACE(std::to_string(k.points.size()) + (k.closed ? " closed" : " open"));
+        C c;
+        c.SetOrder(static_cast<unsigned char>(k.order));
+        c.SetParametrization(k.param);
+        c.SetKnotsGeneration(k.knots);
+        std::vector<double> u;
+        ASSERT_EQ(c.Fit(u, k.points, k.closed), V3dCurve::Success);
+        EXPECT_TRUE(c.IsValid());
+        EXPECT_EQ(c.IsClosedLoop(), k.closed);
+        ASSERT_EQ(u.size(), k.u.size());
+        for (std::size_t i = 0; i < u.size(); ++i) EXPECT_NEAR(u[i], k.u[i], 1e-15) << i;
+        if (!k.U.empty()) {
+            EXPECT_EQ(c.GetKnots(), k.U);
+        }
+        const std::size_t n = k.points.size() + (k.closed ? k.order - 1 : 0);
+        EXPECT_EQ(c.GetNumberControlPoints(), n);
+        ASSERT_EQ(c.GetControlPoints().size(), n);
+        EXPECT_EQ(c.GetNumberKnots(), n + k.order);
+        EXPECT_EQ(c.GetMinParameter(), 0.0);
+        EXPECT_EQ(c.GetMaxParameter(), 1.0);
+        for (std::size_t i = 0; i < k.points.size(); ++i) {
+            P3 p;
+            ASSERT_EQ(c.EvaluatePosition(p, u[i]), V3dCurve::Success);
+            ExpectNear(p, k.points[i], 1e-12);
+        }
+        for (const P4& cp : c.GetControlPoints()) EXPECT_EQ(cp[3], 1.0);
+        for (std::size_t i = k.points.size(); i < n; ++i)
+            EXPECT_EQ(c.GetControlPoint(i), c.GetControlPoint(i - k.points.size()));
+        if (k.closed && k.knots == C::KnotsAveraging) {  // clamped uniform knots do not close smoothly
+            P3 a, da, b, db;
+            c.EvaluateSpeed(a, da, 0.0);
+            c.EvaluateSpeed(b, db, 1.0);
+            ExpectNear(a, b, 1e-12);
+            ExpectNear(da, db, 1e-10);
+        }
+        // The object keeps nothing of the list it handed over; a second fit hands over a new one.
+        EXPECT_TRUE(V3dCurveNurbsPlusTestAccess::FittedParameters(c).empty());
+        std::vector<double> again{42.0};
+        c.SetNumberControlPoints(0);
+        ASSERT_EQ(c.Fit(again, k.points, k.closed), V3dCurve::Success);
+        EXPECT_EQ(again, u);
     }
-    // With as many control points as points the fit interpolates.
-    for (std::size_t k = 0; k < kFive.size(); ++k) {
-        P3 p;
-        ASSERT_EQ(c.EvaluatePosition(p, u[k]), V3dCurve::Success);
-        ExpectNear(p, kFive[k], 1e-12);
-    }
-    for (const P4& cp : c.GetControlPoints()) EXPECT_EQ(cp[3], 1.0);
-    // The object keeps nothing of the list it handed over; a second fit hands
-    // over a new one.
-    EXPECT_TRUE(V3dCurveNurbsPlusTestAccess::FittedParameters(c).empty());
-    std::vector<double> u2{42.0};
-    ASSERT_EQ(c.Fit(u2, kFive, false), V3dCurve::Success);
-    EXPECT_EQ(u2, u);
 }
 
-TEST(V3dCurveNurbsPlusFit, UniformParametersAndKnots) {
-    V3dCurveNurbsPlus c;
-    c.SetOrder(4);
-    c.SetParametrization(V3dCurveNurbsPlus::ParametrizationUniform);
-    c.SetKnotsGeneration(V3dCurveNurbsPlus::KnotsUniform);
-    std::vector<double> u;
-    ASSERT_EQ(c.Fit(u, kFive, false), V3dCurve::Success);
-    EXPECT_EQ(u, (std::vector<double>{0.0, 0.25, 0.5, 0.75, 1.0}));
-    EXPECT_EQ(c.GetKnots(), VelSDK::NURBS::UniformKnots(9, 3));
-}
-
-TEST(V3dCurveNurbsPlusFit, RequestedControlPointsOtherThanThePointCountFail) {
+// Refused fits: a requested count of control points other than the point count, fewer points
+// than the order, an order below two. Each leaves its documented state.
+TEST(V3dCurveNurbsPlusFit, RefusedFitsLeaveTheirDocumentedState) {
     V3dCurveNurbsPlus c;
     c.SetNumberControlPoints(4);
     EXPECT_EQ(c.Fit(kFive, false), V3dCurve::Failure);
@@ -83,12 +126,8 @@ TEST(V3dCurveNurbsPlusFit, RequestedControlPointsOtherThanThePointCountFail) {
     EXPECT_EQ(c.Fit(kFive, false), V3dCurve::Failure);
     EXPECT_TRUE(V3dCurveNurbsPlusTestAccess::FittedParameters(c).size() == 5u);  // from the previous attempt
     c.SetNumberControlPoints(5);
-    EXPECT_EQ(c.Fit(kFive, false), V3dCurve::Success);
-}
-
-TEST(V3dCurveNurbsPlusFit, FewerPointsThanTheOrderFailWithTheHeldCurveUntouched) {
-    V3dCurveNurbsPlus c;
     ASSERT_EQ(c.Fit(kFive, false), V3dCurve::Success);
+
     const std::vector<double> knots = c.GetKnots();
     c.SetMinParameter(0.3);
     EXPECT_EQ(c.Fit({{0, 0, 0}, {1, 0, 0}}, false), V3dCurve::Failure);
@@ -98,64 +137,16 @@ TEST(V3dCurveNurbsPlusFit, FewerPointsThanTheOrderFailWithTheHeldCurveUntouched)
     EXPECT_EQ(V3dCurveNurbsPlusTestAccess::Held(c).GetKnots(), knots);
     EXPECT_EQ(c.Fit({}, true), V3dCurve::Failure);
     EXPECT_TRUE(c.IsClosedLoop());
-}
 
-TEST(V3dCurveNurbsPlusFit, OrdersBelowTwoFail) {
     for (int order : {0, 1}) {
-        V3dCurveNurbsPlus c;
-        c.SetOrder(static_cast<unsigned char>(order));
-        EXPECT_EQ(c.Fit(kFive, false), V3dCurve::Failure);
-        EXPECT_EQ(c.Fit(kFive, true), V3dCurve::Failure);
+        V3dCurveNurbsPlus d;
+        d.SetOrder(static_cast<unsigned char>(order));
+        EXPECT_EQ(d.Fit(kFive, false), V3dCurve::Failure);
+        EXPECT_EQ(d.Fit(kFive, true), V3dCurve::Failure);
         std::vector<double> u;
-        EXPECT_EQ(c.FitWithEndDerivatives(u, kFive, {{1, 0, 0}, {1, 0, 0}}), V3dCurve::Failure);
-        EXPECT_FALSE(c.IsValid());
-        EXPECT_TRUE(V3dCurveNurbsPlusTestAccess::Held(c).GetControlPoints().empty());
-    }
-}
-
-TEST(V3dCurveNurbsPlusFit, ClosedUnitSquare) {
-    V3dCurveNurbsPlus c;
-    std::vector<double> u;
-    ASSERT_EQ(c.Fit(u, kSquare, true), V3dCurve::Success);
-    EXPECT_TRUE(c.IsClosedLoop());
-    EXPECT_EQ(u, (std::vector<double>{0.0, 0.25, 0.5, 0.75}));
-    ASSERT_EQ(c.GetControlPoints().size(), 6u);
-    EXPECT_EQ(c.GetNumberControlPoints(), 6u);
-    EXPECT_EQ(c.GetControlPoint(4), c.GetControlPoint(0));
-    EXPECT_EQ(c.GetControlPoint(5), c.GetControlPoint(1));
-    EXPECT_EQ(c.GetKnots(), VelSDK::NURBS::KnotAveragingClosed({0, 0.25, 0.5, 0.75, 1.0, 1.25}, 2));
-    EXPECT_EQ(c.GetMinParameter(), 0.0);
-    EXPECT_EQ(c.GetMaxParameter(), 1.0);
-    for (std::size_t k = 0; k < 4; ++k) {
-        P3 p;
-        c.EvaluatePosition(p, u[k]);
-        ExpectNear(p, kSquare[k], 1e-12);
-    }
-    // The loop closes: position and first derivative agree at both ends of the
-    // range.
-    P3 a, da, b, db;
-    c.EvaluateSpeed(a, da, 0.0);
-    c.EvaluateSpeed(b, db, 1.0);
-    ExpectNear(a, b, 1e-12);
-    ExpectNear(da, db, 1e-10);
-}
-
-TEST(V3dCurveNurbsPlusFit, ClosedUniformParameters) {
-    V3dCurveNurbsPlus c;
-    c.SetParametrization(V3dCurveNurbsPlus::ParametrizationUniform);
-    std::vector<double> u;
-    ASSERT_EQ(c.Fit(u, kSquare, true), V3dCurve::Success);
-    EXPECT_EQ(u, (std::vector<double>{0.0, 0.2, 0.4, 0.6}));
-    // Uniform knots are the clamped ones, also for a closed fit: they fit with
-    // uniform parameters on a small loop.
-    c.SetKnotsGeneration(V3dCurveNurbsPlus::KnotsUniform);
-    const std::vector<P3> hexagon{{2, 0, 0}, {1, 1.7, 0}, {-1, 1.7, 0}, {-2, 0, 0}, {-1, -1.7, 0}, {1, -1.7, 0}};
-    ASSERT_EQ(c.Fit(u, hexagon, true), V3dCurve::Success);
-    EXPECT_EQ(c.GetKnots(), VelSDK::NURBS::UniformKnots(6 + 2 + 2 + 1, 2));
-    for (std::size_t k = 0; k < hexagon.size(); ++k) {
-        P3 p;
-        c.EvaluatePosition(p, u[k]);
-        ExpectNear(p, hexagon[k], 1e-12);
+        EXPECT_EQ(d.FitWithEndDerivatives(u, kFive, {{1, 0, 0}, {1, 0, 0}}), V3dCurve::Failure);
+        EXPECT_FALSE(d.IsValid());
+        EXPECT_TRUE(V3dCurveNurbsPlusTestAccess::Held(d).GetControlPoints().empty());
     }
 }
 
