@@ -76,14 +76,30 @@ void IntervalDot(const double* alo, const double* ahi, const double* rlo, const 
     }
 }
 
+// A point of patch k at local (s, t) with its squared distance.
+struct PatchPoint {
+    double d2;
+    std::size_t patch;
+    double s;
+    double t;
+};
+
+// The best point so far (Nearest), or, when `all` is set, every point offered within the
+// fixed squared distance `limit`, which then also prunes the search (AllNearest).
 struct Best {
     double d2 = HUGE_VAL;
     std::size_t patch = 0;
     double s = 0.0;
     double t = 0.0;
     int edge = -1;  // >= 0: the answer came from boundary curve `edge`
-    double edgeParam = 0.0;
+    std::vector<PatchPoint>* all = nullptr;
+    double limit = HUGE_VAL;
+    double Bound() const { return all ? limit : d2; }
     void Offer(double d, std::size_t k, double ss, double tt) {
+        if (all) {
+            if (d <= limit) all->push_back(PatchPoint{d, k, ss, tt});
+            return;
+        }
         if (d < d2) {
             d2 = d;
             patch = k;
@@ -111,8 +127,16 @@ struct SurfaceLocator::Impl {
     std::vector<double> edgeFixed;    // the constant parameter of each edge
     std::vector<bool> edgeAlongV;     // true: u = edgeFixed, the curve parameter is v
     double range[4] = {kNaN, kNaN, kNaN, kNaN};
+    std::vector<double> breaksU, breaksV;  // span ends: patch (iu, iv) is iu * spans V + iv
+    double size = 0.0;                     // largest absolute Cartesian control coordinate
 
     explicit Impl(const V3dNurbsSurface& s);
+
+    // Patch holding (u, v) in the range (the last one at a range end).
+    std::size_t PatchOf(double u, double v) const;
+    // The surface point at (u, v): EvaluateAt, or the limit from inside patch k where
+    // EvaluateAt divides by an empty span (a range end inside a run of repeated knots).
+    point<double, 3> PointAt(double u, double v) const;
 
     std::size_t NetSize() const { return (p + 1) * (q + 1); }
     void Solve(std::size_t k, const point<double, 4>* net, double s0, double s1, double t0, double t1, int depth,
@@ -122,6 +146,11 @@ struct SurfaceLocator::Impl {
     // on patch k at local (s, t).
     double Eval(std::size_t k, double s, double t, const point<double, 3>& x, double* g, double* Hs) const;
     void Newton(std::size_t k, double s, double t, const point<double, 3>& x, Best& best) const;
+    // Surface parameter of local parameter s (or t when !alongU) on patch k; the ends exactly.
+    double Parameter(std::size_t k, double s, bool alongU) const {
+        const double a = alongU ? ua[k] : va[k], b = alongU ? ub[k] : vb[k];
+        return s <= 0.0 ? a : s >= 1.0 ? b : a + s * (b - a);
+    }
 };
 
 SurfaceLocator::Impl::Impl(const V3dNurbsSurface& s) : surface(s) {
@@ -140,8 +169,10 @@ SurfaceLocator::Impl::Impl(const V3dNurbsSurface& s) : surface(s) {
         for (std::size_t j = 0; j < nV; ++j) {
             const point<double, 4>& h = P(i, j);
             if (!(h[3] > 0.0) || !std::isfinite(h[3])) return;
-            for (int c = 0; c < 3; ++c)
+            for (int c = 0; c < 3; ++c) {
                 if (!std::isfinite(h[c]) || !std::isfinite(h[c] / h[3])) return;
+                size = std::max(size, std::fabs(h[c] / h[3]));
+            }
             if (h[3] != P(0, 0)[3]) rational = true;
         }
     range[0] = U[p];
@@ -182,6 +213,10 @@ SurfaceLocator::Impl::Impl(const V3dNurbsSurface& s) : surface(s) {
         }
     }
     patches = ua.size();
+    for (std::size_t su : spansU) breaksU.push_back(U[su]);
+    for (std::size_t sv : spansV) breaksV.push_back(V[sv]);
+    breaksU.push_back(range[1]);
+    breaksV.push_back(range[3]);
     if (patches == 0 || patches >= 0x7FFFFFFFu) {
         patches = 0;
         return;
@@ -411,7 +446,7 @@ void SurfaceLocator::Impl::Solve(std::size_t k, const point<double, 4>* net, dou
         X[e] = Math::ToCartesian(net[e]);
         for (int c = 0; c < 3; ++c) lo[c] = std::min(lo[c], X[e][c]), hi[c] = std::max(hi[c], X[e][c]);
     }
-    if (detail::BoxDistance2(lo, hi, x) > best.d2) return;
+    if (detail::BoxDistance2(lo, hi, x) > best.Bound()) return;
     // The corners are surface points.
     best.Offer(Math::SquaredLength(X[0] - x), k, s0, t0);
     best.Offer(Math::SquaredLength(X[q] - x), k, s0, t1);
@@ -506,24 +541,121 @@ SurfaceNearest SurfaceLocator::Nearest(const point<double, 3>& x) const {
         u = edgeU;
         v = edgeV;
     } else {
-        const std::size_t k = best.patch;
-        u = best.s <= 0.0 ? m.ua[k] : best.s >= 1.0 ? m.ub[k] : m.ua[k] + best.s * (m.ub[k] - m.ua[k]);
-        v = best.t <= 0.0 ? m.va[k] : best.t >= 1.0 ? m.vb[k] : m.va[k] + best.t * (m.vb[k] - m.va[k]);
+        u = m.Parameter(best.patch, best.s, true);
+        v = m.Parameter(best.patch, best.t, false);
     }
-    point<double, 3> y = m.surface.EvaluateAt(u, v);
-    if (!(std::isfinite(y[0]) && std::isfinite(y[1]) && std::isfinite(y[2]))) {
-        // The surface's own evaluation divides by an empty span at a range end inside a run of
-        // repeated knots; the patch point is the limit from inside.
-        const std::size_t k = best.patch;
-        const double s = std::min(1.0, std::max(0.0, (u - m.ua[k]) / (m.ub[k] - m.ua[k])));
-        const double t = std::min(1.0, std::max(0.0, (v - m.va[k]) / (m.vb[k] - m.va[k])));
-        point<double, 4> work[kMaxRow];
-        point<double, 4> rowPts[kMaxRow];
-        for (std::size_t i = 0; i <= m.p; ++i)
-            rowPts[i] = detail::BezierPointH(&m.H[k * w + i * (m.q + 1)], m.q, t, work);
-        y = Math::ToCartesian(detail::BezierPointH(rowPts, m.p, s, work));
-    }
+    const point<double, 3> y = m.PointAt(u, v);
     return SurfaceNearest{u, v, y, Math::Distance(y, x), NearestStatus::Found};
+}
+
+std::size_t SurfaceLocator::Impl::PatchOf(double u, double v) const {
+    const auto index = [](const std::vector<double>& B, double x) {
+        const auto it = std::upper_bound(B.begin(), B.end() - 1, x);
+        return static_cast<std::size_t>(std::max<std::ptrdiff_t>(0, (it - B.begin()) - 1));
+    };
+    return index(breaksU, u) * (breaksV.size() - 1) + index(breaksV, v);
+}
+
+point<double, 3> SurfaceLocator::Impl::PointAt(double u, double v) const {
+    const point<double, 3> y = surface.EvaluateAt(u, v);
+    if (std::isfinite(y[0]) && std::isfinite(y[1]) && std::isfinite(y[2])) return y;
+    const std::size_t k = PatchOf(u, v);
+    const double s = std::min(1.0, std::max(0.0, (u - ua[k]) / (ub[k] - ua[k])));
+    const double t = std::min(1.0, std::max(0.0, (v - va[k]) / (vb[k] - va[k])));
+    point<double, 4> work[kMaxRow];
+    point<double, 4> rowPts[kMaxRow];
+    for (std::size_t i = 0; i <= p; ++i) rowPts[i] = detail::BezierPointH(&H[k * NetSize() + i * (q + 1)], q, t, work);
+    return Math::ToCartesian(detail::BezierPointH(rowPts, p, s, work));
+}
+
+// Every local minimum within the tolerance: the global minimum first (Nearest), which fixes the
+// distance limit; then the same search with that limit as a fixed bound, keeping every patch
+// point offered below it (corners and Newton results) and every local minimum of the edge
+// curves below it. A candidate is kept when no point a millionth of its patch away in any of
+// the eight directions is nearer (beyond rounding): a Newton run that stopped on a patch's
+// border, or an edge minimum from which the distance falls towards the interior, is not a
+// local minimum of the surface. Candidates closer than a millionth of their patch in both
+// parameters are one minimum (patch corners and borders are shared, and sub-patches of one
+// patch can converge to the same point).
+std::vector<SurfaceNearest> SurfaceLocator::AllNearest(const point<double, 3>& x, double relTol) const {
+    const Impl& m = *m_impl;
+    const SurfaceNearest first = Nearest(x);
+    if (first.status != NearestStatus::Found) return {first};
+    const double rel = relTol > 0.0 ? relTol : 0.0;
+    const double floorAbs = 1e-12 * m.size;
+    const double limit = first.distance + rel * std::max(first.distance, floorAbs);
+    const double limit2 = limit * limit * (1.0 + 8.0 * DBL_EPSILON);
+
+    struct Candidate {
+        double u, v, d2;
+    };
+    std::vector<Candidate> found;
+    std::vector<PatchPoint> points;
+    Best collect;
+    collect.all = &points;
+    collect.limit = limit2;
+    const std::size_t w = m.NetSize();
+    m.tree.Traverse(
+        x, [&]() { return limit2; },
+        [&](std::size_t k) { m.Solve(k, &m.H[k * w], 0.0, 1.0, 0.0, 1.0, 0, x, collect); });
+    for (const PatchPoint& c : points) {
+        const double u = m.Parameter(c.patch, c.s, true), v = m.Parameter(c.patch, c.t, false);
+        found.push_back(Candidate{u, v, Math::SquaredLength(m.PointAt(u, v) - x)});
+    }
+    for (std::size_t e = 0; e < m.edges.size(); ++e) {
+        if (detail::BoxDistance2(&m.edgeBoxes[6 * e], &m.edgeBoxes[6 * e + 3], x) > limit2) continue;
+        const double de = m.edges[e].Nearest(x).distance;
+        if (!(de <= limit)) continue;
+        // The edge's own tolerance, relative to its own minimum, reaching the surface's limit.
+        const double relE = (limit - de) / std::max(de, DBL_MIN) + rel;
+        for (const CurveNearest& r : m.edges[e].AllNearest(x, relE)) {
+            const double u = m.edgeAlongV[e] ? m.edgeFixed[e] : r.parameter;
+            const double v = m.edgeAlongV[e] ? r.parameter : m.edgeFixed[e];
+            found.push_back(Candidate{u, v, Math::SquaredLength(m.PointAt(u, v) - x)});
+        }
+    }
+
+    const auto steps = [&](double u, double v, double scale, double& du, double& dv) {
+        const std::size_t k = m.PatchOf(u, v);
+        du = scale * (m.ub[k] - m.ua[k]);
+        dv = scale * (m.vb[k] - m.va[k]);
+    };
+    const double slackAbs = floorAbs * floorAbs;
+    const auto isLocalMin = [&](const Candidate& c) {
+        double du = 0.0, dv = 0.0;
+        steps(c.u, c.v, 1e-6, du, dv);
+        const double slack = c.d2 * 1e-12 + slackAbs;
+        for (int a = -1; a <= 1; ++a)
+            for (int b = -1; b <= 1; ++b) {
+                const double u = std::min(m.range[1], std::max(m.range[0], c.u + a * du));
+                const double v = std::min(m.range[3], std::max(m.range[2], c.v + b * dv));
+                if (u == c.u && v == c.v) continue;
+                if (Math::SquaredLength(m.PointAt(u, v) - x) < c.d2 - slack) return false;
+            }
+        return true;
+    };
+    std::vector<Candidate> kept;
+    for (const Candidate& c : found) {
+        if (!(c.d2 <= limit2) || !isLocalMin(c)) continue;
+        double du = 0.0, dv = 0.0;
+        steps(c.u, c.v, 1e-6, du, dv);
+        bool merged = false;
+        for (Candidate& k : kept)
+            if (std::fabs(k.u - c.u) <= du && std::fabs(k.v - c.v) <= dv) {
+                if (c.d2 < k.d2) k = c;
+                merged = true;
+                break;
+            }
+        if (!merged) kept.push_back(c);
+    }
+    std::sort(kept.begin(), kept.end(),
+              [](const Candidate& a, const Candidate& b) { return a.u < b.u || (a.u == b.u && a.v < b.v); });
+    std::vector<SurfaceNearest> out;
+    for (const Candidate& c : kept) {
+        const point<double, 3> y = m.PointAt(c.u, c.v);
+        out.push_back(SurfaceNearest{c.u, c.v, y, Math::Distance(y, x), NearestStatus::Found});
+    }
+    return out;
 }
 
 void SurfaceLocator::Nearest(const point<double, 3>* points, std::size_t count, SurfaceNearest* out,

@@ -48,6 +48,16 @@ public:
     /// infinite q, with InvalidGeometry for a surface that cannot be searched.
     SurfaceNearest Nearest(const Math::point<double, 3>& q) const;
 
+    /// Every local minimum of the distance whose distance d satisfies
+    /// d <= dmin + relTol * max(dmin, 1e-12 * size) (dmin the global minimum, size the largest
+    /// absolute control-point coordinate), in increasing (u, v) order: the two feet on two sheets
+    /// at equal distance, both sides of a closed surface's seam (reported separately). Where
+    /// the minima form a continuum (the centre of a sphere, a point on a cylinder's axis) the
+    /// answer holds representatives of it, at most a few per Bezier patch. A negative or NaN
+    /// relTol acts as 0. One NaN entry with the status for a bad query or surface. Allocates
+    /// O(patches) candidates.
+    std::vector<SurfaceNearest> AllNearest(const Math::point<double, 3>& q, double relTol) const;
+
     /// out[i] = Nearest(points[i]) for i < count, bit for bit, on `threads` threads (0 = every
     /// hardware thread, 1 = the calling thread only).
     void Nearest(const Math::point<double, 3>* points, std::size_t count, SurfaceNearest* out,

@@ -98,6 +98,24 @@ py::list AllNearest(const CurveLocator& loc, const py::handle& point, double rel
     return out;
 }
 
+py::list AllNearestSurface(const SurfaceLocator& loc, const py::handle& point, double relTol) {
+    CheckSearchable(loc.GetStatus(), "surface");
+    if (!(relTol >= 0.0)) ThrowValue("rel_tol must be a number >= 0");
+    const Point3 q = ToPoint3(point, "point");
+    std::vector<SurfaceNearest> r;
+    {
+        py::gil_scoped_release release;
+        r = loc.AllNearest(q, relTol);
+    }
+    py::list out;
+    for (const SurfaceNearest& c : r) {
+        py::array_t<double> foot(3);
+        std::copy(c.point.v, c.point.v + 3, foot.mutable_data());
+        out.append(py::make_tuple(c.u, c.v, foot, c.distance));
+    }
+    return out;
+}
+
 const char* kCurveDoc =
     "Global nearest points: the point of the whole curve nearest to each query (ends included), "
     "unlike project, which refines from one start value and can stop on another branch.\n\n"
@@ -147,6 +165,10 @@ void BindNearest(py::module_& m) {
         .def(py::init<const V3dNurbsSurface&>(), py::arg("surface"))
         .def("nearest", &SurfaceNearestOf, py::arg("points"), py::arg("threads") = 1,
              "As NurbsSurface.nearest, without rebuilding the search structure.")
+        .def("all_nearest", &AllNearestSurface, py::arg("point"), py::arg("rel_tol") = 1e-9,
+             "Every local minimum of the distance within rel_tol (relative) of the global one, as a list "
+             "of (u, v, point (3,), distance) in increasing (u, v): both sheets at equal distance, both "
+             "sides of a seam; representatives of a continuum of minima (a sphere's centre).")
         .def_property_readonly("patch_count", &SurfaceLocator::GetPatchCount);
 }
 

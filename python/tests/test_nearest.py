@@ -98,3 +98,13 @@ def test_surface_nearest_matches_the_sampled_minimum(rng):
     assert locator.patch_count >= 1
     u, v, foot, d = locator.nearest(queries[0])
     assert (u, v) == tuple(uv[0]) and d == dist[0]
+
+
+def test_surface_all_nearest_reports_both_sheets_of_a_trough():
+    pts = np.array([[[-2, 0, 4], [-2, 1, 4]], [[0, 0, -4], [0, 1, -4]], [[2, 0, 4], [2, 1, 4]]], dtype=float)
+    trough = vn.NurbsSurface(pts, [0, 0, 0, 1, 1, 1], [0, 0, 1, 1], 2, 1)
+    both = vn.SurfaceLocator(trough).all_nearest([0, 0.5, 2])
+    assert len(both) == 2
+    np.testing.assert_allclose([both[0][2][0], both[1][2][0]], [-np.sqrt(1.5), np.sqrt(1.5)], atol=1e-9)
+    np.testing.assert_allclose([both[0][3], both[1][3]], np.sqrt(1.75), rtol=1e-12)
+    assert len(vn.SurfaceLocator(trough).all_nearest([0.01, 0.5, 2], rel_tol=0.0)) == 1

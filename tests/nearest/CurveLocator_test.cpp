@@ -21,37 +21,6 @@ namespace {
 
 const double kNaN = std::numeric_limits<double>::quiet_NaN();
 
-// A random curve: n control points in [-1, 1]^3, knots with runs of repeated values, ends
-// clamped or not, weights in [0.2, 3] when rational.
-V3dNurbsCurve RandomCurve(Rng& rng, std::size_t p, bool rational, bool clamped) {
-    const std::size_t n = p + 1 + rng.Index(7);
-    std::vector<P4> P(n);
-    for (P4& h : P) {
-        const double w = rational ? rng.Uniform(0.2, 3.0) : 1.0;
-        h = P4{w * rng.Uniform(-1, 1), w * rng.Uniform(-1, 1), w * rng.Uniform(-1, 1), w};
-    }
-    std::vector<double> U;
-    double u = 0.0;
-    while (U.size() < n + p + 1) {
-        const std::size_t run =
-            std::min<std::size_t>(1 + (rng.Uniform(0, 1) < 0.3 ? rng.Index(p + 1) : 0), n + p + 1 - U.size());
-        for (std::size_t r = 0; r < run; ++r) U.push_back(u);
-        u += rng.Uniform(0.2, 1.5);
-    }
-    if (clamped) {
-        for (std::size_t i = 0; i <= p; ++i) U[i] = U[p], U[n + i] = U[n];
-    }
-    V3dNurbsCurve c(P, U, p);
-    return c.GetMinParam() < c.GetMaxParam() ? c : RandomCurve(rng, p, rational, clamped);
-}
-
-double CurveSize(const V3dNurbsCurve& c) {
-    double s = 0.0;
-    for (const P4& h : c.GetControlPoints())
-        for (int k = 0; k < 3; ++k) s = std::max(s, std::fabs(h[k] / h[3]));
-    return s;
-}
-
 // The answer is a point of the curve at the answered parameter, inside the range.
 void ExpectConsistent(const V3dNurbsCurve& c, const CurveNearest& r, const P3& q) {
     ASSERT_EQ(r.status, NearestStatus::Found);
@@ -64,29 +33,6 @@ void ExpectConsistent(const V3dNurbsCurve& c, const CurveNearest& r, const P3& q
     }
     const P3 y = r.point;
     EXPECT_EQ(r.distance, VelSDK::Math::Distance(y, q));
-}
-
-V3dNurbsCurve FitClosed(const std::vector<P3>& pts) {
-    V3dCurveNurbsPlus fit;
-    fit.SetOrder(4);
-    std::vector<double> u;
-    EXPECT_EQ(fit.Fit(u, pts, true), V3dCurve::Success);
-    return V3dNurbsCurve(fit.GetControlPoints(), fit.GetKnots(), fit.GetOrder() - 1);
-}
-
-V3dNurbsCurve GpsLoop() {
-    static const V3dNurbsCurve loop = FitClosed(ReadPoints("gps_loop_3d.csv"));
-    return loop;
-}
-
-// Full circle of radius 2 about (1, -1, 0.5): nine-point rational quadratic (The NURBS Book, 7.5).
-V3dNurbsCurve Circle() {
-    const double w = std::sqrt(0.5);
-    const double xy[9][3] = {{1, 0, 1},   {1, 1, w},  {0, 1, 1},  {-1, 1, w}, {-1, 0, 1},
-                             {-1, -1, w}, {0, -1, 1}, {1, -1, w}, {1, 0, 1}};
-    std::vector<P4> P;
-    for (const auto& e : xy) P.push_back(P4{e[2] * (1 + 2 * e[0]), e[2] * (-1 + 2 * e[1]), e[2] * 0.5, e[2]});
-    return V3dNurbsCurve(P, {0, 0, 0, 0.25, 0.25, 0.5, 0.5, 0.75, 0.75, 1, 1, 1}, 2);
 }
 
 }  // namespace

@@ -5,6 +5,9 @@
 #pragma once
 
 #include <VelSDK/Nurbs.h>
+#include <VelSDK/V3dCurveNurbsPlus.h>
+
+#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
@@ -19,6 +22,7 @@ using P3 = VelSDK::Math::point<double, 3>;
 using P4 = VelSDK::Math::point<double, 4>;
 using VelSDK::NURBS::V3dNurbsCurve;
 using VelSDK::NURBS::V3dNurbsSurface;
+using VelSDK::NURBS::VMatrix;
 
 // Golden-section search of the minimum of f on [a, b] (assumed unimodal there).
 template <typename F>
@@ -138,4 +142,119 @@ struct Rng {
     std::size_t Index(std::size_t n) { return static_cast<std::size_t>(Uniform(0.0, static_cast<double>(n))) % n; }
 };
 
+// --- Shared geometry ------------------------------------------------------------------------
+
+// A random curve: n control points in [-1, 1]^3, knots with runs of repeated values, ends
+// clamped or not, weights in [0.2, 3] when rational.
+inline V3dNurbsCurve RandomCurve(Rng& rng, std::size_t p, bool rational, bool clamped) {
+    const std::size_t n = p + 1 + rng.Index(7);
+    std::vector<P4> P(n);
+    for (P4& h : P) {
+        const double w = rational ? rng.Uniform(0.2, 3.0) : 1.0;
+        h = P4{w * rng.Uniform(-1, 1), w * rng.Uniform(-1, 1), w * rng.Uniform(-1, 1), w};
+    }
+    std::vector<double> U;
+    double u = 0.0;
+    while (U.size() < n + p + 1) {
+        const std::size_t run =
+            std::min<std::size_t>(1 + (rng.Uniform(0, 1) < 0.3 ? rng.Index(p + 1) : 0), n + p + 1 - U.size());
+        for (std::size_t r = 0; r < run; ++r) U.push_back(u);
+        u += rng.Uniform(0.2, 1.5);
+    }
+    if (clamped) {
+        for (std::size_t i = 0; i <= p; ++i) U[i] = U[p], U[n + i] = U[n];
+    }
+    V3dNurbsCurve c(P, U, p);
+    return c.GetMinParam() < c.GetMaxParam() ? c : RandomCurve(rng, p, rational, clamped);
+}
+
+inline double CurveSize(const V3dNurbsCurve& c) {
+    double s = 0.0;
+    for (const P4& h : c.GetControlPoints())
+        for (int k = 0; k < 3; ++k) s = std::max(s, std::fabs(h[k] / h[3]));
+    return s;
+}
+
+inline V3dNurbsCurve FitClosed(const std::vector<P3>& pts) {
+    V3dCurveNurbsPlus fit;
+    fit.SetOrder(4);
+    std::vector<double> u;
+    EXPECT_EQ(fit.Fit(u, pts, true), V3dCurve::Success);
+    return V3dNurbsCurve(fit.GetControlPoints(), fit.GetKnots(), fit.GetOrder() - 1);
+}
+
+inline V3dNurbsCurve GpsLoop() {
+    static const V3dNurbsCurve loop = FitClosed(ReadPoints("gps_loop_3d.csv"));
+    return loop;
+}
+
+// Full circle of radius 2 about (1, -1, 0.5): nine-point rational quadratic (The NURBS Book, 7.5).
+inline V3dNurbsCurve Circle() {
+    const double w = std::sqrt(0.5);
+    const double xy[9][3] = {{1, 0, 1},   {1, 1, w},  {0, 1, 1},  {-1, 1, w}, {-1, 0, 1},
+                             {-1, -1, w}, {0, -1, 1}, {1, -1, w}, {1, 0, 1}};
+    std::vector<P4> P;
+    for (const auto& e : xy) P.push_back(P4{e[2] * (1 + 2 * e[0]), e[2] * (-1 + 2 * e[1]), e[2] * 0.5, e[2]});
+    return V3dNurbsCurve(P, {0, 0, 0, 0.25, 0.25, 0.5, 0.5, 0.75, 0.75, 1, 1, 1}, 2);
+}
+
+inline std::vector<double> RandomKnots(Rng& rng, std::size_t n, std::size_t p, bool clamped) {
+    std::vector<double> U;
+    double u = 0.0;
+    while (U.size() < n + p + 1) {
+        const std::size_t run =
+            std::min<std::size_t>(1 + (rng.Uniform(0, 1) < 0.25 ? rng.Index(p) : 0), n + p + 1 - U.size());
+        for (std::size_t r = 0; r < run; ++r) U.push_back(u);
+        u += rng.Uniform(0.3, 1.2);
+    }
+    if (clamped)
+        for (std::size_t i = 0; i <= p; ++i) U[i] = U[p], U[n + i] = U[n];
+    return U;
+}
+
+// A wavy random surface over [0, 3] x [0, 3]: a grid with random heights and jitter.
+inline V3dNurbsSurface RandomSurface(Rng& rng, std::size_t p, std::size_t q, bool rational, bool clamped) {
+    const std::size_t nu = p + 1 + rng.Index(4), nv = q + 1 + rng.Index(4);
+    VMatrix<P4> net(nu, nv, P4{});
+    for (std::size_t i = 0; i < nu; ++i)
+        for (std::size_t j = 0; j < nv; ++j) {
+            const double w = rational ? rng.Uniform(0.3, 3.0) : 1.0;
+            const double x = 3.0 * i / (nu - 1) + rng.Uniform(-0.2, 0.2);
+            const double y = 3.0 * j / (nv - 1) + rng.Uniform(-0.2, 0.2);
+            net(i, j) = P4{w * x, w * y, w * rng.Uniform(-1.0, 1.0), w};
+        }
+    V3dNurbsSurface s(net, RandomKnots(rng, nu, p, clamped), RandomKnots(rng, nv, q, clamped), p, q);
+    const auto& U = s.GetKnotsU();
+    const auto& V = s.GetKnotsV();
+    if (!(U[p] < U[nu]) || !(V[q] < V[nv])) return RandomSurface(rng, p, q, rational, clamped);
+    return s;
+}
+
+// A plain bicubic patch z = 0 on [0, 1]^2 with a bump, clamped knots.
+inline V3dNurbsSurface Sheet() {
+    VMatrix<P4> net(4, 4, P4{});
+    for (std::size_t i = 0; i < 4; ++i)
+        for (std::size_t j = 0; j < 4; ++j)
+            net(i, j) = P4{i / 3.0, j / 3.0, (i == 1 || i == 2) && (j == 1 || j == 2) ? 0.3 : 0.0, 1.0};
+    const std::vector<double> K{0, 0, 0, 0, 1, 1, 1, 1};
+    return V3dNurbsSurface(net, K, K, 3, 3);
+}
+
+// Unit sphere about c: full circle (9 points) times a meridian half circle (5 points), rational
+// biquadratic (The NURBS Book, 8.5).
+inline V3dNurbsSurface Sphere(const P3& c) {
+    const double w = std::sqrt(0.5);
+    const double X[9][3] = {{1, 0, 1},   {1, 1, w},  {0, 1, 1},  {-1, 1, w}, {-1, 0, 1},
+                            {-1, -1, w}, {0, -1, 1}, {1, -1, w}, {1, 0, 1}};
+    const double RZ[5][3] = {{0, -1, 1}, {1, -1, w}, {1, 0, 1}, {1, 1, w}, {0, 1, 1}};
+    VMatrix<P4> net(9, 5, P4{});
+    for (std::size_t i = 0; i < 9; ++i)
+        for (std::size_t j = 0; j < 5; ++j) {
+            const double wt = X[i][2] * RZ[j][2];
+            net(i, j) =
+                P4{wt * (c[0] + RZ[j][0] * X[i][0]), wt * (c[1] + RZ[j][0] * X[i][1]), wt * (c[2] + RZ[j][1]), wt};
+        }
+    return V3dNurbsSurface(net, {0, 0, 0, 0.25, 0.25, 0.5, 0.5, 0.75, 0.75, 1, 1, 1}, {0, 0, 0, 0.5, 0.5, 1, 1, 1}, 2,
+                           2);
+}
 }  // namespace nearest_test

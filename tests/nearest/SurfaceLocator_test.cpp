@@ -21,48 +21,6 @@ namespace {
 
 const double kNaN = std::numeric_limits<double>::quiet_NaN();
 
-std::vector<double> RandomKnots(Rng& rng, std::size_t n, std::size_t p, bool clamped) {
-    std::vector<double> U;
-    double u = 0.0;
-    while (U.size() < n + p + 1) {
-        const std::size_t run =
-            std::min<std::size_t>(1 + (rng.Uniform(0, 1) < 0.25 ? rng.Index(p) : 0), n + p + 1 - U.size());
-        for (std::size_t r = 0; r < run; ++r) U.push_back(u);
-        u += rng.Uniform(0.3, 1.2);
-    }
-    if (clamped)
-        for (std::size_t i = 0; i <= p; ++i) U[i] = U[p], U[n + i] = U[n];
-    return U;
-}
-
-// A wavy random surface over [0, 3] x [0, 3]: a grid with random heights and jitter.
-V3dNurbsSurface RandomSurface(Rng& rng, std::size_t p, std::size_t q, bool rational, bool clamped) {
-    const std::size_t nu = p + 1 + rng.Index(4), nv = q + 1 + rng.Index(4);
-    VMatrix<P4> net(nu, nv, P4{});
-    for (std::size_t i = 0; i < nu; ++i)
-        for (std::size_t j = 0; j < nv; ++j) {
-            const double w = rational ? rng.Uniform(0.3, 3.0) : 1.0;
-            const double x = 3.0 * i / (nu - 1) + rng.Uniform(-0.2, 0.2);
-            const double y = 3.0 * j / (nv - 1) + rng.Uniform(-0.2, 0.2);
-            net(i, j) = P4{w * x, w * y, w * rng.Uniform(-1.0, 1.0), w};
-        }
-    V3dNurbsSurface s(net, RandomKnots(rng, nu, p, clamped), RandomKnots(rng, nv, q, clamped), p, q);
-    const auto& U = s.GetKnotsU();
-    const auto& V = s.GetKnotsV();
-    if (!(U[p] < U[nu]) || !(V[q] < V[nv])) return RandomSurface(rng, p, q, rational, clamped);
-    return s;
-}
-
-// A plain bicubic patch z = 0 on [0, 1]^2 with a bump, clamped knots.
-V3dNurbsSurface Sheet() {
-    VMatrix<P4> net(4, 4, P4{});
-    for (std::size_t i = 0; i < 4; ++i)
-        for (std::size_t j = 0; j < 4; ++j)
-            net(i, j) = P4{i / 3.0, j / 3.0, (i == 1 || i == 2) && (j == 1 || j == 2) ? 0.3 : 0.0, 1.0};
-    const std::vector<double> K{0, 0, 0, 0, 1, 1, 1, 1};
-    return V3dNurbsSurface(net, K, K, 3, 3);
-}
-
 }  // namespace
 
 TEST(SurfaceLocator, RandomSurfacesMatchTheBruteForceMinimum) {
@@ -174,4 +132,40 @@ TEST(SurfaceLocator, BatchIsBitIdenticalToSingleCalls) {
             EXPECT_EQ(std::memcmp(&one.point, &all[i].point, sizeof(P3)), 0);
         }
     }
+}
+
+// Ties: the centre of a sphere (every point nearest: representatives, all at the radius), its
+// seam (u = 0 and u = 1 reported separately), two sheets of a trough at equal distance; off the
+// symmetry plane only the nearer sheet within a tight tolerance, both within a loose one.
+TEST(SurfaceLocator, AllNearestReportsEveryTiedMinimum) {
+    const SurfaceLocator sphere(Sphere(P3{1, 2, 3}));
+    const auto centre = sphere.AllNearest(P3{1, 2, 3}, 1e-9);
+    EXPECT_GT(centre.size(), 8u);
+    for (const auto& r : centre) EXPECT_NEAR(r.distance, 1.0, 1e-12);
+    const auto seam = sphere.AllNearest(P3{3, 2, 3.5}, 1e-9);
+    ASSERT_EQ(seam.size(), 2u);
+    EXPECT_EQ(seam[0].u, 0.0);
+    EXPECT_EQ(seam[1].u, 1.0);
+    EXPECT_NEAR(seam[0].distance, std::sqrt(4.25) - 1.0, 1e-12);
+    VMatrix<P4> net(3, 2, P4{});
+    const double xz[3][2] = {{-2, 4}, {0, -4}, {2, 4}};
+    for (std::size_t i = 0; i < 3; ++i)
+        for (std::size_t j = 0; j < 2; ++j) net(i, j) = P4{xz[i][0], double(j), xz[i][1], 1.0};
+    const SurfaceLocator trough(V3dNurbsSurface(net, {0, 0, 0, 1, 1, 1}, {0, 0, 1, 1}, 2, 1));
+    const struct {
+        double x, tol;
+        std::size_t count;
+    } cases[] = {{0.0, 1e-9, 2}, {0.0, 0.1, 2}, {0.01, 1e-9, 1}, {0.01, 0.1, 2}};
+    for (const auto& c : cases) {
+        const auto all = trough.AllNearest(P3{c.x, 0.5, 2}, c.tol);
+        ASSERT_EQ(all.size(), c.count) << c.x << " " << c.tol;
+        double least = HUGE_VAL;
+        for (const auto& r : all) least = std::min(least, r.distance);
+        const double nearest = trough.Nearest(P3{c.x, 0.5, 2}).distance;
+        EXPECT_LE(least, nearest);
+        EXPECT_NEAR(least, nearest, 1e-14);
+        for (const auto& r : all) EXPECT_NEAR(std::fabs(r.point[0]), std::sqrt(1.5), 0.01);
+    }
+    EXPECT_NEAR(trough.AllNearest(P3{0, 0.5, 2}, 0.0)[0].distance, std::sqrt(1.75), 1e-12);
+    EXPECT_EQ(trough.AllNearest(P3{kNaN, 0, 0}, 0.0)[0].status, NearestStatus::NonFiniteQuery);
 }
