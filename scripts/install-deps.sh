@@ -15,8 +15,9 @@
 # get it.
 set -euo pipefail
 
-# What the nurbs program and the demo need: compiler, build tools, expat, CLI11.
-demo_packages=(g++ cmake ninja-build ccache libexpat1-dev libcli11-dev)
+# What the library, the nurbs program and the demo need: compiler, build tools, expat, Eigen
+# (header-only, solves the sparse systems of the scattered-data fits), CLI11.
+demo_packages=(g++ cmake ninja-build ccache libexpat1-dev libeigen3-dev libcli11-dev)
 # Everything else the test suite and the benchmarks use.
 suite_packages=(
   libgtest-dev libbenchmark-dev libxml2-utils                           # C++ tests, benchmarks, SVG checks
@@ -27,7 +28,7 @@ suite_packages=(
   clang-format clang-tidy                                               # scripts/lint.sh
   libocct-foundation-dev libocct-modeling-data-dev                      # OpenCASCADE: test oracle,
   libocct-modeling-algorithms-dev libocct-data-exchange-dev             #   benchmark peer, STEP/IGES
-  libsisl-dev libeigen3-dev                                             # SISL and Eigen peers
+  libsisl-dev                                                           # SISL peer
 )
 
 mode=all

@@ -46,3 +46,4 @@
 #include <VelSDK/IgesExchange.h>
 #include <VelSDK/SurfaceTessellation.h>
 #include <VelSDK/MeshWriters.h>
+#include <VelSDK/ScatteredFit.h>
