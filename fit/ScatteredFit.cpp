@@ -113,7 +113,7 @@ FitOutcome ScatteredFitter::FitOnKnots(std::vector<double> U, std::vector<double
         } else if (lambda < 0.0) {
             // Coarse scan of log10(lambda / scale) over [-8, 2], then golden-section search in
             // the bracket of the best sample (V is not unimodal in general).
-            constexpr int kScan = 11;
+            constexpr int kScan = 7;
             const double lo = -8.0, hi = 2.0;
             double best = std::numeric_limits<double>::infinity();
             int bestIndex = kScan - 1;
@@ -132,7 +132,7 @@ FitOutcome ScatteredFitter::FitOnKnots(std::vector<double> U, std::vector<double
             double x1 = b - phi * (b - a), x2 = a + phi * (b - a);
             double f1 = Gcv(sys, scale * std::pow(10.0, x1), fit.coefs);
             double f2 = Gcv(sys, scale * std::pow(10.0, x2), fit.coefs);
-            for (int it = 0; it < 8; ++it) {  // bracket 0.2 decade -> 0.01 decade
+            for (int it = 0; it < 7; ++it) {  // bracket 3.3 decades -> 0.1 decade
                 if (f1 <= f2) {
                     b = x2;
                     x2 = x1;
@@ -189,8 +189,9 @@ void ScatteredFitter::Errors(const Fit& fit, std::vector<double>& err) const {
 }
 
 // Inserts the middle of the knot spans (of K, degree p) that hold a point farther than the
-// tolerance, the worst (by the sum of the excess) first, at most budget and at most half the
-// spans; false when none was inserted.
+// tolerance, the worst (by the sum of the excess) first, at most budget and at most a quarter of
+// the spans (the net grows by at most 25 % per round, so the last round overshoots little); false when none was
+// inserted.
 bool ScatteredFitter::Insert(std::vector<double>& K, std::size_t p, const std::vector<double>& par,
                              const std::vector<double>& err, std::size_t budget) const {
     const std::size_t n = K.size() - p - 1;
@@ -201,7 +202,7 @@ bool ScatteredFitter::Insert(std::vector<double>& K, std::size_t p, const std::v
     for (std::size_t s = p; s < n; ++s)
         if (excess[s] > 0.0 && K[s + 1] > K[s]) spans.push_back(s);
     std::sort(spans.begin(), spans.end(), [&](std::size_t a, std::size_t b) { return excess[a] > excess[b]; });
-    const std::size_t limit = std::min(budget, std::max<std::size_t>(1, (n - p + 1) / 2));
+    const std::size_t limit = std::min(budget, std::max<std::size_t>(1, (n - p + 3) / 4));
     if (spans.size() > limit) spans.resize(limit);
     if (spans.empty()) return false;
     for (std::size_t s : spans) K.push_back(0.5 * (K[s] + K[s + 1]));
@@ -415,7 +416,7 @@ SurfaceFitResult FitHeightField(const std::vector<point<double, 3>>& points, con
 
     SurfaceFitResult result;
     SurfaceFitReport& rep = result.report;
-    ScatteredFitter fitter(pr, opt, opt.tolerance > 0.0 ? opt.maxRounds * 20 : 20);
+    ScatteredFitter fitter(pr, opt, opt.tolerance > 0.0 ? opt.maxRounds * 16 : 16);
     Fit fit;
     std::vector<double> err;
     const FitOutcome outcome = fitter.Refine(fit, rep, err);
@@ -505,7 +506,7 @@ SurfaceFitResult FitPointCloud(const std::vector<point<double, 3>>& points, cons
 
     SurfaceFitResult result;
     SurfaceFitReport& rep = result.report;
-    ScatteredFitter fitter(pr, opt, (opt.tolerance > 0.0 ? opt.maxRounds * 20 : 20) + opt.correctionRounds);
+    ScatteredFitter fitter(pr, opt, (opt.tolerance > 0.0 ? opt.maxRounds * 16 : 16) + opt.correctionRounds);
     Fit fit;
     std::vector<double> err;
     FitOutcome outcome = fitter.Refine(fit, rep, err);

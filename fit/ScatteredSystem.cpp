@@ -301,7 +301,7 @@ double ScatteredSystem::InfluenceTrace(std::size_t exactLimit) const {
     }
     // Hutchinson (1990): E[z^T H z] = trace(H) for z of independent +-1 entries; splitmix64
     // from a fixed seed, so every lambda sees the same probes and the estimate is smooth in it.
-    constexpr int kProbes = 32;
+    constexpr int kProbes = 16;
     std::uint64_t state = 0x5eed5eedULL;
     std::vector<double> z(n), Az(n);
     for (int probe = 0; probe < kProbes; ++probe) {

@@ -52,7 +52,7 @@ public:
     /// (z^T W z - 2 c^T b + c^T A c).
     double ResidualSquares(const double* c, std::size_t dims) const;
     /// Trace of the influence matrix (A + lambda E)^-1 A of the last factorisation: exact (one
-    /// solve per unknown) up to exactLimit unknowns, Hutchinson's estimator with 32 Rademacher
+    /// solve per unknown) up to exactLimit unknowns, Hutchinson's estimator with 16 Rademacher
     /// probes from a fixed seed beyond.
     double InfluenceTrace(std::size_t exactLimit) const;
     /// Dense copy of A + lambda E, row-major (for checks on small systems).

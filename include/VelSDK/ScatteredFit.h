@@ -41,8 +41,8 @@ struct VELSDK_NURBS_API ScatteredFitOptions {
     std::size_t controlPointsU = 0;
     std::size_t controlPointsV = 0;
     /// 0: one fit on the control net above. > 0: knots are inserted (at the middle of every knot
-    /// span holding a point farther than the tolerance, at most half the spans of a direction per
-    /// round) until every point is within the tolerance, the rounds or the control points are
+    /// span holding a point farther than the tolerance, at most a quarter of the spans of a direction
+    /// per round) until every point is within the tolerance, the rounds or the control points are
     /// spent. Finite and >= 0.
     double tolerance = 0.0;
     /// Weight lambda >= 0 of the thin-plate energy, or kChooseSmoothing: without a tolerance,
@@ -55,14 +55,14 @@ struct VELSDK_NURBS_API ScatteredFitOptions {
     /// Bound on controlPointsU x controlPointsV (at most kMaxControlPoints).
     std::size_t maxControlPoints = 40000;
     /// Knot-insertion rounds at most (tolerance > 0).
-    std::size_t maxRounds = 16;
+    std::size_t maxRounds = 24;
     /// FitPointCloud: rounds of parameter correction (project every point on the surface with
     /// SurfaceLocator, refit on the foot parameters), at most 20.
     std::size_t correctionRounds = 3;
     ScatteredSolver solver = ScatteredSolver::SparseLDLT;
     /// Generalised cross-validation: the trace of the influence matrix is computed exactly (one
     /// solve per control point) up to this many control points, and beyond by Hutchinson's
-    /// estimator with 32 Rademacher probes drawn from a fixed seed (the same for every lambda).
+    /// estimator with 16 Rademacher probes drawn from a fixed seed (the same for every lambda).
     std::size_t exactTraceLimit = 1600;
     /// Threads of the projections of FitPointCloud (0 = every hardware thread).
     std::size_t threads = 0;
