@@ -33,20 +33,6 @@ class TestOpenInterpolation:
         explicit = vn.interpolate(airfoil_upper, params=u, knots=vn.knot_averaging(u, 3))
         assert vn.interpolate(airfoil_upper) == explicit
 
-    def test_failures(self, airfoil_upper):
-        pts = airfoil_upper[:10]
-        with pytest.raises(vn.NurbsError, match="singular"):
-            vn.interpolate(pts, params=np.zeros(10))
-        with pytest.raises(ValueError, match="knots must hold"):
-            vn.interpolate(pts, knots=np.linspace(0, 1, 10))
-        with pytest.raises(ValueError, match="degree"):
-            vn.interpolate(pts[:3], degree=3)
-        with pytest.raises(ValueError, match="shape"):
-            vn.interpolate(pts[:, :1])  # (N, 2) is planar data, (N, 1) nothing
-        with pytest.raises(ValueError, match="closed"):
-            vn.interpolate(pts, closed=True, end_derivatives=([1, 0, 0], [1, 0, 0]))
-
-
 class TestClosedInterpolation:
     def test_loop_through_every_point_with_periodic_ends(self, glyph_s):
         p, n = 3, len(glyph_s)
@@ -105,17 +91,6 @@ class TestApproximation:
         expected = np.vstack([pts[0], inner, pts[-1]])
         assert relative_error(curve.control_points, expected) < 1e-9
 
-    def test_failures(self, airfoil_upper):
-        with pytest.raises(ValueError, match="exceed"):
-            vn.approximate(airfoil_upper[:10], 11)
-        with pytest.raises(ValueError, match="at least degree"):
-            vn.approximate(airfoil_upper, 3, degree=3)
-        # Uniform knots with all parameters in one span leave control points without data.
-        u = np.concatenate([np.zeros(1), np.full(len(airfoil_upper) - 2, 0.05), np.ones(1)])
-        with pytest.raises(vn.NurbsError, match="singular"):
-            vn.approximate(airfoil_upper, 20, params=u)
-
-
 class TestParameters:
     def test_chord_length_is_the_fitted_curves_rule(self, gps_loop, airfoil_upper):
         fc = vn.FittedCurve(order=4)
@@ -141,3 +116,19 @@ class TestParameters:
                     lambda: vn.knot_averaging([0, 1], 3)):
             with pytest.raises(ValueError):
                 bad()
+
+
+@pytest.mark.parametrize("call, error, message", [
+    (lambda p: vn.interpolate(p[:10], params=np.zeros(10)), vn.NurbsError, "singular"),
+    (lambda p: vn.interpolate(p[:10], knots=np.linspace(0, 1, 10)), ValueError, "knots must hold"),
+    (lambda p: vn.interpolate(p[:3], degree=3), ValueError, "degree"),
+    (lambda p: vn.interpolate(p[:, :1]), ValueError, "shape"),  # (N, 2) is planar data, (N, 1) nothing
+    (lambda p: vn.interpolate(p, closed=True, end_derivatives=([1, 0, 0], [1, 0, 0])), ValueError, "closed"),
+    (lambda p: vn.approximate(p[:10], 11), ValueError, "exceed"),
+    (lambda p: vn.approximate(p, 3, degree=3), ValueError, "at least degree"),
+    # Uniform knots with all parameters in one span leave control points without data.
+    (lambda p: vn.approximate(p, 20, params=np.r_[0.0, np.full(len(p) - 2, 0.05), 1.0]), vn.NurbsError, "singular"),
+])
+def test_failures(airfoil_upper, call, error, message):
+    with pytest.raises(error, match=message):
+        call(airfoil_upper)

@@ -19,9 +19,11 @@ plot = pytest.importorskip("velsdk_nurbs.plot")
 def test_curves_and_surfaces(glyph_s, gps_loop, tmp_path):
     import matplotlib.pyplot as plt
 
-    planar = vn.interpolate(glyph_s, closed=True)
-    ax = plot.plot_curve(planar, points=glyph_s, segmentation=np.linspace(0, 1, 9))
-    assert ax.name == "rectilinear"  # planar data: a 2-D plot
+    xy = glyph_s[:, :2]
+    ax = plot.plot_curve(vn.interpolate(xy, closed=True), points=xy, segmentation=np.linspace(0, 1, 9))
+    assert ax.name == "rectilinear"  # planar data: a 2-D plot, the points drawn as given
+    dots = next(line for line in ax.get_lines() if line.get_label() == "data points")
+    np.testing.assert_array_equal(np.column_stack([dots.get_xdata(), dots.get_ydata()]), xy)
     fitted = vn.FittedCurve(order=4)
     fitted.fit(gps_loop, closed=True)
     ax3 = plot.plot_curve(fitted, segmentation=10.0)
@@ -31,6 +33,9 @@ def test_curves_and_surfaces(glyph_s, gps_loop, tmp_path):
     s = vn.NurbsSurface.approximate_grid(np.stack(np.meshgrid(np.arange(6.0), np.arange(5.0), indexing="ij") +
                                                   [np.ones((6, 5))], axis=-1), 4, 4)
     plot.plot_surface(s, points=s.control_points)
+    grid = np.stack(np.meshgrid(np.arange(5.0), np.arange(4.0), indexing="ij"), axis=-1)
+    flat = plot.plot_surface(vn.NurbsSurface.interpolate_grid(grid), points=grid)
+    np.testing.assert_array_equal(flat.collections[-1]._offsets3d[2], np.zeros(20))
     plt.gcf().savefig(tmp_path / "plot.png")
     assert (tmp_path / "plot.png").stat().st_size > 0
     plt.close("all")
@@ -43,17 +48,3 @@ def test_example_writes_its_png(tmp_path):
     out = tmp_path / "demo.png"
     subprocess.run([sys.executable, str(script), "-o", str(out)], check=True, capture_output=True)
     assert out.read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
-
-
-def test_planar_points_are_drawn_in_the_plane(glyph_s):
-    import matplotlib.pyplot as plt
-
-    xy = glyph_s[:, :2]
-    ax = plot.plot_curve(vn.interpolate(xy, closed=True), points=xy)
-    assert ax.name == "rectilinear"
-    dots = next(line for line in ax.get_lines() if line.get_label() == "data points")
-    np.testing.assert_array_equal(np.column_stack([dots.get_xdata(), dots.get_ydata()]), xy)
-    grid = np.stack(np.meshgrid(np.arange(5.0), np.arange(4.0), indexing="ij"), axis=-1)
-    ax3 = plot.plot_surface(vn.NurbsSurface.interpolate_grid(grid), points=grid)
-    np.testing.assert_array_equal(ax3.collections[-1]._offsets3d[2], np.zeros(20))
-    plt.close("all")

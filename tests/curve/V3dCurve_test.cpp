@@ -36,17 +36,12 @@ public:
     RCode fitResult = Success;
 
     RCode EvaluatePosition(P3& p, double t) const override {
-        ++evaluations;
-        if (!evaluable) return Failure;
-        p = pos(t);
-        return Success;
+        P3 a, b;
+        return EvaluateAcceleration(p, a, b, t);
     }
     RCode EvaluateSpeed(P3& p, P3& a, double t) const override {
-        ++evaluations;
-        if (!evaluable) return Failure;
-        p = pos(t);
-        a = d1(t);
-        return Success;
+        P3 b;
+        return EvaluateAcceleration(p, a, b, t);
     }
     RCode EvaluateAcceleration(P3& p, P3& a, P3& b, double t) const override {
         ++evaluations;

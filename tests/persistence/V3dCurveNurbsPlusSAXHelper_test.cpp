@@ -171,35 +171,38 @@ TEST(CurveSAXHelperWrite, MatchesTheGoldenDocument) {
 
 // --- Reading rules ------------------------------------------------------------------------------
 
+// A name is read only under its parent (and grandparent), case-sensitive; Dim must be 4 and
+// DataType "double"; a helper without a curve refuses everything.
 TEST(CurveSAXHelperRead, TestsNamesWithTheirParentsAndGrandparents) {
     V3dCurveNurbsPlus curve;
     V3dCurveNurbsPlusSAXHelper helper(curve);
     ScriptReader r;
-    EXPECT_TRUE(Tag(helper, r, {"Host", "NURBS_CURVE"}));
-    EXPECT_TRUE(Tag(helper, r, {"NURBS_CURVE", "Order"}, "4"));
+    const struct {
+        std::vector<std::string> path;
+        std::string text;
+        bool accepted;
+    } tags[] = {
+        {{"Host", "NURBS_CURVE"}, "", true},
+        {{"NURBS_CURVE", "Order"}, "4", true},
+        {{"NURBS_CURVE", "Knots", "Order"}, "7", false},
+        {{"Other", "Order"}, "7", false},
+        {{"NURBS_CURVE", "order"}, "7", false},
+        {{"Other", "ControlPoints", "Count"}, "3", false},
+        {{"NURBS_CURVE", "Knots", "Dim"}, "4", false},  // Knots has no Dim
+        {{"NURBS_CURVE", "Unknown"}, "", false},
+        {{"NURBS_CURVE", "IsClosedLoop"}, "true", true},
+        {{"NURBS_CURVE", "ControlPoints", "Dim"}, "4", true},
+        {{"NURBS_CURVE", "ControlPoints", "Dim"}, "3", false},
+        {{"NURBS_CURVE", "ControlPoints", "Dim"}, "x", false},  // nothing read: 0
+        {{"NURBS_CURVE", "ControlPoints", "DataType"}, "double", true},
+        {{"NURBS_CURVE", "ControlPoints", "DataType"}, "float", false},
+        {{"NURBS_CURVE", "Knots", "DataType"}, "double", true},
+        {{"NURBS_CURVE", "Knots", "DataType"}, "Double", false},
+    };
+    for (const auto& t : tags) EXPECT_EQ(Tag(helper, r, t.path, t.text), t.accepted) << t.path.back() << " " << t.text;
     EXPECT_EQ(Access::Order(helper), 4);
-    // A known name under the wrong parent is not read and is refused.
-    EXPECT_FALSE(Tag(helper, r, {"NURBS_CURVE", "Knots", "Order"}, "7"));
-    EXPECT_FALSE(Tag(helper, r, {"Other", "Order"}, "7"));
-    EXPECT_EQ(Access::Order(helper), 4);
-    EXPECT_FALSE(Tag(helper, r, {"NURBS_CURVE", "order"}, "7"));             // case-sensitive
-    EXPECT_FALSE(Tag(helper, r, {"Other", "ControlPoints", "Count"}, "3"));  // wrong grandparent
     EXPECT_TRUE(Access::ControlPoints(helper).empty());
-    EXPECT_FALSE(Tag(helper, r, {"NURBS_CURVE", "Knots", "Dim"}, "4"));  // Knots has no Dim
-    EXPECT_FALSE(Tag(helper, r, {"NURBS_CURVE", "Unknown"}));
-    EXPECT_TRUE(Tag(helper, r, {"NURBS_CURVE", "IsClosedLoop"}, "true"));
     EXPECT_TRUE(Access::IsClosedLoop(helper));
-
-    // Dim must be 4 and DataType "double", under either parent.
-    EXPECT_TRUE(Tag(helper, r, {"NURBS_CURVE", "ControlPoints", "Dim"}, "4"));
-    EXPECT_FALSE(Tag(helper, r, {"NURBS_CURVE", "ControlPoints", "Dim"}, "3"));
-    EXPECT_FALSE(Tag(helper, r, {"NURBS_CURVE", "ControlPoints", "Dim"}, "x"));  // nothing read: 0
-    EXPECT_TRUE(Tag(helper, r, {"NURBS_CURVE", "ControlPoints", "DataType"}, "double"));
-    EXPECT_FALSE(Tag(helper, r, {"NURBS_CURVE", "ControlPoints", "DataType"}, "float"));
-    EXPECT_TRUE(Tag(helper, r, {"NURBS_CURVE", "Knots", "DataType"}, "double"));
-    EXPECT_FALSE(Tag(helper, r, {"NURBS_CURVE", "Knots", "DataType"}, "Double"));
-
-    // A helper without a curve refuses everything.
     V3dCurveNurbsPlusSAXHelper empty;
     EXPECT_FALSE(Tag(empty, r, {"NURBS_CURVE"}));
 }

@@ -40,42 +40,45 @@ void PutU64(std::string& s, std::size_t at, std::uint64_t v) {
 
 }  // namespace
 
-TEST(CurveStreamWrite, AnInvalidCurveIs27BytesOfHeader) {
-    V3dCurveNurbsPlus curve;
-    curve.SetMinParameter(-1.5);
-    curve.SetMaxParameter(2.25);
-    curve.SetOrder(5);
-    curve.SetNumberControlPoints(12);
-    const std::string r = Record(curve);
-    ASSERT_EQ(r.size(), 27u);
-    EXPECT_EQ(F64(r, 0), -1.5);
-    EXPECT_EQ(F64(r, 8), 2.25);
-    EXPECT_EQ(r[16], 0);  // not closed
-    EXPECT_EQ(r[17], 5);  // order
-    EXPECT_EQ(U64(r, 18), 12u);
-    EXPECT_EQ(r[26], 0);  // not valid
-}
-
-TEST(CurveStreamWrite, TheOpenCubicIs267BytesLaidOutInOrder) {
-    const V3dCurveNurbsPlus curve = test::OpenCubic();
-    const std::string r = Record(curve);
-    ASSERT_EQ(r.size(), 27u + 160u + 8u + 72u);
-    EXPECT_EQ(F64(r, 0), 0.0);
-    EXPECT_EQ(F64(r, 8), 1.0);
-    EXPECT_EQ(r[16], 0);
-    EXPECT_EQ(r[17], 4);
-    EXPECT_EQ(U64(r, 18), 5u);
-    EXPECT_EQ(r[26], 1);
-    for (std::size_t i = 0; i < 5; ++i)
-        for (std::size_t k = 0; k < 4; ++k) EXPECT_EQ(F64(r, 27 + 32 * i + 8 * k), curve.GetControlPoint(i)[k]);
-    EXPECT_EQ(U64(r, 187), 9u);
-    for (std::size_t i = 0; i < 9; ++i) EXPECT_EQ(F64(r, 195 + 8 * i), curve.GetKnots()[i]);
-
+// The header (range, closed flag, order, count, valid flag), then the points and knots, read
+// back here with an independent little-endian decoder; the open cubic's record is also golden.
+TEST(CurveStreamWrite, RecordsAreLaidOutInOrder) {
+    V3dCurveNurbsPlus invalid;
+    invalid.SetMinParameter(-1.5);
+    invalid.SetMaxParameter(2.25);
+    invalid.SetOrder(5);
+    invalid.SetNumberControlPoints(12);
+    const struct {
+        V3dCurveNurbsPlus curve;
+        std::size_t size;
+        double lo, hi;
+        char closed, order, valid;
+        std::uint64_t count;
+    } cases[] = {{invalid, 27, -1.5, 2.25, 0, 5, 0, 12},
+                 {test::OpenCubic(), 27 + 160 + 8 + 72, 0.0, 1.0, 0, 4, 1, 5},
+                 {test::ClosedQuadratic(), 27 + 192 + 8 + 72, 0.0, 1.0, 1, 3, 1, 6}};
+    for (const auto& k : cases) {
+        const std::string r = Record(k.curve);
+        ASSERT_EQ(r.size(), k.size);
+        EXPECT_EQ(F64(r, 0), k.lo);
+        EXPECT_EQ(F64(r, 8), k.hi);
+        EXPECT_EQ(r[16], k.closed);
+        EXPECT_EQ(r[17], k.order);
+        EXPECT_EQ(U64(r, 18), k.count);
+        EXPECT_EQ(r[26], k.valid);
+        if (!k.valid) continue;
+        for (std::size_t i = 0; i < k.count; ++i)
+            for (std::size_t c = 0; c < 4; ++c) EXPECT_EQ(F64(r, 27 + 32 * i + 8 * c), k.curve.GetControlPoint(i)[c]);
+        const std::size_t knots = 27 + 32 * k.count;
+        ASSERT_EQ(U64(r, knots), k.curve.GetKnots().size());
+        for (std::size_t i = 0; i < k.curve.GetKnots().size(); ++i)
+            EXPECT_EQ(F64(r, knots + 8 + 8 * i), k.curve.GetKnots()[i]);
+    }
     // The golden record: a format change must be deliberate.
     const std::string path = std::string(VELSDK_TEST_DATA_DIR) + "/persistence/open_cubic.bin";
     const std::string golden = test::ReadFileBytes(path);
-    if (golden.empty()) test::WriteFileBytes(path + ".new", r);
-    EXPECT_EQ(r, golden);
+    if (golden.empty()) test::WriteFileBytes(path + ".new", Record(test::OpenCubic()));
+    EXPECT_EQ(Record(test::OpenCubic()), golden);
 }
 
 TEST(CurveStreamWrite, AChangedCountFieldStillWritesARecordThatReadsBack) {

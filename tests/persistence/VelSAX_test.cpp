@@ -9,6 +9,7 @@
 #include <VelSDK/VelSAX.h>
 
 #include "persistence/Base64.h"
+#include "persistence/CurveFixtures.h"
 #include "persistence/PersistenceTestUtil.h"
 
 #include <gtest/gtest.h>
@@ -28,16 +29,8 @@ using namespace VelSAX;
 
 namespace {
 
-std::uint64_t Bits(double d) {
-    std::uint64_t b;
-    std::memcpy(&b, &d, sizeof b);
-    return b;
-}
-double FromBits(std::uint64_t b) {
-    double d;
-    std::memcpy(&d, &b, sizeof d);
-    return d;
-}
+using test::Bits;
+using test::FromBits;
 
 // A handler that logs what the reader calls and can be steered per element.
 struct LogHandler : ISAXPersist {
