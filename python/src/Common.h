@@ -120,5 +120,7 @@ void BindAnalysis(py::module_& m);
 void BindApproximation(py::module_& m);
 void BindNearest(py::module_& m);
 void BindExchange(py::module_& m);
+void BindSurfaceFitReport(py::module_& m);
+void BindSurfaceApproximation(py::module_& m);
 
 }  // namespace velsdk_py

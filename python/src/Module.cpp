@@ -27,4 +27,6 @@ PYBIND11_MODULE(_core, m) {
     velsdk_py::BindApproximation(m);
     velsdk_py::BindNearest(m);
     velsdk_py::BindExchange(m);
+    velsdk_py::BindSurfaceFitReport(m);
+    velsdk_py::BindSurfaceApproximation(m);
 }

@@ -252,6 +252,56 @@ def approximate_to_tolerance(
 ) -> Tuple[NurbsCurve, ApproximationReport]:
     """A compact B-spline curve within distance tol of every point: (curve, report)."""
 
+class SurfaceFitReport:
+    """What a surface fit achieved: distances of the points to the surface (row-major for a grid)."""
+
+    @property
+    def status(self) -> str: ...
+    @property
+    def tolerance_met(self) -> bool: ...
+    @property
+    def message(self) -> str: ...
+    @property
+    def tolerance(self) -> float: ...
+    @property
+    def max_error(self) -> float: ...
+    @property
+    def rms(self) -> float: ...
+    @property
+    def worst_index(self) -> int: ...
+    @property
+    def errors(self) -> FloatArray: ...
+    @property
+    def u(self) -> FloatArray: ...
+    @property
+    def v(self) -> FloatArray: ...
+    @property
+    def control_points_u(self) -> int: ...
+    @property
+    def control_points_v(self) -> int: ...
+    @property
+    def fits(self) -> int: ...
+    @property
+    def smoothing(self) -> float: ...
+    @property
+    def max_error_per_round(self) -> FloatArray: ...
+    @property
+    def rms_per_round(self) -> FloatArray: ...
+
+def approximate_surface(
+    grid: ArrayLike,
+    tol: float,
+    degree_u: int = 3,
+    degree_v: int = 3,
+    params: Union[str, Tuple[ArrayLike, ArrayLike]] = "chord",
+    weights: Optional[ArrayLike] = None,
+    max_control_points: int = 1000000,
+    max_fits: int = 200,
+    remove_knots: bool = True,
+    threads: int = 0,
+) -> Tuple[NurbsSurface, SurfaceFitReport]:
+    """A B-spline surface within distance tol of every point of the grid (m, n, 3): (surface, report)."""
+
 # --- Surface ------------------------------------------------------------------------------------
 
 class NurbsSurface:
