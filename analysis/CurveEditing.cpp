@@ -233,8 +233,11 @@ std::size_t DecomposeToBezierInto(const V3dNurbsCurve& clamped, P4* out, double*
     const auto& U = clamped.GetKnots();
     const std::size_t p = clamped.GetDegree();
     const std::size_t m = Pw.size() + p;  // the book's m: index of the last knot
+    // The first segment starts at the last knot of the run holding U[p]: a start run longer
+    // than p + 1 leaves empty spans at the start of the range (U[p] < U[n] ends the scan).
     std::size_t a = p;
-    std::size_t b = p + 1;
+    while (U[a + 1] == U[a]) ++a;
+    std::size_t b = a + 1;
     std::size_t nb = 0;
     double alphas[kMaxElevatedDegree + 2];
     std::vector<double> heapAlphas;
@@ -243,7 +246,7 @@ std::size_t DecomposeToBezierInto(const V3dNurbsCurve& clamped, P4* out, double*
         heapAlphas.resize(p);
         al = heapAlphas.data();
     }
-    for (std::size_t i = 0; i <= p; ++i) out[i] = Pw[i];
+    for (std::size_t i = 0; i <= p; ++i) out[i] = Pw[a - p + i];
     breaks[0] = U[p];
     while (b < m) {
         const std::size_t i0 = b;

@@ -11,28 +11,6 @@ namespace VelSDK {
 namespace NURBS {
 namespace detail {
 
-/// Bezier control points of knot span s (U[s] < U[s+1]) of a B-spline of degree p:
-/// out[k] = blossom(U[s] repeated p - k times, U[s+1] repeated k times), k = 0..p, each
-/// evaluated by de Boor's algorithm with one blossom argument per level (Ramshaw, "Blossoms
-/// are polar forms", 1989; The NURBS Book, A3.1 for the de Boor triangle). window holds the
-/// p + 1 homogeneous control points s - p .. s; work needs p + 1 entries. The denominators
-/// U[i + p + 1 - r] - U[i] all contain the span and are positive.
-inline void BezierOfSpan(const double* U, std::size_t s, std::size_t p, const Math::point<double, 4>* window,
-                         Math::point<double, 4>* out, Math::point<double, 4>* work) {
-    for (std::size_t k = 0; k <= p; ++k) {
-        for (std::size_t j = 0; j <= p; ++j) work[j] = window[j];
-        for (std::size_t r = 1; r <= p; ++r) {
-            const double x = r <= p - k ? U[s] : U[s + 1];
-            for (std::size_t j = p; j >= r; --j) {
-                const std::size_t i = s - p + j;
-                const double alpha = (x - U[i]) / (U[i + p + 1 - r] - U[i]);
-                for (int c = 0; c < 4; ++c) work[j][c] = (1.0 - alpha) * work[j - 1][c] + alpha * work[j][c];
-            }
-        }
-        out[k] = work[p];
-    }
-}
-
 /// Value at t of the scalar Bernstein polynomial with coefficients c[0..N] (de Casteljau,
 /// The NURBS Book, A1.5). work needs N + 1 entries. When slope is not null it receives the
 /// derivative N (b1 - b0) from the second-to-last level.

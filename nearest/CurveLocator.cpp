@@ -2,6 +2,9 @@
 // pieces and root isolation of the distance derivative on each piece that survives.
 #include <VelSDK/CurveLocator.h>
 
+#include <VelSDK/CurveEditing.h>
+
+#include "analysis/CurveAccess.h"
 #include "math/ParallelFor.h"
 #include "nearest/Bernstein.h"
 #include "nearest/BoxTree.h"
@@ -154,28 +157,33 @@ CurveLocator::Impl::Impl(const V3dNurbsCurve& c) : curve(c) {
     hi = U[n];
     if (!(lo < hi)) return;
 
-    // Bezier pieces of the non-empty spans, then each halved (de Casteljau) until its control
-    // polygon is shorter than 1/32 of the diagonal of the control points' box: short pieces
-    // have tight boxes, which is what makes the pruning effective on long, dense curves.
-    point<double, 4> work[kMaxPoints];
-    point<double, 4> piece[kMaxPoints];
+    // Bezier pieces of the non-empty spans (the library's decomposition kernel, The NURBS Book
+    // A5.6, on a clamped copy; a degree-0 curve's pieces are its control points), then each
+    // halved (de Casteljau) until its control polygon is shorter than 1/32 of the diagonal of
+    // the control points' box: short pieces have tight boxes, which is what makes the pruning
+    // effective on long, dense curves.
     std::vector<point<double, 4>> spans;
+    if (p == 0) {
+        for (std::size_t s = 0; s < n; ++s)
+            if (U[s] < U[s + 1]) spans.push_back(P[s]), a.push_back(U[s]), b.push_back(U[s + 1]);
+    } else {
+        V3dNurbsCurve clamped;
+        if (CheckCurve(curve) != AnalysisStatus::Success || !detail::ClampedCopy(curve, clamped)) return;
+        const std::size_t count = CountSpans(clamped);
+        spans.resize(count * (p + 1));
+        std::vector<double> breaks(count + 1);
+        if (DecomposeToBezierInto(clamped, spans.data(), breaks.data()) != count) return;
+        for (std::size_t k = 0; k < count; ++k) a.push_back(breaks[k]), b.push_back(breaks[k + 1]);
+    }
     double boxLo[3] = {DBL_MAX, DBL_MAX, DBL_MAX};
     double boxHi[3] = {-DBL_MAX, -DBL_MAX, -DBL_MAX};
-    for (std::size_t s = p; s < n; ++s) {
-        if (!(U[s] < U[s + 1])) continue;
-        detail::BezierOfSpan(U.data(), s, p, &P[s - p], piece, work);
-        for (std::size_t j = 0; j <= p; ++j) {
-            if (!(piece[j][3] > 0.0)) return;
-            spans.push_back(piece[j]);
-            const point<double, 3> x = Math::ToCartesian(piece[j]);
-            for (int c3 = 0; c3 < 3; ++c3) {
-                boxLo[c3] = std::min(boxLo[c3], x[c3]);
-                boxHi[c3] = std::max(boxHi[c3], x[c3]);
-            }
+    for (const point<double, 4>& h : spans) {
+        if (!(h[3] > 0.0)) return;
+        const point<double, 3> x = Math::ToCartesian(h);
+        for (int c3 = 0; c3 < 3; ++c3) {
+            boxLo[c3] = std::min(boxLo[c3], x[c3]);
+            boxHi[c3] = std::max(boxHi[c3], x[c3]);
         }
-        a.push_back(U[s]);
-        b.push_back(U[s + 1]);
     }
     double diag2 = 0.0;
     for (int c3 = 0; c3 < 3; ++c3) diag2 += (boxHi[c3] - boxLo[c3]) * (boxHi[c3] - boxLo[c3]);

@@ -4,6 +4,7 @@
 #include <VelSDK/SurfaceLocator.h>
 
 #include <VelSDK/CurveLocator.h>
+#include <VelSDK/SurfaceEditing.h>
 
 #include "math/ParallelFor.h"
 #include "nearest/Bernstein.h"
@@ -181,40 +182,26 @@ SurfaceLocator::Impl::Impl(const V3dNurbsSurface& s) : surface(s) {
     range[3] = V[nV];
     if (!(range[0] < range[1]) || !(range[2] < range[3])) return;
 
-    // Bezier patches: every column cut into the Bezier pieces of the U span, then every row of
-    // those into the Bezier pieces of the V span (the tensor-product blossom separates).
-    std::vector<std::size_t> spansU, spansV;
-    for (std::size_t i = p; i < nU; ++i)
-        if (U[i] < U[i + 1]) spansU.push_back(i);
-    for (std::size_t j = q; j < nV; ++j)
-        if (V[j] < V[j + 1]) spansV.push_back(j);
-    point<double, 4> window[kMaxRow];
-    point<double, 4> out[kMaxRow];
-    point<double, 4> work[kMaxRow];
-    std::vector<point<double, 4>> columns((p + 1) * nV);
-    for (std::size_t su : spansU) {
-        for (std::size_t c = 0; c < nV; ++c) {
-            for (std::size_t i = 0; i <= p; ++i) window[i] = P(su - p + i, c);
-            detail::BezierOfSpan(U.data(), su, p, window, out, work);
-            for (std::size_t i = 0; i <= p; ++i) columns[i * nV + c] = out[i];
-        }
-        for (std::size_t sv : spansV) {
-            for (std::size_t i = 0; i <= p; ++i) {
-                detail::BezierOfSpan(V.data(), sv, q, &columns[i * nV + sv - q], out, work);
-                for (std::size_t j = 0; j <= q; ++j) {
-                    if (!(out[j][3] > 0.0)) return;
-                    H.push_back(out[j]);
-                }
+    // Bezier patches: the library's decomposition (every column decomposed along U, then every
+    // row along V, The NURBS Book A5.7), patch (i, j) of the span grid at i * spans V + j.
+    if (CheckSurface(surface) != AnalysisStatus::Success) return;
+    const BezierPatchDecomposition bezier = DecomposeToBezierPatches(surface);
+    if (bezier.status != AnalysisStatus::Success || bezier.patches.empty()) return;
+    for (const BezierPatch& patch : bezier.patches) {
+        const VMatrix<point<double, 4>>& net = patch.surface.GetControlPoints();
+        for (std::size_t i = 0; i <= p; ++i)
+            for (std::size_t j = 0; j <= q; ++j) {
+                if (!(net(i, j)[3] > 0.0)) return;
+                H.push_back(net(i, j));
             }
-            ua.push_back(U[su]);
-            ub.push_back(U[su + 1]);
-            va.push_back(V[sv]);
-            vb.push_back(V[sv + 1]);
-        }
+        ua.push_back(patch.u0);
+        ub.push_back(patch.u1);
+        va.push_back(patch.v0);
+        vb.push_back(patch.v1);
     }
     patches = ua.size();
-    for (std::size_t su : spansU) breaksU.push_back(U[su]);
-    for (std::size_t sv : spansV) breaksV.push_back(V[sv]);
+    for (std::size_t i = 0; i < bezier.spansU; ++i) breaksU.push_back(ua[i * bezier.spansV]);
+    for (std::size_t j = 0; j < bezier.spansV; ++j) breaksV.push_back(va[j]);
     breaksU.push_back(range[1]);
     breaksV.push_back(range[3]);
     if (patches == 0 || patches >= 0x7FFFFFFFu) {
@@ -237,7 +224,7 @@ SurfaceLocator::Impl::Impl(const V3dNurbsSurface& s) : surface(s) {
     // the surface is only C0 and a minimum need not be a critical point), as piecewise Bezier
     // curves of the patches' edges (knots of multiplicity = degree at the joins). Where the
     // surface jumps (multiplicity above the degree) both sides' edges are taken.
-    const std::size_t KU = spansU.size(), KV = spansV.size();
+    const std::size_t KU = bezier.spansU, KV = bezier.spansV;
     // alongV: the line u = const through patch row `row` (its near or far edge).
     const auto edgeCurve = [&](bool alongV, std::size_t row, bool far) {
         const std::size_t deg = alongV ? q : p;

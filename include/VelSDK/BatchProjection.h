@@ -16,13 +16,16 @@
 namespace VelSDK {
 namespace Batch {
 
-/// result[i] = curve.Project(points[i], maxIterations, tolerance): the local Newton projection
-/// from the nearest knot, one call per point. Items cannot fail (a point without an answer
-/// gives NaN as in the single call). The curve is only read.
+/// result[i] = curve.Project(points[i], maxIterations, tolerance), bit for bit: the local Newton
+/// projection from the nearest knot. The start search's data (the curve points at the knots,
+/// with boxes of blocks of them) are computed once per call instead of once per point, O(knots)
+/// memory; the Newton iteration is the single call's. Items cannot fail (a point without an
+/// answer gives NaN as in the single call). The curve is only read.
 VELSDK_NURBS_API std::vector<std::pair<Math::point<double, 3>, double>> ProjectMany(
     const NURBS::V3dNurbsCurve& curve, const std::vector<Math::point<double, 3>>& points, std::size_t maxIterations,
     double tolerance, std::size_t threads);
-/// result[i] = surface.Project(points[i], maxIterations, tolerance).
+/// result[i] = surface.Project(points[i], maxIterations, tolerance), bit for bit; the points of
+/// the nearest-knot-pair start search are computed once per call (O(knots U x knots V) memory).
 VELSDK_NURBS_API std::vector<std::pair<Math::point<double, 3>, std::pair<double, double>>> ProjectMany(
     const NURBS::V3dNurbsSurface& surface, const std::vector<Math::point<double, 3>>& points, std::size_t maxIterations,
     double tolerance, std::size_t threads);

@@ -28,7 +28,10 @@ namespace NURBS {
 ///
 /// The curve cannot be searched (status InvalidGeometry on every query) when it is not valid
 /// (IsValid), has p >= n or a degree above kMaxDegree, has a NaN or infinite knot or
-/// coordinate, a weight that is not positive, or an empty range (U[p] == U[n]).
+/// coordinate, a weight that is not positive, an empty range (U[p] == U[n]), or (degree 1
+/// and above) is refused by CheckCurve (an interior knot of multiplicity above p + 1) or has
+/// no exactly clamped copy (an end knot within DBL_EPSILON of the range end but not equal to
+/// it): the pieces are those of DecomposeToBezier.
 class VELSDK_NURBS_API CurveLocator {
 public:
     /// Highest degree the locator searches.

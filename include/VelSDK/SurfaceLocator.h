@@ -30,7 +30,8 @@ namespace NURBS {
 /// The surface cannot be searched (status InvalidGeometry on every query) when it is not valid
 /// (IsValid), a degree is not below its control-point count or above kMaxDegree, a knot
 /// vector is unsorted or holds a NaN or infinite value, a coordinate is not finite, a weight is
-/// not positive, or a parameter range is empty.
+/// not positive, a parameter range is empty, or CheckSurface refuses it (an interior knot of
+/// multiplicity above the order): the patches are those of DecomposeToBezierPatches.
 class VELSDK_NURBS_API SurfaceLocator {
 public:
     /// Highest degree in each direction the locator searches.
