@@ -36,22 +36,22 @@ std::vector<double> Clamped(std::size_t n, std::size_t p) { return UniformKnots(
 
 // Curves CheckCurve must refuse.
 std::vector<std::pair<std::string, V3dNurbsCurve>> Refused() {
-    std::vector<std::pair<std::string, V3dNurbsCurve>> c;
-    c.push_back({"default", V3dNurbsCurve()});
-    c.push_back({"no knots", V3dNurbsCurve(Zigzag(4), {}, 2)});
-    c.push_back({"short knots", V3dNurbsCurve(Zigzag(4), {0, 0, 0, 1, 1, 1}, 2)});
-    c.push_back({"degree 0", V3dNurbsCurve(Zigzag(4), {0, 0.25, 0.5, 0.75, 1}, 0)});
-    c.push_back({"p = n", V3dNurbsCurve(Zigzag(3), Clamped(4, 3), 3)});
-    c.push_back({"degree 65", V3dNurbsCurve(Zigzag(70), Clamped(70, 65), 65)});
+    std::vector<std::pair<std::string, V3dNurbsCurve>> c = {
+        {"default", V3dNurbsCurve()},
+        {"no knots", V3dNurbsCurve(Zigzag(4), {}, 2)},
+        {"short knots", V3dNurbsCurve(Zigzag(4), {0, 0, 0, 1, 1, 1}, 2)},
+        {"degree 0", V3dNurbsCurve(Zigzag(4), {0, 0.25, 0.5, 0.75, 1}, 0)},
+        {"p = n", V3dNurbsCurve(Zigzag(3), Clamped(4, 3), 3)},
+        {"degree 65", V3dNurbsCurve(Zigzag(70), Clamped(70, 65), 65)},
+        {"decreasing", V3dNurbsCurve(Zigzag(6), {0, 0, 0, 0.6, 0.3, 0.8, 1, 1, 1}, 2)},
+        {"empty range", V3dNurbsCurve(Zigzag(4), std::vector<double>(7, 0.5), 2)},
+        {"infinitely long range",
+         V3dNurbsCurve(Zigzag(4), {-DBL_MAX, -DBL_MAX, -DBL_MAX, 0, DBL_MAX, DBL_MAX, DBL_MAX}, 2)}};
     for (double bad : {kNaN, kInf, -kInf}) {
         auto U = Clamped(6, 2);
         U[4] = bad;
         c.push_back({"knot " + std::to_string(bad), V3dNurbsCurve(Zigzag(6), U, 2)});
     }
-    c.push_back({"decreasing", V3dNurbsCurve(Zigzag(6), {0, 0, 0, 0.6, 0.3, 0.8, 1, 1, 1}, 2)});
-    c.push_back({"empty range", V3dNurbsCurve(Zigzag(4), std::vector<double>(7, 0.5), 2)});
-    c.push_back({"infinitely long range",
-                 V3dNurbsCurve(Zigzag(4), {-DBL_MAX, -DBL_MAX, -DBL_MAX, 0, DBL_MAX, DBL_MAX, DBL_MAX}, 2)});
     for (double w : {0.0, -1.0, kNaN, kInf}) {
         auto P = Zigzag(5);
         P[2] = P4{w, w, w, w};

@@ -28,7 +28,6 @@ const double kNaN = std::numeric_limits<double>::quiet_NaN();
 const double kInf = std::numeric_limits<double>::infinity();
 
 V3dNurbsCurve CurveA() { return V3dNurbsCurve(kFour, {0, 0, 0, 0.5, 1, 1, 1}, 2); }
-V3dNurbsCurve CurveB() { return V3dNurbsCurve(kFour, {0, 1, 2, 3, 4, 5, 6}, 2); }
 
 void ExpectPoints(const std::vector<P4>& got, const std::vector<P4>& want, double tol) {
     ASSERT_EQ(got.size(), want.size());
@@ -114,22 +113,6 @@ std::vector<double> RandomInsertions(std::mt19937_64& rng, const std::vector<dou
 
 }  // namespace
 
-TEST(CurveInsertKnots, TextbookCurveA) {
-    V3dNurbsCurve a = CurveA();
-    a.InsertKnots({0.25});
-    EXPECT_EQ(a.GetKnots(), (std::vector<double>{0, 0, 0, 0.25, 0.5, 1, 1, 1}));
-    ExpectPoints(a.GetControlPoints(), {{0, 0, 0, 1}, {0.5, 1, 0, 1}, {1.5, 2, 0, 1}, {3, 2, 0, 1}, {4, 0, 0, 1}}, 0.0);
-    EXPECT_EQ(a.GetDegree(), 2u);
-    std::mt19937_64 rng(1);
-    EXPECT_LT(MaxDeviation(a, CurveA(), 0.0, 1.0, rng, 200), 1e-14);
-
-    V3dNurbsCurve b = CurveA();
-    b.InsertKnots({0.25, 0.75});
-    EXPECT_EQ(b.GetKnots(), (std::vector<double>{0, 0, 0, 0.25, 0.5, 0.75, 1, 1, 1}));
-    EXPECT_EQ(b.GetControlPoints().size(), 6u);
-    EXPECT_LT(MaxDeviation(b, CurveA(), 0.0, 1.0, rng, 200), 1e-14);
-}
-
 TEST(CurveInsertKnots, NumeratorBelowEpsilonCopiesTheNeighbour) {
     // Just below the knot 0.5 the blending numerator 0.5 - x is below DBL_EPSILON: the new
     // point is a copy of its neighbour, not a blend of the two.
@@ -167,22 +150,6 @@ TEST(CurveInsertKnots, RefusedInputsLeaveTheCurveUnchanged) {
     V3dNurbsCurve a = CurveA();
     a.InsertKnots({0.5, 0.5});
     EXPECT_EQ(a.GetKnots(), (std::vector<double>{0, 0, 0, 0.5, 0.5, 0.5, 1, 1, 1}));
-
-    // Malformed curves are left alone, whatever X is.
-    V3dNurbsCurve empty;
-    empty.InsertKnots({0.5});
-    EXPECT_TRUE(empty.GetKnots().empty());
-    for (const std::vector<double>& U : std::vector<std::vector<double>>{
-             {0, 0, 0, 1, 1, 1}, {0, 0, 0, 0.5, 1, 1, 1, 2}, {0, 0, 0, kNaN, 1, 1, 1}, {0, 0, 0, 0.7, 0.5, 1, 1}}) {
-        V3dNurbsCurve bad(kFour, U, 2);
-        const V3dNurbsCurve before = bad;
-        bad.InsertKnots({0.6});
-        ExpectIdentical(bad, before);
-    }
-    // Degree not below the number of control points.
-    V3dNurbsCurve high({{1, 2, 3, 1}}, {0, 0, 0, 1, 1}, 3);
-    high.InsertKnots({0.0});
-    EXPECT_EQ(high.GetKnots().size(), 5u);
 }
 
 TEST(CurveInsertKnots, PreservesShapeAndAgreesWithBoehmInsertion) {
@@ -212,47 +179,6 @@ TEST(CurveInsertKnots, PreservesShapeAndAgreesWithBoehmInsertion) {
         for (double x : X) BoehmInsert(Q, V, p, x);
         EXPECT_EQ(V, merged);
         ExpectPoints(after.GetControlPoints(), Q, 1e-9);
-    }
-}
-
-TEST(CurveSplit, TextbookCurveA) {
-    const V3dNurbsCurve a = CurveA();
-    V3dNurbsCurve L, R;
-    ASSERT_TRUE(a.SplitAt(0.25, L, R));
-    EXPECT_EQ(L.GetKnots(), (std::vector<double>{0, 0, 0, 0.25, 0.25, 0.25}));
-    ExpectPoints(L.GetControlPoints(), {{0, 0, 0, 1}, {0.5, 1, 0, 1}, {1, 1.5, 0, 1}}, 0.0);
-    EXPECT_EQ(R.GetKnots(), (std::vector<double>{0.25, 0.25, 0.25, 0.5, 1, 1, 1}));
-    ExpectPoints(R.GetControlPoints(), {{1, 1.5, 0, 1}, {1.5, 2, 0, 1}, {3, 2, 0, 1}, {4, 0, 0, 1}}, 0.0);
-    EXPECT_EQ(L.GetDegree(), 2u);
-    EXPECT_EQ(R.GetDegree(), 2u);
-    const P3 at = a.EvaluateAt(0.25);
-    EXPECT_EQ(at, (P3{1, 1.5, 0}));
-
-    ASSERT_TRUE(a.SplitAt(0.5, L, R));
-    EXPECT_EQ(L.GetKnots(), (std::vector<double>{0, 0, 0, 0.5, 0.5, 0.5}));
-    EXPECT_EQ(R.GetKnots(), (std::vector<double>{0.5, 0.5, 0.5, 1, 1, 1}));
-    EXPECT_EQ(L.GetControlPoints().back(), R.GetControlPoints().front());
-    EXPECT_EQ(VelSDK::Math::ToCartesian(R.GetControlPoints().front()), (P3{2, 2, 0}));
-}
-
-TEST(CurveSplit, RefusedParametersTouchNeitherPiece) {
-    const V3dNurbsCurve a = CurveA();
-    const V3dNurbsCurve sentinelL(kFour, {9, 9, 9, 9, 9, 9, 9}, 2);
-    const V3dNurbsCurve sentinelR({{7, 7, 7, 7}}, {1, 2}, 0);
-    for (double u : {0.0, 1.0, -0.5, 1.5, kNaN, kInf, -kInf, -1e-300, std::nextafter(1.0, 2.0)}) {
-        V3dNurbsCurve L = sentinelL, R = sentinelR;
-        EXPECT_FALSE(a.SplitAt(u, L, R)) << u;
-        ExpectIdentical(L, sentinelL);
-        ExpectIdentical(R, sentinelR);
-    }
-    // Malformed curves refuse every parameter.
-    for (const V3dNurbsCurve& bad :
-         {V3dNurbsCurve(), V3dNurbsCurve(kFour, {0, 0, 0, 1, 1, 1}, 2),
-          V3dNurbsCurve(kFour, {0, 0, 0, kNaN, 1, 1, 1}, 2), V3dNurbsCurve({{1, 2, 3, 1}}, {0, 0, 0, 1, 1}, 3)}) {
-        V3dNurbsCurve L = sentinelL, R = sentinelR;
-        EXPECT_FALSE(bad.SplitAt(0.5, L, R));
-        ExpectIdentical(L, sentinelL);
-        ExpectIdentical(R, sentinelR);
     }
 }
 
@@ -302,55 +228,10 @@ TEST(CurveSplit, PiecesMayBeTheCurveItself) {
     EXPECT_EQ(d.GetKnots(), (std::vector<double>{0.25, 0.25, 0.25, 0.5, 1, 1, 1}));
 }
 
-TEST(CurveSplit, BothPiecesPreserveTheShape) {
-    std::mt19937_64 rng(5);
-    for (int trial = 0; trial < 600; ++trial) {
-        const std::size_t p = 1 + static_cast<std::size_t>(trial % 5);
-        const std::size_t n = p + 1 + static_cast<std::size_t>(trial % 9);
-        const bool rational = trial % 2 == 1;
-        const std::vector<double> U =
-            trial % 3 == 0 ? UnclampedKnotsWithRuns(rng, n, p) : test::RandomKnots(rng, n, p, true);
-        const V3dNurbsCurve c(test::RandomControlPoints(rng, n, rational), U, p);
-        // Half of the cuts at a knot value inside the range, half anywhere.
-        std::uniform_real_distribution<double> uni(U[p], U[n]);
-        double u = uni(rng);
-        if (trial % 2 == 0) {
-            std::vector<double> inner;
-            for (std::size_t i = p + 1; i < n; ++i)
-                if (U[i] > U[p] && U[i] < U[n]) inner.push_back(U[i]);
-            if (!inner.empty()) u = inner[static_cast<std::size_t>(trial) % inner.size()];
-        }
-        if (!(u > U[p] && u < U[n])) continue;
-
-        V3dNurbsCurve L, R;
-        ASSERT_TRUE(c.SplitAt(u, L, R)) << "trial " << trial;
-        ASSERT_TRUE(L.IsValid());
-        ASSERT_TRUE(R.IsValid());
-        EXPECT_EQ(L.GetMinParam(), U[p]);
-        EXPECT_EQ(L.GetMaxParam(), u);
-        EXPECT_EQ(R.GetMinParam(), u);
-        EXPECT_EQ(R.GetMaxParam(), U[n]);
-        // p + 1 copies of u end the left piece and begin the right one.
-        const std::vector<double>& LK = L.GetKnots();
-        const std::vector<double>& RK = R.GetKnots();
-        for (std::size_t i = 0; i <= p; ++i) {
-            EXPECT_EQ(LK[LK.size() - 1 - i], u);
-            EXPECT_EQ(RK[i], u);
-        }
-        // The shared end point is the curve point at u, stored in both pieces.
-        EXPECT_EQ(L.GetControlPoints().back(), R.GetControlPoints().front());
-        EXPECT_LT(VelSDK::Math::Distance(VelSDK::Math::ToCartesian(R.GetControlPoints().front()), c.EvaluateAt(u)),
-                  1e-9);
-        EXPECT_EQ(L.GetControlPoints().size() + R.GetControlPoints().size(), n + p + 1 - CountEqual(U, u));
-        EXPECT_LT(MaxDeviation(L, c, U[p], u, rng, 40), 1e-9) << "trial " << trial;
-        EXPECT_LT(MaxDeviation(R, c, u, U[n], rng, 40), 1e-9) << "trial " << trial;
-    }
-}
-
 TEST(CurveSplit, SameBitsAsRefiningTheWholeCurveThenCutting) {
     // The split refines only the polynomial piece around u; the pieces must be bit for bit
     // those of refining a copy of the whole curve with InsertKnots and cutting it at the
-    // span of u.
+    // span of u, and follow the curve on either side of the cut.
     std::mt19937_64 rng(9);
     for (int trial = 0; trial < 1500; ++trial) {
         const std::size_t p = static_cast<std::size_t>(trial % 6);
@@ -384,27 +265,12 @@ TEST(CurveSplit, SameBitsAsRefiningTheWholeCurveThenCutting) {
         ASSERT_TRUE(c.SplitAt(u, L, R)) << "trial " << trial;
         ExpectIdentical(L, wantL);
         ExpectIdentical(R, wantR);
+        // Both pieces follow the curve (the refined curve is checked against Boehm's formula).
+        if (p > 0) {
+            EXPECT_LT(MaxDeviation(L, c, U[p], u, rng, 10), 1e-9) << "trial " << trial;
+            EXPECT_LT(MaxDeviation(R, c, u, U[n], rng, 10), 1e-9) << "trial " << trial;
+        }
     }
-}
-
-TEST(CurveClamp, TextbookCurves) {
-    V3dNurbsCurve a = CurveA();
-    a.Clamp();
-    ExpectIdentical(a, CurveA());
-
-    V3dNurbsCurve b = CurveB();
-    b.Clamp();
-    EXPECT_EQ(b.GetKnots(), (std::vector<double>{2, 2, 2, 3, 4, 4, 4}));
-    ExpectPoints(b.GetControlPoints(), {{0.5, 1, 0, 1}, {1, 2, 0, 1}, {3, 2, 0, 1}, {3.5, 1, 0, 1}}, 0.0);
-    const V3dNurbsCurve b0 = CurveB();
-    for (double u : {2.0, 2.3, 3.0, 3.7, 4.0}) {
-        const P3 x = b.EvaluateAt(u);
-        const P3 y = b0.EvaluateAt(u);
-        for (int c = 0; c < 3; ++c) EXPECT_NEAR(x[c], y[c], 1e-15) << u;
-    }
-    EXPECT_EQ(b.EvaluateAt(2.0), (P3{0.5, 1, 0}));
-    EXPECT_EQ(b.EvaluateAt(4.0), (P3{3.5, 1, 0}));
-    EXPECT_TRUE(b.IsClamped());
 }
 
 TEST(CurveClamp, OneSidedCurvesAreCutOnlyAtTheOpenEnd) {
@@ -429,15 +295,17 @@ TEST(CurveClamp, OneSidedCurvesAreCutOnlyAtTheOpenEnd) {
 }
 
 TEST(CurveClamp, UnchangedWhenOutsideItsReach) {
-    // Empty range (U[p] == U[n]).
-    V3dNurbsCurve flat(kFour, {0, 1, 2, 2, 2, 5, 6}, 2);
-    const V3dNurbsCurve flat0 = flat;
-    flat.Clamp();
-    ExpectIdentical(flat, flat0);
-    // Degree 0 is always clamped.
-    V3dNurbsCurve d0(kFour, {0, 1, 2, 3, 4}, 0);
-    d0.Clamp();
-    ExpectIdentical(d0, V3dNurbsCurve(kFour, {0, 1, 2, 3, 4}, 0));
+    // An empty range, degree 0 (always clamped), malformed knots: unchanged.
+    const std::pair<std::vector<double>, std::size_t> same[] = {{{0, 1, 2, 2, 2, 5, 6}, 2},
+                                                                {{0, 1, 2, 3, 4}, 0},
+                                                                {{0, 1, 2, 3, 4, 5}, 2},
+                                                                {{0, 1, kNaN, 3, 4, 5, 6}, 2},
+                                                                {{0, 1, 3, 2, 4, 5, 6}, 2}};
+    for (const auto& [U, p] : same) {
+        V3dNurbsCurve c(kFour, U, p);
+        c.Clamp();
+        ExpectIdentical(c, V3dNurbsCurve(kFour, U, p));
+    }
     // An infinite range end cannot be cut at: the refused cut leaves its untouched, empty
     // piece, at either end.
     for (const std::vector<double>& U :
@@ -445,17 +313,6 @@ TEST(CurveClamp, UnchangedWhenOutsideItsReach) {
         V3dNurbsCurve inf(kFour, U, 2);
         inf.Clamp();
         ExpectIdentical(inf, V3dNurbsCurve());
-    }
-    // Malformed curves.
-    V3dNurbsCurve empty;
-    empty.Clamp();
-    EXPECT_TRUE(empty.GetKnots().empty());
-    for (const std::vector<double>& U :
-         std::vector<std::vector<double>>{{0, 1, 2, 3, 4, 5}, {0, 1, kNaN, 3, 4, 5, 6}, {0, 1, 3, 2, 4, 5, 6}}) {
-        V3dNurbsCurve bad(kFour, U, 2);
-        const V3dNurbsCurve bad0 = bad;
-        bad.Clamp();
-        ExpectIdentical(bad, bad0);
     }
 }
 
@@ -495,61 +352,5 @@ TEST(CurveClamp, RandomCurvesKeepRangeAndShape) {
         V3dNurbsCurve again = c;
         again.Clamp();
         ExpectIdentical(again, c);
-    }
-}
-
-TEST(CurveKnotOperations, ArbitraryInputsStayInsideTheVectors) {
-    // Knot vectors with NaN, infinities, wrong lengths or wrong order, and lists with the
-    // same; under the address sanitizer any read past a vector fails this test. Infinite
-    // range ends are outside what Clamp can cut: the curve then stays as it was.
-    std::mt19937_64 rng(8);
-    std::uniform_int_distribution<int> pick(0, 9);
-    std::uniform_real_distribution<double> uni(-2.0, 2.0);
-    const auto value = [&]() {
-        switch (pick(rng)) {
-            case 0:
-                return kNaN;
-            case 1:
-                return kInf;
-            case 2:
-                return -kInf;
-            case 3:
-                return 0.0;
-            default:
-                return uni(rng);
-        }
-    };
-    for (int trial = 0; trial < 3000; ++trial) {
-        const std::size_t p = static_cast<std::size_t>(trial % 6);
-        const std::size_t n = 1 + static_cast<std::size_t>(pick(rng));
-        std::size_t m = n + p + 1;
-        if (trial % 7 == 0) m = static_cast<std::size_t>(pick(rng));
-        std::vector<double> U(m);
-        for (double& k : U) k = value();
-        if (trial % 2 == 0) std::sort(U.begin(), U.end(), [](double x, double y) { return x < y; });
-        std::vector<double> X(static_cast<std::size_t>(pick(rng)));
-        for (double& x : X) x = value();
-        if (trial % 3 != 0) std::sort(X.begin(), X.end(), [](double x, double y) { return x < y; });
-
-        const V3dNurbsCurve c0(test::RandomControlPoints(rng, n, trial % 2 == 1), U, p);
-        V3dNurbsCurve c = c0;
-        c.InsertKnots(X);
-        EXPECT_EQ(c.GetControlPoints().size() + c0.GetKnots().size(), c.GetKnots().size() + n);
-        V3dNurbsCurve L, R;
-        for (double u : X) c0.SplitAt(u, L, R);
-        c0.SplitAt(value(), L, R);
-        V3dNurbsCurve d = c0;
-        d.Clamp();
-        const bool sameKnots =
-            d.GetKnots().size() == m &&
-            (m == 0 || std::memcmp(d.GetKnots().data(), c0.GetKnots().data(), m * sizeof(double)) == 0);
-        // Clamped, unchanged, or (a range end at infinity) the empty piece of a refused cut.
-        if (!sameKnots && !d.GetKnots().empty()) {
-            EXPECT_TRUE(d.IsValid());
-            EXPECT_EQ(d.GetKnots().size(), d.GetControlPoints().size() + p + 1);
-        }
-        if (!sameKnots && d.GetKnots().empty()) {
-            EXPECT_TRUE(std::isinf(c0.GetMinParam()) || std::isinf(c0.GetMaxParam()));
-        }
     }
 }

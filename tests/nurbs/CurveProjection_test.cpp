@@ -195,32 +195,20 @@ TEST(CurveProjection, StartScanMatchesThePlainScan) {
     }
 }
 
-TEST(CurveProjection, NonFiniteQueriesAndMalformedCurves) {
-    const V3dNurbsCurve a = CurveA();
+TEST(CurveProjection, NonFiniteAndHugeQueries) {
     // No distance is below DBL_MAX: the start is U[0]; the NaN step ends the iteration with
-    // the point there.
+    // the point there. A huge but finite point still gives a parameter inside the knot vector.
+    // (Malformed curves, NaN tolerances and budgets: the hostile sweep.)
+    const V3dNurbsCurve a = CurveA();
     for (const P3& q : {P3{kNaN, 0, 0}, P3{kInf, 0, 0}, P3{0, -kInf, 0}, P3{kNaN, kNaN, kNaN}}) {
         EXPECT_EQ(TA::StartParameter(a, q), 0.0);
         const auto r = a.Project(q, 50, 1e-9);
         EXPECT_EQ(r.second, 0.0);
         EXPECT_EQ(r.first, (P3{0, 0, 0}));
     }
-    // A huge but finite point still gives a parameter inside the knot vector.
     const auto far = a.Project({1e300, 1e300, 0}, 50, 1e-9);
-    EXPECT_GE(far.second, 0.0);
-    EXPECT_LE(far.second, 1.0);
+    EXPECT_TRUE(far.second >= 0.0 && far.second <= 1.0);
     ExpectPairBelongsTogether(a, far);
-    // A NaN tolerance disables the stopping tests: the budget ends the iteration.
-    const auto nanTol = a.Project({1, 2, 0}, 7, kNaN);
-    ExpectPairBelongsTogether(a, nanTol);
-
-    // Malformed curves answer without reading past their vectors.
-    const V3dNurbsCurve empty;
-    EXPECT_TRUE(std::isnan(TA::StartParameter(empty, {0, 0, 0})));
-    EXPECT_TRUE(std::isnan(empty.Project({0, 0, 0}, 5, 1e-9).second));
-    const V3dNurbsCurve shortKnots(kFour, {0, 0, 0, 1}, 2);
-    EXPECT_EQ(TA::StartParameter(shortKnots, {0, 0, 0}), 0.0);
-    EXPECT_TRUE(std::isnan(shortKnots.Project({0, 0, 0}, 5, 1e-9).first[0]));
 }
 
 TEST(CurveProjection, MatchesDenseSampling) {

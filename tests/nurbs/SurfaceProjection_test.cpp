@@ -134,7 +134,7 @@ TEST(SurfaceProjection, AgreesWithDenseSampling) {
     }
 }
 
-TEST(SurfaceProjection, DegenerateAndMalformedInputsTerminate) {
+TEST(SurfaceProjection, CollapsedSurfaceStopsAtTheStartPair) {
     // Every control point equal: both tangents vanish, the Newton system is singular and the
     // iteration stops at the start pair.
     const V3dNurbsSurface collapsed(VMatrix<P4>(3, 3, P4{1, 1, 1, 1}), {0, 0, 0, 1, 1, 1}, {0, 0, 0, 1, 1, 1}, 2, 2);
@@ -142,17 +142,5 @@ TEST(SurfaceProjection, DegenerateAndMalformedInputsTerminate) {
     EXPECT_EQ(r.second, (UV{0, 0}));
     EXPECT_EQ(r.first, (P3{1, 1, 1}));
 
-    // A query point of NaNs ends within the budget.
-    const double nan = std::numeric_limits<double>::quiet_NaN();
-    r = FlatPatch().Project(P3{nan, 0, 0}, 5, 1e-9);
-    EXPECT_TRUE(std::isfinite(r.second.first) || std::isnan(r.second.first));
-
-    // Surfaces that cannot be evaluated give a NaN point; empty knot vectors NaN parameters.
-    r = V3dNurbsSurface().Project(P3{0, 0, 0}, 10, 1e-9);
-    EXPECT_TRUE(std::isnan(r.first[0]));
-    EXPECT_TRUE(std::isnan(r.second.first));
-    const V3dNurbsSurface shortKnots(VMatrix<P4>(2, 2, P4{0, 0, 0, 1}), {0, 0, 1}, {0, 0, 1, 1}, 1, 1);
-    r = shortKnots.Project(P3{0, 0, 0}, 10, 1e-9);
-    EXPECT_TRUE(std::isnan(r.first[0]));
-    EXPECT_EQ(r.second, (UV{0, 0}));
+    // (NaN queries and malformed surfaces: the hostile sweep.)
 }
