@@ -242,61 +242,86 @@ TEST(Frames, ClosingTwist) {
     EXPECT_NEAR(t1, t2, 1e-9);
 }
 
-TEST(BoundingBox, TightWithinTheSlack) {
-    const BoundingBox b = TightBoundingBox(Circle(2.0), 1e-9);
-    ASSERT_EQ(b.status, AnalysisStatus::Success);
-    for (int i = 0; i < 2; ++i) {
-        EXPECT_LE(b.lower[i], -2.0);
-        EXPECT_GE(b.lower[i], -2.0 - 1e-9);
-        EXPECT_GE(b.upper[i], 2.0);
-        EXPECT_LE(b.upper[i], 2.0 + 1e-9);
-    }
-    std::mt19937_64 rng(7);
-    for (const CurveKind& k : AllKinds()) {
-        SCOPED_TRACE(Name(k));
-        const V3dNurbsCurve c = RandomCurve(rng, k, k.degree + 4);
-        const BoundingBox box = TightBoundingBox(c, 1e-6);
-        ASSERT_EQ(box.status, AnalysisStatus::Success);
-        // The extremes of each coordinate: 200 samples per span (span ends included, where the
-        // extremes of degree 1 sit), then golden-section search around the best sample.
-        P3 lo{HUGE_VAL, HUGE_VAL, HUGE_VAL}, hi{-HUGE_VAL, -HUGE_VAL, -HUGE_VAL};
-        const auto& U = c.GetKnots();
-        for (int i = 0; i < 3; ++i)
-            for (double sign : {1.0, -1.0}) {
-                auto f = [&](double u) { return sign * c.EvaluateAt(u)[i]; };
-                for (std::size_t j = k.degree; j < c.GetControlPoints().size(); ++j) {
-                    const double h = (U[j + 1] - U[j]) / 200.0;
-                    int bestS = 0;
-                    for (int s = 1; s <= 200; ++s)
-                        if (f(U[j] + h * s) < f(U[j] + h * bestS)) bestS = s;
-                    double a = std::max(U[j], U[j] + h * (bestS - 1)), b = std::min(U[j + 1], U[j] + h * (bestS + 1));
-                    for (int it = 0; it < 100; ++it) {
-                        const double m1 = a + (b - a) * 0.382, m2 = a + (b - a) * 0.618;
-                        (f(m1) < f(m2) ? b : a) = f(m1) < f(m2) ? m2 : m1;
-                    }
-                    const double best = std::min(f(U[j] + h * bestS), f(0.5 * (a + b)));
-                    if (sign > 0)
-                        lo[i] = std::min(lo[i], best);
-                    else
-                        hi[i] = std::max(hi[i], -best);
+// The smallest value of f over [u0, u1] x [v0, v1] (v0 = v1 for a curve): a 41 x 41 grid, then
+// six zooms of 21 x 21 around the best point.
+template <typename F>
+double DenseMinimum(F f, double u0, double u1, double v0, double v1) {
+    double cu = 0.5 * (u0 + u1), cv = 0.5 * (v0 + v1), hu = (u1 - u0) / 40, hv = (v1 - v0) / 40, best = HUGE_VAL;
+    for (int round = 0, half = 20; round < 7; ++round, half = 10, hu /= 10, hv /= 10) {
+        double bu = cu, bv = cv;
+        for (int i = -half; i <= half; ++i)
+            for (int j = v1 > v0 ? -half : 0; j <= (v1 > v0 ? half : 0); ++j) {
+                const double u = std::min(std::max(cu + i * hu, u0), u1), v = std::min(std::max(cv + j * hv, v0), v1);
+                const double x = f(u, v);
+                if (x < best) {
+                    best = x;
+                    bu = u;
+                    bv = v;
                 }
             }
-        for (int i = 0; i < 3; ++i) {
-            EXPECT_LE(box.lower[i], lo[i] + 1e-13);
-            EXPECT_GE(box.lower[i], lo[i] - 1e-6);
-            EXPECT_GE(box.upper[i], hi[i] - 1e-13);
-            EXPECT_LE(box.upper[i], hi[i] + 1e-6);
-        }
+        cu = bu;
+        cv = bv;
+    }
+    return best;
+}
+
+// The box holds [lo, hi] (up to round-off) and reaches beyond it by at most the slack.
+void ExpectBox(const BoundingBox& box, const P3& lo, const P3& hi, double slack, double roundOff) {
+    ASSERT_EQ(box.status, AnalysisStatus::Success);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_LE(box.lower[i], lo[i] + roundOff) << i;
+        EXPECT_GE(box.lower[i], lo[i] - slack) << i;
+        EXPECT_GE(box.upper[i], hi[i] - roundOff) << i;
+        EXPECT_LE(box.upper[i], hi[i] + slack) << i;
     }
 }
 
-TEST(SurfaceCurvature, ParaboloidAndSphere) {
-    // z = x^2 + y^2 over [-1, 1]^2 as one biquadratic Bezier patch.
+// z = x^2 + y^2 over [-1, 1]^2 as one biquadratic Bezier patch.
+V3dNurbsSurface Paraboloid() {
     VMatrix<P4> net(3, 3, P4{});
     const double b[3] = {1, -1, 1};
     for (int i = 0; i < 3; ++i)
         for (int j = 0; j < 3; ++j) net(i, j) = P4{i - 1.0, j - 1.0, b[i] + b[j], 1};
-    const V3dNurbsSurface para(net, {0, 0, 0, 1, 1, 1}, {0, 0, 0, 1, 1, 1}, 2, 2);
+    return V3dNurbsSurface(net, {0, 0, 0, 1, 1, 1}, {0, 0, 0, 1, 1, 1}, 2, 2);
+}
+
+// Tight boxes of curves and surfaces against closed forms (circle, paraboloid) and against the
+// extremes of each coordinate found by dense sampling (per knot span of random curves of every
+// kind; over the range of random rational surfaces).
+TEST(BoundingBox, WithinTheSlackOfTheExtremes) {
+    ExpectBox(TightBoundingBox(Circle(2.0), 1e-9), P3{-2, -2, 0}, P3{2, 2, 0}, 1e-9, 0.0);
+    ExpectBox(TightBoundingBox(Paraboloid(), 1e-8), P3{-1, -1, 0}, P3{1, 1, 2}, 1e-8, 1e-15);
+    std::mt19937_64 rng(7);
+    for (const CurveKind& k : AllKinds()) {
+        SCOPED_TRACE(Name(k));
+        const V3dNurbsCurve c = RandomCurve(rng, k, k.degree + 4);
+        P3 lo{HUGE_VAL, HUGE_VAL, HUGE_VAL}, hi{-HUGE_VAL, -HUGE_VAL, -HUGE_VAL};
+        const auto& U = c.GetKnots();
+        for (std::size_t j = k.degree; j < c.GetControlPoints().size(); ++j)
+            for (int i = 0; i < 3; ++i) {
+                lo[i] = std::min(
+                    lo[i], DenseMinimum([&](double u, double) { return c.EvaluateAt(u)[i]; }, U[j], U[j + 1], 0, 0));
+                hi[i] = std::max(
+                    hi[i], -DenseMinimum([&](double u, double) { return -c.EvaluateAt(u)[i]; }, U[j], U[j + 1], 0, 0));
+            }
+        ExpectBox(TightBoundingBox(c, 1e-6), lo, hi, 1e-6, 1e-13);
+    }
+    for (std::size_t p = 1; p <= 5; ++p) {
+        const V3dNurbsSurface s = test::RandomSurface(rng, p + 2, 6 - p + 2, p, 6 - p, p % 2 == 0, true);
+        const double u0 = s.GetMinParamU(), u1 = s.GetMaxParamU(), v0 = s.GetMinParamV(), v1 = s.GetMaxParamV();
+        P3 lo, hi;
+        for (int i = 0; i < 3; ++i) {
+            lo[i] = DenseMinimum([&](double u, double v) { return s.EvaluateAt(u, v)[i]; }, u0, u1, v0, v1);
+            hi[i] = -DenseMinimum([&](double u, double v) { return -s.EvaluateAt(u, v)[i]; }, u0, u1, v0, v1);
+        }
+        ExpectBox(TightBoundingBox(s, 1e-6), lo, hi, 1e-6 + 1e-9, 1e-12);
+    }
+    EXPECT_EQ(TightBoundingBox(Paraboloid(), 0.0).status, AnalysisStatus::InvalidArgument);
+    EXPECT_EQ(TightBoundingBox(V3dNurbsSurface(), 1.0).status, AnalysisStatus::InvalidGeometry);
+}
+
+TEST(SurfaceCurvature, ParaboloidAndSphere) {
+    const V3dNurbsSurface para = Paraboloid();
     for (double s : {0.5, 0.2, 0.9})
         for (double t : {0.5, 0.35, 0.0}) {
             const double x = 2 * s - 1, y = 2 * t - 1;
@@ -339,72 +364,6 @@ TEST(SurfaceCurvature, ParaboloidAndSphere) {
     EXPECT_TRUE(std::isnan(pole.normal[0]));
     EXPECT_TRUE(std::isnan(pole.gaussian));
     EXPECT_NEAR(pole.point[2], 1.0, 1e-15);
-}
-
-TEST(BoundingBox, SurfacesWithinTheSlack) {
-    // The paraboloid z = x^2 + y^2 over [-1, 1]^2: box [-1, 1]^2 x [0, 2] (control net z: -2..2).
-    VMatrix<P4> net(3, 3, P4{});
-    const double b[3] = {1, -1, 1};
-    for (int i = 0; i < 3; ++i)
-        for (int j = 0; j < 3; ++j) net(i, j) = P4{i - 1.0, j - 1.0, b[i] + b[j], 1};
-    const V3dNurbsSurface para(net, {0, 0, 0, 1, 1, 1}, {0, 0, 0, 1, 1, 1}, 2, 2);
-    const BoundingBox box = TightBoundingBox(para, 1e-8);
-    ASSERT_EQ(box.status, AnalysisStatus::Success);
-    const double lo[3] = {-1, -1, 0}, hi[3] = {1, 1, 2};
-    for (int i = 0; i < 3; ++i) {
-        EXPECT_LE(box.lower[i], lo[i] + 1e-15);
-        EXPECT_GE(box.lower[i], lo[i] - 1e-8);
-        EXPECT_GE(box.upper[i], hi[i] - 1e-15);
-        EXPECT_LE(box.upper[i], hi[i] + 1e-8);
-    }
-    // Random rational surfaces: the box holds every sample and is within the slack of the
-    // extremes found by dense sampling and golden-section refinement along the grid lines.
-    std::mt19937_64 rng(9);
-    for (std::size_t p = 1; p <= 5; ++p) {
-        const V3dNurbsSurface s = test::RandomSurface(rng, p + 2, 6 - p + 2, p, 6 - p, p % 2 == 0, true);
-        const BoundingBox sb = TightBoundingBox(s, 1e-6);
-        ASSERT_EQ(sb.status, AnalysisStatus::Success);
-        const double u0 = s.GetKnotsU()[p], u1 = s.GetKnotsU()[s.GetControlPoints().RowCount()];
-        const double v0 = s.GetKnotsV()[6 - p], v1 = s.GetKnotsV()[s.GetControlPoints().ColumnCount()];
-        // Extremes of each coordinate: a 41 x 41 grid, then six zooms of 21 x 21 around the best.
-        for (int c = 0; c < 3; ++c)
-            for (double sign : {1.0, -1.0}) {
-                auto f = [&](double u, double v) {
-                    u = std::min(std::max(u, u0), u1);
-                    v = std::min(std::max(v, v0), v1);
-                    return sign * s.EvaluateAt(u, v)[c];
-                };
-                double bu = u0, bv = v0, hu = (u1 - u0) / 40, hv = (v1 - v0) / 40, best = HUGE_VAL;
-                double cu = 0.5 * (u0 + u1), cv = 0.5 * (v0 + v1);
-                int half = 20;
-                for (int round = 0; round < 7; ++round) {
-                    for (int i = -half; i <= half; ++i)
-                        for (int j = -half; j <= half; ++j) {
-                            const double x = f(cu + i * hu, cv + j * hv);
-                            if (x < best) {
-                                best = x;
-                                bu = std::min(std::max(cu + i * hu, u0), u1);
-                                bv = std::min(std::max(cv + j * hv, v0), v1);
-                            }
-                        }
-                    cu = bu;
-                    cv = bv;
-                    hu /= 10;
-                    hv /= 10;
-                    half = 10;
-                }
-                const double extreme = sign * best;
-                if (sign > 0) {
-                    EXPECT_LE(sb.lower[c], extreme + 1e-12) << "p = " << p;
-                    EXPECT_GE(sb.lower[c], extreme - 1e-6 - 1e-9) << "p = " << p;
-                } else {
-                    EXPECT_GE(sb.upper[c], extreme - 1e-12) << "p = " << p;
-                    EXPECT_LE(sb.upper[c], extreme + 1e-6 + 1e-9) << "p = " << p;
-                }
-            }
-    }
-    EXPECT_EQ(TightBoundingBox(para, 0.0).status, AnalysisStatus::InvalidArgument);
-    EXPECT_EQ(TightBoundingBox(V3dNurbsSurface(), 1.0).status, AnalysisStatus::InvalidGeometry);
 }
 
 TEST(MeasureRefusals, BrokenCurvesAndArguments) {
