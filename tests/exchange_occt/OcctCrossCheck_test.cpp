@@ -227,12 +227,8 @@ OcctObjects BuildInOcct() {
         }
         const double kv[] = {0, 1, 2, 3.5};
         const int mv[] = {4, 2, 3, 4};
-        TColStd_Array1OfReal knots(1, 4);
-        TColStd_Array1OfInteger mults(1, 4);
-        for (int i = 1; i <= 4; ++i) {
-            knots(i) = kv[i - 1];
-            mults(i) = mv[i - 1];
-        }
+        const TColStd_Array1OfReal knots(kv[0], 1, 4);
+        const TColStd_Array1OfInteger mults(mv[0], 1, 4);
         o.curves.push_back({"rational cubic, multiple knots", new Geom_BSplineCurve(poles, weights, knots, mults, 3)});
     }
     o.surfaces.push_back({"sphere (rational, U periodic)",
@@ -243,43 +239,25 @@ OcctObjects BuildInOcct() {
         TColgp_Array2OfPnt poles(1, 6, 1, 5);
         for (int i = 1; i <= 6; ++i)
             for (int j = 1; j <= 5; ++j) poles(i, j) = gp_Pnt(i, j, std::sin(0.7 * i) * std::cos(0.5 * j));
-        TColStd_Array1OfReal uk(1, 3), vk(1, 2);
-        TColStd_Array1OfInteger um(1, 3), vm(1, 2);
-        uk(1) = 0;
-        uk(2) = 0.4;
-        uk(3) = 1;
-        um(1) = 4;
-        um(2) = 2;
-        um(3) = 4;
-        vk(1) = -1;
-        vk(2) = 2;
-        vm(1) = 5;
-        vm(2) = 5;
+        const double ukv[] = {0, 0.4, 1}, vkv[] = {-1, 2};
+        const int umv[] = {4, 2, 4}, vmv[] = {5, 5};
+        const TColStd_Array1OfReal uk(ukv[0], 1, 3), vk(vkv[0], 1, 2);
+        const TColStd_Array1OfInteger um(umv[0], 1, 3), vm(vmv[0], 1, 2);
         o.surfaces.push_back({"bicubic x quartic, double knot", new Geom_BSplineSurface(poles, uk, vk, um, vm, 3, 4)});
     }
     return o;
 }
 
-// Our objects converted for the comparison with the OCCT originals.
-double Deviation(const Handle(Geom_BSplineCurve) & occt, const std::vector<V3dNurbsCurve>& ours, double tolerance) {
-    double best = INFINITY;
-    for (const auto& c : ours) best = std::min(best, Deviation(c, occt, tolerance));
-    return best;
-}
-double Deviation(const Handle(Geom_BSplineSurface) & occt, const std::vector<V3dNurbsSurface>& ours, double tolerance) {
-    double best = INFINITY;
-    for (const auto& s : ours) best = std::min(best, Deviation(s, occt, tolerance));
-    return best;
-}
-
 void ExpectWeReadOcct(const OcctObjects& o, const CadModel& m, const char* direction, double tolerance) {
     for (const auto& c : o.curves) {
-        const double d = Deviation(c.second, m.curves, tolerance);
+        double d = INFINITY;
+        for (const auto& ours : m.curves) d = std::min(d, Deviation(ours, c.second, tolerance));
         Print(direction, c.first, d);
         EXPECT_LE(d, tolerance) << c.first;
     }
     for (const auto& s : o.surfaces) {
-        const double d = Deviation(s.second, m.surfaces, tolerance);
+        double d = INFINITY;
+        for (const auto& ours : m.surfaces) d = std::min(d, Deviation(ours, s.second, tolerance));
         Print(direction, s.first, d);
         EXPECT_LE(d, tolerance) << s.first;
     }
