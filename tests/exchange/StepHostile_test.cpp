@@ -38,6 +38,8 @@ TEST(StepHostile, MalformedFilesNameTheLine) {
         {"extra parenthesis", Data("#3=X(1));\n"), 8, "without a matching"},
         {"duplicate instance", Data("#1=CARTESIAN_POINT('',(5.,0.,0.));\n"), 8, "defined twice (also on line 6)"},
         {"garbage line", Data("#3=X();\nhello\n"), 9, "expected an instance"},
+        {"no parameter list", Data("#3=B_SPLINE_CURVE_WITH_KNOTS;\n"), 8,
+         "expected '(' after B_SPLINE_CURVE_WITH_KNOTS"},
         {"multiplicities short", Data(curve + "(2,1),(0.,1.),.UNSPECIFIED.);\n"), 8, "add up to 3, expected 4"},
         {"multiplicities long", Data(curve + "(2,3),(0.,1.),.UNSPECIFIED.);\n"), 8, "add up to more than"},
         {"multiplicity huge", Data(curve + "(2,999999999999),(0.,1.),.UNSPECIFIED.);\n"), 8, "integer from 0 to 4"},

@@ -252,6 +252,7 @@ TEST(MeshWriters, BinaryStlFields) {
     EXPECT_FALSE(VelSDK::Mesh::SaveMesh("/tmp/x.vrml", m, error));
     EXPECT_NE(error.find("unknown mesh format"), std::string::npos);
     EXPECT_FALSE(VelSDK::Mesh::SaveMesh("/nonexistent-dir/x.stl", m, error));
+    EXPECT_EQ(error, "cannot write /nonexistent-dir/x.stl");
 }
 
 }  // namespace
