@@ -109,7 +109,18 @@ FitOutcome ScatteredFitter::FitOnKnots(std::vector<double> U, std::vector<double
         const double traceE = sys.TraceE();
         const double scale = traceE > 0.0 ? sys.TraceA() / traceE : 0.0;
         if (lambda < 0.0 && m_opt.tolerance > 0.0) {
-            lambda = 1e-6 * scale;
+            // The largest of scale x 10^-1 .. 10^-6 whose fit meets the tolerance (the smallest
+            // when none does): as smooth as the tolerance allows, which keeps the weakly
+            // determined control points (holes, edges) from following the noise.
+            std::vector<double> err;
+            for (int k = 1; k <= 6; ++k) {
+                lambda = scale * std::pow(10.0, -k);
+                Tick();
+                if (!sys.Factor(lambda) || !sys.Solve(sys.Rhs().data(), fit.coefs.data(), m_pr.dims)) continue;
+                fit.lambda = lambda;
+                Errors(fit, err);
+                if (*std::max_element(err.begin(), err.end()) <= m_opt.tolerance) return FitOutcome::Ok;
+            }
         } else if (lambda < 0.0) {
             // Coarse scan of log10(lambda / scale) over [-8, 2], then golden-section search in
             // the bracket of the best sample (V is not unimodal in general).

@@ -110,6 +110,9 @@ struct SurfaceFitOptions {
     std::string param = "uniform";  ///< with a tolerance: "uniform" or "chord" parameters
     std::string report;             ///< with a tolerance: CSV of every point's distance and foot
     std::string errorSvg;           ///< with a tolerance: colour map of the distances
+    std::string scattered;          ///< scattered points instead of GRID (FitHeightField / FitPointCloud)
+    bool cloud = false;             ///< with scattered: a 3-D cloud, not a height field
+    double smoothing = -1.0;        ///< with scattered: thin-plate weight (< 0: chosen)
 };
 
 struct SurfaceEvalOptions {
@@ -170,6 +173,9 @@ int RunSurfaceFit(const SurfaceFitOptions& options);
 int RunSurfaceFitTolerance(const SurfaceFitOptions& options);
 /// The options of `surface fit` that only approximation to a tolerance uses.
 void AddSurfaceToleranceOptions(CLI::App& command, SurfaceFitOptions& options);
+int RunSurfaceFitScattered(const SurfaceFitOptions& options);
+/// The options of `surface fit` for scattered points.
+void AddSurfaceScatteredOptions(CLI::App& command, SurfaceFitOptions& options);
 int RunSurfaceEval(const SurfaceEvalOptions& options);
 int RunSurfaceProject(const SurfaceProjectOptions& options);
 int RunPlot(const PlotOptions& options);

@@ -52,6 +52,8 @@ std::vector<double> Spaced(double a, double b, std::size_t n) {
 int RunSurfaceFit(const SurfaceFitOptions& o) {
     if (CurveFile::Extension(o.output) != ".xml" && !ExchangeFile::IsExchange(o.output))
         throw UsageError(o.output + ": surfaces are stored as XML documents (.xml), STEP (.step) or IGES (.igs)");
+    if (!o.scattered.empty()) return RunSurfaceFitScattered(o);
+    if (o.grid.empty()) throw UsageError("give a GRID file, or scattered points with --scattered");
     if (o.tolerance > 0.0) return RunSurfaceFitTolerance(o);
     const std::size_t p = static_cast<std::size_t>(o.degree[0]);
     const std::size_t q = static_cast<std::size_t>(o.degree[1]);
@@ -198,19 +200,21 @@ void AddSurfaceFitCommand(CLI::App& surface, int& exitCode) {
     auto degree = std::make_shared<std::string>("3,3");
     auto count = std::make_shared<std::string>();
     CLI::App* cmd = surface.add_subcommand("fit", "Fit a surface through a grid of points and save it");
-    cmd->add_option("GRID", o->grid, "grid of points ('-' = stdin)")->required();
+    cmd->add_option("GRID", o->grid, "grid of points ('-' = stdin); not with --scattered");
     cmd->add_option("-o,--output", o->output, "surface file to write (.xml, .step/.stp, .igs/.iges)")->required();
     cmd->add_option("--degree", *degree, "degrees P,Q along rows (U) and columns (V)");
     cmd->add_option("--count", *count, "least squares with NU,NV control points (default: interpolate)");
     cmd->add_flag("-q,--quiet", o->quiet, "print no summary");
     AddSurfaceToleranceOptions(*cmd, *o);
+    AddSurfaceScatteredOptions(*cmd, *o);
     cmd->footer(
         "Grid files: 'rows,cols' on the first line (or '# rows: R' and '# cols: C' comments), then rows*cols "
         "points one per line, row-major; or one grid row per line as x,y,z triples.\n"
         "Parameters are uniform in both directions.\n"
         "Examples:\n  nurbs surface fit examples/data/dem_volcano_61x87.csv -o volcano.xml\n"
         "  nurbs surface fit examples/data/dem_volcano_61x87.csv --count 20,28 -o volcano-ls.xml\n"
-        "  nurbs surface fit examples/data/dem_volcano_61x87.csv --tolerance 2 --error-svg err.svg -o volcano-2m.xml");
+        "  nurbs surface fit examples/data/dem_volcano_61x87.csv --tolerance 2 --error-svg err.svg -o volcano-2m.xml\n"
+        "  nurbs surface fit --scattered examples/data/dem_volcano_scattered30.csv --error-svg err.svg -o v30.xml");
     cmd->callback([o, degree, count, &exitCode] {
         const std::vector<std::size_t> d = ParseCounts(*degree, "--degree", 2);
         o->degree = {static_cast<int>(d[0]), static_cast<int>(d[1])};

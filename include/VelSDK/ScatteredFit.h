@@ -46,9 +46,9 @@ struct VELSDK_NURBS_API ScatteredFitOptions {
     /// spent. Finite and >= 0.
     double tolerance = 0.0;
     /// Weight lambda >= 0 of the thin-plate energy, or kChooseSmoothing: without a tolerance,
-    /// the lambda minimising generalised cross-validation; with a tolerance, a regularising
-    /// 1e-6 x trace(A) / trace(E), which keeps empty knot spans bounded and barely moves a fit
-    /// the data determine. Any other negative value is refused.
+    /// the lambda minimising generalised cross-validation; with a tolerance, the largest of
+    /// s x 10^-1, ..., s x 10^-6 (s = trace(A) / trace(E)) whose fit meets the tolerance on the
+    /// current knots (the smallest when none does). Any other negative value is refused.
     double smoothing = kChooseSmoothing;
     /// One finite weight > 0 per point (empty: all 1).
     std::vector<double> weights;
