@@ -172,7 +172,10 @@ TEST_F(NurbsProgram, PlotsAreWellFormedSvg) {
           "Ellipse &lt;16&gt; &amp; co"}},
         {Path("surf.xml") + " --lines 6 --view oblique", "surf.svg", {"id=\"surface\""}},
         {Path("plot.xml") + " --curvature", "comb.svg", {"id=\"curvature-comb\""}},
-        {Path("S.xml") + " --points " + glyph + " --error", "error.svg", {"id=\"data-errors\"", "id=\"error-scale\""}},
+        // The colour scale runs through the viridis stops, from deep blue (0) to yellow (largest).
+        {Path("S.xml") + " --points " + glyph + " --error",
+         "error.svg",
+         {"id=\"data-errors\"", "id=\"error-scale\"", "fill=\"#440154\"", "fill=\"#fde725\""}},
         {Path("S.xml") + " --overlay " + Path("S-all.xml"),
          "both.svg",
          {"id=\"overlay\"", "S-all.xml (163 control points)"}},
