@@ -526,7 +526,9 @@ std::vector<CurveNearest> CurveLocator::AllNearest(const point<double, 3>& q, do
 
 void CurveLocator::Nearest(const point<double, 3>* points, std::size_t count, CurveNearest* out,
                            std::size_t threads) const {
-    Math::ParallelFor(count, threads, [&](std::size_t begin, std::size_t end) {
+    // Claimed chunks (about eight per thread, at least 16 queries): queries of uneven cost, or a
+    // thread the system holds back, do not keep the other threads waiting.
+    Math::ParallelFor(count, threads, Math::DefaultGrain(count, threads, 16), [&](std::size_t begin, std::size_t end) {
         for (std::size_t i = begin; i < end; ++i) out[i] = Nearest(points[i]);
     });
 }

@@ -647,7 +647,9 @@ std::vector<SurfaceNearest> SurfaceLocator::AllNearest(const point<double, 3>& x
 
 void SurfaceLocator::Nearest(const point<double, 3>* points, std::size_t count, SurfaceNearest* out,
                              std::size_t threads) const {
-    Math::ParallelFor(count, threads, [&](std::size_t begin, std::size_t end) {
+    // Claimed chunks (about eight per thread, at least 16 queries): queries of uneven cost, or a
+    // thread the system holds back, do not keep the other threads waiting.
+    Math::ParallelFor(count, threads, Math::DefaultGrain(count, threads, 16), [&](std::size_t begin, std::size_t end) {
         for (std::size_t i = begin; i < end; ++i) out[i] = Nearest(points[i]);
     });
 }
