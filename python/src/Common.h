@@ -122,5 +122,6 @@ void BindNearest(py::module_& m);
 void BindExchange(py::module_& m);
 void BindSurfaceFitReport(py::module_& m);
 void BindSurfaceApproximation(py::module_& m);
+void BindScatteredFit(py::module_& m);
 
 }  // namespace velsdk_py

@@ -29,4 +29,5 @@ PYBIND11_MODULE(_core, m) {
     velsdk_py::BindExchange(m);
     velsdk_py::BindSurfaceFitReport(m);
     velsdk_py::BindSurfaceApproximation(m);
+    velsdk_py::BindScatteredFit(m);
 }

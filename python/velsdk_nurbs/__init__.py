@@ -42,6 +42,7 @@ __all__ = [
     "approximate_to_tolerance",
     "chord_length_parameters",
     "fit_many",
+    "fit_scattered",
     "interpolate",
     "knot_averaging",
     "knot_averaging_closed",

@@ -302,6 +302,23 @@ def approximate_surface(
 ) -> Tuple[NurbsSurface, SurfaceFitReport]:
     """A B-spline surface within distance tol of every point of the grid (m, n, 3): (surface, report)."""
 
+def fit_scattered(
+    points: ArrayLike,
+    tol: Optional[float] = None,
+    kind: str = "height",
+    params: Optional[ArrayLike] = None,
+    smoothing: Optional[float] = None,
+    degree_u: int = 3,
+    degree_v: int = 3,
+    control_points: Optional[Tuple[int, int]] = None,
+    weights: Optional[ArrayLike] = None,
+    correction_rounds: int = 3,
+    max_control_points: int = 40000,
+    solver: str = "ldlt",
+    threads: int = 0,
+) -> Tuple[NurbsSurface, SurfaceFitReport]:
+    """A B-spline surface fitted to scattered points (N, 3), a height field or a 3-D cloud: (surface, report)."""
+
 # --- Surface ------------------------------------------------------------------------------------
 
 class NurbsSurface:
