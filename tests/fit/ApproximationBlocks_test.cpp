@@ -4,6 +4,7 @@
 #include <VelSDK/ApproximationBlocks.h>
 
 #include "fit/FitTestUtil.h"
+#include "fit/ParameterCorrection.h"
 #include "support/ReferenceBSpline.h"
 
 #include <gtest/gtest.h>
@@ -288,6 +289,17 @@ TEST(CorrectParameters, ReachesTheTrueDistanceAndWraps) {
             expectWorst = std::max(expectWorst, dist[k]);
         }
         EXPECT_EQ(worst, expectWorst);
+        // The ordered variant of the approximation search keeps each parameter between its
+        // neighbours (cyclically when closed): on evenly spaced data every foot lies there.
+        std::vector<double> ordered(M), od;
+        std::vector<P3> even(M);
+        for (std::size_t k = 0; k < M; ++k) {
+            const double x = closed ? (k + 0.5) / M : k / (M - 1.0);
+            even[k] = c.EvaluateAt(x) + P3{off(rng), off(rng), off(rng)};
+            ordered[k] = closed ? x + jitter(rng) : std::min(1.0, std::max(0.0, x + jitter(rng)));
+        }
+        detail::CorrectParametersInOrder(c, even, ordered, od, closed);
+        for (std::size_t k = 0; k < M; ++k) EXPECT_NEAR(od[k], dense.TrueDistance(even[k]), 1e-9) << closed << k;
         if (closed) {
             // A point at the curve's start, searched from just below the seam and just above it.
             std::vector<P3> q{c.EvaluateAt(0.0)};
