@@ -149,7 +149,7 @@ TEST(CurveLocator, ClosedFormsAndTies) {
 // Bad queries, curves and surfaces give NaN results with the reason, never a hang.
 TEST(CurveLocator, BadInputGivesNaNWithAFlag) {
     const CurveLocator good(Circle());
-    const VelSDK::NURBS::SurfaceLocator goodSurface(Sheet());
+    const VelSDK::NURBS::SurfaceLocator goodSurface(Sphere(P3{0, 0, 0}));
     for (const P3& q : {P3{kNaN, 0, 0}, P3{0, HUGE_VAL, 0}, P3{0, 0, -HUGE_VAL}}) {
         const CurveNearest r = good.Nearest(q);
         const auto all = good.AllNearest(q, 0.0);

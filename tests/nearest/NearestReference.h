@@ -190,16 +190,6 @@ inline V3dNurbsSurface Sphere(const P3& c) {
     return V3dNurbsSurface(net, kCircleKnots, {0, 0, 0, 0.5, 0.5, 1, 1, 1}, 2, 2);
 }
 
-// A bicubic patch z = 0 on [0, 1]^2 with a bump of 0.3 in the middle, clamped knots.
-inline V3dNurbsSurface Sheet() {
-    VMatrix<P4> net(4, 4, P4{});
-    for (std::size_t i = 0; i < 4; ++i)
-        for (std::size_t j = 0; j < 4; ++j)
-            net(i, j) = P4{i / 3.0, j / 3.0, (i == 1 || i == 2) && (j == 1 || j == 2) ? 0.3 : 0.0, 1.0};
-    const std::vector<double> K{0, 0, 0, 0, 1, 1, 1, 1};
-    return V3dNurbsSurface(net, K, K, 3, 3);
-}
-
 // Geometry the locators refuse (and on which the local projections still answer): no data,
 // short, unsorted, NaN or no knots, an empty range, a degree not below the count, a zero weight,
 // a NaN coordinate.
@@ -215,17 +205,20 @@ inline std::vector<V3dNurbsCurve> HostileCurves() {
 }
 
 inline std::vector<V3dNurbsSurface> HostileSurfaces() {
-    const VMatrix<P4> sheet = Sheet().GetControlPoints();
-    const std::vector<double> K{0, 0, 0, 0, 1, 1, 1, 1};
-    std::vector<V3dNurbsSurface> out{V3dNurbsSurface(), V3dNurbsSurface(sheet, {0, 0, 0, 0, 1, 0.5, 1, 1}, K, 3, 3)};
-    for (const std::vector<double>& V :
+    const V3dNurbsSurface sphere = Sphere(P3{0, 0, 0});
+    const VMatrix<P4>& net = sphere.GetControlPoints();
+    std::vector<double> U = sphere.GetKnotsU(), V = sphere.GetKnotsV();
+    std::vector<V3dNurbsSurface> out{V3dNurbsSurface()};
+    for (const std::vector<double>& W :
          std::vector<std::vector<double>>{{0, 0, 0, 0, 0, 0, 0, 0}, {0, 0, 0, 1, 1, 1}, {}})
-        out.emplace_back(sheet, K, V, 3, 3);
+        out.emplace_back(net, U, W, 2, 2);
     for (const P4& bad : {P4{1, 1, 1, 0}, P4{kNaN, 0, 0, 1}}) {
-        VMatrix<P4> net = sheet;
-        net(1, 2) = bad;
-        out.emplace_back(net, K, K, 3, 3);
+        VMatrix<P4> changed = net;
+        changed(1, 2) = bad;
+        out.emplace_back(changed, U, V, 2, 2);
     }
+    std::swap(U[4], U[5]), U[4] = 0.3;  // unsorted
+    out.emplace_back(net, U, V, 2, 2);
     return out;
 }
 
