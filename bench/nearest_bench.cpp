@@ -7,6 +7,8 @@
 //   surface50  a bicubic 50 x 50 surface, 10,000 points within 2 units of it.
 // Every benchmark reports us/point (items) and, on the first kCheck points, "misses": answers
 // more than 1e-9 (relative) farther than the nearest answer any method gave for that point.
+// BM_Batch_* time the batches on 1 and 2 threads (CPU and wall time per point, see TimedBatch)
+// and the batch local projection (Batch::ProjectMany) next to one Project call per point.
 #include <VelSDK/Nurbs.h>
 
 #include <benchmark/benchmark.h>
