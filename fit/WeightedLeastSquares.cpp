@@ -2,6 +2,7 @@
 // interpolated points, prescribed end derivatives and a second-derivative smoothing term.
 #include <VelSDK/ApproximationBlocks.h>
 
+#include "math/SparseLU.h"
 #include "math/SparseMatrix.h"
 #include "nurbs/BSplineKernels.h"
 
@@ -299,7 +300,7 @@ LeastSquaresResult WeightedLeastSquares(const std::vector<point<double, 3>>& Q, 
             while (r < order.size() && cons[order[r]].anchor == i) posC[order[r++]] = next++;
         }
     }
-    SparseMatrix A(T, T, 2 * p + 1 + std::min<std::size_t>(cons.size(), p + 1));
+    Math::SparseMatrix A(T, T, 2 * p + 1 + std::min<std::size_t>(cons.size(), p + 1));
     std::vector<double> B(3 * T, 0.0);
     for (std::size_t i = 0; i < m; ++i) {
         G.ForRow(i, [&](std::size_t j, double v) { A.Set(posU[i], posU[j], v); });
@@ -312,7 +313,7 @@ LeastSquaresResult WeightedLeastSquares(const std::vector<point<double, 3>>& Q, 
         }
         for (int c = 0; c < 3; ++c) B[3 * posC[r] + c] = cons[r].rhs[c];
     }
-    if (!SolveLinearSystem(A, B.data(), T, 3))
+    if (!Math::SolveLinearSystem(A, B.data(), T, 3))
         return Refuse(
             "the least-squares system is singular (too few points in a knot span, or conflicting "
             "interpolated points)");

@@ -15,8 +15,7 @@
 #endif
 
 namespace VelSDK {
-namespace NURBS {
-namespace detail {
+namespace Math {
 
 /// Advises huge pages for the 2 MiB-aligned interior of [p, p + bytes) when the buffer is
 /// at least 4 MiB. Failures are ignored: the advice is only a hint.
@@ -34,6 +33,5 @@ inline void AdviseHugePages(const void* p, std::size_t bytes) noexcept {
 #endif
 }
 
-}  // namespace detail
-}  // namespace NURBS
+}  // namespace Math
 }  // namespace VelSDK
