@@ -163,10 +163,10 @@ public:
     }
 };
 
-// Closed, quintic, rational (also with a NaN weight) and subclassed curves take the generic
-// refinement; closed fits run it on their held curve directly. Every list must equal that of the
-// virtual path (V3dCurve::Segment through EvaluatePosition), bit for bit, also for an unsorted
-// caller list with a repeated value.
+// Closed, quintic, rational (also with a NaN weight), subclassed curves and curves with more knots
+// than points + order (Reset takes them) take the generic refinement; closed fits run it on their held curve directly.
+// Every list must equal that of the virtual path (V3dCurve::Segment through EvaluatePosition), bit for bit, also for an
+// unsorted caller list with a repeated value.
 TEST(V3dCurveNurbsPlusSegment, OtherCurvesTakeTheGenericPathBitForBit) {
     std::vector<P4> cps = Line({0, 0.5, 2.5, 3, 4});
     cps[2][1] = 7.0;
@@ -180,7 +180,8 @@ TEST(V3dCurveNurbsPlusSegment, OtherCurvesTakeTheGenericPathBitForBit) {
              {cps, cubicKnots, 4, true},
              {cps, {0, 0, 0, 0, 0, 1, 1, 1, 1, 1}, 5, false},
              {weighted, cubicKnots, 4, false},
-             {nanWeighted, cubicKnots, 4, false}}) {
+             {nanWeighted, cubicKnots, 4, false},
+             {cps, {0, 0, 0, 0, 0.5, 1, 1, 1, 1, 1}, 4, false}}) {  // one knot more than a clamped cubic needs
         curves.push_back(std::make_unique<V3dCurveNurbsPlus>(Make(points, knots, order, closed)));
     }
     curves.push_back(std::make_unique<ShiftedCurve>());

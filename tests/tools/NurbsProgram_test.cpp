@@ -95,6 +95,14 @@ TEST_F(NurbsProgram, ClosedCurveInfoSegmentAndProject) {
     // Ellipse with semi-axes 3 and 2 (Ramanujan's approximation): 15.8654...
     EXPECT_NEAR(std::atof(info.c_str() + info.find("length: ") + 8), 15.8654, 0.02);
 
+    // A curve shrunk to a point is measured with an absolute tolerance.
+    V3dCurveNurbsPlus dot;
+    ASSERT_EQ(dot.Reset(std::vector<point<double, 4>>(4, {1, 2, 3, 1}), {0, 0, 0, 0, 1, 1, 1, 1}, 4, false),
+              V3dCurve::Success);
+    const std::string dotInfo = Ok("info " + Write("dot.xml", V3dCurveNurbsPlusDocument::Save(dot, "dot")));
+    for (const char* line : {"bounding box: x [1, 1], y [2, 2], z [3, 3]", "length: 0 (polyline of 2 points"})
+        EXPECT_NE(dotInfo.find(line), std::string::npos) << line << "\n" << dotInfo;
+
     const V3dNurbsCurve curve = Held(Load(Path("ellipse.xml")));
     const auto seg = Csv(Ok("segment " + Path("ellipse.xml") + " --tolerance 0.01"));
     ASSERT_GT(seg.size(), 20u);
