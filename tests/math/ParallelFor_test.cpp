@@ -36,11 +36,6 @@ TEST(ParallelFor, ChunksCoverEveryIndexOnceInContiguousPieces) {
     }
 }
 
-TEST(ParallelFor, OneThreadRunsOnTheCaller) {
-    const std::thread::id caller = std::this_thread::get_id();
-    ParallelFor(50, 1, [&](std::size_t, std::size_t) { EXPECT_EQ(std::this_thread::get_id(), caller); });
-}
-
 TEST(ParallelFor, ExceptionOfAChunkReachesTheCallerAfterAllChunksRan) {
     std::atomic<int> ran{0};
     EXPECT_THROW(ParallelFor(4, 4,
