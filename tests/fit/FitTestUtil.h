@@ -6,10 +6,10 @@
 #include <VelSDK/Point.h>
 #include <VelSDK/V3dNurbsCurve.h>
 
+#include "bench/GpsTracks.h"
+
 #include <algorithm>
 #include <cmath>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -19,25 +19,9 @@ namespace test {
 
 using P3 = Math::point<double, 3>;
 
+/// A data set of examples/data (x,y,z rows after a header and '#' comments).
 inline std::vector<P3> ReadDataSet(const std::string& name) {
-    std::ifstream in(std::string(VELSDK_DATA_DIR) + "/" + name + ".csv");
-    std::vector<P3> v;
-    std::string line;
-    bool header = false;
-    while (std::getline(in, line)) {
-        if (line.empty() || line[0] == '#') continue;
-        if (!header) {
-            header = true;
-            continue;
-        }
-        for (char& c : line)
-            if (c == ',') c = ' ';
-        std::istringstream s(line);
-        P3 p{0, 0, 0};
-        s >> p[0] >> p[1] >> p[2];
-        v.push_back(p);
-    }
-    return v;
+    return gps_tracks::ReadCsv(std::string(VELSDK_DATA_DIR) + "/" + name + ".csv");
 }
 
 /// Samples of the curve at `count` + 1 evenly spaced parameters of its range.
