@@ -198,6 +198,14 @@ TEST_F(NurbsProgram, PlotsAreWellFormedSvg) {
             EXPECT_EQ(std::system(("xmllint --noout " + Quote(Path(p.svg))).c_str()), 0) << p.svg;
         }
     }
+    // Equal scales: the data points drawn span 6 by 4 like the ellipse (coordinates to 0.01).
+    const std::string svg = Slurp(Path("curve.svg")), group = svg.substr(svg.find("id=\"data-points\""));
+    double lo[2] = {HUGE_VAL, HUGE_VAL}, hi[2] = {-HUGE_VAL, -HUGE_VAL};
+    for (std::size_t at = group.find("<circle"); at < group.find("</g>"); at = group.find("<circle", at + 1)) {
+        const double c[2] = {After(group.substr(at), "cx=\""), After(group.substr(at), "cy=\"")};
+        for (int k = 0; k < 2; ++k) lo[k] = std::min(lo[k], c[k]), hi[k] = std::max(hi[k], c[k]);
+    }
+    EXPECT_NEAR((hi[0] - lo[0]) / (hi[1] - lo[1]), 1.5, 1e-3);
 }
 
 // --- point files shared with the tests of velsdk_nurbs.read_points (tests/data/points) ---------
