@@ -194,6 +194,9 @@ TEST_F(NurbsProgram, PlotsAreWellFormedSvg) {
         const std::string svg = Slurp(Path(p.svg));
         for (const std::string& part : p.parts) EXPECT_NE(svg.find(part), std::string::npos) << part;
         EXPECT_EQ(svg.find("NaN"), std::string::npos) << p.svg;
+        const std::string background = svg.substr(svg.find("<rect x=\"0\" y=\"0\" "));  // covers the picture
+        EXPECT_EQ(After(background, "width=\""), After(svg, "width=\"")) << p.svg;
+        EXPECT_EQ(After(background, "height=\""), After(svg, "height=\"")) << p.svg;
         if (lint) {
             EXPECT_EQ(std::system(("xmllint --noout " + Quote(Path(p.svg))).c_str()), 0) << p.svg;
         }
