@@ -11,9 +11,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <map>
 #include <sstream>
+
+#include <unistd.h>
 
 using namespace exchange_test;
 using VelSDK::Mesh::TessellationOptions;
@@ -253,6 +256,14 @@ TEST(MeshWriters, BinaryStlFields) {
     EXPECT_NE(error.find("unknown mesh format"), std::string::npos);
     EXPECT_FALSE(VelSDK::Mesh::SaveMesh("/nonexistent-dir/x.stl", m, error));
     EXPECT_EQ(error, "cannot write /nonexistent-dir/x.stl");
+    // A device that is full: the file opens, the writing fails.
+    const std::string full = ::testing::TempDir() + "velsdk_mesh_full.stl";
+    std::remove(full.c_str());
+    if (::symlink("/dev/full", full.c_str()) == 0) {
+        EXPECT_FALSE(VelSDK::Mesh::SaveMesh(full, m, error));
+        EXPECT_EQ(error, "cannot write " + full);
+        std::remove(full.c_str());
+    }
 }
 
 }  // namespace
