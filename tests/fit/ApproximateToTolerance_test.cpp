@@ -120,7 +120,7 @@ TEST(ApproximateToTolerance, ReproducesLineAndSplineData) {
     ASSERT_EQ(r.report.status, ApproximationStatus::ToleranceMet) << r.report.message;
     EXPECT_LT(r.report.controlPoints, Q.size() / 8);
     const test::DenseCurve dense(r.curve, 20000);
-    for (int k = 0; k <= 2000; ++k) EXPECT_LT(dense.TrueDistance(original.EvaluateAt(k / 2000.0)), 1.5 * tol);
+    for (int k = 0; k <= 2000; k += 5) EXPECT_LT(dense.TrueDistance(original.EvaluateAt(k / 2000.0)), 1.5 * tol);
 }
 
 // Interpolated indices are met exactly, weights keep the tolerance for every point, end
