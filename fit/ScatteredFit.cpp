@@ -109,18 +109,26 @@ FitOutcome ScatteredFitter::FitOnKnots(std::vector<double> U, std::vector<double
         const double traceE = sys.TraceE();
         const double scale = traceE > 0.0 ? sys.TraceA() / traceE : 0.0;
         if (lambda < 0.0 && m_opt.tolerance > 0.0) {
-            // The largest of scale x 10^-1 .. 10^-6 whose fit meets the tolerance (the smallest
-            // when none does): as smooth as the tolerance allows, which keeps the weakly
-            // determined control points (holes, edges) from following the noise.
+            // The largest lambda in [scale x 10^-6, scale x 10^-1] whose fit meets the tolerance,
+            // by bisection on log10(lambda / scale) to 0.15 decade (the largest error grows with
+            // lambda): as smooth as the tolerance allows, which keeps the control points the data
+            // barely touch (holes, gaps, edges) from following the noise. When the smallest
+            // misses, the knots are refined without trying the others.
             std::vector<double> err;
-            for (int k = 1; k <= 6; ++k) {
-                lambda = scale * std::pow(10.0, -k);
+            auto meets = [&](double t) {
                 Tick();
-                if (!sys.Factor(lambda) || !sys.Solve(sys.Rhs().data(), fit.coefs.data(), m_pr.dims)) continue;
-                fit.lambda = lambda;
+                fit.lambda = scale * std::pow(10.0, t);
+                if (!sys.Factor(fit.lambda) || !sys.Solve(sys.Rhs().data(), fit.coefs.data(), m_pr.dims)) return false;
                 Errors(fit, err);
-                if (*std::max_element(err.begin(), err.end()) <= m_opt.tolerance) return FitOutcome::Ok;
+                return *std::max_element(err.begin(), err.end()) <= m_opt.tolerance;
+            };
+            double lo = -6.0, hi = -1.0;
+            if (!meets(lo) || meets(hi)) return FitOutcome::Ok;  // the fit of lambda = fit.lambda
+            for (int it = 0; it < 5; ++it) {
+                const double mid = 0.5 * (lo + hi);
+                (meets(mid) ? lo : hi) = mid;
             }
+            lambda = scale * std::pow(10.0, lo);
         } else if (lambda < 0.0) {
             // Coarse scan of log10(lambda / scale) over [-8, 2], then golden-section search in
             // the bracket of the best sample (V is not unimodal in general).
@@ -200,8 +208,8 @@ void ScatteredFitter::Errors(const Fit& fit, std::vector<double>& err) const {
 }
 
 // Inserts the middle of the knot spans (of K, degree p) that hold a point farther than the
-// tolerance, the worst (by the sum of the excess) first, at most budget and at most a quarter of
-// the spans (the net grows by at most 25 % per round, so the last round overshoots little); false when none was
+// tolerance, the worst (by the sum of the excess) first, at most budget and at most an eighth of
+// the spans (the net grows by at most 12.5 % per round, so the last round overshoots little); false when none was
 // inserted.
 bool ScatteredFitter::Insert(std::vector<double>& K, std::size_t p, const std::vector<double>& par,
                              const std::vector<double>& err, std::size_t budget) const {
@@ -213,7 +221,7 @@ bool ScatteredFitter::Insert(std::vector<double>& K, std::size_t p, const std::v
     for (std::size_t s = p; s < n; ++s)
         if (excess[s] > 0.0 && K[s + 1] > K[s]) spans.push_back(s);
     std::sort(spans.begin(), spans.end(), [&](std::size_t a, std::size_t b) { return excess[a] > excess[b]; });
-    const std::size_t limit = std::min(budget, std::max<std::size_t>(1, (n - p + 3) / 4));
+    const std::size_t limit = std::min(budget, std::max<std::size_t>(1, (n - p + 7) / 8));
     if (spans.size() > limit) spans.resize(limit);
     if (spans.empty()) return false;
     for (std::size_t s : spans) K.push_back(0.5 * (K[s] + K[s + 1]));
@@ -525,17 +533,26 @@ SurfaceFitResult FitPointCloud(const std::vector<point<double, 3>>& points, cons
     rep.rmsPerRound.clear();
     // Parameter correction (Hoschek 1988; The NURBS Book, sec. 9.4.1 for curves): project every
     // point on the surface, refit on the same knots and weight with the foot parameters.
-    std::vector<SurfaceNearest> feet;
+    // The surface returned is the round with the smallest largest distance.
+    std::vector<SurfaceNearest> feet, bestFeet;
+    Fit best;
+    double bestMax = std::numeric_limits<double>::infinity();
     ScatteredFitOptions fixedOpt = opt;
     for (std::size_t round = 0; outcome == FitOutcome::Ok; ++round) {
-        result.surface = MakeSurface(fit, opt.degreeU, opt.degreeV, pr, false);
-        SurfaceLocator locator(result.surface);
+        V3dNurbsSurface surface = MakeSurface(fit, opt.degreeU, opt.degreeV, pr, false);
+        SurfaceLocator locator(surface);
         feet = locator.Nearest(points, opt.threads);
         err.resize(pr.count);
         for (std::size_t k = 0; k < pr.count; ++k) err[k] = feet[k].distance;
         Summarise(err, rep);
         rep.maxErrorPerRound.push_back(rep.maxError);
         rep.rmsPerRound.push_back(rep.rms);
+        if (rep.maxError < bestMax) {
+            bestMax = rep.maxError;
+            best = fit;
+            bestFeet = feet;
+            result.surface = std::move(surface);
+        }
         if (round >= opt.correctionRounds) break;
         for (std::size_t k = 0; k < pr.count; ++k) {
             pr.u[k] = feet[k].u;
@@ -556,6 +573,10 @@ SurfaceFitResult FitPointCloud(const std::vector<point<double, 3>>& points, cons
         rep.message = OutcomeMessage(outcome);
         return result;
     }
+    fit = std::move(best);
+    feet = std::move(bestFeet);
+    for (std::size_t k = 0; k < pr.count; ++k) err[k] = feet[k].distance;
+    Summarise(err, rep);
     rep.tolerance = opt.tolerance;
     rep.smoothing = fit.lambda;
     rep.controlPointsU = fit.U.size() - opt.degreeU - 1;

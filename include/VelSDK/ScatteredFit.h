@@ -41,21 +41,22 @@ struct VELSDK_NURBS_API ScatteredFitOptions {
     std::size_t controlPointsU = 0;
     std::size_t controlPointsV = 0;
     /// 0: one fit on the control net above. > 0: knots are inserted (at the middle of every knot
-    /// span holding a point farther than the tolerance, at most a quarter of the spans of a direction
+    /// span holding a point farther than the tolerance, at most an eighth of the spans of a direction
     /// per round) until every point is within the tolerance, the rounds or the control points are
     /// spent. Finite and >= 0.
     double tolerance = 0.0;
     /// Weight lambda >= 0 of the thin-plate energy, or kChooseSmoothing: without a tolerance,
-    /// the lambda minimising generalised cross-validation; with a tolerance, the largest of
-    /// s x 10^-1, ..., s x 10^-6 (s = trace(A) / trace(E)) whose fit meets the tolerance on the
-    /// current knots (the smallest when none does). Any other negative value is refused.
+    /// the lambda minimising generalised cross-validation; with a tolerance, the largest lambda
+    /// in [s x 10^-6, s x 10^-1] (s = trace(A) / trace(E)) whose fit meets the tolerance on the
+    /// current knots, by bisection on log lambda to 0.15 decade (s x 10^-6 when none does). Any
+    /// other negative value is refused.
     double smoothing = kChooseSmoothing;
     /// One finite weight > 0 per point (empty: all 1).
     std::vector<double> weights;
     /// Bound on controlPointsU x controlPointsV (at most kMaxControlPoints).
     std::size_t maxControlPoints = 40000;
     /// Knot-insertion rounds at most (tolerance > 0).
-    std::size_t maxRounds = 24;
+    std::size_t maxRounds = 40;
     /// FitPointCloud: rounds of parameter correction (project every point on the surface with
     /// SurfaceLocator, refit on the foot parameters), at most 20.
     std::size_t correctionRounds = 3;
@@ -103,9 +104,10 @@ VELSDK_NURBS_API SurfaceFitResult FitHeightField(const std::vector<Math::point<d
 /// once), knot insertion to the tolerance (distances |S(u_k, v_k) - Q_k| at the fit
 /// parameters), and correctionRounds rounds of parameter correction.
 ///
-/// Report: errors are true distances to the surface (global projection by SurfaceLocator) and
-/// u, v the foot parameters, both of the final surface; maxErrorPerRound/rmsPerRound hold the
-/// true distances after the first fit and after each correction round.
+/// The surface returned is the one of the round (first fit or a correction) with the smallest
+/// largest distance. Report: errors are true distances to it (global projection by
+/// SurfaceLocator) and u, v the foot parameters; maxErrorPerRound/rmsPerRound hold the true
+/// distances after the first fit and after each correction round.
 ///
 /// Refused as FitHeightField, with "all points on one line" in 3-D, and params not one finite
 /// pair per point or all on one line.
