@@ -55,6 +55,25 @@ TEST(SurfaceLocator, RandomSurfacesMatchTheBruteForceMinimum) {
         }
 }
 
+// Rational patches of degree 2-4 with queries near them: the exclusion test of a rational patch
+// compares every pair of its columns (not only neighbours); a weaker test excludes patches that
+// hold the minimum.
+TEST(SurfaceLocator, RationalPatchesNearTheQueriesNeverMiss) {
+    Rng rng{99};
+    for (int t = 0; t < 40; ++t) {
+        const std::size_t p = 2 + t % 3, q = 2 + (t / 3) % 3;
+        const V3dNurbsSurface s = RandomSurface(rng, p, q, true, t % 2);
+        const SurfaceLocator loc(s);
+        for (int k = 0; k < 10; ++k) {
+            P3 x = s.EvaluateAt(rng.Uniform(s.GetKnotsU()[p], s.GetKnotsU().back()),
+                                rng.Uniform(s.GetKnotsV()[q], s.GetKnotsV().back()));
+            if (std::isnan(x[0])) continue;  // beyond an unclamped range
+            x[2] += rng.Uniform(-0.5, 0.5);
+            EXPECT_FALSE(Miss(loc.Nearest(x).distance, ReferenceDistance(s, x), 3.0)) << t << " " << k;
+        }
+    }
+}
+
 // Ties: the centre of a sphere (every point nearest: representatives, all at the radius), its
 // seam (u = 0 and u = 1 reported separately), two sheets of a trough at equal distance; off the
 // symmetry plane only the nearer sheet within a tight tolerance, both within a loose one.
