@@ -570,7 +570,8 @@ std::vector<SurfaceNearest> SurfaceLocator::AllNearest(const point<double, 3>& x
     if (first.status != NearestStatus::Found) return {first};
     const double rel = relTol > 0.0 ? relTol : 0.0;
     const double floorAbs = 1e-12 * m.size;
-    const double limit = first.distance + rel * std::max(first.distance, floorAbs);
+    // (With no tolerance the limit is the minimum itself, also when that overflowed to infinity.)
+    const double limit = rel > 0.0 ? first.distance + rel * std::max(first.distance, floorAbs) : first.distance;
     const double limit2 = limit * limit * (1.0 + 8.0 * DBL_EPSILON);
 
     struct Candidate {

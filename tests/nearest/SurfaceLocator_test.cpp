@@ -82,6 +82,7 @@ TEST(SurfaceLocator, AllNearestReportsEveryTiedMinimum) {
     const auto centre = sphere.AllNearest(P3{1, 2, 3}, 1e-9);
     EXPECT_GT(centre.size(), 8u);
     for (const auto& r : centre) EXPECT_NEAR(r.distance, 1.0, 1e-12);
+    EXPECT_FALSE(sphere.AllNearest(P3{1e300, 0, 0}, 0.0).empty());  // a distance that overflows
     const auto seam = sphere.AllNearest(P3{3, 2, 3.5}, 1e-9);
     ASSERT_EQ(seam.size(), 2u);
     EXPECT_TRUE(seam[0].u == 0.0 && seam[1].u == 1.0);
