@@ -53,6 +53,7 @@ TEST(CurveModel, ValidityClampingAndRange) {
     EXPECT_FALSE(V3dNurbsCurve(kFour, {0, 0, 0, 1, 1, 1}, 2).IsValid());
     EXPECT_FALSE(V3dNurbsCurve(kFour, {0, 0, 0, 0.6, 0.5, 1, 1}, 2).IsValid());
     EXPECT_FALSE(V3dNurbsCurve({}, {0, 1}, 1).IsValid());
+    EXPECT_FALSE(V3dNurbsCurve({{1, 2, 3, 1}}, {1, 0}, 0).IsValid());  // two knots, decreasing
     EXPECT_TRUE(V3dNurbsCurve({{1, 2, 3, 1}}, {0, 0, 0, 1, 1}, 3).IsValid());
     const V3dNurbsCurve empty;
     EXPECT_FALSE(empty.IsValid() || empty.IsClamped());
