@@ -33,8 +33,9 @@ class TestOpenInterpolation:
         explicit = vn.interpolate(airfoil_upper, params=u, knots=vn.knot_averaging(u, 3))
         assert vn.interpolate(airfoil_upper) == explicit
 
-class TestClosedInterpolation:
-    def test_loop_through_every_point_with_periodic_ends(self, glyph_s):
+class TestClosedAndEndDerivatives:
+    # The fits themselves are proven by the C++ tests; here: the flags and tuples reach them.
+    def test_closed_loop_wraps_its_control_points(self, glyph_s):
         p, n = 3, len(glyph_s)
         curve = vn.interpolate(glyph_s, closed=True, degree=p)
         assert curve.num_control_points == n + p
@@ -42,25 +43,13 @@ class TestClosedInterpolation:
         u = vn.chord_length_parameters(glyph_s, closed=True, degree=p)
         assert u.shape == (n + p,) and u[n] == pytest.approx(1.0, abs=1e-15)
         assert relative_error(curve.evaluate(u[:n]), glyph_s) < 1e-12
-        # Periodic knots: point and first p - 1 derivatives agree across the seam.
-        lo, hi = curve.domain
-        d = curve.derivatives([lo, hi], p - 1)
-        scale = np.max(np.abs(d[0]), axis=1)
-        assert np.all(np.max(np.abs(d[0] - d[1]), axis=1) <= 1e-9 * scale)
 
-
-class TestEndDerivatives:
-    def test_prescribed_tangents_are_met(self, gps_open):
+    def test_prescribed_end_derivatives_are_met(self, gps_open):
         pts, meta = gps_open
-        t0, t1 = end_tangents(meta)
-        length = np.sum(np.linalg.norm(np.diff(pts, axis=0), axis=1))
-        d0, d1 = length * t0, length * t1
+        d0, d1 = (1000.0 * t for t in end_tangents(meta))
         curve = vn.interpolate(pts, end_derivatives=(d0, d1))
         assert curve.num_control_points == len(pts) + 2
-        d = curve.derivatives([0.0, 1.0], 1)
-        np.testing.assert_allclose(d[:, 1], [d0, d1], rtol=1e-9, atol=1e-9 * length)
-        u = vn.chord_length_parameters(pts)
-        assert relative_error(curve.evaluate(u), pts) < 1e-12
+        np.testing.assert_allclose(curve.derivatives([0.0, 1.0], 1)[:, 1], [d0, d1], rtol=1e-9, atol=1e-6)
 
     def test_knots_must_be_clamped_on_the_unit_interval(self, gps_open):
         pts = gps_open[0][:8]
