@@ -1,10 +1,10 @@
 // Hostile input for the curve framework (V3dCurve through V3dCurveNurbsPlus): default-
 // constructed, moved-from, invalidated and failed objects; objects made valid by Reset with
-// malformed knots and control points (what a reader may hand over); fits of NaN, infinite,
-// huge, subnormal and coincident points with out-of-range settings; projection, distance,
+// malformed knots and control points (what a reader may hand over); projection, distance,
 // splitting and segmentation at hostile parameters and tolerances. Under AddressSanitizer and
 // UndefinedBehaviorSanitizer every call must stay inside its buffers, terminate and allocate
-// in proportion to its input, and answer with a documented result code.
+// in proportion to its input, and answer with a documented result code. (Fits of hostile
+// points under hostile settings: the fuzz target fuzz_curve_fit and tests/curve.)
 #include <VelSDK/Nurbs.h>
 
 #include "hardening/Hostile.h"

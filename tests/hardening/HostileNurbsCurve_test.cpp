@@ -4,6 +4,7 @@
 // and degree 30, at NaN, infinite, signed-zero, huge and subnormal parameters. Run under
 // AddressSanitizer and UndefinedBehaviorSanitizer, every call must stay inside its buffers,
 // terminate and allocate in proportion to its input; the results must be the documented ones.
+// (The fits' count refusals: tests/nurbs; fuzzed numbers in fits: the fuzz target fuzz_curve_fit.)
 #include <VelSDK/Nurbs.h>
 
 #include "hardening/Hostile.h"

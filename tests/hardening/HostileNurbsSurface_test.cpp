@@ -2,8 +2,10 @@
 // of surfaces that are default-constructed, moved from, without columns, short of knots in
 // either direction, with decreasing, NaN, infinite or subnormal knots, zero or NaN weights,
 // degree 0 and degree 30, a degree not below its control-point count, at NaN, infinite,
-// signed-zero, huge and subnormal parameters. Under AddressSanitizer and UndefinedBehaviorSanitizer every call must
-// stay inside its buffers, terminate and allocate in proportion to its input.
+// signed-zero, huge and subnormal parameters. Under AddressSanitizer and
+// UndefinedBehaviorSanitizer every call must stay inside its buffers, terminate and allocate
+// in proportion to its input. (The fits' refusals: tests/nurbs; fuzzed numbers in fits: the
+// fuzz target fuzz_surface.)
 #include <VelSDK/Nurbs.h>
 
 #include "hardening/Hostile.h"
