@@ -12,11 +12,14 @@
 
 #include <memory>
 #include <CLI/CLI.hpp>
+#include <VelSDK/BatchProjection.h>
 #include <VelSDK/Generators.h>
 #include <VelSDK/V3dNurbsSurface.h>
 #include <VelSDK/SurfaceLocator.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstdio>
 #include <iostream>
 #include <string>
@@ -169,12 +172,21 @@ int RunSurfaceProject(const SurfaceProjectOptions& o) {
     csv.Header({"index", "u", "v", "x", "y", "z", "distance"});
     Progress progress("surface project", queries.points.size());
     // Global: the nearest point over the whole surface (SurfaceLocator, built once). Local: the
-    // surface's Newton iteration from the nearest knot pair.
+    // surface's Newton iteration from the nearest knot pair, in blocks of Batch::ProjectMany (the
+    // bits of Project per point, the start search computed once per block).
     const VelSDK::NURBS::SurfaceLocator locator(o.local ? V3dNurbsSurface() : surface);
+    constexpr std::size_t kBlock = 4096;
+    std::vector<std::pair<point<double, 3>, std::pair<double, double>>> block;
     for (std::size_t i = 0; i < queries.points.size(); ++i) {
         std::pair<point<double, 3>, std::pair<double, double>> r;
         if (o.local) {
-            r = surface.Project(queries.points[i], o.iterations, o.tolerance);
+            if (i % kBlock == 0) {
+                const auto first = queries.points.begin() + static_cast<std::ptrdiff_t>(i);
+                const std::size_t n = std::min(kBlock, queries.points.size() - i);
+                block = VelSDK::Batch::ProjectMany(surface, std::vector<point<double, 3>>(first, first + n),
+                                                   o.iterations, o.tolerance, 1);
+            }
+            r = block[i % kBlock];
         } else {
             const VelSDK::NURBS::SurfaceNearest g = locator.Nearest(queries.points[i]);
             r = {g.point, {g.u, g.v}};
