@@ -139,6 +139,12 @@ t3=$(now)
 "$nurbs" plot "$out/volcano.xml" --title "Maunga Whau (volcano), interpolated" -o "$out/volcano.svg"
 "$nurbs" plot "$out/volcano-least-squares.xml" --title "Maunga Whau, least squares 16 x 22" \
   -o "$out/volcano-least-squares.svg"
+# The volcano again from 30 % of its points, scattered (no grid): a height field with the
+# smoothing chosen by cross-validation, and the map of its vertical errors at those points.
+t6=$(now)
+vreport=$("$nurbs" surface fit --scattered "$data/dem_volcano_scattered30.csv" --error-svg "$out/volcano-scattered30-error.svg" \
+  --report "$out/volcano-scattered30-error.csv" -o "$out/volcano-scattered30.xml")
+t7=$(now)
 
 # Many curves: 200 tracks derived from the GPS data (examples/python/gps_tracks.py, needs NumPy),
 # fitted by one batch call of the program on every core.
@@ -178,6 +184,8 @@ echo "  $proj_far"
 echo "Surface fits of the 61 x 87 volcano grid ($(ms "$t2" "$t3") ms for both):"
 echo "  interpolation: $(echo "$sreport" | field 'control points') x $(echo "$sreport" | sed -n 's/^control points: [0-9]* x //p') control points, max interpolation error $(echo "$sreport" | field 'max interpolation error') m"
 echo "  least squares: 16 x 22 control points, max deviation $(echo "$lreport" | field 'max approximation error') m"
+echo "Volcano from 30 % of its points, scattered ($(echo "$vreport" | field points) points, $(ms "$t6" "$t7") ms): $(echo "$vreport" | sed -n 's/^control points: //p' | cut -d' ' -f1-3) control points,"
+echo "  smoothing $(echo "$vreport" | field smoothing) (cross-validation), vertical error max $(echo "$vreport" | field 'max vertical distance') m, rms $(echo "$vreport" | field 'rms vertical distance') m (map: volcano-scattered30-error.svg)"
 [ -n "$batch_line" ] && echo "$batch_line"
 echo "Exchange: volcano.step and glyph-S.step (STEP AP214); volcano.stl: $(echo "$mreport" | field triangles) triangles,"
 echo "  max deviation $(echo "$mreport" | field 'max deviation (centroids and edge midpoints projected)') m from the surface (tolerance 0.5 m)"

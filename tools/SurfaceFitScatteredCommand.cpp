@@ -129,7 +129,7 @@ int RunSurfaceFitScattered(const SurfaceFitOptions& o) {
         if (o.tolerance > 0.0)
             t << "tolerance: " << Num(o.tolerance) << " - "
               << (rep.status == SurfaceFitStatus::ToleranceMet ? "met" : "NOT met") << '\n';
-        t << "max " << distance << ": " << Num(rep.maxError) << ", point " << rep.worstIndex << '\n'
+        t << "max " << distance << ": " << Num(rep.maxError) << " (point " << rep.worstIndex << ")\n"
           << "rms " << distance << ": " << Num(rep.rms) << '\n';
         for (std::size_t i = 0; o.cloud && i < rep.maxErrorPerRound.size(); ++i)
             t << "correction round " << i << ": max " << Num(rep.maxErrorPerRound[i]) << ", rms "
