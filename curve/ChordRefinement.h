@@ -14,7 +14,8 @@
 #include <vector>
 
 namespace VelSDK {
-namespace CurveDetail {
+namespace Curve {
+namespace detail {
 
 using Point3 = VelSDK::Math::point<double, 3>;
 
@@ -137,5 +138,6 @@ void RefineByChords(std::vector<double>& parameters, double tolerance, Evaluate&
     } while (changed);
 }
 
-}  // namespace CurveDetail
+}  // namespace detail
+}  // namespace Curve
 }  // namespace VelSDK

@@ -20,6 +20,11 @@ using Point3 = point<double, 3>;
 
 // Length 2^-26 below which two consecutive data points count as coincident.
 constexpr double kCoincidentLength = 0x1p-26;
+// A plain squared length is within a few ulps of the true one: beyond this factor of a limit
+// it decides on its own; closer, the scaled length decides.
+constexpr double kClearlyBeyond = 1.000001;
+// A squared distance below this square would lose precision as a subnormal number.
+constexpr double kSquareSafe = 1e-150;
 constexpr int kMaxNewtonIterations = 30;
 constexpr std::size_t kStartingValues = 2;
 
@@ -50,7 +55,7 @@ V3dCurve::RCode V3dCurve::Fit(const std::vector<Point3>& points, bool closedLoop
     // The plain squared length decides pairs that are clearly farther apart than the limit
     // (it is within a few ulps of the true value there, far above any underflow); only the
     // others take the scaled length, whose comparison is the rule.
-    constexpr double kClearlyApart = kCoincidentLength * kCoincidentLength * 1.000001;
+    constexpr double kClearlyApart = kCoincidentLength * kCoincidentLength * kClearlyBeyond;
     const std::size_t n = points.size();
     if (n >= 2) {
         for (std::size_t i = 1; i < n; ++i) {
@@ -164,13 +169,13 @@ void V3dCurve::_GetClosePoint(double* out, const Point3& point, std::size_t k) c
     // squared distance, within a few ulps of the true one unless it overflows (then the
     // distance is beyond any finite threshold below), rules out samples clearly farther away
     // before the scaled length is taken; the lists come out the same. (Not used for a k-th best
-    // below 1e-150, whose square would lose precision as a subnormal number.)
+    // below kSquareSafe, whose square would lose precision as a subnormal number.)
     for (std::size_t j = 0; j < samples.size(); ++j) {
         Point3 c{};
         EvaluatePosition(c, samples[j]);
         const Point3 diff = point - c;
         const double worst = bestDist[k - 1];
-        if (worst > 1e-150 && VelSDK::Math::SquaredLength(diff) > worst * worst * 1.000001) continue;
+        if (worst > kSquareSafe && VelSDK::Math::SquaredLength(diff) > worst * worst * kClearlyBeyond) continue;
         double d = VelSDK::Math::ScaledLength(diff);
         std::size_t index = j;
         for (std::size_t i = 0; i < k; ++i) {
@@ -258,11 +263,11 @@ V3dCurve::RCode V3dCurve::ProjectPoint(double& t, const Point3& point, double to
 
 // Generic segmentation: the _SegmentMinimal samples (keep = false) or the caller's list as it
 // stands (keep = true), refined until every interval's midpoint lies within the tolerance of
-// its chord (CurveDetail::RefineByChords, which stops at the rounding noise of the positions),
+// its chord (Curve::detail::RefineByChords, which stops at the rounding noise of the positions),
 // with positions from the virtual EvaluatePosition.
 // A tolerance that is not a positive finite number is refused (Failure, list untouched): with
 // zero, a negative or a NaN tolerance the refinement would never end. The list is refined in a
-// copy, so that a refinement beyond CurveDetail::SegmentationLimit (std::length_error) leaves
+// copy, so that a refinement beyond Curve::detail::SegmentationLimit (std::length_error) leaves
 // the caller's list as given.
 V3dCurve::RCode V3dCurve::Segment(std::vector<double>& parameters, double tolerance, bool keep) const {
     if (!(tolerance > 0.0) || !std::isfinite(tolerance)) return Failure;
@@ -272,7 +277,7 @@ V3dCurve::RCode V3dCurve::Segment(std::vector<double>& parameters, double tolera
     else
         _SegmentMinimal(list);
     if (!list.empty()) {
-        VelSDK::CurveDetail::RefineByChords(list, tolerance, [this](double t) {
+        VelSDK::Curve::detail::RefineByChords(list, tolerance, [this](double t) {
             Point3 p{};
             EvaluatePosition(p, t);
             return p;

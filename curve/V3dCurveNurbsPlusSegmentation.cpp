@@ -116,7 +116,7 @@ double PieceMagnitude(const BezierSubcurve& piece) {
 // come out in the same order as with recursive calls. Two guards let every input end, and
 // neither acts where the plain halving could end: a piece whose parameter midpoint equals one
 // of its ends (or is NaN) is not halved, nor one whose control polygon is flat within the
-// rounding noise of its coordinates (CurveDetail::PositionNoise of the largest one), or holds a
+// rounding noise of its coordinates (Curve::detail::PositionNoise of the largest one), or holds a
 // non-finite coordinate. Throws std::length_error as soon as out would hold more than limit
 // values.
 template <std::size_t P>
@@ -133,11 +133,11 @@ void Subdivide(const BezierSubcurve& piece, double tolerance, std::size_t limit,
             bool flat =
                 tolerance * tolerance * 16.0 >= measure || mid == current.start || mid == current.end || mid != mid;
             if (!flat) {
-                const double noise = VelSDK::CurveDetail::PositionNoise(PieceMagnitude<P>(current));
+                const double noise = VelSDK::Curve::detail::PositionNoise(PieceMagnitude<P>(current));
                 flat = !(noise * noise * 16.0 < measure);
             }
             if (flat) {
-                if (out.size() >= limit) VelSDK::CurveDetail::ThrowSegmentationLimit();
+                if (out.size() >= limit) VelSDK::Curve::detail::ThrowSegmentationLimit();
                 out.push_back(current.end);
                 break;
             }
@@ -154,7 +154,7 @@ void Subdivide(const BezierSubcurve& piece, std::size_t p, double tolerance, std
                std::vector<BezierSubcurve>& stack, std::vector<double>& out) {
     if (p == 2) return Subdivide<2>(piece, tolerance, limit, stack, out);
     if (p == 3) return Subdivide<3>(piece, tolerance, limit, stack, out);
-    if (out.size() >= limit) VelSDK::CurveDetail::ThrowSegmentationLimit();
+    if (out.size() >= limit) VelSDK::Curve::detail::ThrowSegmentationLimit();
     out.push_back(piece.end);
 }
 
@@ -219,7 +219,7 @@ bool Decomposable(const V3dNurbsCurve& c) {
 // uses of the same object. Break values of keep = true are sorted, and those
 // outside the knot vector's span or NaN are dropped, so the knot insertion
 // always receives a valid list. The list is built in a copy, so a result longer
-// than CurveDetail::SegmentationLimit (std::length_error) leaves it as given.
+// than Curve::detail::SegmentationLimit (std::length_error) leaves it as given.
 V3dCurve::RCode V3dCurveNurbsPlus::Segment(std::vector<double>& parameters, double tolerance, bool keep) const {
     if (!(tolerance > 0.0) || !std::isfinite(tolerance)) return Failure;
     if (!m_valid || !m_curve) return V3dCurve::Segment(parameters, tolerance, keep);
@@ -245,7 +245,7 @@ V3dCurve::RCode V3dCurveNurbsPlus::Segment(std::vector<double>& parameters, doub
             _SegmentMinimal(list);
         if (!list.empty()) {
             SequentialCurveEvaluator evaluate(held);
-            VelSDK::CurveDetail::RefineByChords(list, tolerance, evaluate);
+            VelSDK::Curve::detail::RefineByChords(list, tolerance, evaluate);
         }
         parameters.swap(list);
         return Success;
@@ -275,7 +275,7 @@ V3dCurve::RCode V3dCurveNurbsPlus::Segment(std::vector<double>& parameters, doub
     const std::size_t n = P.size();
     const std::size_t pieces = (n - 1) / p;
 
-    const std::size_t limit = VelSDK::CurveDetail::SegmentationLimit().load();
+    const std::size_t limit = VelSDK::Curve::detail::SegmentationLimit().load();
     std::vector<double> list;
     list.reserve(pieces + 1);
     std::vector<BezierSubcurve> stack;

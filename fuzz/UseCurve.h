@@ -54,7 +54,7 @@ inline void UseCurve(const V3dCurveNurbsPlus& curve) {
         std::abort();
     // Segmentation clamps the held curve in place: on a copy. Its list limit (2^27 parameters)
     // is lowered to 2^20 so that a damaged curve reaches the refusal quickly.
-    VelSDK::CurveDetail::SegmentationLimit().store(std::size_t{1} << 20);
+    VelSDK::Curve::detail::SegmentationLimit().store(std::size_t{1} << 20);
     V3dCurveNurbsPlus copy(curve);
     std::vector<double> parameters = {lo, 0.5 * (lo + hi)};
     const std::vector<double> given = parameters;

@@ -12,7 +12,7 @@ namespace VelSDK {
 namespace NURBS {
 namespace detail {
 
-void PointLists::Row(std::size_t row, double* out) const {
+void FittingAssembler::PointLists::Row(std::size_t row, double* out) const {
     const double* r = base + row * rowStride;
     for (std::size_t l = 0; l < lists; ++l, out += 3) {
         const double* q = r + l * listStride;

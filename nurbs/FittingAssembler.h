@@ -14,19 +14,6 @@ namespace VelSDK {
 namespace NURBS {
 namespace detail {
 
-/// Lists of points read as right-hand-side columns: coordinate c (0..2) of point `row` of
-/// list l is base[row * rowStride + l * listStride + c], and is column 3 l + c.
-struct PointLists {
-    const double* base;
-    std::size_t rowStride;
-    std::size_t listStride;
-    std::size_t lists;
-
-    std::size_t Columns() const { return 3 * lists; }
-    /// Column j of point `row` of every list, j = 0..Columns() - 1.
-    void Row(std::size_t row, double* out) const;
-};
-
 /// Systems of a fit by n control points of degree p on a knot vector of n + p + 1 values
 /// (requires p < n): basis values from the curve's own span search (detail::SpanCursor, the
 /// answers of FindSpan) and basis kernel (BasisFunsFixed up to kMaxFixedDegree, BasisFuns
@@ -36,6 +23,19 @@ struct PointLists {
 /// order (the span search starts from the previous span). The knots must outlive the object.
 class FittingAssembler {
 public:
+    /// Lists of points read as right-hand-side columns: coordinate c (0..2) of point `row` of
+    /// list l is base[row * rowStride + l * listStride + c], and is column 3 l + c.
+    struct PointLists {
+        const double* base;
+        std::size_t rowStride;
+        std::size_t listStride;
+        std::size_t lists;
+
+        std::size_t Columns() const { return 3 * lists; }
+        /// Column j of point `row` of every list, j = 0..Columns() - 1.
+        void Row(std::size_t row, double* out) const;
+    };
+
     FittingAssembler(const std::vector<double>& knots, std::size_t n, std::size_t p, std::size_t columns);
 
     /// The basis values of u: N[t] belongs to control point first + t, t = 0..p (N points into

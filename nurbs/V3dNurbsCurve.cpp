@@ -24,7 +24,7 @@ namespace {
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 }  // namespace
 
-V3dNurbsCurve::V3dNurbsCurve() : m_degree(static_cast<std::size_t>(-1)) {}
+V3dNurbsCurve::V3dNurbsCurve() : m_degree(std::numeric_limits<std::size_t>::max()) {}
 
 V3dNurbsCurve::V3dNurbsCurve(std::vector<point<double, 4>> controlPoints, std::vector<double> knots, std::size_t degree)
     : m_controlPoints(std::move(controlPoints)), m_knots(std::move(knots)), m_degree(degree) {}
@@ -229,7 +229,7 @@ void detail::DeriveCartesian(const point<double, 4>* ctrl, const double* U, std:
 namespace {
 // k + 1 entries are returned; k = SIZE_MAX cannot be represented.
 void CheckDerivativeOrder(std::size_t k) {
-    if (k == static_cast<std::size_t>(-1)) throw std::length_error("derivative order too large");
+    if (k == std::numeric_limits<std::size_t>::max()) throw std::length_error("derivative order too large");
 }
 }  // namespace
 

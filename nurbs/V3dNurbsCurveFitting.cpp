@@ -158,7 +158,7 @@ bool V3dNurbsCurve::LeastSquaresApproximation(const std::vector<point<double, 3>
     if (interior) {
         const std::size_t inner = nc - 2;
         detail::FittingAssembler assembler(m_knots, nc, p, nc);
-        const detail::PointLists lists{Q[0].data(), 3, 0, 1};
+        const detail::FittingAssembler::PointLists lists{Q[0].data(), 3, 0, 1};
         Math::SparseMatrix A = assembler.NormalEquations(uu, M, lists, m_controlPoints[1].data(), 4);
         if (!SolveIntoControlPoints(A, m_controlPoints, 1, inner)) {
             fit.Keep();

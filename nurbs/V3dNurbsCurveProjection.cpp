@@ -24,6 +24,11 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr std::size_t kPruneBlock = 16;
 constexpr std::size_t kPruneMinKnots = 64;
 constexpr std::size_t kPruneMaxDegree = 64;
+// Pruning needs coordinates below this bound (no squared distance overflows) and keeps every
+// block whose bound lies within this fraction of the coordinate scale of the best distance
+// (rounding of the bounds), so that it finds the knot the full scan finds.
+constexpr double kPruneMaxScale = 1e100;
+constexpr double kPruneMargin = 1e-11;
 
 // Axis-aligned box of the Cartesian control points first .. last, the largest absolute
 // coordinate seen (accumulated into scale), and a check sum of the weights and coordinates
@@ -152,7 +157,7 @@ double V3dNurbsCurve::_FindStartParameter(const point<double, 3>& P) const {
     }
     // Every control point an in-range knot uses is in some box: all of them finite (else the
     // check sum is not), all weights positive, and no squared distance can overflow.
-    if (!std::isfinite(check) || !(minWeight > 0.0) || !(scale < 1e100)) return plainScan();
+    if (!std::isfinite(check) || !(minWeight > 0.0) || !(scale < kPruneMaxScale)) return plainScan();
 
     // An upper bound of the minimum from the block nearest by its bound.
     const std::size_t n0 = nearest * kPruneBlock;
@@ -162,7 +167,7 @@ double V3dNurbsCurve::_FindStartParameter(const point<double, 3>& P) const {
         t = U[0];
         return plainScan();
     }
-    const double threshold = best + 1e-11 * scale;
+    const double threshold = best + kPruneMargin * scale;
 
     best = DBL_MAX;
     t = U[0];
@@ -179,14 +184,8 @@ double V3dNurbsCurve::_FindStartParameter(const point<double, 3>& P) const {
 // (|C - P| < tolerance), when C - P is perpendicular to the tangent (cosine below the
 // tolerance), or when the step moves the point by less than the tolerance; these three
 // return the point together with the parameter it was evaluated at. The Newton iterate is
-// clamped to [U[0], U[m - 1]] (no wrap-around).
-//
-// Choices for the cases the iteration itself does not settle, so that the returned point
-// always belongs to the returned parameter:
-// - the budget runs out: the point is evaluated again at the last iterate;
-// - a budget of 0: the curve point at the start parameter;
-// - a NaN step (for instance a zero denominator, or a NaN or infinite query point): the
-//   iteration stops with the last evaluated point and its parameter.
+// clamped to [U[0], U[m - 1]] (no wrap-around). The cases the iteration does not settle
+// (budget, NaN step) are the header's.
 std::pair<point<double, 3>, double> V3dNurbsCurve::Project(const point<double, 3>& P, std::size_t maxIterations,
                                                            double tolerance) const {
     double u = _FindStartParameter(P);

@@ -31,8 +31,8 @@ V3dNurbsSurface::V3dNurbsSurface()
       m_maxParamU(std::numeric_limits<double>::min()),
       m_minParamV(std::numeric_limits<double>::max()),
       m_maxParamV(std::numeric_limits<double>::min()),
-      m_degreeU(static_cast<std::size_t>(-1)),
-      m_degreeV(static_cast<std::size_t>(-1)) {}
+      m_degreeU(std::numeric_limits<std::size_t>::max()),
+      m_degreeV(std::numeric_limits<std::size_t>::max()) {}
 
 V3dNurbsSurface::V3dNurbsSurface(VMatrix<P4> controlPoints, std::vector<double> knotsU, std::vector<double> knotsV,
                                  std::size_t degreeU, std::size_t degreeV)

@@ -77,10 +77,11 @@ P3 Xyz(const Pt& p) {
 
 /// The x, y, z of the lists first .. first + count - 1 as right-hand-side columns.
 template <typename Pt>
-detail::PointLists Columns(const Lists<const Pt>& in, std::size_t first, std::size_t count) {
+detail::FittingAssembler::PointLists Columns(const Lists<const Pt>& in, std::size_t first, std::size_t count) {
     static_assert(sizeof(Pt) == 3 * sizeof(double) || sizeof(Pt) == 4 * sizeof(double), "points of packed doubles");
     constexpr std::size_t d = sizeof(Pt) / sizeof(double);
-    return detail::PointLists{in.base[first * in.listStride].data(), in.elemStride * d, in.listStride * d, count};
+    return detail::FittingAssembler::PointLists{in.base[first * in.listStride].data(), in.elemStride * d,
+                                                in.listStride * d, count};
 }
 
 /// How many lists are solved together: their right-hand sides stay near 64 KB, small enough
@@ -125,7 +126,7 @@ bool InterpolateAll(const Lists<const Pt>& in, std::size_t lists, std::size_t le
     Math::SparseLU lu;
     if (!lu.Compute(std::move(A), len)) return false;
     auto fill = [&](std::size_t first, std::size_t count, double* B) {
-        const detail::PointLists columns = Columns(in, first, count);
+        const detail::FittingAssembler::PointLists columns = Columns(in, first, count);
         for (std::size_t i = 0; i < len; ++i) columns.Row(i, B + i * 3 * count);
     };
     SolveBlocks(lu, lists, fill, out, 0);
@@ -140,7 +141,7 @@ template <typename Pt>
 bool ApproximateAll(const Lists<const Pt>& in, std::size_t lists, std::size_t M, const std::vector<double>& params,
                     const std::vector<double>& knots, std::size_t nc, std::size_t p, const Lists<P4>& out) {
     const std::size_t inner = nc - 2;
-    const detail::PointLists columns = Columns(in, 0, lists);
+    const detail::FittingAssembler::PointLists columns = Columns(in, 0, lists);
     const std::size_t w = columns.Columns();
     std::vector<double> S(inner * w);  // row i - 1 holds S[i] of every list
     detail::FittingAssembler assembler(knots, nc, p, nc);
@@ -207,9 +208,6 @@ bool InterpolationPass(const Lists<const Pt>& in, std::size_t lists, std::size_t
 
 // Interpolation through the m x n grid: the U pass interpolates data column j at paramsU
 // into control column j; the V pass interpolates control row i at paramsV in place.
-// Every field is replaced first (range ends whose knot is missing become NaN); a check or
-// a pass that fails returns false with whatever the passes had written so far.
-// Choice: parameter vectors shorter than the data rows (columns) return false.
 bool V3dNurbsSurface::GlobalInterpolation(const VMatrix<P3>& points, const std::vector<double>& paramsU,
                                           const std::vector<double>& paramsV, const std::vector<double>& knotsU,
                                           const std::vector<double>& knotsV, std::size_t degreeU, std::size_t degreeV) {

@@ -129,13 +129,8 @@ std::pair<double, double> V3dNurbsSurface::_FindStartParameter(const P3& P) cons
 
 // Newton iteration on f(u, v) = (S(u, v) - P) . (Su, Sv) = 0 (The NURBS Book, section 6.1),
 // stopping on point coincidence (|r|^2 < eps^2), on zero cosine with both tangents, or when
-// the clamped step moves the point by less than eps.
-//
-// Choices: the point returned is always the surface point at the parameters returned. When
-// the budget runs out, it is re-evaluated at the last updated parameters; with a budget of 0
-// it is the surface point at the start parameters. A singular Newton system (det == 0) or a
-// step that is not a number stops the iteration with the current pair. A surface that
-// cannot be evaluated gives a NaN point with the start parameters.
+// the clamped step moves the point by less than eps. The cases the iteration does not
+// settle (budget, singular system, NaN step) are the header's.
 std::pair<P3, std::pair<double, double>> V3dNurbsSurface::Project(const P3& P, std::size_t maxIterations,
                                                                   double tolerance) const {
     const std::pair<double, double> start = _FindStartParameter(P);

@@ -8,6 +8,7 @@
 #include <cfloat>
 #include <cmath>
 #include <cstddef>
+#include <limits>
 #include <type_traits>
 
 namespace VelSDK {
@@ -108,7 +109,7 @@ inline double ScaledLength(const point<double, 3>& d) noexcept {
     const double m = mxy < z ? z : mxy;
     const double a = z < mxy ? z : mxy;
     const double b = x < y ? x : y;
-    const double tiny = 4.9406564584124654e-324;
+    const double tiny = std::numeric_limits<double>::denorm_min();
     const double s = m < tiny ? tiny : m;
     const double as = a / s;
     const double bs = b / s;
@@ -127,7 +128,7 @@ inline double SegmentParameter(const point<double, 3>& q, const point<double, 3>
                                const point<double, 3>& b) noexcept {
     const point<double, 3> d = b - a;
     const double L = Dot(d, d);
-    if (L < 1.4901161193847656e-08) return 0.5;
+    if (L < 0x1p-26) return 0.5;
     const point<double, 3> e = q - a;
     double s = 0.0;
     s += e[0] * d[0];

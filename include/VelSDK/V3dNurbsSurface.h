@@ -86,7 +86,9 @@ public:
 
     /// Interpolates the m x n data grid at (paramsU[i], paramsV[j]): curve interpolation of
     /// every data column along U, then of every resulting row along V. Rebuilds every field
-    /// before it can fail; on false go by the result, not by IsValid().
+    /// before it can fail (range ends whose knot is missing become NaN); on false go by the
+    /// result, not by IsValid(): a check or a pass that fails leaves whatever the passes had
+    /// written so far. Parameter vectors shorter than the data columns (rows) return false.
     bool GlobalInterpolation(const VMatrix<Math::point<double, 3>>& points, const std::vector<double>& paramsU,
                              const std::vector<double>& paramsV, const std::vector<double>& knotsU,
                              const std::vector<double>& knotsV, std::size_t degreeU, std::size_t degreeV);
@@ -104,7 +106,12 @@ public:
     // --- Projection -------------------------------------------------------------------------
 
     /// Nearest surface point to P and its parameters (u, v): start at the nearest knot pair,
-    /// then Newton iteration on the two parameters, clamped to the knot-vector ends.
+    /// then Newton iteration on the two parameters, clamped to the knot-vector ends. The point
+    /// returned is always the surface point at the parameters returned: when the budget runs
+    /// out it is evaluated at the last iterate, with a budget of 0 at the start pair; a
+    /// singular Newton system or a step that is not a number ends the iteration with the
+    /// current pair. A surface that cannot be evaluated gives a NaN point with the start
+    /// parameters.
     std::pair<Math::point<double, 3>, std::pair<double, double>> Project(const Math::point<double, 3>& P,
                                                                          std::size_t maxIterations,
                                                                          double tolerance) const;

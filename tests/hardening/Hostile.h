@@ -51,7 +51,7 @@ constexpr std::size_t kSmallInputCeiling = std::size_t{64} << 20;
 /// program, so that hostile ranges and knots reach the refusal (std::length_error) in a fraction
 /// of a second and a few MiB.
 inline const bool g_segmentationLimitLowered =
-    (VelSDK::CurveDetail::SegmentationLimit().store(std::size_t{1} << 20), true);
+    (VelSDK::Curve::detail::SegmentationLimit().store(std::size_t{1} << 20), true);
 /// 32 MiB: the largest block of a segmentation at that limit of 2^20 parameters (their
 /// positions, 24 bytes each), which hostile ranges and knots can drive it to.
 constexpr std::size_t kSegmentationCeiling = std::size_t{32} << 20;

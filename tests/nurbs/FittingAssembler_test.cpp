@@ -55,8 +55,8 @@ TEST(FittingAssembler, NormalEquationsMatchTheLiteralProduct) {
 
         detail::FittingAssembler assembler(knots, nc, p, nc);
         std::vector<double> got(nc * w, 1.0);
-        const auto A =
-            assembler.NormalEquations(u.data(), M, detail::PointLists{Q.data(), w, 3, lists}, got.data() + w, w);
+        const auto A = assembler.NormalEquations(
+            u.data(), M, detail::FittingAssembler::PointLists{Q.data(), w, 3, lists}, got.data() + w, w);
         for (std::size_t i = 0; i + 2 < nc; ++i) {
             const auto& row = expected.Row(i);
             ASSERT_EQ(A.RowLength(i), row.size()) << "trial " << trial << " row " << i;
