@@ -251,9 +251,21 @@ FitOutcome ScatteredFitter::Refine(Fit& fit, SurfaceFitReport& rep, std::vector<
     // Without smoothing the fit needs at least as many points as control points.
     std::size_t bound = m_opt.maxControlPoints;
     if (m_opt.smoothing == 0.0) bound = std::min(bound, m_pr.count);
+    Fit previous;
+    std::vector<double> previousErr;
     for (std::size_t round = 0;; ++round) {
+        if (round > 0) {
+            previous = fit;
+            previousErr = err;
+        }
         const FitOutcome outcome = FitOnKnots(U, V, fit);
-        if (outcome != FitOutcome::Ok) return outcome;
+        if (outcome != FitOutcome::Ok && round == 0) return outcome;
+        if (outcome != FitOutcome::Ok) {  // the refined knots left control points undetermined
+            fit = std::move(previous);
+            err = std::move(previousErr);
+            Summarise(err, rep);
+            break;
+        }
         Errors(fit, err);
         Summarise(err, rep);
         rep.maxErrorPerRound.push_back(rep.maxError);

@@ -43,7 +43,8 @@ struct VELSDK_NURBS_API ScatteredFitOptions {
     /// 0: one fit on the control net above. > 0: knots are inserted (at the middle of every knot
     /// span holding a point farther than the tolerance, at most an eighth of the spans of a direction
     /// per round) until every point is within the tolerance, the rounds or the control points are
-    /// spent. Finite and >= 0.
+    /// spent, or (lambda = 0) a refinement leaves control points undetermined: the last fit that
+    /// was determined is returned. Finite and >= 0.
     double tolerance = 0.0;
     /// Weight lambda >= 0 of the thin-plate energy, or kChooseSmoothing: without a tolerance,
     /// the lambda minimising generalised cross-validation; with a tolerance, the largest lambda

@@ -63,6 +63,15 @@ TEST(ScatteredFit, AnalyticSurfaceToTolerance) {
     EXPECT_EQ(r.report.maxErrorPerRound.back(), r.report.maxError);
     EXPECT_LE(GridError(r.surface, f), 5 * opt.tolerance);  // between the points too
     EXPECT_LT(r.report.controlPointsU * r.report.controlPointsV, 400u);
+    // Without smoothing, refinement stops at the last determined net, never above one control
+    // point per point.
+    opt.smoothing = 0;
+    opt.tolerance = 1e-13;
+    const SurfaceFitResult z = FitHeightField(pts, opt);
+    EXPECT_EQ(z.report.status, SurfaceFitStatus::ToleranceNotMet) << z.report.message;
+    EXPECT_TRUE(z.surface.IsValid());
+    EXPECT_LE(z.report.controlPointsU * z.report.controlPointsV, pts.size());
+    EXPECT_LT(z.report.maxError, r.report.maxError);
 }
 
 // Noisy samples: cross-validation picks a weight that removes noise (the fit is closer to the
