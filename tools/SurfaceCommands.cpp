@@ -58,6 +58,8 @@ int RunSurfaceFit(const SurfaceFitOptions& o) {
     if (!o.scattered.empty()) return RunSurfaceFitScattered(o);
     if (o.grid.empty()) throw UsageError("give a GRID file, or scattered points with --scattered");
     if (o.tolerance > 0.0) return RunSurfaceFitTolerance(o);
+    if (!o.report.empty() || !o.errorSvg.empty() || o.param != "uniform")
+        throw UsageError("--param, --report and --error-svg go with --tolerance");
     const std::size_t p = static_cast<std::size_t>(o.degree[0]);
     const std::size_t q = static_cast<std::size_t>(o.degree[1]);
     if (p > 15 || q > 15) throw UsageError("--degree: degrees from 1 to 15");
@@ -222,7 +224,7 @@ void AddSurfaceFitCommand(CLI::App& surface, int& exitCode) {
     cmd->footer(
         "Grid files: 'rows,cols' on the first line (or '# rows: R' and '# cols: C' comments), then rows*cols "
         "points one per line, row-major; or one grid row per line as x,y,z triples.\n"
-        "Parameters are uniform in both directions.\n"
+        "Parameters are uniform in both directions (with --tolerance also averaged chord lengths: --param chord).\n"
         "Examples:\n  nurbs surface fit examples/data/dem_volcano_61x87.csv -o volcano.xml\n"
         "  nurbs surface fit examples/data/dem_volcano_61x87.csv --count 20,28 -o volcano-ls.xml\n"
         "  nurbs surface fit examples/data/dem_volcano_61x87.csv --tolerance 2 --error-svg err.svg -o volcano-2m.xml\n"
