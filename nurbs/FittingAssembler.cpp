@@ -71,40 +71,33 @@ std::size_t FittingAssembler::InteriorRow(double u, std::size_t* cols, double* v
     return len;
 }
 
-// Row by row over k = 1..M-2: the residual, its share of the right-hand sides and its share of
-// T^T T. T^T's row i lists T(k, i) in increasing k, so coefficient (i, j) of the product is
-// 0.0 + T(k1, j) T(k1, i) + T(k2, j) T(k2, i) + ... over increasing k; it is accumulated here
-// in that order into a band of 2p + 1 diagonals (the p + 1 columns of a row lie within p of
-// each other). The terms of absent coefficients are exact zeros added to sums that are never
-// -0.0 (a sum that starts at +0.0 and cancels exactly is +0.0), so they are skipped, with two
-// exceptions where 0.0 meets a value that is not finite and the term is NaN:
-// - a row whose residual is not finite adds R[k] * 0.0 to every interior right-hand side;
-// - a row of T^T that holds a non-finite value has a non-finite factor in every column j of
-//   the product, so those rows are formed over every column (EveryColumnRows).
-Math::SparseMatrix FittingAssembler::NormalEquations(const double* u, std::size_t M, const PointLists& Q, double* S,
-                                                     std::size_t stride) {
+// The rows' shares of the right-hand sides and of the band of T^T T (see NormalEquations).
+// K = 3 is the one list of a curve fit, with the column count fixed at compile time; K = 0
+// takes Q.Columns() columns. One list is read in place, several through a copied row.
+template <std::size_t K>
+void FittingAssembler::AccumulateRows(const double* u, std::size_t M, const PointLists& Q, double* S,
+                                      std::size_t stride, double* gram, std::vector<char>& everyColumn) {
     const std::size_t p = m_p;
     const std::size_t inner = m_n - 2;
     const std::size_t W = 2 * p + 1;
-    const std::size_t k = Q.Columns();
-    std::vector<double> rows(4 * k);  // Q[0], Q[M-1], Q[k], R[k]
+    const std::size_t k = K != 0 ? K : Q.Columns();
+    const bool inPlace = Q.lists == 1;
+    std::vector<double> rows(4 * k);  // Q[0], Q[M-1], Q[r] (copied), R[r]
     double* q0 = rows.data();
     double* qm = q0 + k;
-    double* q = qm + k;
-    double* R = q + k;
+    double* R = qm + 2 * k;
     Q.Row(0, q0);
     Q.Row(M - 1, qm);
-    for (std::size_t i = 0; i < inner; ++i) std::fill(S + i * stride, S + i * stride + k, 0.0);
-
-    Math::ScratchVector<double> gram;
-    gram.assign(inner * W, 0.0);
-    std::vector<char> everyColumn;  // rows of T^T that hold a value that is not finite
     std::size_t* tc = m_rowCols.data();
     double* tv = m_rowVals.data();
     for (std::size_t r = 1; r + 1 < M; ++r) {
         double a = 0.0, b = 0.0;
         const std::size_t len = InteriorRow(u[r], tc, tv, a, b);
-        Q.Row(r, q);
+        const double* q = qm + k;
+        if (inPlace)
+            q = Q.base + r * Q.rowStride;
+        else
+            Q.Row(r, qm + k);
         bool finite = true;
         for (std::size_t j = 0; j < k; ++j) {
             R[j] = (q[j] - b * q0[j]) - a * qm[j];
@@ -129,10 +122,36 @@ Math::SparseMatrix FittingAssembler::NormalEquations(const double* u, std::size_
                 if (everyColumn.empty()) everyColumn.assign(inner, 0);
                 everyColumn[tc[t]] = 1;
             }
-            double* g = gram.data() + tc[t] * W;  // row tc[t]; column tc[v] at p + tc[v] - tc[t]
+            double* g = gram + tc[t] * W;  // row tc[t]; column tc[v] at p + tc[v] - tc[t]
             for (std::size_t v = 0; v < len; ++v) g[p + tc[v] - tc[t]] += tv[v] * tv[t];
         }
     }
+}
+
+// Row by row over k = 1..M-2: the residual, its share of the right-hand sides and its share of
+// T^T T. T^T's row i lists T(k, i) in increasing k, so coefficient (i, j) of the product is
+// 0.0 + T(k1, j) T(k1, i) + T(k2, j) T(k2, i) + ... over increasing k; it is accumulated here
+// in that order into a band of 2p + 1 diagonals (the p + 1 columns of a row lie within p of
+// each other). The terms of absent coefficients are exact zeros added to sums that are never
+// -0.0 (a sum that starts at +0.0 and cancels exactly is +0.0), so they are skipped, with two
+// exceptions where 0.0 meets a value that is not finite and the term is NaN:
+// - a row whose residual is not finite adds R[k] * 0.0 to every interior right-hand side;
+// - a row of T^T that holds a non-finite value has a non-finite factor in every column j of
+//   the product, so those rows are formed over every column (EveryColumnRows).
+Math::SparseMatrix FittingAssembler::NormalEquations(const double* u, std::size_t M, const PointLists& Q, double* S,
+                                                     std::size_t stride) {
+    const std::size_t p = m_p;
+    const std::size_t inner = m_n - 2;
+    const std::size_t W = 2 * p + 1;
+    const std::size_t k = Q.Columns();
+    for (std::size_t i = 0; i < inner; ++i) std::fill(S + i * stride, S + i * stride + k, 0.0);
+    Math::ScratchVector<double> gram;
+    gram.assign(inner * W, 0.0);
+    std::vector<char> everyColumn;  // rows of T^T that hold a value that is not finite
+    if (k == 3)
+        AccumulateRows<3>(u, M, Q, S, stride, gram.data(), everyColumn);
+    else
+        AccumulateRows<0>(u, M, Q, S, stride, gram.data(), everyColumn);
 
     std::vector<std::size_t> fullRows;
     for (std::size_t i = 0; i < everyColumn.size(); ++i)

@@ -68,6 +68,10 @@ private:
     // The row of T for u: interior columns (renumbered from 0) and values, and the basis
     // values a and b of the last and the first control point (0.0 when not stored).
     std::size_t InteriorRow(double u, std::size_t* cols, double* vals, double& a, double& b);
+    // Residuals, right-hand sides and the band of T^T T, row by row.
+    template <std::size_t K>
+    void AccumulateRows(const double* u, std::size_t M, const PointLists& Q, double* S, std::size_t stride,
+                        double* gram, std::vector<char>& everyColumn);
     // Coefficients (i, 0..inner-1) of T^T T for the rows i of T^T that hold a value that is
     // not finite, every column j by the product's sum.
     void EveryColumnRows(const double* u, std::size_t M, const std::vector<std::size_t>& rows, double* full);
