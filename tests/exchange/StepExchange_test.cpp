@@ -9,7 +9,6 @@
 #include <charconv>
 #include <random>
 #include <regex>
-#include <sstream>
 
 using namespace exchange_test;
 using VelSDK::Exchange::ReadStep;
@@ -37,11 +36,6 @@ TEST(StepRoundTrip, RealTextReadsBackExactly) {
         ASSERT_TRUE(SameBits(x, y)) << s;
         ASSERT_LE(s.size(), 24u) << s;
     }
-    const std::pair<double, const char*> table[] = {
-        {1.0, "1."},   {-0.25, "-0.25"},      {0.0, "0."},
-        {-0.0, "-0."}, {1e-7, "1.E-07"},      {1.5e22, "1.5E+22"},
-        {0.1, "0.1"},  {123456.0, "123456."}, {1.0 / 3.0, "0.3333333333333333"}};
-    for (const auto& t : table) EXPECT_EQ(VelSDK::Exchange::detail::RealText(t.first), t.second);
 }
 
 // The entities as ISO 10303-42 spells them, transcribed by hand for two small objects.
@@ -51,6 +45,8 @@ TEST(StepWriter, EntitiesMatchLiteralTranscriptions) {
                                      {0, 0, 0, 0, 0.5, 1, 1, 1, 1}, 3));
     m.curveNames.push_back("it's");
     m.curves.push_back(V3dNurbsCurve({H(1, 0, 0), H(1, 1, 0, 0.5), H(0, 1, 0)}, {0, 0, 0, 1, 1, 1}, 2));
+    m.curveNames.push_back("a \\ name \xCE\xA9 \xE2\x82\xAC");
+    m.curves.push_back(Curves()[2].curve);  // closed
     const std::string text = kStep.Write(m);
     const std::string flat = Anonymous(text);
     EXPECT_NE(flat.find("B_SPLINE_CURVE_WITH_KNOTS('it''s',3,(#,#,#,#,#),.UNSPECIFIED.,.F.,.U.,(4,1,4),(0.,0.5,1.),"
@@ -60,39 +56,22 @@ TEST(StepWriter, EntitiesMatchLiteralTranscriptions) {
     EXPECT_NE(
         flat.find("(BOUNDED_CURVE()B_SPLINE_CURVE(2,(#,#,#),.UNSPECIFIED.,.F.,.U.)B_SPLINE_CURVE_WITH_KNOTS((3,3),"
                   "(0.,1.),.UNSPECIFIED.)CURVE()GEOMETRIC_REPRESENTATION_ITEM()RATIONAL_B_SPLINE_CURVE((1.,0.5,1.))"
-                  "REPRESENTATION_ITEM(''));"),
+                  "REPRESENTATION_ITEM('a \\\\ name \\X\\CE\\X\\A9 \\X\\E2\\X\\82\\X\\AC'));"),
         std::string::npos)
         << text;
+    EXPECT_NE(flat.find("B_SPLINE_CURVE_WITH_KNOTS('',3,(#,#,#,#,#,#,#,#),.UNSPECIFIED.,.T.,.U."), std::string::npos);
     EXPECT_NE(text.find("CARTESIAN_POINT('',(1.,1.,0.))"), std::string::npos);  // (0.5, 0.5, 0) / 0.5
     EXPECT_NE(text.find("SI_UNIT(.MILLI.,.METRE.)"), std::string::npos);
     EXPECT_NE(text.find("GEOMETRIC_CURVE_SET("), std::string::npos);
     EXPECT_EQ(text.find("GEOMETRIC_SET("), std::string::npos);
     // Long lists break their lines.
-    std::istringstream lines(text);
-    for (std::string line; std::getline(lines, line);) EXPECT_LE(line.size(), 160u) << line;
-}
-
-TEST(StepWriter, ClosedFlagsFollowTheGeometry) {
-    for (const auto& c : Curves()) {
-        CadModel m;
-        m.curves.push_back(c.curve);
-        const std::string text = kStep.Write(m);
-        const std::string flat = Anonymous(text);
-        const bool open = flat.find(".UNSPECIFIED.,.F.,.U.") != std::string::npos;
-        const bool closed = flat.find(".UNSPECIFIED.,.T.,.U.") != std::string::npos;
-        ASSERT_NE(open, closed) << c.name;
-        EXPECT_EQ(closed, c.closed) << c.name;
-    }
-    for (const auto& s : Surfaces()) {
-        CadModel m;
-        m.surfaces.push_back(s.surface);
-        const std::string text = kStep.Write(m);
-        const std::string flat = Anonymous(text);
-        const std::string flags =
-            std::string(".UNSPECIFIED.,.") + (s.uClosed ? "T" : "F") + ".,." + (s.vClosed ? "T" : "F") + ".,.U.";
-        EXPECT_NE(flat.find(flags), std::string::npos) << s.name;
-        EXPECT_NE(text.find("GEOMETRICALLY_BOUNDED_SURFACE_SHAPE_REPRESENTATION"), std::string::npos);
-    }
+    for (const std::string& line : Lines(text)) EXPECT_LE(line.size(), 160u) << line;
+    // A surface closed in U alone.
+    CadModel cylinder;
+    cylinder.surfaces.push_back(Cylinder(1.5, 4.0));
+    const std::string surfaceText = kStep.Write(cylinder);
+    EXPECT_NE(Anonymous(surfaceText).find(",.UNSPECIFIED.,.T.,.F.,.U.)"), std::string::npos);
+    EXPECT_NE(surfaceText.find("GEOMETRICALLY_BOUNDED_SURFACE_SHAPE_REPRESENTATION"), std::string::npos);
 }
 
 // A hand-written file in the style of other systems: comments everywhere, lines broken inside
@@ -123,7 +102,6 @@ DATA;
 #13=B_SPLINE_CURVE_WITH_KNOTS('pcurve',1,(#14,#15),.UNSPECIFIED.,.F.,.F.,(2,2),(0.,1.),.UNSPECIFIED.);
 #14=CARTESIAN_POINT('',(0.,0.));
 #15=CARTESIAN_POINT('',(1.,1.));
-#16=PRODUCT('a','b','',(*));
 ENDSEC;
 END-ISO-10303-21;
 )";
@@ -132,48 +110,30 @@ TEST(StepReader, ReadsATolerantlyWrittenFile) {
     CadModel m;
     const ExchangeReport r = ReadStep(kTolerant, m);
     ASSERT_TRUE(r.ok) << r.error;
-    ASSERT_EQ(m.curves.size(), 1u);
-    ASSERT_EQ(m.surfaces.size(), 1u);
-    EXPECT_EQ(m.CurveName(0), "arc");
-    EXPECT_EQ(m.SurfaceName(0), "patch");
-    const auto& P = m.curves[0].GetControlPoints();
-    ASSERT_EQ(P.size(), 3u);
-    EXPECT_EQ(P[0], (P4{0, 0, 0, 1}));
-    EXPECT_EQ(P[1], (P4{2, 2, 0, 1}));
-    EXPECT_EQ(P[2], (P4{4, 0, 0, 1}));
+    ASSERT_TRUE(m.curves.size() == 1 && m.surfaces.size() == 1);
+    EXPECT_TRUE(m.CurveName(0) == "arc" && m.SurfaceName(0) == "patch");
+    EXPECT_EQ(m.curves[0].GetControlPoints(), (std::vector<P4>{{0, 0, 0, 1}, {2, 2, 0, 1}, {4, 0, 0, 1}}));
     EXPECT_EQ(m.curves[0].GetKnots(), (std::vector<double>{0, 0, 0, 1, 1, 1}));
     const auto& net = m.surfaces[0].GetControlPoints();
-    EXPECT_EQ(net(0, 1), (P4{4, 4, 0, 2}));  // #2 weighted by 2
-    EXPECT_EQ(net(1, 0), (P4{0, 0, 0, 1}));
+    EXPECT_TRUE(net(0, 1) == (P4{4, 4, 0, 2}) && net(1, 0) == (P4{0, 0, 0, 1}));  // #2 weighted by 2, #3
     EXPECT_EQ(m.unit, LengthUnit::Other);
     EXPECT_DOUBLE_EQ(m.metresPerUnit, 0.0254);
     std::string notes;
     for (const auto& n : r.notes) notes += n + "\n";
     EXPECT_NE(notes.find("1 B-spline(s) with 2-D points"), std::string::npos) << notes;
     EXPECT_NE(notes.find("AXIS2_PLACEMENT_3D x1"), std::string::npos) << notes;
-    EXPECT_NE(notes.find("PRODUCT x1"), std::string::npos) << notes;
     EXPECT_NE(notes.find("several length units; the first one (INCH) is reported"), std::string::npos) << notes;
 }
 
 // Names with quotes, backslashes and UTF-8 come back byte for byte; the reader decodes the
 // control directives of other writers (ISO 10303-21, 6.4.3).
 TEST(StepReader, NamesAndControlDirectives) {
-    CadModel m;
-    m.curves.push_back(Curves()[0].curve);
-    m.curves.push_back(Curves()[0].curve);
-    m.curveNames = {"it's a \\ name \xCE\xA9 \xE2\x82\xAC", std::string(300, 'n')};
-    CadModel back;
-    ASSERT_TRUE(ReadStep(kStep.Write(m), back).ok);
-    EXPECT_EQ(back.CurveName(0), m.curveNames[0]);
-    EXPECT_EQ(back.CurveName(1), std::string(255, 'n'));
-
     const std::pair<const char*, std::string> table[] = {
         {R"('\X2\03A920AC\X0\')", "\xCE\xA9\xE2\x82\xAC"},
         {R"('\X4\0001F600\X0\')", "\xF0\x9F\x98\x80"},
         {R"('caf\X\E9')", "caf\xE9"},
         {R"('\S\a\PA\b')", std::string("\xE1") + "b"},
         {R"('\\ and \X2\12\X0\ and \Q')", R"(\ and \X2\12\X0\ and \Q)"},
-        {R"('''quoted''')", "'quoted'"},
     };
     for (const auto& t : table) {
         const std::string text = std::string("ISO-10303-21;HEADER;ENDSEC;DATA;#1=B_SPLINE_CURVE_WITH_KNOTS(") +

@@ -24,53 +24,26 @@ TEST(StepHostile, MalformedFilesNameTheLine) {
         std::size_t line;
         const char* words;
     } cases[] = {
-        {"empty", "", 1, "not an ISO 10303-21"},
         {"other format", "solid x\nfacet normal 0 0 1\n", 1, "not an ISO 10303-21"},
         {"no header", "ISO-10303-21;\nDATA;\nENDSEC;\nEND-ISO-10303-21;\n", 2, "expected HEADER"},
         {"valid but empty", Data(""), 1, "no B-spline curve or surface"},
-        {"only other entities", Data("#3=DIRECTION('',(0.,0.,1.));\n"), 1, "no B-spline"},
-        {"no end", std::string(kHead) + kPoints + "ENDSEC;\n", 9, "no END-ISO-10303-21"},
-        {"data not closed", std::string(kHead) + kPoints, 8, "not closed by ENDSEC"},
-        {"instance not closed", std::string(kHead) + kPoints + curve + "(2,2),(0.,1.)", 8, "has no ';'"},
         {"string not closed", Data("#3=PRODUCT('abc,\n\n);\n"), 8, "string opened here"},
         {"comment not closed", Data("/* note\n#3=X();\n"), 8, "comment opened here"},
         {"missing parenthesis", Data("#3=X((1,2);\n"), 8, "missing ')'"},
-        {"extra parenthesis", Data("#3=X(1));\n"), 8, "without a matching"},
         {"duplicate instance", Data("#1=CARTESIAN_POINT('',(5.,0.,0.));\n"), 8, "defined twice (also on line 6)"},
-        {"garbage line", Data("#3=X();\nhello\n"), 9, "expected an instance"},
         {"no parameter list", Data("#3=B_SPLINE_CURVE_WITH_KNOTS;\n"), 8,
          "expected '(' after B_SPLINE_CURVE_WITH_KNOTS"},
         {"multiplicities short", Data(curve + "(2,1),(0.,1.),.UNSPECIFIED.);\n"), 8, "add up to 3, expected 4"},
-        {"multiplicities long", Data(curve + "(2,3),(0.,1.),.UNSPECIFIED.);\n"), 8, "add up to more than"},
-        {"multiplicity huge", Data(curve + "(2,999999999999),(0.,1.),.UNSPECIFIED.);\n"), 8, "integer from 0 to 4"},
-        {"knot lists differ", Data(curve + "(2,2),(0.,1.,2.),.UNSPECIFIED.);\n"), 8, "2 multiplicities for 3 knots"},
         {"knots decrease", Data(curve + "(2,2),(1.,0.),.UNSPECIFIED.);\n"), 8, "knots decrease"},
-        {"knots equal", Data(curve + "(4),(1.),.UNSPECIFIED.);\n"), 8, "empty range"},
         {"too few points", Data("#3=B_SPLINE_CURVE_WITH_KNOTS('',2,(#1,#2),.U.,.F.,.F.,(3,2),(0.,1.),.U.);\n"), 8,
          "too few for degree 2"},
-        {"degree huge",
-         Data("#3=B_SPLINE_CURVE_WITH_KNOTS('',99999999999999999999,(#1,#2),.U.,.F.,.F.,(2,2),(0.,1.),.U.);\n"), 8,
-         "the degree must be an integer"},
         {"missing point", Data("#3=B_SPLINE_CURVE_WITH_KNOTS('',1,(#1,#9),.U.,.F.,.F.,(2,2),(0.,1.),.U.);\n"), 8,
          "#9, which is not defined"},
         {"self reference", Data("#3=B_SPLINE_CURVE_WITH_KNOTS('',1,(#1,#3),.U.,.F.,.F.,(2,2),(0.,1.),.U.);\n"), 8,
          "refers to #3 (line 8), which is not a CARTESIAN_POINT"},
-        {"cycle through another curve",
-         Data("#3=B_SPLINE_CURVE_WITH_KNOTS('',1,(#1,#4),.U.,.F.,.F.,(2,2),(0.,1.),.U.);\n"
-              "#4=B_SPLINE_CURVE_WITH_KNOTS('',1,(#3,#2),.U.,.F.,.F.,(2,2),(0.,1.),.U.);\n"),
-         8, "not a CARTESIAN_POINT"},
-        {"point not a reference", Data("#3=B_SPLINE_CURVE_WITH_KNOTS('',1,(#1,2.),.U.,.F.,.F.,(2,2),(0.,1.),.U.);\n"),
-         8, "must be references"},
         {"huge coordinate",
          Data(curve.substr(0, 35) + "#4,#2),.U.,.F.,.F.,(2,2),(0.,1.),.U.);\n#4=CARTESIAN_POINT('',(1.E999,0.,0.));\n"),
          9, "out of the range of doubles: 1.E999"},
-        {"huge integer as coordinate",
-         Data(curve.substr(0, 35) + "#1,#4),.U.,.F.,.F.,(2,2),(0.,1.),.U.);\n#4=CARTESIAN_POINT('',(1" +
-              std::string(400, '0') + ",0.,0.));\n"),
-         9, "out of the range of doubles"},
-        {"huge instance number", Data("#99999999999999999999999=X();\n"), 8, "instance number"},
-        {"reference zero", Data(curve.substr(0, 35) + "#1,#0),.U.,.F.,.F.,(2,2),(0.,1.),.U.);\n"), 8,
-         "instance number 0"},
         {"weights short",
          Data("#3=(BOUNDED_CURVE()B_SPLINE_CURVE(1,(#1,#2),.U.,.F.,.F.)B_SPLINE_CURVE_WITH_KNOTS((2,2),(0.,1.),.U.)"
               "RATIONAL_B_SPLINE_CURVE((1.)));\n"),
@@ -79,23 +52,10 @@ TEST(StepHostile, MalformedFilesNameTheLine) {
          Data("#3=(B_SPLINE_CURVE(1,(#1,#2),.U.,.F.,.F.)B_SPLINE_CURVE_WITH_KNOTS((2,2),(0.,1.),.U.)"
               "RATIONAL_B_SPLINE_CURVE((1.,0.)));\n"),
          8, "weights must be positive"},
-        {"complex without base", Data("#3=(B_SPLINE_CURVE_WITH_KNOTS((2,2),(0.,1.),.U.)CURVE());\n"), 8,
-         "without B_SPLINE_CURVE"},
-        {"attributes missing", Data("#3=B_SPLINE_CURVE_WITH_KNOTS('',1,(#1,#2));\n"), 8, "attribute(s)"},
-        {"surface rows differ",
-         Data("#3=B_SPLINE_SURFACE_WITH_KNOTS('',1,1,((#1,#2),(#1)),.U.,.F.,.F.,.F.,(2),(2),(0.,1.),(0.,1.),.U.);\n"),
-         8, "rows of control points differ"},
-        {"surface weights differ",
-         Data("#3=(B_SPLINE_SURFACE(1,1,((#1,#2),(#2,#1)),.U.,.F.,.F.,.F.)B_SPLINE_SURFACE_WITH_KNOTS((2,2),(2,2),(0.,"
-              "1.),"
-              "(0.,1.),.U.)RATIONAL_B_SPLINE_SURFACE(((1.,1.),(1.))));\n"),
-         8, "weights do not match"},
         {"deep nesting in a curve",
          Data("#3=B_SPLINE_CURVE_WITH_KNOTS('',1,(#1,#2),.U.,.F.,.F.,(2,2),(0.,1.),.U.," + std::string(70, '(') +
               std::string(70, ')') + ");\n"),
          8, "nested deeper than 64"},
-        {"error on a later line of an instance", Data(curve + "\n\n(2,2),(0.,1.),.U. .F.);\n"), 10,
-         "expected ',' or ')'"},
         {"line breaks inside",
          Data("#3=B_SPLINE_CURVE_WITH_KNOTS('',\n1,\n(#1,#2),.U.,.F.,.F.,(2,2),(0.,\n1.E),.U.);\n"), 11,
          "exponent without digits"},
@@ -123,15 +83,13 @@ TEST(StepHostile, GridSizeIsBoundedByTheText) {
 }
 
 TEST(ExchangeFiles, MissingFolderIsAnError) {
-    CadModel m;
-    m.curves.push_back(Curves()[0].curve);
-    EXPECT_FALSE(VelSDK::Exchange::SaveStep("/nonexistent-dir/x.step", m).ok);
-    EXPECT_FALSE(VelSDK::Exchange::SaveIges("/nonexistent-dir/x.igs", m).ok);
-    for (const ExchangeReport& r : {VelSDK::Exchange::LoadStep("/nonexistent-dir/x.step", m),
-                                    VelSDK::Exchange::LoadIges("/nonexistent-dir/x.igs", m)}) {
-        EXPECT_FALSE(r.ok);
+    const CadModel m = AllObjects();
+    CadModel back;
+    EXPECT_FALSE(VelSDK::Exchange::SaveStep("/nonexistent-dir/x.step", m).ok ||
+                 VelSDK::Exchange::SaveIges("/nonexistent-dir/x.igs", m).ok);
+    for (const ExchangeReport& r : {VelSDK::Exchange::LoadStep("/nonexistent-dir/x.step", back),
+                                    VelSDK::Exchange::LoadIges("/nonexistent-dir/x.igs", back)})
         EXPECT_NE(r.error.find("cannot open"), std::string::npos) << r.error;
-    }
 }
 
 }  // namespace
