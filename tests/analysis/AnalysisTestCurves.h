@@ -25,11 +25,6 @@ struct CurveKind {
     bool clamped;
 };
 
-inline std::string Name(const CurveKind& k) {
-    return "p" + std::to_string(k.degree) + (k.rational ? "_rational" : "_polynomial") +
-           (k.clamped ? "_clamped" : "_unclamped");
-}
-
 /// Every degree 1..7, rational or not, clamped or not.
 inline std::vector<CurveKind> AllKinds() {
     std::vector<CurveKind> kinds;
@@ -57,15 +52,9 @@ inline V3dNurbsCurve SpacedCurve(std::mt19937_64& rng, const CurveKind& k, std::
     }
     const double end = static_cast<double>(inner.size()) + 1.0;
     std::vector<double> U;
-    if (k.clamped) {
-        U.assign(p + 1, 0.0);
-        U.insert(U.end(), inner.begin(), inner.end());
-        U.insert(U.end(), p + 1, end);
-    } else {
-        for (std::size_t i = 0; i <= p; ++i) U.push_back(-static_cast<double>(p - i) * 0.7);
-        U.insert(U.end(), inner.begin(), inner.end());
-        for (std::size_t i = 0; i <= p; ++i) U.push_back(end + static_cast<double>(i) * 0.8);
-    }
+    for (std::size_t i = 0; i <= p; ++i) U.push_back(k.clamped ? 0.0 : -static_cast<double>(p - i) * 0.7);
+    U.insert(U.end(), inner.begin(), inner.end());
+    for (std::size_t i = 0; i <= p; ++i) U.push_back(end + (k.clamped ? 0.0 : static_cast<double>(i) * 0.8));
     return V3dNurbsCurve(VelSDK::NURBS::test::RandomControlPoints(rng, n, k.rational), U, p);
 }
 
@@ -73,10 +62,8 @@ inline V3dNurbsCurve SpacedCurve(std::mt19937_64& rng, const CurveKind& k, std::
 template <typename Map>
 double MaxDistance(const V3dNurbsCurve& a, const V3dNurbsCurve& b, Map map, int samples = 16) {
     const auto& U = b.GetKnots();
-    const std::size_t p = b.GetDegree();
-    const std::size_t n = b.GetControlPoints().size();
     double worst = 0.0;
-    for (std::size_t i = p; i < n; ++i) {
+    for (std::size_t i = b.GetDegree(); i < b.GetControlPoints().size(); ++i) {
         if (!(U[i] < U[i + 1])) continue;
         for (int k = 0; k <= samples; ++k) {
             const double u = k == samples ? U[i + 1] : U[i] + (U[i + 1] - U[i]) * k / samples;
