@@ -62,15 +62,19 @@ class SparseLU::Factorisation {
 public:
     Factorisation(SparseMatrix& A, std::size_t n, ScratchVector<Index>& perm) : m_A(A), m_n(n), m_perm(perm) {}
 
-    bool Run() {
+    // onPivot(r) runs once the row at position r is the pivot and sorted (its factors are
+    // final): the forward substitution of a solve fused with the factorisation.
+    template <typename OnPivot>
+    bool Run(const OnPivot& onPivot) {
         Prepare();
         for (std::size_t k0 = 0; k0 + 1 < m_n; ++k0)
-            if (!Step(k0)) return false;
+            if (!Step(k0, onPivot)) return false;
         // Last pivot: the same test as the others (also for a 1 x 1 system).
         const Index last = m_perm[m_n - 1];
         const double ratio = std::fabs(m_A.Get(last, m_n - 1) / m_scale[last]);
         if (!(ratio > DBL_EPSILON)) return false;
         SortByColumn(Row(last), m_A.m_length[last]);
+        onPivot(m_n - 1);
         return true;
     }
 
@@ -121,7 +125,8 @@ private:
 
     // Elimination step k0: pivot search, row exchange, the pivot row sorted by column (its
     // factors are final now), elimination of column k0 from the other rows.
-    bool Step(std::size_t k0) {
+    template <typename OnPivot>
+    bool Step(std::size_t k0, const OnPivot& onPivot) {
         // The largest |A(R, k0) / scale(R)|, the smallest position on ties; a ratio that is
         // not a number never wins. Rows outside the bucket have no entry in column k0 and
         // a ratio of 0 (or NaN).
@@ -145,6 +150,7 @@ private:
         m_pos[other] = pivotPos;
 
         SortByColumn(Row(pivotRow), m_A.m_length[pivotRow]);
+        onPivot(k0);
         const double d = m_A.Get(pivotRow, k0);
         m_pivotU.clear();
         {
@@ -253,15 +259,38 @@ public:
         : m_A(A), m_n(n), m_perm(perm), m_B(B), m_k(k), m_stride(stride) {}
 
     void Run() {
+        Start();
+        for (std::size_t r = 0; r < m_n; ++r) Forward(r);
+        Finish();
+    }
+
+    // Whether a right-hand side holds -0.0 (then the ledger is kept).
+    void Start() {
         for (std::size_t i = 0; i < m_n && !m_negativeZero; ++i) {
             const double* b = Rhs(i);
             for (std::size_t j = 0; j < m_k; ++j)
                 m_negativeZero = m_negativeZero || SignedZeroLedger::IsNegativeZero(b[j]);
         }
         if (m_negativeZero) m_ledger.Reset(m_n, m_k);
-        for (std::size_t r = 0; r < m_n; ++r) Forward(r);
+    }
+
+    void Finish() {
         Back();
         Permute();
+    }
+
+    // Forward substitution of the row at position r: for k0 = 0..r-1 in increasing order,
+    // B[r] -= L(r, k0) * B[k0], the column-by-column forward substitution of the dense
+    // algorithm reordered by rows, with the same operations on every value.
+    void Forward(std::size_t r) {
+        const std::size_t R = m_perm[r];
+        const Entry* e = m_A.RowEntries(R);
+        double* t = Rhs(R);
+        const bool nonFinite = m_nonFinite;
+        Subtract(t, e, m_A.RowLength(R), 0, 0, r);
+        if (nonFinite) return;
+        if (m_negativeZero) m_ledger.Record(r + 1, r, t);
+        NoteNonFinite(t);
     }
 
 private:
@@ -307,20 +336,6 @@ private:
 
     void NoteNonFinite(const double* t) {
         for (std::size_t j = 0; j < m_k; ++j) m_nonFinite = m_nonFinite || !std::isfinite(t[j]);
-    }
-
-    // Forward substitution of the row at position r: for k0 = 0..r-1 in increasing order,
-    // B[r] -= L(r, k0) * B[k0], the column-by-column forward substitution of the dense
-    // algorithm reordered by rows, with the same operations on every value.
-    void Forward(std::size_t r) {
-        const std::size_t R = m_perm[r];
-        const Entry* e = m_A.RowEntries(R);
-        double* t = Rhs(R);
-        const bool nonFinite = m_nonFinite;
-        Subtract(t, e, m_A.RowLength(R), 0, 0, r);
-        if (nonFinite) return;
-        if (m_negativeZero) m_ledger.Record(r + 1, r, t);
-        NoteNonFinite(t);
     }
 
     // Back substitution from the last position: t = B[i]; t -= U(i, c) * X[c] for
@@ -381,19 +396,33 @@ private:
     SignedZeroLedger m_ledger;
 };
 
-bool SparseLU::Compute(SparseMatrix A, std::size_t n) {
+template <typename Index>
+bool SparseLU::Factorise(ScratchVector<Index>& perm, double* B, std::size_t k, std::size_t stride) {
+    Factorisation<Index> f(m_A, m_n, perm);
+    if (B == nullptr) return f.Run([](std::size_t) {});
+    Substitution<Index> s(m_A, m_n, perm, B, k, stride);
+    s.Start();
+    if (!f.Run([&s](std::size_t r) { s.Forward(r); })) return false;
+    s.Finish();
+    return true;
+}
+
+bool SparseLU::ComputeAndSolve(SparseMatrix A, std::size_t n, double* B, std::size_t k, std::size_t stride) {
     m_A = std::move(A);
     m_n = n;
     m_ok = false;
     m_perm32 = ScratchVector<std::uint32_t>();
     m_perm64 = ScratchVector<std::size_t>();
     if (n == 0 || m_A.RowCount() < n) return false;  // guard: the system needs n rows
+    if (B != nullptr && stride < k) return false;    // guard: rows would overlap
     if (n < static_cast<std::size_t>(std::numeric_limits<std::uint32_t>::max()))
-        m_ok = Factorisation<std::uint32_t>(m_A, n, m_perm32).Run();
+        m_ok = Factorise(m_perm32, B, k, stride);
     else
-        m_ok = Factorisation<std::size_t>(m_A, n, m_perm64).Run();
+        m_ok = Factorise(m_perm64, B, k, stride);
     return m_ok;
 }
+
+bool SparseLU::Compute(SparseMatrix A, std::size_t n) { return ComputeAndSolve(std::move(A), n, nullptr, 0, 0); }
 
 bool SparseLU::Solve(double* B, std::size_t k, std::size_t stride) const {
     if (!m_ok || stride < k) return false;
@@ -419,7 +448,7 @@ bool SolveLinearSystem(SparseMatrix& A, double* B, std::size_t n, std::size_t k,
     if (A.RowCount() < n) return false;  // guard: the system needs n rows
     if (stride < k) return false;        // guard: rows would overlap
     SparseLU lu;
-    const bool ok = lu.Compute(std::move(A), n) && lu.Solve(B, k, stride);
+    const bool ok = lu.ComputeAndSolve(std::move(A), n, B, k, stride);
     A = lu.TakeFactors();
     return ok;
 }

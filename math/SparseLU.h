@@ -37,6 +37,12 @@ public:
     /// than n rows and a failing pivot.
     bool Compute(SparseMatrix A, std::size_t n);
 
+    /// Compute and Solve(B, k, stride) in one pass: each row's forward substitution runs when
+    /// the row becomes a pivot, while it is in cache (the same operations on every value).
+    /// With B = nullptr it is Compute. A failing pivot (or stride < k) returns false, and B
+    /// may then hold partly substituted values.
+    bool ComputeAndSolve(SparseMatrix A, std::size_t n, double* B, std::size_t k, std::size_t stride);
+
     /// Whether the last Compute succeeded.
     bool Ok() const { return m_ok; }
     std::size_t Size() const { return m_n; }
@@ -56,6 +62,8 @@ private:
     class Factorisation;
     template <typename Index>
     class Substitution;
+    template <typename Index>
+    bool Factorise(ScratchVector<Index>& perm, double* B, std::size_t k, std::size_t stride);
 
     SparseMatrix m_A{0, 0, 0};
     std::size_t m_n = 0;
@@ -66,11 +74,12 @@ private:
     ScratchVector<std::size_t> m_perm64;
 };
 
-/// Solves A X = B in one call: factorises the first n rows of A and solves for the k
-/// right-hand sides at B + i * stride (stride >= k). On success returns true and overwrites
-/// them with X (row i = unknown i); on failure returns false and leaves them untouched.
-/// Values between k and stride are not touched. A is consumed: it holds the factors
-/// afterwards (when the factorisation failed, the partly eliminated rows).
+/// Solves A X = B in one call (SparseLU::ComputeAndSolve): factorises the first n rows of A
+/// and solves for the k right-hand sides at B + i * stride (stride >= k). On success returns
+/// true and overwrites them with X (row i = unknown i); on failure returns false, and they may
+/// hold partly substituted values (solve a copy when they are needed). Values between k and
+/// stride are not touched. A is consumed: it holds the factors afterwards (when the
+/// factorisation failed, the partly eliminated rows).
 bool SolveLinearSystem(SparseMatrix& A, double* B, std::size_t n, std::size_t k, std::size_t stride);
 
 /// The same with the right-hand-side rows packed (stride = k).
