@@ -122,7 +122,7 @@ FitOutcome ScatteredFitter::FitOnKnots(std::vector<double> U, std::vector<double
                 Errors(fit, err);
                 return *std::max_element(err.begin(), err.end()) <= m_opt.tolerance;
             };
-            double lo = -6.0, hi = -1.0;
+            double lo = -4.0, hi = -1.0;
             if (!meets(lo) || meets(hi)) return FitOutcome::Ok;  // the fit of lambda = fit.lambda
             for (int it = 0; it < 5; ++it) {
                 const double mid = 0.5 * (lo + hi);
@@ -208,18 +208,26 @@ void ScatteredFitter::Errors(const Fit& fit, std::vector<double>& err) const {
 }
 
 // Inserts the middle of the knot spans (of K, degree p) that hold a point farther than the
-// tolerance, the worst (by the sum of the excess) first, at most budget and at most an eighth of
-// the spans (the net grows by at most 12.5 % per round, so the last round overshoots little); false when none was
-// inserted.
+// tolerance and parameters on both sides of their middle, the worst (by the sum of the excess) first, at most budget
+// and at most an eighth of the spans (the net grows by at most 12.5 % per round, so the last round overshoots little);
+// false when none was inserted.
 bool ScatteredFitter::Insert(std::vector<double>& K, std::size_t p, const std::vector<double>& par,
                              const std::vector<double>& err, std::size_t budget) const {
     const std::size_t n = K.size() - p - 1;
-    std::vector<double> excess(n, 0.0);
-    for (std::size_t k = 0; k < par.size(); ++k)
-        if (err[k] > m_opt.tolerance) excess[detail::FindSpan(K.data(), n, p, par[k])] += err[k] - m_opt.tolerance;
+    std::vector<double> excess(n, 0.0), low(n, HUGE_VAL), high(n, -HUGE_VAL);
+    for (std::size_t k = 0; k < par.size(); ++k) {
+        const std::size_t s = detail::FindSpan(K.data(), n, p, par[k]);
+        if (err[k] > m_opt.tolerance) excess[s] += err[k] - m_opt.tolerance;
+        low[s] = std::min(low[s], par[k]);
+        high[s] = std::max(high[s], par[k]);
+    }
+    // A span is split only when both halves keep a parameter: finer knots than the data would
+    // leave control points that no point determines (wild between grid lines).
     std::vector<std::size_t> spans;
-    for (std::size_t s = p; s < n; ++s)
-        if (excess[s] > 0.0 && K[s + 1] > K[s]) spans.push_back(s);
+    for (std::size_t s = p; s < n; ++s) {
+        const double mid = 0.5 * (K[s] + K[s + 1]);
+        if (excess[s] > 0.0 && K[s + 1] > K[s] && low[s] < mid && high[s] >= mid) spans.push_back(s);
+    }
     std::sort(spans.begin(), spans.end(), [&](std::size_t a, std::size_t b) { return excess[a] > excess[b]; });
     const std::size_t limit = std::min(budget, std::max<std::size_t>(1, (n - p + 7) / 8));
     if (spans.size() > limit) spans.resize(limit);

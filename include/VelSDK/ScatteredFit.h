@@ -41,8 +41,8 @@ struct VELSDK_NURBS_API ScatteredFitOptions {
     std::size_t controlPointsU = 0;
     std::size_t controlPointsV = 0;
     /// 0: one fit on the control net above. > 0: knots are inserted (at the middle of every knot
-    /// span holding a point farther than the tolerance, at most an eighth of the spans of a direction
-    /// per round) until every point is within the tolerance, the rounds or the control points are
+    /// span holding a point farther than the tolerance and data on both sides of its middle, at most an eighth of the
+    /// spans of a direction per round) until every point is within the tolerance, the rounds or the control points are
     /// spent, or (lambda = 0) a refinement leaves control points undetermined: the last fit that
     /// was determined is returned. Finite and >= 0.
     double tolerance = 0.0;
