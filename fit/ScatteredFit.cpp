@@ -109,11 +109,11 @@ FitOutcome ScatteredFitter::FitOnKnots(std::vector<double> U, std::vector<double
         const double traceE = sys.TraceE();
         const double scale = traceE > 0.0 ? sys.TraceA() / traceE : 0.0;
         if (lambda < 0.0 && m_opt.tolerance > 0.0) {
-            // The largest lambda in [scale x 10^-6, scale x 10^-1] whose fit meets the tolerance,
-            // by bisection on log10(lambda / scale) to 0.15 decade (the largest error grows with
+            // The largest lambda in [scale x 10^-4, scale x 10^-1] whose fit meets the tolerance,
+            // by bisection on log10(lambda / scale) to 0.1 decade (the largest error grows with
             // lambda): as smooth as the tolerance allows, which keeps the control points the data
-            // barely touch (holes, gaps, edges) from following the noise. When the smallest
-            // misses, the knots are refined without trying the others.
+            // barely touch (holes, gaps, edges) from following the noise; below 10^-4 they go
+            // wild. When the smallest misses, the knots are refined without trying the others.
             std::vector<double> err;
             auto meets = [&](double t) {
                 Tick();

@@ -48,9 +48,10 @@ struct VELSDK_NURBS_API ScatteredFitOptions {
     double tolerance = 0.0;
     /// Weight lambda >= 0 of the thin-plate energy, or kChooseSmoothing: without a tolerance,
     /// the lambda minimising generalised cross-validation; with a tolerance, the largest lambda
-    /// in [s x 10^-6, s x 10^-1] (s = trace(A) / trace(E)) whose fit meets the tolerance on the
-    /// current knots, by bisection on log lambda to 0.15 decade (s x 10^-6 when none does). Any
-    /// other negative value is refused.
+    /// in [s x 10^-4, s x 10^-1] (s = trace(A) / trace(E)) whose fit meets the tolerance on the
+    /// current knots, by bisection on log lambda to 0.1 decade (s x 10^-4 when none does: a
+    /// smaller weight lets control points the data barely touch go wild). Any other negative
+    /// value is refused.
     double smoothing = kChooseSmoothing;
     /// One finite weight > 0 per point (empty: all 1).
     std::vector<double> weights;
