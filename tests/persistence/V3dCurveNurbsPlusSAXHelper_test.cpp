@@ -188,6 +188,7 @@ TEST(CurveSAXHelperRead, TestsNamesWithTheirParentsAndGrandparents) {
         {{"Other", "Order"}, "7", false},
         {{"NURBS_CURVE", "order"}, "7", false},
         {{"Other", "ControlPoints", "Count"}, "3", false},
+        {{"Other", "Knots", "Count"}, "3", false},
         {{"NURBS_CURVE", "Knots", "Dim"}, "4", false},  // Knots has no Dim
         {{"NURBS_CURVE", "Unknown"}, "", false},
         {{"NURBS_CURVE", "IsClosedLoop"}, "true", true},
