@@ -26,31 +26,27 @@ inline std::vector<P3> ReadDataSet(const std::string& name) {
 
 /// Samples of the curve at `count` + 1 evenly spaced parameters of its range.
 struct DenseCurve {
-    DenseCurve(const V3dNurbsCurve& c, std::size_t count) : curve(c), a(c.GetMinParam()), b(c.GetMaxParam()) {
+    DenseCurve(const V3dNurbsCurve& c, std::size_t count) : curve(c) {
+        const double a = c.GetMinParam(), b = c.GetMaxParam();
         for (std::size_t i = 0; i <= count; ++i) {
             params.push_back(a + (b - a) * static_cast<double>(i) / static_cast<double>(count));
             points.push_back(c.EvaluateAt(params.back()));
             if (i > 0) step = std::max(step, Math::Distance(points[i - 1], points[i]));
         }
     }
-    /// Minimum over the samples, refined by golden-section search on the two neighbouring
-    /// sample intervals (the distance is unimodal there once the samples are dense).
+    /// Minimum over the samples, refined by golden-section search on the two sample intervals
+    /// around every local minimum of the samples that could hide a nearer foot point (several
+    /// strands of a curve can pass the point; the distance is unimodal there once the samples
+    /// are dense); at either end of the range the foot may lie at the other end (closed curves).
     double TrueDistance(const P3& q) const {
-        std::vector<double> d(points.size());
-        double best = HUGE_VAL;
-        for (std::size_t i = 0; i < points.size(); ++i) {
-            d[i] = Math::Distance(points[i], q);
-            best = std::min(best, d[i]);
-        }
-        // Every local minimum of the samples that could hide a nearer foot point is refined
-        // (several strands of a curve can pass the point).
+        std::vector<double> d;
+        for (const P3& x : points) d.push_back(Math::Distance(x, q));
         const std::size_t last = points.size() - 1;
+        const double best = *std::min_element(d.begin(), d.end());
         double r = best;
         for (std::size_t i = 0; i <= last; ++i) {
-            if ((i > 0 && d[i] > d[i - 1]) || (i < last && d[i] > d[i + 1])) continue;
-            if (d[i] > best + step) continue;
+            if ((i > 0 && d[i] > d[i - 1]) || (i < last && d[i] > d[i + 1]) || d[i] > best + step) continue;
             r = std::min(r, Refine(q, params[i > 0 ? i - 1 : 0], params[i < last ? i + 1 : last]));
-            // At either end of the range the foot may lie at the other end (closed curves).
             if (i == 0) r = std::min(r, Refine(q, params[last - 1], params[last]));
             if (i == last) r = std::min(r, Refine(q, params[0], params[1]));
         }
@@ -60,15 +56,12 @@ struct DenseCurve {
         const double g = 0.5 * (std::sqrt(5.0) - 1.0);
         for (int it = 0; it < 80; ++it) {
             const double x1 = hi - g * (hi - lo), x2 = lo + g * (hi - lo);
-            if (Math::Distance(curve.EvaluateAt(x1), q) < Math::Distance(curve.EvaluateAt(x2), q))
-                hi = x2;
-            else
-                lo = x1;
+            const bool left = Math::Distance(curve.EvaluateAt(x1), q) < Math::Distance(curve.EvaluateAt(x2), q);
+            (left ? hi : lo) = left ? x2 : x1;
         }
         return Math::Distance(curve.EvaluateAt(0.5 * (lo + hi)), q);
     }
     const V3dNurbsCurve& curve;
-    double a, b;
     double step = 0.0;  // the longest chord between consecutive samples
     std::vector<double> params;
     std::vector<P3> points;
