@@ -4,7 +4,8 @@
 
 For each DEM and tolerance (1e-2 and 1e-3 of the height range): FITPACK's smoothing factor s is
 searched (halving from rows * cols * tol^2, then bisection in log s) for the fewest coefficients
-whose surface keeps every grid point within the tolerance. The distance is the true one: the
+whose surface keeps every grid point within the tolerance (a fit whose vertical error exceeds
+the height range, as FITPACK gives below some s, counts as failed; s = 0 interpolates). The distance is the true one: the
 spline z = f(y, x) is written as a B-spline surface (x and y at the Greville abscissae, which
 reproduces them exactly) and every point is projected with velsdk_nurbs.SurfaceLocator, the
 measure the C++ benchmark applies to every surface; the vertical error is printed beside it.
@@ -76,6 +77,12 @@ def scipy_fit(grid: np.ndarray, tol: float):
 
     def trial(s):
         spl = fit(s)
+        vertical = np.abs(spl(y, x) - z)
+        # Below some s FITPACK's regrid gives a spline with absurd coefficients (1e61 and more): a
+        # failed fit, not measured.
+        if not np.all(np.isfinite(vertical)) or vertical.max() > np.ptp(z):
+            tried[s] = (count(spl), np.inf, spl)
+            return False
         d = distances(spl, grid)
         tried[s] = (count(spl), d.max(), spl)
         return d.max() <= tol
