@@ -38,7 +38,7 @@ struct VELSDK_NURBS_API SurfaceApproximationOptions {
     std::size_t maxControlPoints = 1000000;
     /// Budget of least-squares surface fits (each one O(grid points)); the search stops when
     /// it is spent and returns the best surface found.
-    std::size_t maxFits = 200;
+    std::size_t maxFits = 400;
     /// Once the tolerance is met, try every interior knot out (refit without it) and keep it
     /// out when the tolerance still holds.
     bool removeKnots = true;

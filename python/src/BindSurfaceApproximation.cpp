@@ -120,7 +120,7 @@ void BindSurfaceFitReport(py::module_& m) {
 void BindSurfaceApproximation(py::module_& m) {
     m.def("approximate_surface", &ApproximateSurface, py::arg("grid"), py::arg("tol"), py::arg("degree_u") = 3,
           py::arg("degree_v") = 3, py::arg("params") = "chord", py::arg("weights") = py::none(),
-          py::arg("max_control_points") = 1000000, py::arg("max_fits") = 200, py::arg("remove_knots") = true,
+          py::arg("max_control_points") = 1000000, py::arg("max_fits") = 400, py::arg("remove_knots") = true,
           py::arg("threads") = 0,
           "A B-spline surface within distance tol of every point of the grid (m, n, 3) (or (m, n, 2), z = 0) "
           "with as few control points per direction as the search finds: returns (NurbsSurface, "

@@ -296,7 +296,7 @@ def approximate_surface(
     params: Union[str, Tuple[ArrayLike, ArrayLike]] = "chord",
     weights: Optional[ArrayLike] = None,
     max_control_points: int = 1000000,
-    max_fits: int = 200,
+    max_fits: int = 400,
     remove_knots: bool = True,
     threads: int = 0,
 ) -> Tuple[NurbsSurface, SurfaceFitReport]:
