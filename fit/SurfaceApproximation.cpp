@@ -297,7 +297,9 @@ void GridApproximator::Keep(const Trial& t) {
 
 // Splits the spans that hold a point beyond the tolerance, in the direction(s) to blame: the
 // errors of a fit with the other direction interpolated tell how much of a point's error each
-// direction causes; a direction is blamed when its error is at least half the larger one.
+// direction causes; the direction with the larger one is blamed (both on a tie). Blaming the
+// other direction as well when its error is at least half as large gave up to 19 % more control
+// points on the DEMs of examples/data.
 // Returns false when nothing could be split.
 bool GridApproximator::Refine(const Trial& t, std::vector<double>& KU, std::vector<double>& KV) {
     const std::size_t nu = KU.size() - m_p - 1, nv = KV.size() - m_q - 1;
@@ -312,9 +314,8 @@ bool GridApproximator::Refine(const Trial& t, std::vector<double>& KU, std::vect
             if (t.errors[k] <= m_tol) continue;
             anyU[su[i]] = anyV[sv[j]] = 1;
             const double eu = dirU ? onlyU.errors[k] : 0.0, ev = dirV ? onlyV.errors[k] : 0.0;
-            const double top = std::max(eu, ev);
-            if (eu >= 0.5 * top) blameU[su[i]] = 1;
-            if (ev >= 0.5 * top) blameV[sv[j]] = 1;
+            if (eu >= ev) blameU[su[i]] = 1;
+            if (ev >= eu) blameV[sv[j]] = 1;
         }
     auto split = [&](std::vector<double>& K, std::size_t p, const std::vector<double>& par,
                      const std::vector<std::size_t>& spanOf, const std::vector<char>& mark, std::size_t other) {
