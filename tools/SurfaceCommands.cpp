@@ -59,7 +59,7 @@ int RunSurfaceFit(const SurfaceFitOptions& o) {
     if (o.grid.empty()) throw UsageError("give a GRID file, or scattered points with --scattered");
     if (o.tolerance > 0.0) return RunSurfaceFitTolerance(o);
     if (!o.report.empty() || !o.errorSvg.empty() || o.param != "uniform")
-        throw UsageError("--param, --report and --error-svg go with --tolerance");
+        throw UsageError("--param, --report and --error-svg go with --tolerance (or --scattered)");
     const std::size_t p = static_cast<std::size_t>(o.degree[0]);
     const std::size_t q = static_cast<std::size_t>(o.degree[1]);
     if (p > 15 || q > 15) throw UsageError("--degree: degrees from 1 to 15");

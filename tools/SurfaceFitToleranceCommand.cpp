@@ -46,8 +46,10 @@ void AddSurfaceToleranceOptions(CLI::App& cmd, SurfaceFitOptions& o) {
             "T > 0"));
     cmd.add_option("--param", o.param, "with --tolerance: parameters 'uniform' (default) or 'chord' (averaged)")
         ->check(CLI::IsMember({"uniform", "chord"}));
-    cmd.add_option("--report", o.report, "with --tolerance: CSV of every point's distance and foot parameters");
-    cmd.add_option("--error-svg", o.errorSvg, "with --tolerance: SVG colour map of the distances over x, y");
+    cmd.add_option("--report", o.report,
+                   "with --tolerance or --scattered: CSV of every point's distance and foot parameters");
+    cmd.add_option("--error-svg", o.errorSvg,
+                   "with --tolerance or --scattered: SVG colour map of the distances over x, y");
 }
 
 int RunSurfaceFitTolerance(const SurfaceFitOptions& o) {
