@@ -1,6 +1,5 @@
-// V3dCurveNurbsPlus fitting: open least-squares, closed interpolation with
-// wrapped points, interpolation with end derivatives, chord-length parameters,
-// failure states, exceptions.
+// V3dCurveNurbsPlus fitting: open least squares, closed interpolation with wrapped points,
+// interpolation with end derivatives, chord-length parameters, failure states, exceptions.
 #include <VelSDK/Nurbs.h>
 
 #include "support/CurveTestAccess.h"
@@ -17,25 +16,26 @@ namespace {
 
 using P3 = VelSDK::Math::point<double, 3>;
 using P4 = VelSDK::Math::point<double, 4>;
+using C = V3dCurveNurbsPlus;
+using Access = V3dCurveNurbsPlusTestAccess;
+using VelSDK::NURBS::KnotAveragingClosed;
+using VelSDK::NURBS::UniformKnots;
 
 const std::vector<P3> kFive{{0, 0, 0}, {1, 2, 0}, {3, 3, 1}, {5, 1, 1}, {6, 0, 2}};
 const std::vector<P3> kSquare{{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}};
-
-void ExpectNear(const P3& a, const P3& b, double tol) {
-    for (int k = 0; k < 3; ++k) EXPECT_NEAR(a[k], b[k], tol) << k;
-}
 
 // Open and closed fits with each parametrization and knot rule: the parameters handed back
 // (chord lengths computed here), the knots, the wrapped control points of a loop, interpolation
 // at the parameters, and a loop that closes with its first derivative.
 TEST(V3dCurveNurbsPlusFit, OpenAndClosedFitsInterpolateAtTheirParameters) {
-    double total = 0.0;
     std::vector<double> chord{0.0};
-    for (std::size_t k = 0; k + 1 < kFive.size(); ++k) total += VelSDK::Math::Distance(kFive[k], kFive[k + 1]);
     for (std::size_t k = 1; k < kFive.size(); ++k)
-        chord.push_back(chord.back() + VelSDK::Math::Distance(kFive[k - 1], kFive[k]) / total);
+        chord.push_back(chord.back() + VelSDK::Math::Distance(kFive[k - 1], kFive[k]));
+    const double total = chord.back();
+    for (double& u : chord) u /= total;
     const std::vector<P3> hexagon{{2, 0, 0}, {1, 1.7, 0}, {-1, 1.7, 0}, {-2, 0, 0}, {-1, -1.7, 0}, {1, -1.7, 0}};
-    using C = V3dCurveNurbsPlus;
+    const auto chordLength = C::ParametrizationChordLength, uniform = C::ParametrizationUniform;
+    const auto averaging = C::KnotsAveraging, uniformKnots = C::KnotsUniform;
     const struct {
         const std::vector<P3>& points;
         bool closed;
@@ -44,30 +44,18 @@ TEST(V3dCurveNurbsPlusFit, OpenAndClosedFitsInterpolateAtTheirParameters) {
         C::EKnotsGeneration knots;
         std::vector<double> u, U;  // U empty: not checked
     } cases[] = {
-        {kFive, false, 3, C::ParametrizationChordLength, C::KnotsAveraging, chord, {}},
-        {kFive,
-         false,
-         4,
-         C::ParametrizationUniform,
-         C::KnotsUniform,
-         {0.0, 0.25, 0.5, 0.75, 1.0},
-         VelSDK::NURBS::UniformKnots(9, 3)},
+        {kFive, false, 3, chordLength, averaging, chord, {}},
+        {kFive, false, 4, uniform, uniformKnots, {0, 0.25, 0.5, 0.75, 1}, UniformKnots(9, 3)},
         {kSquare,
          true,
          3,
-         C::ParametrizationChordLength,
-         C::KnotsAveraging,
-         {0.0, 0.25, 0.5, 0.75},
-         VelSDK::NURBS::KnotAveragingClosed({0, 0.25, 0.5, 0.75, 1.0, 1.25}, 2)},
-        {kSquare, true, 3, C::ParametrizationUniform, C::KnotsAveraging, {0.0, 0.2, 0.4, 0.6}, {}},
+         chordLength,
+         averaging,
+         {0, .25, .5, .75},
+         KnotAveragingClosed({0, .25, .5, .75, 1, 1.25}, 2)},
+        {kSquare, true, 3, uniform, averaging, {0.0, 0.2, 0.4, 0.6}, {}},
         // Uniform knots are the clamped ones, also for a loop.
-        {hexagon,
-         true,
-         3,
-         C::ParametrizationUniform,
-         C::KnotsUniform,
-         {0.0, 1 / 7.0, 2 / 7.0, 3 / 7.0, 4 / 7.0, 5 / 7.0},
-         VelSDK::NURBS::UniformKnots(6 + 2 + 2 + 1, 2)},
+        {hexagon, true, 3, uniform, uniformKnots, {0, 1 / 7., 2 / 7., 3 / 7., 4 / 7., 5 / 7.}, UniformKnots(11, 2)},
     };
     for (const auto& k : cases) {
         SCOPED_TRACE(std::to_string(k.points.size()) + (k.closed ? " closed" : " open"));
@@ -77,7 +65,6 @@ TEST(V3dCurveNurbsPlusFit, OpenAndClosedFitsInterpolateAtTheirParameters) {
         c.SetKnotsGeneration(k.knots);
         std::vector<double> u;
         ASSERT_EQ(c.Fit(u, k.points, k.closed), V3dCurve::Success);
-        EXPECT_TRUE(c.IsValid());
         EXPECT_EQ(c.IsClosedLoop(), k.closed);
         ASSERT_EQ(u.size(), k.u.size());
         for (std::size_t i = 0; i < u.size(); ++i) EXPECT_NEAR(u[i], k.u[i], 1e-15) << i;
@@ -85,28 +72,25 @@ TEST(V3dCurveNurbsPlusFit, OpenAndClosedFitsInterpolateAtTheirParameters) {
             EXPECT_EQ(c.GetKnots(), k.U);
         }
         const std::size_t n = k.points.size() + (k.closed ? k.order - 1 : 0);
-        EXPECT_EQ(c.GetNumberControlPoints(), n);
         ASSERT_EQ(c.GetControlPoints().size(), n);
-        EXPECT_EQ(c.GetNumberKnots(), n + k.order);
-        EXPECT_EQ(c.GetMinParameter(), 0.0);
+        EXPECT_EQ(c.GetNumberControlPoints(), n);
         EXPECT_EQ(c.GetMaxParameter(), 1.0);
         for (std::size_t i = 0; i < k.points.size(); ++i) {
             P3 p;
             ASSERT_EQ(c.EvaluatePosition(p, u[i]), V3dCurve::Success);
-            ExpectNear(p, k.points[i], 1e-12);
+            EXPECT_LT(VelSDK::Math::Distance(p, k.points[i]), 1e-12) << i;
         }
         for (const P4& cp : c.GetControlPoints()) EXPECT_EQ(cp[3], 1.0);
         for (std::size_t i = k.points.size(); i < n; ++i)
             EXPECT_EQ(c.GetControlPoint(i), c.GetControlPoint(i - k.points.size()));
-        if (k.closed && k.knots == C::KnotsAveraging) {  // clamped uniform knots do not close smoothly
+        if (k.closed && k.knots == averaging) {  // clamped uniform knots do not close smoothly
             P3 a, da, b, db;
             c.EvaluateSpeed(a, da, 0.0);
             c.EvaluateSpeed(b, db, 1.0);
-            ExpectNear(a, b, 1e-12);
-            ExpectNear(da, db, 1e-10);
+            EXPECT_LT(VelSDK::Math::Distance(a, b) + VelSDK::Math::Distance(da, db), 1e-10);
         }
         // The object keeps nothing of the list it handed over; a second fit hands over a new one.
-        EXPECT_TRUE(V3dCurveNurbsPlusTestAccess::FittedParameters(c).empty());
+        EXPECT_TRUE(Access::FittedParameters(c).empty());
         std::vector<double> again{42.0};
         c.SetNumberControlPoints(0);
         ASSERT_EQ(c.Fit(again, k.points, k.closed), V3dCurve::Success);
@@ -114,116 +98,86 @@ TEST(V3dCurveNurbsPlusFit, OpenAndClosedFitsInterpolateAtTheirParameters) {
     }
 }
 
-// Refused fits: a requested count of control points other than the point count, fewer points
-// than the order, an order below two. Each leaves its documented state.
+// Refused fits (a requested count of control points other than the point count, fewer points
+// than the order, an order below two, coincident points) each leave their documented state.
 TEST(V3dCurveNurbsPlusFit, RefusedFitsLeaveTheirDocumentedState) {
-    V3dCurveNurbsPlus c;
+    C c;
     c.SetNumberControlPoints(4);
     EXPECT_EQ(c.Fit(kFive, false), V3dCurve::Failure);
     EXPECT_FALSE(c.IsValid());
-    EXPECT_EQ(c.GetNumberControlPoints(), 4u);
-    c.SetNumberControlPoints(2);  // below the order: refused before anything is written
-    EXPECT_EQ(c.Fit(kFive, false), V3dCurve::Failure);
-    EXPECT_TRUE(V3dCurveNurbsPlusTestAccess::FittedParameters(c).size() == 5u);  // from the previous attempt
     c.SetNumberControlPoints(5);
     ASSERT_EQ(c.Fit(kFive, false), V3dCurve::Success);
+    const C before = c;
+    const std::vector<double> kept = Access::FittedParameters(c);
+    std::vector<double> u{9.0, 9.0};
+    EXPECT_EQ(c.Fit(u, {{0, 0, 0}, {0, 0, 0}, {1, 0, 0}}, true), V3dCurve::CoincidentPoints);
+    EXPECT_EQ(u, kept);  // handed over: the previous fit's parameters
+    EXPECT_EQ(kept.size(), 5u);
+    EXPECT_TRUE(c == before);
+    EXPECT_FALSE(c.IsClosedLoop());
 
     const std::vector<double> knots = c.GetKnots();
     c.SetMinParameter(0.3);
     EXPECT_EQ(c.Fit({{0, 0, 0}, {1, 0, 0}}, false), V3dCurve::Failure);
     EXPECT_FALSE(c.IsValid());
     EXPECT_EQ(c.GetMinParameter(), 0.0);
-    EXPECT_EQ(c.GetMaxParameter(), 1.0);
-    EXPECT_EQ(V3dCurveNurbsPlusTestAccess::Held(c).GetKnots(), knots);
-    EXPECT_EQ(c.Fit({}, true), V3dCurve::Failure);
-    EXPECT_TRUE(c.IsClosedLoop());
-
+    EXPECT_EQ(Access::Held(c).GetKnots(), knots);
     for (int order : {0, 1}) {
-        V3dCurveNurbsPlus d;
+        C d;
         d.SetOrder(static_cast<unsigned char>(order));
-        EXPECT_EQ(d.Fit(kFive, false), V3dCurve::Failure);
         EXPECT_EQ(d.Fit(kFive, true), V3dCurve::Failure);
-        std::vector<double> u;
         EXPECT_EQ(d.FitWithEndDerivatives(u, kFive, {{1, 0, 0}, {1, 0, 0}}), V3dCurve::Failure);
-        EXPECT_FALSE(d.IsValid());
-        EXPECT_TRUE(V3dCurveNurbsPlusTestAccess::Held(d).GetControlPoints().empty());
+        EXPECT_TRUE(Access::Held(d).GetControlPoints().empty());
     }
 }
 
-TEST(V3dCurveNurbsPlusFit, CoincidentPointsLeaveThePreviousStateAndHandBackItsParameters) {
-    V3dCurveNurbsPlus c;
-    std::vector<double> u;
-    ASSERT_EQ(c.Fit(kFive, false),
-              V3dCurve::Success);  // the object keeps its parameters
-    const V3dCurveNurbsPlus before = c;
-    const std::vector<double> kept = V3dCurveNurbsPlusTestAccess::FittedParameters(c);
-    ASSERT_EQ(kept.size(), 5u);
-    u = {9.0, 9.0};
-    EXPECT_EQ(c.Fit(u, {{0, 0, 0}, {0, 0, 0}, {1, 0, 0}}, true), V3dCurve::CoincidentPoints);
-    EXPECT_EQ(u, kept);
-    EXPECT_TRUE(c == before);
-    EXPECT_TRUE(c.IsValid());
-    EXPECT_FALSE(c.IsClosedLoop());
-}
-
 TEST(V3dCurveNurbsPlusFit, WithEndDerivatives) {
-    V3dCurveNurbsPlus c;
+    C c;
     c.SetOrder(4);
     const std::vector<P3> pts{{0, 0, 0}, {1, 1, 0}, {2, 0, 1}, {3, 1, 1}};
     const std::pair<P3, P3> ders{{1, 0, 0}, {0, 1, 0}};
-    V3dCurveNurbsPlusTestAccess::SetClosedLoop(c, true);
+    Access::SetClosedLoop(c, true);
     std::vector<double> u;
     ASSERT_EQ(c.FitWithEndDerivatives(u, pts, ders), V3dCurve::Success);
     EXPECT_TRUE(c.IsClosedLoop());  // kept as it was
     EXPECT_EQ(c.GetNumberControlPoints(), 6u);
-    EXPECT_EQ(c.GetNumberKnots(), 10u);
-    ASSERT_EQ(u.size(), 4u);
-    EXPECT_EQ(V3dCurveNurbsPlusTestAccess::FittedParameters(c),
-              u);  // the object keeps a copy
+    EXPECT_EQ(Access::FittedParameters(c), u);  // the object keeps a copy
     for (std::size_t k = 0; k < pts.size(); ++k) {
         P3 p;
         c.EvaluatePosition(p, u[k]);
-        ExpectNear(p, pts[k], 1e-12);
+        EXPECT_LT(VelSDK::Math::Distance(p, pts[k]), 1e-12) << k;
     }
-    P3 p, d;
-    c.EvaluateSpeed(p, d, 0.0);
-    ExpectNear(d, ders.first, 1e-12);
-    c.EvaluateSpeed(p, d, 1.0);
-    ExpectNear(d, ders.second, 1e-12);
-    // A second identical call succeeds again, whatever the stored number of
-    // control points.
-    std::vector<double> u2;
+    P3 p, d0, d1;
+    c.EvaluateSpeed(p, d0, 0.0);
+    c.EvaluateSpeed(p, d1, 1.0);
+    EXPECT_LT(VelSDK::Math::Distance(d0, ders.first) + VelSDK::Math::Distance(d1, ders.second), 1e-12);
+    std::vector<double> u2;  // again, whatever the stored number of control points
     ASSERT_EQ(c.FitWithEndDerivatives(u2, pts, ders), V3dCurve::Success);
     EXPECT_EQ(u2, u);
-    EXPECT_EQ(c.GetNumberControlPoints(), 6u);
-    // No coincident-point test: equal points take the uniform fallback k / (n -
-    // 1).
-    V3dCurveNurbsPlus e;
+    // No coincident-point test: equal points take the uniform fallback k / (n - 1).
+    C e;
     e.SetOrder(2);
-    std::vector<double> ue;
-    e.FitWithEndDerivatives(ue, {{1, 1, 1}, {1, 1, 1}, {1, 1, 1}}, ders);
-    EXPECT_EQ(ue, (std::vector<double>{0.0, 0.5, 1.0}));
+    e.FitWithEndDerivatives(u, {{1, 1, 1}, {1, 1, 1}, {1, 1, 1}}, ders);
+    EXPECT_EQ(u, (std::vector<double>{0.0, 0.5, 1.0}));
 }
 
-TEST(V3dCurveNurbsPlusFit, UnknownSettingsThrowWithTheirMessages) {
-    V3dCurveNurbsPlus c;
+TEST(V3dCurveNurbsPlusFit, UnknownSettingsThrowBeforeAnythingChanges) {
+    C c;
     ASSERT_EQ(c.Fit(kFive, false), V3dCurve::Success);
     c.SetMinParameter(0.5);
     std::vector<double> u;
-    const std::string parametrization = "Unknown parametrization type", knots = "Unknown knots generation type";
     // (parametrization, knots generation, closed, with end derivatives, message); the
-    // parametrization is chosen first.
+    // parametrization is checked first.
     const struct {
         int param, knots;
         bool closed, ends;
-        const std::string& message;
-    } cases[] = {{2, 0, false, false, parametrization},
-                 {-1, 7, true, false, parametrization},
-                 {1, 7, false, false, knots},
-                 {1, 7, true, false, knots},
-                 {1, 7, false, true, knots}};
+        const char* message;
+    } cases[] = {{2, 7, false, false, "Unknown parametrization type"},
+                 {-1, 7, true, false, "Unknown parametrization type"},
+                 {1, 7, true, false, "Unknown knots generation type"},
+                 {1, 7, false, true, "Unknown knots generation type"}};
     for (const auto& k : cases) {
-        V3dCurveNurbsPlusTestAccess::SetRawSettings(c, k.param, k.knots);
+        Access::SetRawSettings(c, k.param, k.knots);
         try {
             if (k.ends)
                 c.FitWithEndDerivatives(u, kFive, {{1, 0, 0}, {1, 0, 0}});
@@ -231,7 +185,7 @@ TEST(V3dCurveNurbsPlusFit, UnknownSettingsThrowWithTheirMessages) {
                 c.Fit(u, kFive, k.closed);
             ADD_FAILURE() << "no exception";
         } catch (const std::logic_error& e) {
-            EXPECT_EQ(e.what(), k.message);
+            EXPECT_EQ(std::string(e.what()), k.message);
         }
         EXPECT_TRUE(c.IsValid());
         EXPECT_EQ(c.GetMinParameter(), 0.5);
@@ -246,8 +200,8 @@ TEST(V3dCurveNurbsPlusFit, FailedSolveLeavesAnObjectThatIsNotValid) {
         const double a = 6.283185307179586 * i / 50 + 0.1 * std::sin(3.0 * i);
         loop.push_back(P3{std::cos(a), std::sin(a), 0.1 * std::sin(2 * a)});
     }
-    V3dCurveNurbsPlus c;
-    c.SetKnotsGeneration(V3dCurveNurbsPlus::KnotsUniform);
+    C c;
+    c.SetKnotsGeneration(C::KnotsUniform);
     ASSERT_EQ(c.Fit(kFive, false), V3dCurve::Success);
     c.SetNumberControlPoints(0);
     c.SetMinParameter(0.5);
@@ -256,19 +210,11 @@ TEST(V3dCurveNurbsPlusFit, FailedSolveLeavesAnObjectThatIsNotValid) {
     EXPECT_EQ(u.size(), 50u);
     EXPECT_FALSE(c.IsValid());
     EXPECT_TRUE(c.IsClosedLoop());
-    EXPECT_EQ(c.GetNumberKnots(), 0u);
     EXPECT_EQ(c.GetMinParameter(), 0.0);
-    EXPECT_EQ(c.GetMaxParameter(), 1.0);
-    P3 p{5, 5, 5};
-    EXPECT_EQ(c.EvaluatePosition(p, 0.5), V3dCurve::Failure);
-    EXPECT_EQ(p, (P3{5, 5, 5}));
     EXPECT_EQ(c.GetNumberControlPoints(), 52u);  // taken from the held curve also on failure
-    const VelSDK::NURBS::V3dNurbsCurve& held = V3dCurveNurbsPlusTestAccess::Held(c);
-    EXPECT_EQ(held.GetKnots(), VelSDK::NURBS::UniformKnots(50 + 2 + 2 + 1, 2));
-    // The same points with uniform parameters fit.
-    c.SetParametrization(V3dCurveNurbsPlus::ParametrizationUniform);
+    EXPECT_EQ(Access::Held(c).GetKnots(), UniformKnots(50 + 2 + 2 + 1, 2));
+    c.SetParametrization(C::ParametrizationUniform);  // the same points with uniform parameters fit
     EXPECT_EQ(c.Fit(u, loop, true), V3dCurve::Success);
-    EXPECT_TRUE(c.IsValid());
 }
 
 }  // namespace
