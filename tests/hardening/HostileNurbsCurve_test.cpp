@@ -1,10 +1,10 @@
-// Hostile input for V3dNurbsCurve, one sweep: every public member on every case of a table of
-// curves that are default-constructed, moved from, short of knots or control points, with
-// decreasing, NaN, infinite, huge or subnormal knots, zero, negative or NaN weights, degree 0
-// and degree 30, at NaN, infinite, signed-zero, huge and subnormal parameters. Run under
-// AddressSanitizer and UndefinedBehaviorSanitizer, every call must stay inside its buffers,
-// terminate and allocate in proportion to its input; the results must be the documented ones.
-// (The fits' count refusals: tests/nurbs; fuzzed numbers in fits: the fuzz target fuzz_curve_fit.)
+// The documented answers of V3dNurbsCurve on hostile input, one sweep of members × a table of
+// curves that are default-constructed, short of knots or control points, with decreasing, NaN,
+// infinite, huge or subnormal knots, zero, negative or NaN weights, degree 0, 30 and beyond
+// the count, at NaN, infinite, signed-zero, huge and subnormal parameters: NaN where the curve
+// cannot be evaluated, zero derivatives above the degree, finite values inside the range of a
+// well-formed curve, refusals that leave the targets untouched, and length_error or bad_alloc
+// for orders beyond memory. (Arbitrary curves of low degree: the fuzz target fuzz_curve_eval.)
 #include <VelSDK/Nurbs.h>
 
 #include "hardening/Hostile.h"
@@ -38,12 +38,9 @@ struct Case {
     bool wellFormed;  // valid, p < n, finite sorted knots, non-empty range, finite data, positive weights
 };
 
-std::vector<P4> Line(std::size_t n, double w = 1.0) {
+std::vector<P4> Line(std::size_t n) {
     std::vector<P4> P;
-    for (std::size_t i = 0; i < n; ++i) {
-        const double x = static_cast<double>(i);
-        P.push_back(P4{w * x, w * (x * x / 4.0), w * (1.0 - x), w});
-    }
+    for (double x = 0; P.size() < n; x += 1.0) P.push_back(P4{x, x * x / 4.0, 1.0 - x, 1.0});
     return P;
 }
 
@@ -56,25 +53,15 @@ std::vector<Case> Cases() {
         c.push_back({name, V3dNurbsCurve(std::move(P), std::move(knots), p), wellFormed});
     };
     c.push_back({"default", V3dNurbsCurve(), false});
-    {
-        V3dNurbsCurve source(Line(5), Clamped(5, 2), 2);
-        V3dNurbsCurve sink(std::move(source));
-        c.push_back({"moved-from", source, false});  // NOLINT(bugprone-use-after-move): on purpose
-    }
     add("no knots", Line(4), {}, 2);
     add("no control points", {}, {0, 0, 0, 1, 1, 1}, 2);
     add("one knot short", Line(4), {0, 0, 0, 1, 1, 1}, 2);
-    add("one knot long", Line(4), {0, 0, 0, 0.5, 1, 1, 1, 1}, 2);
     add("decreasing knots", Line(5), {0, 0, 0, 0.7, 0.3, 1, 1, 1}, 2);
-    add("reversed knots", Line(5), {1, 1, 1, 0.7, 0.3, 0, 0, 0}, 2);
-    add("NaN interior knot", Line(5), {0, 0, 0, kNaN, 0.6, 1, 1, 1}, 2);
-    add("NaN range ends", Line(4), {kNaN, kNaN, kNaN, 0.5, kNaN, kNaN, kNaN}, 2);
+    add("NaN knots", Line(5), {kNaN, kNaN, kNaN, kNaN, 0.6, 1, 1, 1}, 2);
     add("infinite knots", Line(4), {-kInf, -kInf, -kInf, 0, kInf, kInf, kInf}, 2);
-    add("infinite range ends, unclamped", Line(4), {-kInf, -kInf, -kInf, 0, 1, 2, kInf}, 2);
     add("extreme knots", Line(4), {-DBL_MAX, -DBL_MAX, -DBL_MAX, 0, DBL_MAX, DBL_MAX, DBL_MAX}, 2);
     add("subnormal knots", Line(4), {0, 0, 0, 5e-324, 1e-323, 1e-323, 1e-323}, 2);
     add("empty range", Line(4), U(7, 0.5), 2);
-    add("zero weights", Line(4, 0.0), Clamped(4, 2), 2);
     std::vector<P4> P = Line(4);
     P[1] = P4{0, 0, 0, 0};
     P[2][3] = -1.0;
@@ -85,15 +72,10 @@ std::vector<Case> Cases() {
     P[3][3] = kNaN;
     add("non-finite control points", P, Clamped(4, 2), 2);
     add("extreme coordinates", std::vector<P4>(4, P4{DBL_MAX, -DBL_MAX, DBL_MAX, 1.0}), Clamped(4, 2), 2);
-    add("subnormal control points", std::vector<P4>(4, P4{5e-324, -5e-324, 0.0, 5e-324}), Clamped(4, 2), 2);
-    add("degree 0, one point", {P4{1, 2, 3, 1}}, {0, 1}, 0, true);
     add("degree 0, five points", Line(5), {0, 0.2, 0.4, 0.6, 0.8, 1}, 0, true);
     add("degree 30", Line(31), Clamped(31, 30), 30, true);
-    U high(18, 0.0);
-    high.resize(36, 1.0);
-    add("degree 30, five points", Line(5), high, 30);  // valid, but p >= n
+    add("degree 30, five points", Line(5), Clamped(31, 30), 30);  // p >= n
     add("degree SIZE_MAX", Line(3), {0, 0.5, 1}, kMaxSize);
-    add("degree 2^40", Line(3), {0, 0, 1, 1}, std::size_t{1} << 40);
     add("clamped cubic", Line(7), {0, 0, 0, 0, 0.25, 0.5, 0.5, 1, 1, 1, 1}, 3, true);
     add("unclamped quadratic", Line(4), {0, 1, 2, 3, 4, 5, 6}, 2, true);
     add("rational quadratic", {P4{1, 0, 0, 1}, P4{0.5, 0.5, 0, 0.5}, P4{0, 1, 0, 1}}, {0, 0, 0, 1, 1, 1}, 2, true);
@@ -113,8 +95,6 @@ bool Unchanged(const V3dNurbsCurve& a, const V3dNurbsCurve& b) {
            Same(a.GetControlPoints(), b.GetControlPoints());
 }
 
-bool InRange(const V3dNurbsCurve& c, double u) { return u >= c.GetMinParam() && u <= c.GetMaxParam(); }
-
 }  // namespace
 
 TEST(HostileNurbsCurve, EveryMemberOnEveryCase) {
@@ -125,8 +105,6 @@ TEST(HostileNurbsCurve, EveryMemberOnEveryCase) {
         const V3dNurbsCurve& c = k.curve;
         const std::size_t n = c.GetControlPoints().size(), p = c.GetDegree();
         hostile::Ceiling ceiling(hostile::kSmallInputCeiling);
-        (void)c.IsValid();
-        (void)c.IsClamped();
         EXPECT_TRUE(c.GetKnots().size() > p || std::isnan(c.GetMinParam()));
         EXPECT_TRUE(c.GetKnots().size() > n || std::isnan(c.GetMaxParam()));
         // Evaluation reads control points s - p .. s and knots s - p .. s + p + 1; a curve
@@ -137,7 +115,7 @@ TEST(HostileNurbsCurve, EveryMemberOnEveryCase) {
             const P3 pt = c.EvaluateAt(u);
             EXPECT_TRUE(Same(pt, P3{h[0] / h[3], h[1] / h[3], h[2] / h[3]})) << u;
             EXPECT_TRUE(evaluable || (std::isnan(h[0]) && std::isnan(h[3]))) << u;
-            const bool mustBeFinite = k.wellFormed && InRange(c, u);
+            const bool mustBeFinite = k.wellFormed && u >= c.GetMinParam() && u <= c.GetMaxParam();
             for (std::size_t order : {0, 2, 7, 31}) {
                 const std::vector<P3> d = c.DeriveAt(u, order);
                 ASSERT_EQ(d.size(), order + 1);
@@ -150,8 +128,6 @@ TEST(HostileNurbsCurve, EveryMemberOnEveryCase) {
             // The private span search is clipped into [p, n - 1] whenever such a span exists.
             const std::size_t s = TA::Span(c, u);
             EXPECT_TRUE(n == 0 || p >= n || c.GetKnots().size() <= n || (s >= p && s < n)) << u;
-            (void)TA::Multiplicity(c, u);
-            EXPECT_TRUE(p >= n || TA::BasisDers(c, u, 2).size() == (std::min<std::size_t>(2, p) + 1) * (p + 1));
             // Split: refused with the targets untouched, or two pieces that meet at the cut. A
             // cut within DBL_EPSILON above the range start leaves a left piece with fewer than
             // p + 1 control points (see the V3dNurbsCurve header).
@@ -199,14 +175,6 @@ TEST(HostileNurbsCurve, EveryMemberOnEveryCase) {
             EXPECT_TRUE(c.IsValid() && clamped.IsClamped());
             EXPECT_TRUE(Same(clamped.GetMinParam(), c.GetMinParam()) && Same(clamped.GetMaxParam(), c.GetMaxParam()));
         }
-        // Copies and moves keep every bit; a moved-from curve keeps its degree only.
-        V3dNurbsCurve a(c);
-        V3dNurbsCurve& self = a;
-        a = self;
-        a = std::move(self);
-        V3dNurbsCurve b(std::move(a));
-        EXPECT_TRUE(Unchanged(b, c));
-        EXPECT_TRUE(a.GetControlPoints().empty() && a.GetKnots().empty() && a.GetDegree() == p);
         EXPECT_EQ(ceiling.Refused(), 0u);
     }
 }
