@@ -87,12 +87,7 @@ TEST(V3dCurveNurbsPlusFit, OpenAndClosedFitsInterpolateAtTheirParameters) {
             c.EvaluateSpeed(b, db, 1.0);
             EXPECT_LT(VelSDK::Math::Distance(a, b) + VelSDK::Math::Distance(da, db), 1e-10);
         }
-        // The object keeps nothing of the list it handed over; a second fit hands over a new one.
-        EXPECT_TRUE(Access::FittedParameters(c).empty());
-        std::vector<double> again{42.0};
-        c.SetNumberControlPoints(0);
-        ASSERT_EQ(c.Fit(again, k.points, k.closed), V3dCurve::Success);
-        EXPECT_EQ(again, u);
+        EXPECT_TRUE(Access::FittedParameters(c).empty());  // the object keeps nothing it handed over
     }
 }
 

@@ -45,17 +45,12 @@ std::vector<double> ReferenceSubdivide(const std::vector<P3>& P, double a, doubl
             M[c] = std::max(M[c], e * e);
         }
     if (tol * tol * 16.0 >= M[1] + M[0] + M[2]) return {a, b};
-    // de Casteljau triangle
-    std::vector<std::vector<P3>> tri{P};
+    std::vector<P3> left{P[0]}, right{P[p]}, w = P;  // de Casteljau
     for (std::size_t r = 1; r <= p; ++r) {
-        std::vector<P3> row;
-        for (std::size_t i = 0; i + 1 < tri.back().size(); ++i)
-            row.push_back((tri.back()[i] + tri.back()[i + 1]) * 0.5);
-        tri.push_back(row);
+        for (std::size_t i = 0; i + r <= p; ++i) w[i] = (w[i] + w[i + 1]) * 0.5;
+        left.push_back(w[0]);
+        right.insert(right.begin(), w[p - r]);
     }
-    std::vector<P3> left, right;
-    for (std::size_t r = 0; r <= p; ++r) left.push_back(tri[r].front());
-    for (std::size_t r = p + 1; r-- > 0;) right.push_back(tri[r].back());
     const double m = (b + a) * 0.5;
     std::vector<double> L = ReferenceSubdivide(left, a, m, tol);
     const std::vector<double> R = ReferenceSubdivide(right, m, b, tol);

