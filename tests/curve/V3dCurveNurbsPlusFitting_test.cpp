@@ -35,8 +35,8 @@ TEST(V3dCurveNurbsPlusFit, OpenAndClosedFitsInterpolateAtTheirParameters) {
     const double total = chord.back();
     for (double& u : chord) u /= total;
     const std::vector<P3> hexagon{{2, 0, 0}, {1, 1.7, 0}, {-1, 1.7, 0}, {-2, 0, 0}, {-1, -1.7, 0}, {1, -1.7, 0}};
-    const auto chordLength = C::ParametrizationChordLength, uniform = C::ParametrizationUniform;
-    const auto averaging = C::KnotsAveraging, uniformKnots = C::KnotsUniform;
+    const auto chordP = C::ParametrizationChordLength, unifP = C::ParametrizationUniform;
+    const auto avgK = C::KnotsAveraging, unifK = C::KnotsUniform;
     const struct {
         const std::vector<P3>& points;
         bool closed;
@@ -45,18 +45,12 @@ TEST(V3dCurveNurbsPlusFit, OpenAndClosedFitsInterpolateAtTheirParameters) {
         C::EKnotsGeneration knots;
         std::vector<double> u, U;  // U empty: not checked
     } cases[] = {
-        {kFive, false, 3, chordLength, averaging, chord, {}},
-        {kFive, false, 4, uniform, uniformKnots, {0, 0.25, 0.5, 0.75, 1}, UniformKnots(9, 3)},
-        {kSquare,
-         true,
-         3,
-         chordLength,
-         averaging,
-         {0, .25, .5, .75},
-         KnotAveragingClosed({0, .25, .5, .75, 1, 1.25}, 2)},
-        {kSquare, true, 3, uniform, averaging, {0.0, 0.2, 0.4, 0.6}, {}},
+        {kFive, false, 3, chordP, avgK, chord, {}},
+        {kFive, false, 4, unifP, unifK, {0, 0.25, 0.5, 0.75, 1}, UniformKnots(9, 3)},
+        {kSquare, true, 3, chordP, avgK, {0, .25, .5, .75}, KnotAveragingClosed({0, .25, .5, .75, 1, 1.25}, 2)},
+        {kSquare, true, 3, unifP, avgK, {0.0, 0.2, 0.4, 0.6}, {}},
         // Uniform knots are the clamped ones, also for a loop.
-        {hexagon, true, 3, uniform, uniformKnots, {0, 1 / 7., 2 / 7., 3 / 7., 4 / 7., 5 / 7.}, UniformKnots(11, 2)},
+        {hexagon, true, 3, unifP, unifK, {0, 1 / 7., 2 / 7., 3 / 7., 4 / 7., 5 / 7.}, UniformKnots(11, 2)},
     };
     for (const auto& k : cases) {
         SCOPED_TRACE(std::to_string(k.points.size()) + (k.closed ? " closed" : " open"));
@@ -81,7 +75,7 @@ TEST(V3dCurveNurbsPlusFit, OpenAndClosedFitsInterpolateAtTheirParameters) {
         for (const P4& cp : c.GetControlPoints()) EXPECT_EQ(cp[3], 1.0);
         for (std::size_t i = k.points.size(); i < n; ++i)
             EXPECT_EQ(c.GetControlPoint(i), c.GetControlPoint(i - k.points.size()));
-        if (k.closed && k.knots == averaging) {  // clamped uniform knots do not close smoothly
+        if (k.closed && k.knots == avgK) {  // clamped uniform knots do not close smoothly
             P3 a, da, b, db;
             c.EvaluateSpeed(a, da, 0.0);
             c.EvaluateSpeed(b, db, 1.0);
@@ -105,9 +99,7 @@ TEST(V3dCurveNurbsPlusFit, RefusedFitsLeaveTheirDocumentedState) {
     std::vector<double> u{9.0, 9.0};
     EXPECT_EQ(c.Fit(u, {{0, 0, 0}, {0, 0, 0}, {1, 0, 0}}, true), V3dCurve::CoincidentPoints);
     EXPECT_EQ(u, kept);  // handed over: the previous fit's parameters
-    EXPECT_EQ(kept.size(), 5u);
     EXPECT_TRUE(c == before);
-    EXPECT_FALSE(c.IsClosedLoop());
 
     const std::vector<double> knots = c.GetKnots();
     c.SetMinParameter(0.3);
@@ -143,9 +135,6 @@ TEST(V3dCurveNurbsPlusFit, WithEndDerivatives) {
     c.EvaluateSpeed(p, d0, 0.0);
     c.EvaluateSpeed(p, d1, 1.0);
     EXPECT_LT(VelSDK::Math::Distance(d0, ders.first) + VelSDK::Math::Distance(d1, ders.second), 1e-12);
-    std::vector<double> u2;  // again, whatever the stored number of control points
-    ASSERT_EQ(c.FitWithEndDerivatives(u2, pts, ders), V3dCurve::Success);
-    EXPECT_EQ(u2, u);
     // No coincident-point test: equal points take the uniform fallback k / (n - 1).
     C e;
     e.SetOrder(2);
