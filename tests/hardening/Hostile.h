@@ -8,7 +8,7 @@
 // memory (or tripping the sanitizer's own allocation limit).
 #pragma once
 
-#include <VelSDK/Point.h>
+#include <VelSDK/Nurbs.h>
 
 #include "curve/ChordRefinement.h"
 
@@ -16,11 +16,9 @@
 #include <cfloat>
 #include <cmath>
 #include <cstddef>
-#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
-#include <new>
 #include <vector>
 
 namespace hostile {
@@ -104,6 +102,74 @@ bool AllFinite(const VelSDK::Math::point<double, N>& p) {
     for (std::size_t i = 0; i < N; ++i)
         if (!std::isfinite(p[i])) return false;
     return true;
+}
+
+/// Control points (i, i^2 / 4, 1 - i, 1): a parabola, so that a Bezier curve of degree n over
+/// them is C(t) = (n t, (n t + n (n - 1) t^2) / 4, 1 - n t) (Bernstein polynomials reproduce
+/// polynomials).
+inline std::vector<VelSDK::Math::point<double, 4>> Line(std::size_t n) {
+    std::vector<VelSDK::Math::point<double, 4>> P;
+    for (double x = 0; P.size() < n; x += 1.0) P.push_back({x, x * x / 4.0, 1.0 - x, 1.0});
+    return P;
+}
+
+inline std::vector<double> Clamped(std::size_t n, std::size_t p) { return VelSDK::NURBS::UniformKnots(n + p + 1, p); }
+
+/// A curve of the hostile table: whether it is well formed (evaluable, finite sorted knots, a
+/// non-empty range, finite data, positive weights, continuous, derivatives that do not
+/// overflow) and
+/// whether CheckCurve accepts it (also degree 1 to 64, a finite range, positions that do not
+/// overflow).
+struct CurveCase {
+    VelSDK::NURBS::V3dNurbsCurve curve;
+    bool wellFormed, checked;
+};
+
+inline std::vector<CurveCase> Curves() {
+    using C = VelSDK::NURBS::V3dNurbsCurve;
+    using P4 = VelSDK::Math::point<double, 4>;
+    using U = std::vector<double>;
+    std::vector<CurveCase> c = {
+        {C(), false, false},
+        {C(Line(4), {}, 2), false, false},
+        {C({}, {0, 0, 0, 1, 1, 1}, 2), false, false},
+        {C(Line(4), {0, 0, 0, 1, 1, 1}, 2), false, false},
+        {C(Line(5), {0, 0, 0, 0.7, 0.3, 1, 1, 1}, 2), false, false},
+        {C(Line(5), {kNaN, kNaN, kNaN, kNaN, 0.6, 1, 1, 1}, 2), false, false},
+        {C(Line(4), {-kInf, -kInf, -kInf, 0, kInf, kInf, kInf}, 2), false, false},
+        {C(Line(4), {-DBL_MAX, -DBL_MAX, -DBL_MAX, 0, DBL_MAX, DBL_MAX, DBL_MAX}, 2), false, false},
+        {C(Line(4), {0, 0, 0, 5e-324, 1e-323, 1e-323, 1e-323}, 2), false, true},
+        {C(Line(6), {0, 0, 0, 1e-310, 2e-310, 0.5, 1, 1, 1}, 2), false, true},
+        {C(Line(4), U(7, 0.5), 2), false, false},
+        {C(std::vector<P4>(4, P4{DBL_MAX, -DBL_MAX, DBL_MAX, 1.0}), Clamped(4, 2), 2), false, true},
+        {C(Line(5), Clamped(31, 30), 30), false, false},  // p >= n
+        {C(Line(3), {0, 0.5, 1}, std::numeric_limits<std::size_t>::max()), false, false},
+        {C(Line(70), Clamped(70, 65), 65), true, false},
+        {C(Line(5), {0, 0.2, 0.4, 0.6, 0.8, 1}, 0), true, false},
+        {C(Line(66), Clamped(66, 64), 64), true, true},
+        {C(Line(7), {0, 0, 0, 0, 0.25, 0.5, 0.5, 1, 1, 1, 1}, 3), true, true},
+        {C(Line(6), {0, 0, 0, 0.5, 0.5, 0.5, 1, 1, 1}, 2), false, true},  // a break
+        {C(Line(4), {0, 1, 2, 3, 4, 5, 6}, 2), true, true},
+        {C({P4{1, 0, 0, 1}, P4{0.5, 0.5, 0, 0.5}, P4{0, 1, 0, 1}}, {0, 0, 0, 1, 1, 1}, 2), true, true},
+        {C(Line(4), {1e15, 1e15, 1e15, 1e15 + 2, 1e15 + 4, 1e15 + 4, 1e15 + 4}, 2), true, true},
+        {C(Line(6), {1e300, 1e300, 1e300, 2e300, 3e300, 4e300, 5e300, 5e300, 5e300}, 2), true, true},
+        {C({P4{0, 0, 0, 1}, P4{1e300, 1e300, 0, 1}, P4{-1e300, 1e300, 1e300, 1}, P4{0, 0, 0, 1}}, Clamped(4, 2), 2),
+         false, true},
+        {C(std::vector<P4>(5, P4{1, 2, 3, 1}), Clamped(5, 2), 2), true, true}};
+    for (double bad : {kNaN, kInf, -kInf}) {
+        U knots = Clamped(6, 2);
+        knots[4] = bad;
+        c.push_back({C(Line(6), knots, 2), false, false});
+    }
+    // Weights zero, negative, NaN, infinite or subnormal, a NaN coordinate, x / w overflowing.
+    const double w = kDenormMin;
+    for (const P4& bad : {P4{0, 0, 0, 0}, P4{-1, -1, -1, -1}, P4{kNaN, kNaN, kNaN, kNaN}, P4{kInf, kInf, kInf, kInf},
+                          P4{w, w, w, w}, P4{kNaN, 1, 0, 1}, P4{3, 1, DBL_MAX, 0.5}}) {
+        std::vector<P4> P = Line(5);
+        P[2] = bad;
+        c.push_back({C(P, Clamped(5, 2), 2), false, bad[3] == w});
+    }
+    return c;
 }
 
 }  // namespace hostile
