@@ -12,6 +12,7 @@
 
 #include "curve/ChordRefinement.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cfloat>
 #include <cmath>
@@ -79,10 +80,7 @@ inline const std::vector<double>& Numbers() {
 }
 
 /// Bitwise equality, except that any NaN equals any NaN.
-inline bool Same(double a, double b) {
-    if (std::isnan(a) && std::isnan(b)) return true;
-    return std::memcmp(&a, &b, sizeof a) == 0;
-}
+inline bool Same(double a, double b) { return (std::isnan(a) && std::isnan(b)) || std::memcmp(&a, &b, sizeof a) == 0; }
 template <std::size_t N>
 bool Same(const VelSDK::Math::point<double, N>& a, const VelSDK::Math::point<double, N>& b) {
     for (std::size_t i = 0; i < N; ++i)
@@ -91,10 +89,8 @@ bool Same(const VelSDK::Math::point<double, N>& a, const VelSDK::Math::point<dou
 }
 template <typename T>
 bool Same(const std::vector<T>& a, const std::vector<T>& b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (!Same(a[i], b[i])) return false;
-    return true;
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(), [](const T& x, const T& y) { return Same(x, y); });
 }
 
 template <std::size_t N>
@@ -137,8 +133,9 @@ inline std::vector<CurveCase> Curves() {
         {C({}, {0, 0, 0, 1, 1, 1}, 2), false, false},
         {C(Line(4), {0, 0, 0, 1, 1, 1}, 2), false, false},
         {C(Line(5), {0, 0, 0, 0.7, 0.3, 1, 1, 1}, 2), false, false},
-        {C(Line(5), {kNaN, kNaN, kNaN, kNaN, 0.6, 1, 1, 1}, 2), false, false},
+        {C(Line(5), {0, 0, 0, kNaN, 0.6, 1, 1, 1}, 2), false, false},
         {C(Line(4), {-kInf, -kInf, -kInf, 0, kInf, kInf, kInf}, 2), false, false},
+        {C(Line(6), {0, 0, 0, 0.2, kInf, 0.8, 1, 1, 1}, 2), false, false},
         {C(Line(4), {-DBL_MAX, -DBL_MAX, -DBL_MAX, 0, DBL_MAX, DBL_MAX, DBL_MAX}, 2), false, false},
         {C(Line(4), {0, 0, 0, 5e-324, 1e-323, 1e-323, 1e-323}, 2), false, true},
         {C(Line(6), {0, 0, 0, 1e-310, 2e-310, 0.5, 1, 1, 1}, 2), false, true},
@@ -158,11 +155,6 @@ inline std::vector<CurveCase> Curves() {
         {C({P4{0, 0, 0, 1}, P4{1e300, 1e300, 0, 1}, P4{-1e300, 1e300, 1e300, 1}, P4{0, 0, 0, 1}}, Clamped(4, 2), 2),
          false, true},
         {C(std::vector<P4>(5, P4{1, 2, 3, 1}), Clamped(5, 2), 2), true, true}};
-    for (double bad : {kNaN, kInf, -kInf}) {
-        U knots = Clamped(6, 2);
-        knots[4] = bad;
-        c.push_back({C(Line(6), knots, 2), false, false});
-    }
     // Weights zero, negative, NaN, infinite or subnormal, a NaN coordinate, x / w overflowing.
     const double w = kDenormMin;
     for (const P4& bad : {P4{0, 0, 0, 0}, P4{-1, -1, -1, -1}, P4{kNaN, kNaN, kNaN, kNaN}, P4{kInf, kInf, kInf, kInf},

@@ -27,10 +27,7 @@ namespace {
 
 std::vector<P3> Helix(std::size_t n, double scale = 1.0, P3 shift = P3{0, 0, 0}) {
     std::vector<P3> q;
-    for (std::size_t i = 0; i < n; ++i) {
-        const double a = 0.6 * static_cast<double>(i);
-        q.push_back(P3{std::cos(a), std::sin(a), 0.1 * a} * scale + shift);
-    }
+    for (double a = 0; q.size() < n; a += 0.6) q.push_back(P3{std::cos(a), std::sin(a), 0.1 * a} * scale + shift);
     return q;
 }
 
@@ -57,18 +54,16 @@ std::size_t SegmentedSize(List& list, Call&& call) {
 }  // namespace
 
 TEST(HostileCurveFramework, EveryMemberOnEveryObject) {
-    std::vector<std::pair<std::string, V3dCurveNurbsPlus>> objects = {{"fresh", V3dCurveNurbsPlus()},
-                                                                      {"invalidated", Fitted(false)},
-                                                                      {"failed fit", Fitted(false)},
-                                                                      {"open", Fitted(false)},
-                                                                      {"closed", Fitted(true)}};
-    objects[1].second.Invalidate();
-    EXPECT_EQ(objects[2].second.Fit(Helix(2), false), V3dCurve::Failure);  // fewer points than the order
+    // Fresh, invalidated, after a failed fit, open, closed.
+    std::vector<V3dCurveNurbsPlus> objects = {V3dCurveNurbsPlus(), Fitted(false), Fitted(false), Fitted(false),
+                                              Fitted(true)};
+    objects[1].Invalidate();
+    EXPECT_EQ(objects[2].Fit(Helix(2), false), V3dCurve::Failure);  // fewer points than the order
     const std::vector<P3> queries = {{1, 1, 1}, {kNaN, 0, 0}, {kInf, 0, -kInf}, {1e300, -1e300, 0}};
-    for (const auto& [name, original] : objects) {
-        SCOPED_TRACE(name);
+    for (std::size_t index = 0; index < objects.size(); ++index) {
+        SCOPED_TRACE(index);
         hostile::Ceiling ceiling(hostile::kSmallInputCeiling);
-        V3dCurveNurbsPlus c(original);  // the segmentation may clamp the held curve in place
+        V3dCurveNurbsPlus c(objects[index]);  // the segmentation may clamp the held curve in place
         const bool valid = c.IsValid();
         constexpr std::size_t kMax = std::numeric_limits<std::size_t>::max();
         for (std::size_t index : {c.GetControlPoints().size(), kMax})

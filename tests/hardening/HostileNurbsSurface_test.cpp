@@ -14,7 +14,6 @@
 #include <cmath>
 #include <limits>
 #include <stdexcept>
-#include <string>
 
 using namespace VelSDK::NURBS;
 using P3 = VelSDK::Math::point<double, 3>;
@@ -45,7 +44,6 @@ TEST(HostileNurbsSurface, EveryMemberOnEveryCase) {
         {V3dNurbsSurface(), false},
         {V3dNurbsSurface(VMatrix<P4>(), {0, 0, 1, 1}, {0, 0, 1, 1}, 1, 1), false},
         {V3dNurbsSurface(Grid(3, 3), {0, 0, 0, 1, 1}, Clamped(3, 2), 2, 2), false},
-        {V3dNurbsSurface(Grid(3, 3), Clamped(3, 2), {0, 0, 0, 0.5, 1, 1, 1}, 2, 2), false},
         {V3dNurbsSurface(Grid(4, 4), {0, 0, 0, 0.8, 0.2, 1, 1}, {1, 1, 1, 0.5, 0, 0, 0}, 2, 2), false},
         {V3dNurbsSurface(Grid(4, 3), {0, 0, kNaN, 0.5, 1, 1, kNaN}, U(6, kNaN), 2, 2), false},
         {V3dNurbsSurface(Grid(2, 2), {-kInf, -kInf, kInf, kInf}, {0, 0, kInf, kInf}, 1, 1), false},

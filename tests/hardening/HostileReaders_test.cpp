@@ -6,7 +6,6 @@
 #include <VelSDK/Nurbs.h>
 
 #include "hardening/Hostile.h"
-#include "support/CurveTestAccess.h"
 
 #include <gtest/gtest.h>
 
