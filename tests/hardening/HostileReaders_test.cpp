@@ -47,14 +47,10 @@ TEST(HostileReaders, RecordCountsBeyondTheDataThrowLengthError) {
             std::istringstream in(r, std::ios::binary);
             EXPECT_THROW(in >> c, std::length_error) << at << " " << n;
             EXPECT_TRUE(in.fail());
-            EXPECT_TRUE(hostile::Same(c.GetControlPoints(), OpenCubic().GetControlPoints()));
-            EXPECT_TRUE(hostile::Same(c.GetKnots(), OpenCubic().GetKnots()));
+            EXPECT_TRUE(hostile::Same(c.GetControlPoints(), OpenCubic().GetControlPoints()) &&
+                        hostile::Same(c.GetKnots(), OpenCubic().GetKnots()));
         }
     EXPECT_EQ(ceiling.Refused(), 0u);
-    V3dCurveNurbsPlus whole;
-    std::istringstream in(full, std::ios::binary);
-    in >> whole;
-    EXPECT_TRUE(whole == OpenCubic());
 }
 
 TEST(HostileReaders, RefusedDocumentsLeaveTheCurveAndNameTheProblem) {
