@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -77,10 +78,8 @@ void FitSegmentProject(const std::vector<P3>& pts, int order, bool closed) {
     const double tol = 1e-3 * size;
     std::vector<double> t;
     ASSERT_EQ(c.Segment(t, tol, false), V3dCurve::Success);
-    ASSERT_GT(t.size(), 10u);
-    EXPECT_EQ(t.front(), 0.0);
-    EXPECT_EQ(t.back(), 1.0);
-    for (std::size_t i = 0; i + 1 < t.size(); ++i) ASSERT_LT(t[i], t[i + 1]);
+    EXPECT_TRUE(t.front() == 0.0 && t.back() == 1.0);
+    EXPECT_EQ(std::adjacent_find(t.begin(), t.end(), std::greater_equal<double>()), t.end());  // increasing
     EXPECT_LE(WorstChordRatio(c, t, tol), 1.0);
     std::vector<P3> poly;
     ASSERT_EQ(c.Segment(poly, tol), V3dCurve::Success);

@@ -7,9 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <stdexcept>
 #include <string>
-#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -136,25 +134,6 @@ TEST(V3dCurveNurbsPlusFit, WithEndDerivatives) {
     e.SetOrder(2);
     e.FitWithEndDerivatives(u, {{1, 1, 1}, {1, 1, 1}, {1, 1, 1}}, ders);
     EXPECT_EQ(u, (std::vector<double>{0.0, 0.5, 1.0}));
-}
-
-TEST(V3dCurveNurbsPlusFit, UnknownSettingsThrowBeforeAnythingChanges) {
-    C c;
-    ASSERT_EQ(c.Fit(kFive, false), V3dCurve::Success);
-    std::vector<double> u;
-    // The parametrization is checked first; end derivatives check the knots generation too.
-    for (const auto& [param, ends, message] : {std::tuple{2, false, "Unknown parametrization type"},
-                                               {1, false, "Unknown knots generation type"},
-                                               {1, true, "Unknown knots generation type"}}) {
-        Access::SetRawSettings(c, param, 7);
-        try {
-            ends ? c.FitWithEndDerivatives(u, kFive, {{1, 0, 0}, {1, 0, 0}}) : c.Fit(u, kFive, true);
-            ADD_FAILURE() << "no exception";
-        } catch (const std::logic_error& e) {
-            EXPECT_EQ(std::string(e.what()), message);
-        }
-        EXPECT_TRUE(c.IsValid());
-    }
 }
 
 TEST(V3dCurveNurbsPlusFit, FailedSolveLeavesAnObjectThatIsNotValid) {

