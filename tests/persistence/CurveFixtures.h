@@ -6,6 +6,9 @@
 
 #include <cstdint>
 #include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
 #include <vector>
 
 namespace test {
@@ -59,22 +62,25 @@ inline V3dCurveNurbsPlus SpecialValues() {
     return c;
 }
 
-/// Bitwise equality of control points and knots (NaNs included), on top of operator=='s
-/// fields.
+/// Bitwise equality of range, control points and knots (NaNs included), on top of the order,
+/// count, validity and closed-loop fields.
 inline bool SameBits(const V3dCurveNurbsPlus& a, const V3dCurveNurbsPlus& b) {
-    if (a.IsValid() != b.IsValid() || a.GetOrder() != b.GetOrder() ||
-        a.GetNumberControlPoints() != b.GetNumberControlPoints() || a.IsClosedLoop() != b.IsClosedLoop())
-        return false;
-    const auto& pa = a.GetControlPoints();
-    const auto& pb = b.GetControlPoints();
-    if (pa.size() != pb.size() || a.GetKnots().size() != b.GetKnots().size()) return false;
-    for (std::size_t i = 0; i < pa.size(); ++i)
-        for (std::size_t k = 0; k < 4; ++k)
-            if (Bits(pa[i][k]) != Bits(pb[i][k])) return false;
-    for (std::size_t i = 0; i < a.GetKnots().size(); ++i)
-        if (Bits(a.GetKnots()[i]) != Bits(b.GetKnots()[i])) return false;
-    return Bits(a.GetMinParameter()) == Bits(b.GetMinParameter()) &&
-           Bits(a.GetMaxParameter()) == Bits(b.GetMaxParameter());
+    auto bits = [](const V3dCurveNurbsPlus& c) {
+        std::vector<std::uint64_t> v = {
+            Bits(c.GetMinParameter()), Bits(c.GetMaxParameter()), c.GetOrder(), c.GetNumberControlPoints(), c.IsValid(),
+            c.IsClosedLoop()};
+        for (const P4& p : c.GetControlPoints())
+            for (std::size_t k = 0; k < 4; ++k) v.push_back(Bits(p[k]));
+        for (const double k : c.GetKnots()) v.push_back(Bits(k));
+        return v;
+    };
+    return bits(a) == bits(b);
+}
+
+/// The bytes of a golden file under tests/data/persistence.
+inline std::string Golden(const std::string& name) {
+    std::ifstream in(std::string(VELSDK_TEST_DATA_DIR) + "/persistence/" + name, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 }  // namespace test

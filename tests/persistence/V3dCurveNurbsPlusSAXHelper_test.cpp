@@ -9,7 +9,6 @@
 #include <VelSDK/VelSAX.h>
 
 #include "persistence/CurveFixtures.h"
-#include "persistence/PersistenceTestUtil.h"
 #include "support/TestAccess.h"
 
 #include <gtest/gtest.h>
@@ -84,11 +83,7 @@ std::vector<std::string> Under(std::vector<std::string> parent, const std::strin
 
 TEST(CurveSAXHelperWrite, MatchesTheGoldenDocumentAndNeedsCurveAndStreamName) {
     const std::string xml = V3dCurveNurbsPlusDocument::Save(test::OpenCubic(), "curve");
-    const std::string path = std::string(VELSDK_TEST_DATA_DIR) + "/persistence/open_cubic.xml";
-    const std::string golden = test::ReadFileBytes(path);
-    if (golden.empty()) test::WriteFileBytes(path + ".new", xml);
-    EXPECT_EQ(xml, golden) << "written document kept in " << path << ".new when the golden file is missing";
-    EXPECT_TRUE(test::XmlLintAccepts(xml));
+    EXPECT_EQ(xml, test::Golden("open_cubic.xml"));
 
     V3dCurveNurbsPlusSAXHelper helper;
     VSAXDocumentWriter writer;
@@ -223,14 +218,6 @@ TEST(CurveSAXHelperIncremental, AnUnchangedElementIsCarriedOverAndNotWritten) {
     ASSERT_TRUE(la.GetIncrementalTag());
     EXPECT_EQ(*la.GetIncrementalTag(), tagA);
     EXPECT_EQ(*lb.GetIncrementalTag(), *hb.GetIncrementalTag());
-
-    // Copies share the tag; a move empties the source.
-    const V3dCurveNurbsPlusSAXHelper copy(ha);
-    EXPECT_EQ(copy.GetIncrementalTag().get(), ha.GetIncrementalTag().get());
-    const V3dCurveNurbsPlusSAXHelper moved(std::move(ha));
-    EXPECT_EQ(Access::StreamName(moved), "a");
-    EXPECT_TRUE(Access::StreamName(ha).empty());
-    EXPECT_FALSE(ha.GetIncrementalTag());
 }
 
 TEST(CurveSAXHelperBadInput, BadDocumentsAreRefusedAndTheCurveKeepsItsState) {
@@ -256,7 +243,6 @@ TEST(CurveSAXHelperBadInput, BadDocumentsAreRefusedAndTheCurveKeepsItsState) {
         {good.substr(0, knots) + good.substr(good.find("</Knots>\n") + 9), "no \"Knots\" element"},
         {replace("<Dim>4</Dim>", "<Dim>3</Dim>"),
          "element \"Dim\" in \"ControlPoints\": refused by its handler (text \"3\")"},
-        {replace("VelSAX.size=\"72\">\n", "VelSAX.size=\"72\">\n@"), "not valid base64"},
         {replace("<Order>4</Order>", "<Order>four</Order>"), "element \"Order\" in \"NURBS_CURVE\": text \"four\""},
         {replace("<Order>4</Order>", "<Order>4</Order><Extra/>"), "element \"Extra\" in \"NURBS_CURVE\": refused"},
         {deep, "element \"x\" in \"NURBS_CURVE\": refused by its handler"},  // long before the depth limit
