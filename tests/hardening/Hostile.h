@@ -129,7 +129,6 @@ inline std::vector<CurveCase> Curves() {
     for (std::size_t i = 0; i < zigzag.size(); ++i) zigzag[i][1] = static_cast<double>(i % 2);
     std::vector<CurveCase> c = {
         {C(), false, false},
-        {C(Line(4), {}, 2), false, false},
         {C({}, {0, 0, 0, 1, 1, 1}, 2), false, false},
         {C(Line(4), {0, 0, 0, 1, 1, 1}, 2), false, false},
         {C(Line(5), {0, 0, 0, 0.7, 0.3, 1, 1, 1}, 2), false, false},

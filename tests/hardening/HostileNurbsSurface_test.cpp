@@ -18,6 +18,7 @@
 using namespace VelSDK::NURBS;
 using P3 = VelSDK::Math::point<double, 3>;
 using P4 = VelSDK::Math::point<double, 4>;
+using hostile::Clamped;
 using hostile::kInf;
 using hostile::kNaN;
 using hostile::Same;
@@ -30,8 +31,6 @@ VMatrix<P4> Grid(std::size_t rows, std::size_t cols, double w = 1.0) {
         for (std::size_t j = 0; j < cols; ++j) g(i, j) = P4{w * i, w * j, w * std::sin(i + 2.0 * j), w};
     return g;
 }
-
-std::vector<double> Clamped(std::size_t n, std::size_t p) { return UniformKnots(n + p + 1, p); }
 
 }  // namespace
 
@@ -47,7 +46,6 @@ TEST(HostileNurbsSurface, EveryMemberOnEveryCase) {
         {V3dNurbsSurface(Grid(4, 4), {0, 0, 0, 0.8, 0.2, 1, 1}, {1, 1, 1, 0.5, 0, 0, 0}, 2, 2), false},
         {V3dNurbsSurface(Grid(4, 3), {0, 0, kNaN, 0.5, 1, 1, kNaN}, U(6, kNaN), 2, 2), false},
         {V3dNurbsSurface(Grid(2, 2), {-kInf, -kInf, kInf, kInf}, {0, 0, kInf, kInf}, 1, 1), false},
-        {V3dNurbsSurface(Grid(2, 2), {0, 0, 5e-324, 5e-324}, {0, 0, 1e-310, 1e-310}, 1, 1), false},
         {V3dNurbsSurface(Grid(3, 3, 0.0), Clamped(3, 2), Clamped(3, 2), 2, 2), false},
         {V3dNurbsSurface(g, Clamped(3, 2), Clamped(3, 2), 2, 2), false},
         {V3dNurbsSurface(Grid(2, 2), U(7, 0.0), U(6, 1.0), 4, 3), false},
@@ -75,7 +73,6 @@ TEST(HostileNurbsSurface, EveryMemberOnEveryCase) {
                                           v >= s.GetMinParamV() && v <= s.GetMaxParamV();
                 const VMatrix<P3> D = s.DeriveAt(u, v, 5);
                 ASSERT_TRUE(D.RowCount() == 6 && D.ColumnCount() == 6);
-                EXPECT_TRUE(Same(s.DeriveAtH(u, v, 5)(0, 0), h)) << u << ", " << v;
                 for (std::size_t a = 0; a <= 5; ++a)
                     for (std::size_t b = 0; b <= 5; ++b) {
                         EXPECT_TRUE(!evaluable || a + b <= 5 || Same(D(a, b), P3{0, 0, 0}));
