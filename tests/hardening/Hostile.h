@@ -16,7 +16,6 @@
 #include <atomic>
 #include <cfloat>
 #include <cmath>
-#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -124,7 +123,6 @@ struct CurveCase {
 inline std::vector<CurveCase> Curves() {
     using C = VelSDK::NURBS::V3dNurbsCurve;
     using P4 = VelSDK::Math::point<double, 4>;
-    using U = std::vector<double>;
     std::vector<P4> zigzag = Line(66);  // degree 64 over a parabola costs seconds in the analysis
     for (std::size_t i = 0; i < zigzag.size(); ++i) zigzag[i][1] = static_cast<double>(i % 2);
     std::vector<CurveCase> c = {
@@ -138,7 +136,7 @@ inline std::vector<CurveCase> Curves() {
         {C(Line(4), {-DBL_MAX, -DBL_MAX, -DBL_MAX, 0, DBL_MAX, DBL_MAX, DBL_MAX}, 2), false, false},
         {C(Line(4), {0, 0, 0, 5e-324, 1e-323, 1e-323, 1e-323}, 2), false, true},
         {C(Line(6), {0, 0, 0, 1e-310, 2e-310, 0.5, 1, 1, 1}, 2), false, true},
-        {C(Line(4), U(7, 0.5), 2), false, false},
+        {C(Line(4), std::vector<double>(7, 0.5), 2), false, false},
         {C(std::vector<P4>(4, P4{DBL_MAX, -DBL_MAX, DBL_MAX, 1.0}), Clamped(4, 2), 2), false, true},
         {C(Line(5), Clamped(31, 30), 30), false, false},  // p >= n
         {C(Line(3), {0, 0.5, 1}, std::numeric_limits<std::size_t>::max()), false, false},

@@ -12,7 +12,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <vector>
 
 using namespace VelSDK::NURBS;
 using VelSDK::Math::point;

@@ -88,11 +88,9 @@ TEST(HostileNurbsCurve, EveryMemberOnEveryCase) {
                             (r.second >= c.GetKnots().front() && r.second <= c.GetKnots().back()));
             }
         // Knot insertion refines a valid curve by every value or leaves the curve as it was.
-        std::vector<U> lists = {{kNaN}, {kInf}, {-0.0}, {5e-324}};
-        if (!c.GetKnots().empty()) {
-            const double lo = c.GetMinParam(), hi = c.GetMaxParam(), mid = 0.5 * (lo + hi);
-            lists.insert(lists.end(), {{mid}, {hi, lo}, {lo - 1.0}, {mid, kNaN}, U(p < 40 ? p + 2 : 2, mid)});
-        }
+        const double lo = c.GetMinParam(), hi = c.GetMaxParam(), mid = 0.5 * (lo + hi);
+        const std::vector<U> lists = {
+            {kNaN}, {kInf}, {-0.0}, {5e-324}, {mid}, {hi, lo}, {lo - 1.0}, {mid, kNaN}, U(p < 40 ? p + 2 : 2, mid)};
         for (const U& X : lists) {
             V3dNurbsCurve r(c);
             r.InsertKnots(X);
