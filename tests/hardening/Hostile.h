@@ -1,5 +1,6 @@
-// Shared pieces of the hostile-input tests: the hostile numbers, bit comparisons that let
-// NaN equal NaN, and an allocation ceiling.
+// Shared pieces of the hostile-input tests: the hostile numbers, the table of hostile curves
+// (swept by the V3dNurbsCurve and the analysis tests), bit comparisons that let NaN equal NaN,
+// and an allocation ceiling.
 //
 // The ceiling works through the replacement operator new of the hardening program
 // (HostileAllocator.cpp). While a Ceiling object is alive, a single request above its byte
