@@ -13,7 +13,6 @@
 
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -108,16 +107,13 @@ TEST(CurveSAXHelperRead, TagRulesAsEventSequences) {
         {{{{"Other", "Order"}, "7"}}, false},
         {{{{"NURBS_CURVE", "order"}, "7"}}, false},
         {{{{"Other", "ControlPoints", "Count"}, "3"}}, false},
-        {{{{"Other", "Knots", "Count"}, "3"}}, false},
         {{{Under(kKnots, "Dim"), "4"}}, false},
         {{{{"NURBS_CURVE", "Unknown"}, ""}}, false},
         {{{{"NURBS_CURVE", "IsClosedLoop"}, "true"}}, true},
         {{{Under(kCP, "Dim"), "4"}}, true},
         {{{Under(kCP, "Dim"), "3"}}, false},
-        {{{Under(kCP, "Dim"), "x"}}, false},
         {{{Under(kCP, "DataType"), "double"}, {Under(kKnots, "DataType"), "double"}}, true},
         {{{Under(kCP, "DataType"), "float"}}, false},
-        {{{Under(kKnots, "DataType"), "Double"}}, false},
         {{{Under(kCP, "Count"), "bad"}}, true},  // nothing read: 0
         {{{Under(kCP, "Count"), "2"}, {Under(kCP, "Data"), "", {1, 2, 3, 4, 5, 6, 7, 8, 9}}}, true},
     };
@@ -168,56 +164,36 @@ TEST(CurveSAXHelperRead, BuffersFillAndTheCurveChangesOnlyWhenKnotsEnds) {
     EXPECT_EQ(Access::StreamName(helper), "s");
 }
 
-// Two curves in a host document, each through a helper of its own: an unchanged one is carried
-// over from the previous document, not written again; the reader hands the identities back.
+// An unchanged curve is carried over from the previous document, not written again; the
+// incremental reader hands the identity back to the helper.
 TEST(CurveSAXHelperIncremental, AnUnchangedElementIsCarriedOverAndNotWritten) {
     V3dCurveNurbsPlus a = test::OpenCubic();
-    V3dCurveNurbsPlus b = test::RationalQuadratic();
-    V3dCurveNurbsPlusSAXHelper ha, hb;
-    ha.SetObjectForSAXWriting(a, "a");
-    hb.SetObjectForSAXWriting(b, "b");
-    auto save = [&](VSAXIncrementalDocumentWriter& writer) {
-        VSAXTagWriter root(writer, "Drawing");
-        EXPECT_TRUE(ha.Write(writer));
-        EXPECT_TRUE(hb.Write(writer));
-    };
+    V3dCurveNurbsPlusSAXHelper helper;
+    helper.SetObjectForSAXWriting(a, "a");
     VSAXIncrementalDocumentWriter first;
-    save(first);
-    EXPECT_FALSE(ha.IsSavedIncrementally());
-    ASSERT_TRUE(ha.GetIncrementalTag());
-    const VelSAX::Incremental::TagUniqueID tagA = *ha.GetIncrementalTag();
+    ASSERT_TRUE(helper.Write(first));
+    EXPECT_FALSE(helper.IsSavedIncrementally());
+    ASSERT_TRUE(helper.GetIncrementalTag());
+    const VelSAX::Incremental::TagUniqueID tag = *helper.GetIncrementalTag();
 
-    b = test::ClosedQuadratic();
+    a = test::ClosedQuadratic();  // not written: the element is declared unchanged
     VSAXIncrementalDocumentWriter second;
     ASSERT_TRUE(second.LoadPrevious(first.GetDocument()));
-    second.SetUnchanged(tagA);
-    save(second);
-    EXPECT_TRUE(ha.IsSavedIncrementally());
-    EXPECT_FALSE(hb.IsSavedIncrementally());
-    const std::string doc = second.GetDocument();
-    EXPECT_NE(doc.find("VelSAX.stream=\"b\" VelSAX.offset=\"0\""), std::string::npos);  // a stream per helper
+    second.SetUnchanged(tag);
+    ASSERT_TRUE(helper.Write(second));
+    EXPECT_TRUE(helper.IsSavedIncrementally());
+    EXPECT_EQ(second.GetDocument(), first.GetDocument());
 
-    V3dCurveNurbsPlus ra, rb;
-    V3dCurveNurbsPlusSAXHelper la(ra), lb(rb);
-    struct Host : ISAXPersist {
-        V3dCurveNurbsPlusSAXHelper* helpers[2];
-        int next = 0;
-        void SetDefaults() override {}
-        bool HandleTag(const std::string& name, ISAXReader& reader) override {
-            return name != "NURBS_CURVE" || reader.ReadObject(*helpers[next++]);
-        }
-        void HandleEndTag(std::string_view) override {}
-        bool Write(ISAXWriter&) const override { return false; }
-        ISAXReference* GetObjectReference() override { return this; }
-    } host;
-    host.helpers[0] = &la;
-    host.helpers[1] = &lb;
+    V3dCurveNurbsPlus back;
+    V3dCurveNurbsPlusSAXHelper reading(back);
     VSAXIncrementalDocumentReader reader;
-    ASSERT_TRUE(reader.Read(doc, host));
-    EXPECT_TRUE(ra == a && rb == b);
-    ASSERT_TRUE(la.GetIncrementalTag());
-    EXPECT_EQ(*la.GetIncrementalTag(), tagA);
-    EXPECT_EQ(*lb.GetIncrementalTag(), *hb.GetIncrementalTag());
+    ASSERT_TRUE(reader.Read(second.GetDocument(), reading));
+    EXPECT_TRUE(back == test::OpenCubic());
+    ASSERT_TRUE(reading.GetIncrementalTag());
+    EXPECT_EQ(*reading.GetIncrementalTag(), tag);
+    VSAXDocumentWriter plain;  // a plain writer never saves incrementally
+    EXPECT_TRUE(helper.Write(plain));
+    EXPECT_FALSE(helper.IsSavedIncrementally());
 }
 
 TEST(CurveSAXHelperBadInput, BadDocumentsAreRefusedAndTheCurveKeepsItsState) {
@@ -241,10 +217,7 @@ TEST(CurveSAXHelperBadInput, BadDocumentsAreRefusedAndTheCurveKeepsItsState) {
         {replace("<Count>5</Count>", "<Count>4294967295</Count>"), "element \"Count\" in \"ControlPoints\""},
         {replace("<Count>9</Count>", "<Count>4000000000</Count>"), "Knots Count 4000000000 exceeds the document"},
         {good.substr(0, knots) + good.substr(good.find("</Knots>\n") + 9), "no \"Knots\" element"},
-        {replace("<Dim>4</Dim>", "<Dim>3</Dim>"),
-         "element \"Dim\" in \"ControlPoints\": refused by its handler (text \"3\")"},
         {replace("<Order>4</Order>", "<Order>four</Order>"), "element \"Order\" in \"NURBS_CURVE\": text \"four\""},
-        {replace("<Order>4</Order>", "<Order>4</Order><Extra/>"), "element \"Extra\" in \"NURBS_CURVE\": refused"},
         {deep, "element \"x\" in \"NURBS_CURVE\": refused by its handler"},  // long before the depth limit
         {"<Other/>", "element \"Other\": refused by its handler"},
     };
