@@ -27,10 +27,7 @@ struct ScriptReader : ISAXReader {
     std::vector<std::string> path;  // root first, current element last
     std::string text;
     VSAXStreamBinaryIn block;
-    bool ReadValue(bool& v) override {
-        v = text == "true";
-        return v || text == "false";
-    }
+    bool ReadValue(bool& v) override { return (v = text == "true") || text == "false"; }
     bool ReadValue(unsigned char& v) override { return Number(v, 255); }
     bool ReadValue(unsigned long& v) override { return Number(v, 0xFFFFFFFFul); }
     bool ReadValue(double&) override { return false; }
@@ -46,8 +43,9 @@ struct ScriptReader : ISAXReader {
     ISAXReference* FindReference(unsigned int) const override { return nullptr; }
     template <typename T>
     bool Number(T& v, unsigned long max) {
-        if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos || text.size() > 10) return false;
-        if (std::stoull(text) > max) return false;
+        if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos || text.size() > 10 ||
+            std::stoull(text) > max)
+            return false;
         v = static_cast<T>(std::stoull(text));
         return true;
     }
@@ -164,8 +162,8 @@ TEST(CurveSAXHelperRead, BuffersFillAndTheCurveChangesOnlyWhenKnotsEnds) {
     EXPECT_EQ(Access::StreamName(helper), "s");
 }
 
-// An unchanged curve is carried over from the previous document, not written again; the
-// incremental reader hands the identity back to the helper.
+// An unchanged curve is carried over from the previous document once, not written again; the
+// incremental reader hands the identity back to the helper; repeated identities are refused.
 TEST(CurveSAXHelperIncremental, AnUnchangedElementIsCarriedOverAndNotWritten) {
     V3dCurveNurbsPlus a = test::OpenCubic();
     V3dCurveNurbsPlusSAXHelper helper;
@@ -183,6 +181,7 @@ TEST(CurveSAXHelperIncremental, AnUnchangedElementIsCarriedOverAndNotWritten) {
     ASSERT_TRUE(helper.Write(second));
     EXPECT_TRUE(helper.IsSavedIncrementally());
     EXPECT_EQ(second.GetDocument(), first.GetDocument());
+    EXPECT_FALSE(second.IsUpToDate(tag));
 
     V3dCurveNurbsPlus back;
     V3dCurveNurbsPlusSAXHelper reading(back);
@@ -194,6 +193,8 @@ TEST(CurveSAXHelperIncremental, AnUnchangedElementIsCarriedOverAndNotWritten) {
     VSAXDocumentWriter plain;  // a plain writer never saves incrementally
     EXPECT_TRUE(helper.Write(plain));
     EXPECT_FALSE(helper.IsSavedIncrementally());
+    const VSAXReadResult r = second.LoadPrevious("<R><A VelSAX.uid=\"5\"/><B VelSAX.uid=\"5\"/></R>");
+    EXPECT_NE(r.message.find("identity 5 appears twice"), std::string::npos) << r.message;
 }
 
 TEST(CurveSAXHelperBadInput, BadDocumentsAreRefusedAndTheCurveKeepsItsState) {
