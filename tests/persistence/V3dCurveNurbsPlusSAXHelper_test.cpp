@@ -201,9 +201,7 @@ TEST(CurveSAXHelperBadInput, BadDocumentsAreRefusedAndTheCurveKeepsItsState) {
     const std::string good = V3dCurveNurbsPlusDocument::Save(test::OpenCubic(), "curve");
     auto replace = [&](const std::string& from, const std::string& to) {
         std::string s = good;
-        const std::size_t at = s.find(from);
-        EXPECT_NE(at, std::string::npos) << from;
-        return at == std::string::npos ? s : s.replace(at, from.size(), to);
+        return s.replace(s.find(from), from.size(), to);  // throws if from is missing
     };
     const std::size_t knots = good.find("  <Knots>");
     std::string deep = "<NURBS_CURVE>";
@@ -218,7 +216,6 @@ TEST(CurveSAXHelperBadInput, BadDocumentsAreRefusedAndTheCurveKeepsItsState) {
         {replace("<Count>5</Count>", "<Count>4294967295</Count>"), "element \"Count\" in \"ControlPoints\""},
         {replace("<Count>9</Count>", "<Count>4000000000</Count>"), "Knots Count 4000000000 exceeds the document"},
         {good.substr(0, knots) + good.substr(good.find("</Knots>\n") + 9), "no \"Knots\" element"},
-        {replace("<Order>4</Order>", "<Order>four</Order>"), "element \"Order\" in \"NURBS_CURVE\": text \"four\""},
         {deep, "element \"x\" in \"NURBS_CURVE\": refused by its handler"},  // long before the depth limit
         {"<Other/>", "element \"Other\": refused by its handler"},
     };

@@ -117,8 +117,7 @@ TEST(CurveStreamRead, AppliesRangeOrderAndCountBeforeTheValidFlag) {
     PutU64(r, 0, test::Bits(7.0));
     const V3dCurveNurbsPlus closed = Read(r, V3dCurveNurbsPlus());
     EXPECT_TRUE(closed.IsValid() && closed.IsClosedLoop());
-    EXPECT_EQ(closed.GetMinParameter(), 0.0);
-    EXPECT_EQ(closed.GetMaxParameter(), 1.0);
+    EXPECT_TRUE(closed.GetMinParameter() == 0.0 && closed.GetMaxParameter() == 1.0);
 
     // An invalid record invalidates the target with its range; its closed flag is not applied.
     std::string inv = Record(V3dCurveNurbsPlus());
@@ -134,9 +133,7 @@ TEST(CurveStreamRead, AppliesRangeOrderAndCountBeforeTheValidFlag) {
     one[17] = 1;
     PutU64(one, 8, test::Bits(0.75));
     const V3dCurveNurbsPlus kept = Read(one, test::RationalQuadratic());
-    EXPECT_TRUE(kept.IsValid());
-    EXPECT_EQ(kept.GetOrder(), 1);
-    EXPECT_EQ(kept.GetNumberControlPoints(), 5u);
+    EXPECT_TRUE(kept.IsValid() && kept.GetOrder() == 1 && kept.GetNumberControlPoints() == 5u);
     EXPECT_EQ(kept.GetMaxParameter(), 0.75);
     EXPECT_EQ(kept.GetControlPoints(), test::RationalQuadratic().GetControlPoints());
 }

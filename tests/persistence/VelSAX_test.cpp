@@ -3,8 +3,6 @@
 #include <VelSDK/StringConversion.h>
 #include <VelSDK/VSAXDocumentReader.h>
 #include <VelSDK/VSAXDocumentWriter.h>
-#include <VelSDK/VSAXIncrementalDocumentReader.h>
-#include <VelSDK/VSAXIncrementalDocumentWriter.h>
 #include <VelSDK/VStreamTextOut.h>
 #include <VelSDK/VelSAX.h>
 
