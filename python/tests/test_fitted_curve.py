@@ -95,13 +95,11 @@ def test_projection_shapes_and_misses(gps_loop, glyph_curve):
     assert glyph_curve.project(glyph_curve.evaluate(0.3), start=0.31) == pytest.approx(0.3, abs=1e-9)
 
 
-def test_split_pieces_are_open_and_rescaled(glyph_s):
+def test_split_pieces_are_open(glyph_s):
     c = vn.FittedCurve(order=4, parametrization="uniform")
     c.fit(glyph_s)
-    first, second = c.split(0.25)
-    assert all(p.is_valid and not p.is_closed and p.parametrization == vn.Parametrization.UNIFORM
-               for p in (first, second))
-    np.testing.assert_allclose(first.evaluate([0.5]), c.evaluate([0.125]), atol=1e-9)
+    pieces = c.split(0.25)
+    assert [(p.is_valid, p.is_closed, p.parametrization) for p in pieces] == [(True, False, vn.Parametrization.UNIFORM)] * 2
     with pytest.raises(vn.RCodeError):
         c.split(1.0)
 
@@ -120,8 +118,6 @@ def test_concurrent_use_from_threads(glyph_curve, glyph_s):
             glyph_curve.segment(5.0)
 
     threads = [threading.Thread(target=evaluate) for _ in range(3)] + [threading.Thread(target=refit)]
-    for th in threads:
-        th.start()
-    for th in threads:
-        th.join()
+    [th.start() for th in threads]
+    [th.join() for th in threads]
     assert errors == []
