@@ -4,8 +4,6 @@ from __future__ import annotations
 
 import os
 import pathlib
-import re
-from typing import Dict, Tuple
 
 import numpy as np
 import pytest
@@ -15,9 +13,9 @@ DATA_DIR = pathlib.Path(
 )
 
 
-def load_csv(name: str) -> Tuple[np.ndarray, Dict[str, str]]:
+def load_csv(name: str) -> tuple[np.ndarray, dict[str, str]]:
     """Points (k, 3) and the '# key: value' metadata of a data file of examples/data."""
-    meta: Dict[str, str] = {}
+    meta: dict[str, str] = {}
     rows = []
     with open(DATA_DIR / name, encoding="utf-8") as f:
         for line in f:
@@ -30,20 +28,13 @@ def load_csv(name: str) -> Tuple[np.ndarray, Dict[str, str]]:
     return np.array(rows, dtype=float), meta
 
 
-def end_tangents(meta: Dict[str, str]) -> Tuple[np.ndarray, np.ndarray]:
-    """The suggested unit end tangents of an open data set."""
-    text = meta["end_tangents"]
-    start, end = (re.search(name + r" \(([^)]*)\)", text).group(1) for name in ("start", "end"))
-    return np.array(start.split(","), dtype=float), np.array(end.split(","), dtype=float)
-
-
 @pytest.fixture(scope="session")
 def glyph_s() -> np.ndarray:
     return load_csv("glyph_S.csv")[0]
 
 
 @pytest.fixture(scope="session")
-def gps_open() -> Tuple[np.ndarray, Dict[str, str]]:
+def gps_open() -> tuple[np.ndarray, dict[str, str]]:
     return load_csv("gps_open_3d.csv")
 
 

@@ -103,14 +103,3 @@ def test_knot_insertion_and_clamp_return_new_curves(rng):
 def test_refusals(rng, call, message):
     with pytest.raises(ValueError, match=message):
         call(random_curve(rng)[0])
-
-
-def test_points_off_the_curve_project_to_their_foot(rng):
-    c = random_curve(rng)[0]
-    u0 = np.linspace(0.05, 0.95, 30)
-    d = c.derivatives(u0, 1)
-    normal = np.cross(d[:, 1], [0.0, 0.0, 1.0])
-    u, feet = c.project(d[:, 0] + 1e-3 * normal / np.linalg.norm(normal, axis=1)[:, None], tolerance=1e-12)
-    np.testing.assert_allclose(u, u0, atol=1e-7)
-    np.testing.assert_allclose(feet, c.evaluate(u), atol=1e-9)
-    assert isinstance(c.project(feet[0])[0], float)
