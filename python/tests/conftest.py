@@ -54,6 +54,22 @@ def volcano() -> np.ndarray:
     return pts.reshape(int(meta["rows"]), int(meta["cols"]), 3)
 
 
+def sampled_distances(curve, points, samples=20001, starts=1):
+    """Smallest distance of each point to the curve: dense samples, then SciPy's bounded scalar
+    search around the `starts` nearest samples."""
+    from scipy import optimize
+
+    u = np.linspace(*curve.domain, samples)
+    d = np.linalg.norm(curve.evaluate(u)[None] - np.asarray(points)[:, None], axis=-1)
+    out = d.min(axis=1)
+    for k, q in enumerate(points):
+        for i in np.argsort(d[k])[:starts]:
+            r = optimize.minimize_scalar(lambda t: np.linalg.norm(curve.evaluate(t) - q), method="bounded",
+                                         bounds=(u[max(i - 1, 0)], u[min(i + 1, samples - 1)]), options={"xatol": 1e-13})
+            out[k] = min(out[k], r.fun)
+    return out
+
+
 def random_clamped_knots(rng: np.random.Generator, n: int, p: int, repeat: bool = False) -> np.ndarray:
     """Clamped knots on [0, 1] for n control points of degree p; interior knots sorted at
     random, optionally with a doubled knot."""

@@ -8,21 +8,9 @@ import numpy as np
 import pytest
 
 import velsdk_nurbs as vn
-from conftest import load_csv
+from conftest import load_csv, sampled_distances
 
-optimize = pytest.importorskip("scipy.optimize")
-
-
-def true_distances(curve, points):
-    """Dense samples of the curve, then a bounded minimisation around the nearest sample."""
-    u = np.linspace(0, 1, 20001)
-    d = np.linalg.norm(curve.evaluate(u)[None] - points[:, None], axis=-1)
-    out = []
-    for q, i in zip(points, np.argmin(d, axis=1)):
-        r = optimize.minimize_scalar(lambda t: np.linalg.norm(curve.evaluate(t) - q), method="bounded",
-                                     bounds=(u[max(i - 1, 0)], u[min(i + 1, len(u) - 1)]), options={"xatol": 1e-13})
-        out.append(min(np.linalg.norm(curve.evaluate(u[i]) - q), r.fun))
-    return np.array(out)
+pytest.importorskip("scipy.optimize")
 
 
 @pytest.mark.parametrize("name, closed, tol", [("gps_loop_3d.csv", True, 29.54), ("gps_open_3d.csv", False, 21.14)])
@@ -33,7 +21,7 @@ def test_report_against_independent_distances(name, closed, tol):
     assert rep.params.shape == rep.errors.shape == (len(pts),) and "ApproximationReport(tolerance_met" in repr(rep)
     scale = 1e-9 * np.abs(pts).max()
     np.testing.assert_allclose(np.linalg.norm(curve.evaluate(rep.params) - pts, axis=1), rep.errors, atol=scale)
-    assert np.all(true_distances(curve, pts) <= rep.errors + scale)
+    assert np.all(sampled_distances(curve, pts) <= rep.errors + scale)
     assert rep.errors[rep.worst_index] == rep.max_error == rep.errors.max()
     assert rep.rms == pytest.approx(np.sqrt(np.mean(rep.errors ** 2)), rel=1e-12)
 

@@ -34,27 +34,17 @@ def single_fit(points, closed=False, **settings):
     return curve
 
 
-def same(a, b) -> bool:
-    """Byte-equal pickles: the curve records, or the exception class, message and rcode."""
+def same(a, b) -> bool:  # byte-equal pickles: the curve records, or the exception class, message and rcode
     return pickle.dumps(a) == pickle.dumps(b)
 
 
 @pytest.mark.parametrize("threads", THREADS)
-@pytest.mark.parametrize(
-    "closed, settings",
-    [
-        (False, {}),
-        (True, {}),
-        (False, {"order": 4, "parametrization": "uniform"}),
-        (True, {"order": 2, "knots_generation": "averaging"}),
-    ],
-)
+@pytest.mark.parametrize("closed, settings", [(False, {}), (True, {}), (False, {"order": 4, "parametrization": "uniform"}),
+                                              (True, {"order": 2, "knots_generation": "averaging"})])
 def test_fit_many_is_the_single_fit(tracks, threads, closed, settings):
     batch = vn.fit_many(tracks, closed=closed, threads=threads, **settings)
-    assert len(batch) == len(tracks)
-    for k, (b, t) in enumerate(zip(batch, tracks)):
-        assert isinstance(b, vn.FittedCurve), (k, b)
-        assert same(b, single_fit(t, closed, **settings)), k
+    assert all(isinstance(b, vn.FittedCurve) for b in batch) and len(batch) == len(tracks)
+    assert all(same(b, single_fit(t, closed, **settings)) for b, t in zip(batch, tracks))
 
 
 def test_bad_lists_fail_alone(tracks):
