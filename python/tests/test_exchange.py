@@ -13,11 +13,8 @@ meshio = pytest.importorskip("meshio")
 
 
 @pytest.fixture
-def curve():
-    s = np.sqrt(0.5)
-    pts = [[1, 0, 0], [1, 1, 0], [0, 1, 0], [-1, 1, 0], [-1, 0, 0], [-1, -1, 0], [0, -1, 0], [1, -1, 0], [1, 0, 0]]
-    w = [1, s, 1, s, 1, s, 1, s, 1]
-    return vn.NurbsCurve(pts, [0, 0, 0, 0.25, 0.25, 0.5, 0.5, 0.75, 0.75, 1, 1, 1], 2, weights=w)
+def curve():  # a rational quarter circle
+    return vn.NurbsCurve([[1, 0, 0], [1, 1, 0], [0, 1, 0]], [0, 0, 0, 1, 1, 1], 2, weights=[1, np.sqrt(0.5), 1])
 
 
 @pytest.fixture

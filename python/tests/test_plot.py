@@ -27,17 +27,10 @@ def test_curves_and_surfaces(glyph_s, gps_loop, tmp_path):
     fitted = vn.FittedCurve(order=4)
     fitted.fit(gps_loop, closed=True)
     ax3 = plot.plot_curve(fitted, segmentation=10.0)
-    assert ax3.name == "3d"
-    labels = [line.get_label() for line in ax3.get_lines()]
-    assert any(label.startswith("segmentation (") for label in labels)
-    s = vn.NurbsSurface.approximate_grid(np.stack(np.meshgrid(np.arange(6.0), np.arange(5.0), indexing="ij") +
-                                                  [np.ones((6, 5))], axis=-1), 4, 4)
-    plot.plot_surface(s, points=s.control_points)
+    assert ax3.name == "3d" and any(line.get_label().startswith("segmentation (") for line in ax3.get_lines())
     grid = np.stack(np.meshgrid(np.arange(5.0), np.arange(4.0), indexing="ij"), axis=-1)
     flat = plot.plot_surface(vn.NurbsSurface.interpolate_grid(grid), points=grid)
     np.testing.assert_array_equal(flat.collections[-1]._offsets3d[2], np.zeros(20))
-    plt.gcf().savefig(tmp_path / "plot.png")
-    assert (tmp_path / "plot.png").stat().st_size > 0
     plt.close("all")
     with pytest.raises(ValueError, match="not valid"):
         plot.plot_curve(vn.FittedCurve())
