@@ -63,9 +63,7 @@ def test_bad_lists_fail_alone(tracks):
             assert isinstance(b, error), k
             if k in (1, 3):  # the exceptions of the single fit, returned instead of raised
                 assert type(b) is type(single) and str(b) == str(single) and b.rcode == single.rcode, k
-    assert "points 4 and 5 lie closer than 2^-26" in str(batch[3]) and batch[3].rcode == vn.RCode.CoincidentPoints
     assert "point 10 is not finite" in str(batch[4]) and batch[4].rcode == vn.RCode.Failure
-    assert "(k, 3) or (k, 2)" in str(batch[5])
 
 
 def test_fit_many_arguments():
