@@ -66,6 +66,9 @@ CURVE_CALLS = [
     ("join", lambda: C.split(0.4)[0].join(C.split(0.4)[1]), lambda r: r[1]["g1"] and np.allclose(r[0](U), C(U))),
     ("remove_knots", lambda: C.insert_knots([0.3, 0.3]).remove_knots(1e-9),
      lambda r: isinstance(r[0], vn.NurbsCurve) and r[1] >= 2 and r[2] <= 1e-9),
+    ("insert_knots", lambda: C.insert_knots([0.3, 0.3]), lambda r: r.num_control_points == 11 and np.allclose(r(U), C(U))),
+    ("clamp", lambda: vn.NurbsCurve(C.control_points, np.arange(13.0), 3).clamp(), lambda r: r.is_clamped
+     and r.domain == (3.0, 9.0)),
     ("elevate_degree", lambda: C.elevate_degree(2), lambda r: r.degree == 5 and np.allclose(r(U), C(U))),
     ("reverse", lambda: C.reverse(), lambda r: np.allclose(r(1 - U), C(U))),
     ("reparametrize", lambda: C.reparametrize(2.0, 4.0), lambda r: np.allclose(r(2 + 2 * U), C(U))),

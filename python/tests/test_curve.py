@@ -87,14 +87,6 @@ def test_rational_curve_is_the_quotient_of_its_homogeneous_spline(rng):
     np.testing.assert_allclose(c.evaluate(u), h[:, :3] / h[:, 3:], atol=1e-12)
 
 
-def test_knot_insertion_and_clamp_return_new_curves(rng):
-    c = random_curve(rng, rational=True)[0]
-    r = c.insert_knots([0.3, 0.3, 0.71])
-    assert r.num_control_points == 12 and np.count_nonzero(r.knots == 0.3) == 2 and c.num_control_points == 9
-    k = vn.NurbsCurve(rng.uniform(-1, 1, (7, 3)), np.arange(11.0), 3).clamp()
-    assert k.is_clamped and k.domain == (3.0, 7.0)
-
-
 @pytest.mark.parametrize("call, message", [
     (lambda c: c.insert_knots([0.5, 0.2]), "sorted"), (lambda c: c.insert_knots([1.5]), "domain"),
     (lambda c: c.insert_knots([0.0]), "multiplicity"), (lambda c: c.split(0.0), "strictly inside"),

@@ -16,7 +16,7 @@ matplotlib.use("Agg")
 plot = pytest.importorskip("velsdk_nurbs.plot")
 
 
-def test_curves_and_surfaces(glyph_s, gps_loop, tmp_path):
+def test_curves_and_surfaces(glyph_s, gps_loop):
     import matplotlib.pyplot as plt
 
     xy = glyph_s[:, :2]
@@ -24,9 +24,7 @@ def test_curves_and_surfaces(glyph_s, gps_loop, tmp_path):
     assert ax.name == "rectilinear"  # planar data: a 2-D plot, the points drawn as given
     dots = next(line for line in ax.get_lines() if line.get_label() == "data points")
     np.testing.assert_array_equal(np.column_stack([dots.get_xdata(), dots.get_ydata()]), xy)
-    fitted = vn.FittedCurve(order=4)
-    fitted.fit(gps_loop, closed=True)
-    ax3 = plot.plot_curve(fitted, segmentation=10.0)
+    ax3 = plot.plot_curve(vn.fit_many([gps_loop], closed=True)[0], segmentation=10.0)
     assert ax3.name == "3d" and any(line.get_label().startswith("segmentation (") for line in ax3.get_lines())
     grid = np.stack(np.meshgrid(np.arange(5.0), np.arange(4.0), indexing="ij"), axis=-1)
     flat = plot.plot_surface(vn.NurbsSurface.interpolate_grid(grid), points=grid)

@@ -111,20 +111,16 @@ def test_two_columns_are_points_with_z0(data, call):
 
 def test_dims_two_is_the_xy_part(rng):
     pts = np.cumsum(rng.uniform(0.2, 1.0, (9, 3)), axis=0)  # a 3-D curve: dims=2 drops z
-    curve, fc = vn.interpolate(pts), fitted(pts)[0]
-    u = rng.uniform(0, 1, (4, 5))
-    calls = [lambda d: curve.evaluate(u, dims=d), lambda d: curve(u, dims=d), lambda d: curve.evaluate(0.3, dims=d),
-             lambda d: curve.derivatives(u, 3, dims=d), lambda d: curve.project(pts, dims=d)[1],
-             lambda d: curve.project(pts[2], dims=d)[1], lambda d: fc.segment_points(0.01, dims=d)]
-    calls += [lambda d, m=m: getattr(fc, m)(u, dims=d) for m in ("evaluate", "__call__", "speed", "acceleration")]
-    for call in calls:
-        full, flat = call(3), call(2)
+    curve, fc, u = vn.interpolate(pts), fitted(pts)[0], rng.uniform(0, 1, (4, 5))
+    for call in [curve.evaluate, curve, lambda u, dims: curve.evaluate(0.3, dims=dims),
+                 lambda u, dims: curve.derivatives(u, 3, dims=dims), lambda u, dims: curve.project(pts, dims=dims)[1],
+                 lambda u, dims: fc.segment_points(0.01, dims=dims), fc.evaluate, fc, fc.speed, fc.acceleration]:
+        full, flat = call(u, dims=3), call(u, dims=2)
         assert flat.shape == full.shape[:-1] + (2,) and flat.flags.c_contiguous
         np.testing.assert_array_equal(flat, full[..., :2])
-    for bad in (0, 1, 4):
-        for obj in (curve, fc):
+        for bad in (0, 1, 4):
             with pytest.raises(ValueError, match="dims"):
-                obj.evaluate(u, dims=bad)
+                call(u, dims=bad)
 
 
 @pytest.mark.parametrize("points", [np.zeros((5, 1)), np.zeros((5, 4)), np.zeros(5), [[0, 0], [1, np.nan], [2, 0], [3, 1]]],
