@@ -68,12 +68,10 @@ def test_bad_lists_fail_alone(tracks):
 
 def test_fit_many_arguments():
     pts = np.array([[0.0, 0, 0], [1, 1, 0], [2, 0, 1], [3, 1, 1]])
-    for kwargs, message in [({"closed": [True]}, "closed holds 1 flags for 2"), ({"threads": -1}, "threads"),
-                            ({"order": 1}, "order")]:
+    for kwargs, message in [({"closed": [True]}, "closed holds 1 flags for 2"), ({"threads": -1}, "threads"), ({"order": 1}, "order")]:
         with pytest.raises(ValueError, match=message):
             vn.fit_many([pts, pts], **kwargs)
-    assert vn.fit_many([]) == []
-    assert same(vn.fit_many(p for p in [pts])[0], single_fit(pts))  # any iterable, a generator too
+    assert vn.fit_many([]) == [] and same(vn.fit_many(p for p in [pts])[0], single_fit(pts))  # any iterable, a generator too
 
 
 @pytest.mark.parametrize("threads", THREADS)
