@@ -23,13 +23,9 @@ import gps_tracks  # noqa: E402
 
 @pytest.fixture(scope="module")
 def client():
-    cluster = distributed.LocalCluster(
-        n_workers=2, threads_per_worker=1, processes=True, host="127.0.0.1", dashboard_address=":0"
-    )
-    c = distributed.Client(cluster)
-    yield c
-    c.close()
-    cluster.close()
+    with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True, host="127.0.0.1",
+                                  dashboard_address=":0") as cluster, distributed.Client(cluster) as c:
+        yield c
 
 
 @pytest.fixture(scope="module")

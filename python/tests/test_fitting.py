@@ -56,8 +56,8 @@ def test_parameters_and_knot_generators(gps_loop, airfoil_upper):
     np.testing.assert_array_equal(vn.FittedCurve(order=4).fit(gps_loop, closed=True), closed[: len(gps_loop)])
     u = [0, 0.25, 0.5, 0.75, 1]
     for got, expected in [(vn.uniform_parameters(5), u), (vn.knot_averaging(u, 3), [0, 0, 0, 0, 0.5, 1, 1, 1, 1]),
-        (vn.knot_averaging_with_end_derivatives(u, 3), [0, 0, 0, 0, 0.25, 0.5, 0.75, 1, 1, 1, 1]),
-        (vn.knot_averaging_closed(u, 2), [-0.875, -0.625, 0, 0.125, 0.375, 1, 1.125, 1.375]),
+                          (vn.knot_averaging_with_end_derivatives(u, 3), [0, 0, 0, 0, 0.25, 0.5, 0.75, 1, 1, 1, 1]),
+                          (vn.knot_averaging_closed(u, 2), [-0.875, -0.625, 0, 0.125, 0.375, 1, 1.125, 1.375]),
                           (vn.uniform_knots_closed(10, 3), (np.arange(10) - 3) * (1 / 3))]:
         np.testing.assert_array_equal(got, expected)
 
