@@ -60,10 +60,9 @@ def test_parameter_shapes_carry_over(rng, call, shape):
 
 def test_other_dtypes_and_strides_give_the_same_points(rng):
     c = random_curve(rng)[0]
-    u = np.linspace(0, 1, 40)
-    np.testing.assert_array_equal(c.evaluate(u[::2]), c.evaluate(np.ascontiguousarray(u[::2])))
-    np.testing.assert_array_equal(c.evaluate(np.array([0, 1])), c.evaluate([0.0, 1.0]))
-    np.testing.assert_array_equal(c(u.astype(np.float32)), c.evaluate(u.astype(np.float32).astype(float)))
+    u, f32 = np.linspace(0, 1, 40), np.linspace(0, 1, 40, dtype=np.float32)
+    for got, same in [(u[::2], np.ascontiguousarray(u[::2])), (np.array([0, 1]), [0.0, 1.0]), (f32, f32.astype(float))]:
+        np.testing.assert_array_equal(c(got), c.evaluate(same))
 
 
 @pytest.mark.parametrize("p, repeat", [(1, False), (2, True), (3, False), (5, True)])

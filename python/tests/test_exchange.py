@@ -64,11 +64,9 @@ def test_tessellate_arrays(surface):
 
 @pytest.mark.parametrize("ext", ["stl", "ply", "obj"])
 def test_meshio_reads_our_meshes(tmp_path, surface, ext):
-    path = tmp_path / f"s.{ext}"
-    v, f, n = vn.tessellate(surface, 0.01, path=path)
-    m = meshio.read(path)
-    triangles = m.get_cells_type("triangle")
-    assert len(triangles) == len(f)
+    v, f, n = vn.tessellate(surface, 0.01, path=tmp_path / f"s.{ext}")
+    m = meshio.read(tmp_path / f"s.{ext}")
+    assert len(triangles := m.get_cells_type("triangle")) == len(f)
     if ext == "stl":
         # STL stores corners per facet as float32; compare the facets' corner coordinates.
         np.testing.assert_array_equal(m.points[triangles].astype(np.float32), v[f].astype(np.float32))
@@ -76,5 +74,4 @@ def test_meshio_reads_our_meshes(tmp_path, surface, ext):
         np.testing.assert_array_equal(m.points, v)
         np.testing.assert_array_equal(triangles, f)
     if ext == "ply":
-        normals = np.stack([m.point_data[k] for k in ("nx", "ny", "nz")], axis=1)
-        np.testing.assert_array_equal(normals, n)
+        np.testing.assert_array_equal(np.stack([m.point_data[k] for k in ("nx", "ny", "nz")], axis=1), n)

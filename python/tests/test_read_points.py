@@ -21,12 +21,6 @@ POINTS_DIR = pathlib.Path(
 XYZ = np.array([[0, 0, 0], [1.5, 2, -0.25], [3, 3.75, 1], [4.5, 1, 0.002], [6, -0.5, 1]], dtype=float)
 
 
-def bad_table():
-    """(file, line, text) of tests/data/points/bad/expected.txt."""
-    lines = (POINTS_DIR / "bad" / "expected.txt").read_text(encoding="utf-8").splitlines()
-    return [(n, int(k), t) for n, k, t in (s.split("|", 2) for s in lines if s.strip() and not s.startswith("#"))]
-
-
 @pytest.mark.parametrize("folder, expected", [("xyz", XYZ), ("xy", XYZ[:, :2])])
 def test_every_convention_reads_the_same_points(folder, expected):
     files = sorted(p for p in (POINTS_DIR / folder).iterdir() if p.is_file())
@@ -39,7 +33,8 @@ def test_every_convention_reads_the_same_points(folder, expected):
 
 
 def test_bad_files_name_file_line_and_problem(tmp_path):
-    table = bad_table()
+    lines = (POINTS_DIR / "bad" / "expected.txt").read_text(encoding="utf-8").splitlines()
+    table = [(n, int(k), t) for n, k, t in (s.split("|", 2) for s in lines if s.strip() and not s.startswith("#"))]
     assert {n for n, _, _ in table} == {p.name for p in (POINTS_DIR / "bad").iterdir()} - {"expected.txt"}
     for name, line, text in table:
         path = str(POINTS_DIR / "bad" / name)
