@@ -90,9 +90,8 @@ def test_segment_many_segments_copies(tracks, threads):
 
 @pytest.mark.parametrize("threads", [0, 2, 7])
 def test_threads_on_vectorised_calls_do_not_change_bits(tracks, threads):
-    fitted = vn.fit_many([tracks[0]], threads=1)[0]
+    fitted, x = vn.fit_many([tracks[0]], threads=1)[0], np.linspace(0, 1, 6)
     curve = fitted.to_nurbs()
-    x = np.linspace(0, 1, 6)
     surface = vn.NurbsSurface.interpolate_grid(np.stack(np.meshgrid(x, x, indexing="ij") + [np.outer(
         np.sin(3 * x), np.cos(2 * x))], axis=-1))
     rng = np.random.default_rng(4)

@@ -29,13 +29,12 @@ def surface(rng):
 def test_round_trip_gives_the_same_arrays(tmp_path, curve, surface, save, load, ext):
     save(tmp_path / f"both.{ext}", [curve, surface], unit="m")
     c, s = load(tmp_path / f"both.{ext}")
-    assert type(c) is vn.NurbsCurve and type(s) is vn.NurbsSurface
     for got, expected in [(c.knots, curve.knots), (c.weights, curve.weights), (s.control_points, surface.control_points),
                           (s.knots_u, surface.knots_u), (s.knots_v, surface.knots_v)]:
         np.testing.assert_array_equal(got, expected)
     np.testing.assert_allclose(c.control_points, curve.control_points, rtol=0, atol=1e-16)
     save(tmp_path / f"one.{ext}", surface)
-    assert len(load(tmp_path / f"one.{ext}")) == 1
+    assert [type(o) for o in load(tmp_path / f"one.{ext}")] == [vn.NurbsSurface] and type(c) is vn.NurbsCurve
 
 
 BAD_STEP = "ISO-10303-21;\nHEADER;\nENDSEC;\nDATA;\n#1=CARTESIAN_POINT('',(1.E999,0.,0.));\n"

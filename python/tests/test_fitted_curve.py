@@ -27,8 +27,7 @@ def test_fits_return_parameters(gps_open, glyph_s, glyph_curve, airfoil_upper):
     assert glyph_curve.is_closed and glyph_curve.num_control_points == len(glyph_s) + 3
     assert c.fit_with_end_derivatives(airfoil_upper, [0, 1, 0], [1, 0, 0]).shape == (len(airfoil_upper),)
     np.testing.assert_allclose(c.speed([0.0, 1.0]), [[0, 1, 0], [1, 0, 0]], atol=1e-9)
-    nurbs = glyph_curve.to_nurbs()  # evaluation is that of the NurbsCurve it holds
-    t = np.linspace(0, 1, 101)
+    nurbs, t = glyph_curve.to_nurbs(), np.linspace(0, 1, 101)  # evaluation is that of the NurbsCurve it holds
     d = nurbs.derivatives(t, 2)
     for got, k in [(glyph_curve.evaluate(t), 0), (glyph_curve(t), 0), (glyph_curve.speed(t), 1),
                    (glyph_curve.acceleration(t), 2)]:
