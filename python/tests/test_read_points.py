@@ -24,12 +24,12 @@ XYZ = np.array([[0, 0, 0], [1.5, 2, -0.25], [3, 3.75, 1], [4.5, 1, 0.002], [6, -
 @pytest.mark.parametrize("folder, expected", [("xyz", XYZ), ("xy", XYZ[:, :2])])
 def test_every_convention_reads_the_same_points(folder, expected):
     files = sorted(p for p in (POINTS_DIR / folder).iterdir() if p.is_file())
-    assert files
     for path in files:
         pts = vn.read_points(path)  # a pathlib.Path
         assert pts.dtype == np.float64 and pts.flags.c_contiguous, path.name
         np.testing.assert_array_equal(pts, expected, err_msg=path.name)
         np.testing.assert_array_equal(vn.read_points(str(path)), pts)  # a str
+    assert files
 
 
 def test_bad_files_name_file_line_and_problem(tmp_path):
@@ -49,8 +49,8 @@ def test_bad_files_name_file_line_and_problem(tmp_path):
 
 def test_standard_input():
     code = "import sys, velsdk_nurbs as vn; sys.stdout.write(repr(vn.read_points('-').tolist()))"
-    text = (POINTS_DIR / "xy" / "plain.csv").read_bytes()
-    out = subprocess.run([sys.executable, "-c", code], input=text, capture_output=True, check=True, env=os.environ)
+    out = subprocess.run([sys.executable, "-c", code], input=(POINTS_DIR / "xy" / "plain.csv").read_bytes(),
+                         capture_output=True, check=True, env=os.environ)
     assert eval(out.stdout.decode()) == XYZ[:, :2].tolist()
 
 
