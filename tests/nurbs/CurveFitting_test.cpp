@@ -193,10 +193,7 @@ TEST(GlobalInterpolation, MatchesLiteralAssemblyBitForBit) {
             for (std::size_t i = 0; closed && i < p; ++i) expected[m + i] = expected[i];
         }
         ExpectControlPointsBits(c, expected);
-        if (HasFailure()) {
-            ADD_FAILURE() << "trial " << trial;
-            return;
-        }
+        ASSERT_FALSE(HasFailure()) << "trial " << trial;
     }
 }
 
@@ -255,10 +252,7 @@ TEST(GlobalInterpolationWithEndDerivatives, MatchesLiteralAssemblyBitForBit) {
         std::vector<P4> expected(n, P4{0, 0, 0, 0});
         for (std::size_t i = 0; expectedOk && i < n; ++i) expected[i] = P4{B[i][0], B[i][1], B[i][2], 1.0};
         ExpectControlPointsBits(c, expected);
-        if (HasFailure()) {
-            ADD_FAILURE() << "trial " << trial;
-            return;
-        }
+        ASSERT_FALSE(HasFailure()) << "trial " << trial;
     }
 }
 
@@ -344,9 +338,6 @@ TEST(LeastSquaresApproximation, MatchesLiteralStepsBitForBit) {
             expected[nc - 1] = P4{Q[M - 1][0], Q[M - 1][1], Q[M - 1][2], 1.0};
         }
         ExpectControlPointsBits(c, expected);
-        if (HasFailure()) {
-            ADD_FAILURE() << "trial " << trial;
-            return;
-        }
+        ASSERT_FALSE(HasFailure()) << "trial " << trial;
     }
 }
