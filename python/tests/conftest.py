@@ -65,7 +65,7 @@ def sampled_distances(curve, points, samples=20001, starts=1):
     for k, q in enumerate(points):
         for i in np.argsort(d[k])[:starts]:
             r = optimize.minimize_scalar(lambda t: np.linalg.norm(curve.evaluate(t) - q), method="bounded",
-                                         bounds=(u[max(i - 1, 0)], u[min(i + 1, samples - 1)]), options={"xatol": 1e-13})
+                                         bounds=u[[max(i - 1, 0), min(i + 1, samples - 1)]], options={"xatol": 1e-13})
             out[k] = min(out[k], r.fun)
     return out
 

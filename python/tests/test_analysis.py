@@ -44,7 +44,7 @@ def test_curvature_and_torsion_against_scipy_derivatives():
     d1, d2, d3 = spl(u, 1), spl(u, 2), spl(u, 3)
     cr = np.cross(d1, d2)
     assert c.curvature(u).shape == (5, 6)
-    np.testing.assert_allclose(c.curvature(u), np.linalg.norm(cr, axis=-1) / np.linalg.norm(d1, axis=-1) ** 3, rtol=1e-10)
+    np.testing.assert_allclose(c.curvature(u), np.linalg.norm(cr, axis=2) / np.linalg.norm(d1, axis=2) ** 3, rtol=1e-10)
     _, t = c.curvature(u, torsion=True)
     np.testing.assert_allclose(t, np.einsum("...i,...i", cr, d3) / np.einsum("...i,...i", cr, cr), rtol=1e-8)
 
@@ -66,7 +66,7 @@ CURVE_CALLS = [
     ("join", lambda: C.split(0.4)[0].join(C.split(0.4)[1]), lambda r: r[1]["g1"] and np.allclose(r[0](U), C(U))),
     ("remove_knots", lambda: C.insert_knots([0.3, 0.3]).remove_knots(1e-9),
      lambda r: isinstance(r[0], vn.NurbsCurve) and r[1] >= 2 and r[2] <= 1e-9),
-    ("insert_knots", lambda: C.insert_knots([0.3, 0.3]), lambda r: r.num_control_points == 11 and np.allclose(r(U), C(U))),
+    ("insert_knots", lambda: C.insert_knots([0.3, 0.3]), lambda r: len(r.knots) == 15 and np.allclose(r(U), C(U))),
     ("clamp", lambda: vn.NurbsCurve(C.control_points, np.arange(13.0), 3).clamp(), lambda r: r.is_clamped
      and r.domain == (3.0, 9.0)),
     ("elevate_degree", lambda: C.elevate_degree(2), lambda r: r.degree == 5 and np.allclose(r(U), C(U))),

@@ -39,12 +39,12 @@ def same(a, b) -> bool:  # byte-equal pickles: the curve records, or the excepti
 
 
 @pytest.mark.parametrize("threads", THREADS)
-@pytest.mark.parametrize("closed, settings", [(False, {}), (True, {}), (False, {"order": 4, "parametrization": "uniform"}),
-                                              (True, {"order": 2, "knots_generation": "averaging"})])
-def test_fit_many_is_the_single_fit(tracks, threads, closed, settings):
-    batch = vn.fit_many(tracks, closed=closed, threads=threads, **settings)
+@pytest.mark.parametrize("closed, kw", [(False, {}), (True, {}), (False, dict(order=4, parametrization="uniform")),
+                                              (True, dict(order=2, knots_generation="averaging"))])
+def test_fit_many_is_the_single_fit(tracks, threads, closed, kw):
+    batch = vn.fit_many(tracks, closed=closed, threads=threads, **kw)
     assert all(isinstance(b, vn.FittedCurve) for b in batch) and len(batch) == len(tracks)
-    assert all(same(b, single_fit(t, closed, **settings)) for b, t in zip(batch, tracks))
+    assert all(same(b, single_fit(t, closed, **kw)) for b, t in zip(batch, tracks))
 
 
 def test_bad_lists_fail_alone(tracks):
@@ -68,10 +68,11 @@ def test_bad_lists_fail_alone(tracks):
 
 def test_fit_many_arguments():
     pts = np.array([[0.0, 0, 0], [1, 1, 0], [2, 0, 1], [3, 1, 1]])
-    for kwargs, message in [({"closed": [True]}, "closed holds 1 flags for 2"), ({"threads": -1}, "threads"), ({"order": 1}, "order")]:
-        with pytest.raises(ValueError, match=message):
-            vn.fit_many([pts, pts], **kwargs)
-    assert vn.fit_many([]) == [] and same(vn.fit_many(p for p in [pts])[0], single_fit(pts))  # any iterable, a generator too
+    for kw, msg in [(dict(closed=[True]), "closed holds 1 flags for 2"), (dict(threads=-1), "threads"),
+                    (dict(order=1), "order")]:
+        with pytest.raises(ValueError, match=msg):
+            vn.fit_many([pts, pts], **kw)
+    assert vn.fit_many([]) == [] and same(vn.fit_many(p for p in [pts])[0], single_fit(pts))  # a generator too
 
 
 @pytest.mark.parametrize("threads", THREADS)

@@ -29,9 +29,9 @@ def surface(rng):
 def test_round_trip_gives_the_same_arrays(tmp_path, curve, surface, save, load, ext):
     save(tmp_path / f"both.{ext}", [curve, surface], unit="m")
     c, s = load(tmp_path / f"both.{ext}")
-    for got, expected in [(c.knots, curve.knots), (c.weights, curve.weights), (s.control_points, surface.control_points),
+    for a, b in [(c.knots, curve.knots), (c.weights, curve.weights), (s.control_points, surface.control_points),
                           (s.knots_u, surface.knots_u), (s.knots_v, surface.knots_v)]:
-        np.testing.assert_array_equal(got, expected)
+        np.testing.assert_array_equal(a, b)
     np.testing.assert_allclose(c.control_points, curve.control_points, rtol=0, atol=1e-16)
     save(tmp_path / f"one.{ext}", surface)
     assert [type(o) for o in load(tmp_path / f"one.{ext}")] == [vn.NurbsSurface] and type(c) is vn.NurbsCurve

@@ -71,7 +71,7 @@ def test_settings_segmentation_and_split(airfoil_upper):
     assert t.dtype == np.float64 and (t[0], t[-1]) == (0.0, 1.0) and np.all(np.diff(t) > 0) and {0.123, 0.5} <= set(t)
     np.testing.assert_array_equal(c.segment_points(2.0), c.evaluate(c.segment(2.0)))
     pieces = c.split(0.25)
-    assert [(p.is_valid, p.is_closed, p.parametrization) for p in pieces] == [(True, False, vn.Parametrization.CHORD_LENGTH)] * 2
+    assert [(p.is_valid, p.is_closed, p.parametrization) for p in pieces] == [(True, False, c.parametrization)] * 2
 
 
 def test_projection_shapes_and_misses(gps_loop, glyph_curve):

@@ -31,8 +31,8 @@ def test_curve_nearest_matches_the_sampled_minimum(scribble, rng):
 def test_shapes_threads_and_the_reusable_locator(scribble, rng):
     queries = rng.uniform(-1, 1, (101, 3))
     one = scribble.nearest(queries)
-    for threads in (0, 3):
-        assert all(np.array_equal(x, y) for x, y in zip(one, vn.CurveLocator(scribble).nearest(queries, threads=threads)))
+    for n in (0, 3):
+        assert all(np.array_equal(x, y) for x, y in zip(one, vn.CurveLocator(scribble).nearest(queries, threads=n)))
     u, foot, d = scribble.nearest(queries[0])
     assert isinstance(u, float) and foot.shape == (3,) and d == one[2][0]
     assert scribble.nearest(queries[:, :2], dims=2)[1].shape == (101, 2)

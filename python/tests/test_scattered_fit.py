@@ -38,7 +38,7 @@ def test_cloud_with_parameters_and_bad_input():
     assert report.max_error <= 1e-4 and len(report.max_error_per_round) == 4
     np.testing.assert_allclose(np.linalg.norm(surface.evaluate(report.u, report.v) - pts, axis=1), report.errors,
                                atol=1e-12)
-    for kwargs, says in [({"points": np.where(pts == pts[3, 1], np.nan, pts)}, "finite"), ({"smoothing": -2.0}, "smoothing"),
-                         ({"kind": "mesh"}, "kind"), ({"solver": "qr"}, "solver"), ({"points": pts[:, [0, 0, 1]] * [1, 1, 0]}, "one line")]:
-        with pytest.raises(ValueError, match=says):
-            vn.fit_scattered(**{"points": pts, **kwargs})
+    for kw, msg in [(dict(points=pts * np.nan), "finite"), (dict(smoothing=-2), "smooth"), (dict(kind="mesh"), "kind"),
+                    (dict(solver="qr"), "solver"), (dict(points=pts[:, [0, 0, 1]] * [1, 1, 0]), "one line")]:
+        with pytest.raises(ValueError, match=msg):
+            vn.fit_scattered(**{"points": pts, **kw})
