@@ -4,6 +4,8 @@
 // Boehm's formula, written out independently below).
 #include <VelSDK/Nurbs.h>
 
+#include "NurbsTestUtil.h"
+
 #include "support/ReferenceBSpline.h"
 #include "support/TestAccess.h"
 
@@ -21,13 +23,12 @@ using VelSDK::Math::point;
 using P4 = point<double, 4>;
 using P3 = point<double, 3>;
 
+using nurbs_test::CurveA;
+using nurbs_test::kFour;
+using nurbs_test::kInf;
+using nurbs_test::kNaN;
+
 namespace {
-
-const std::vector<P4> kFour = {{0, 0, 0, 1}, {1, 2, 0, 1}, {3, 2, 0, 1}, {4, 0, 0, 1}};
-const double kNaN = std::numeric_limits<double>::quiet_NaN();
-const double kInf = std::numeric_limits<double>::infinity();
-
-V3dNurbsCurve CurveA() { return V3dNurbsCurve(kFour, {0, 0, 0, 0.5, 1, 1, 1}, 2); }
 
 void ExpectPoints(const std::vector<P4>& got, const std::vector<P4>& want, double tol) {
     ASSERT_EQ(got.size(), want.size());

@@ -3,6 +3,8 @@
 // dense sampling of the curve.
 #include <VelSDK/Nurbs.h>
 
+#include "NurbsTestUtil.h"
+
 #include "support/ReferenceBSpline.h"
 #include "support/TestAccess.h"
 
@@ -21,13 +23,12 @@ using TA = V3dNurbsCurveTestAccess;
 using P4 = point<double, 4>;
 using P3 = point<double, 3>;
 
+using nurbs_test::CurveA;
+using nurbs_test::kFour;
+using nurbs_test::kInf;
+using nurbs_test::kNaN;
+
 namespace {
-
-const std::vector<P4> kFour = {{0, 0, 0, 1}, {1, 2, 0, 1}, {3, 2, 0, 1}, {4, 0, 0, 1}};
-const double kNaN = std::numeric_limits<double>::quiet_NaN();
-const double kInf = std::numeric_limits<double>::infinity();
-
-V3dNurbsCurve CurveA() { return V3dNurbsCurve(kFour, {0, 0, 0, 0.5, 1, 1, 1}, 2); }
 
 bool SameBits(const P3& a, const P3& b) { return std::memcmp(&a, &b, sizeof(P3)) == 0; }
 

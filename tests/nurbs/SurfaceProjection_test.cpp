@@ -2,6 +2,8 @@
 // Newton iteration on the flat patch, and projection of random points against dense sampling.
 #include <VelSDK/Nurbs.h>
 
+#include "NurbsTestUtil.h"
+
 #include "support/ReferenceBSpline.h"
 #include "support/ReferenceSurface.h"
 #include "support/TestAccess.h"
@@ -20,13 +22,9 @@ using P4 = point<double, 4>;
 using P3 = point<double, 3>;
 using UV = std::pair<double, double>;
 
-namespace {
-VMatrix<P4> Grid(std::size_t rows, std::size_t cols, const std::vector<P4>& pts) {
-    VMatrix<P4> g(rows, cols, P4{});
-    g.Elements() = pts;
-    return g;
-}
+using nurbs_test::Grid;
 
+namespace {
 // S(u, v) = (u, v, 0) on [0, 1]^2.
 V3dNurbsSurface FlatPatch() {
     return V3dNurbsSurface(Grid(2, 2, {{0, 0, 0, 1}, {0, 1, 0, 1}, {1, 0, 0, 1}, {1, 1, 0, 1}}), {0, 0, 1, 1},

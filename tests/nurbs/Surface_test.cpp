@@ -4,6 +4,8 @@
 // transcriptions of the point and derivative sums (The NURBS Book, A3.5, A3.6, A4.4).
 #include <VelSDK/Nurbs.h>
 
+#include "NurbsTestUtil.h"
+
 #include "support/ReferenceBSpline.h"
 #include "support/ReferenceSurface.h"
 #include "math/BinomialTable.h"
@@ -24,13 +26,9 @@ using TA = V3dNurbsSurfaceTestAccess;
 using P4 = point<double, 4>;
 using P3 = point<double, 3>;
 
-namespace {
+using nurbs_test::Grid;
 
-VMatrix<P4> Grid(std::size_t rows, std::size_t cols, const std::vector<P4>& pts) {
-    VMatrix<P4> g(rows, cols, P4{});
-    g.Elements() = pts;
-    return g;
-}
+namespace {
 
 bool AllNaN(const P3& p) { return std::isnan(p[0]) && std::isnan(p[1]) && std::isnan(p[2]); }
 

@@ -3,6 +3,8 @@
 // random curves.
 #include <VelSDK/Nurbs.h>
 
+#include "NurbsTestUtil.h"
+
 #include "support/ReferenceBSpline.h"
 #include "nurbs/SequentialCurveEvaluator.h"
 #include "support/TestAccess.h"
@@ -20,8 +22,9 @@ using TA = V3dNurbsCurveTestAccess;
 using P4 = point<double, 4>;
 using P3 = point<double, 3>;
 
+using nurbs_test::kFour;
+
 namespace {
-const std::vector<P4> kFour = {{0, 0, 0, 1}, {1, 2, 0, 1}, {3, 2, 0, 1}, {4, 0, 0, 1}};
 
 void ExpectVec(const std::vector<double>& got, const std::vector<double>& want, double tol = 0.0) {
     ASSERT_EQ(got.size(), want.size());

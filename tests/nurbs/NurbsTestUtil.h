@@ -1,0 +1,28 @@
+// Small fixtures shared by the curve and surface test programs: a sample quadratic curve, a
+// control grid built from a row-major list, and the special values used in refusal tables.
+#pragma once
+
+#include <VelSDK/Nurbs.h>
+
+#include <limits>
+#include <vector>
+
+namespace nurbs_test {
+
+using P4 = VelSDK::Math::point<double, 4>;
+
+inline const std::vector<P4> kFour = {{0, 0, 0, 1}, {1, 2, 0, 1}, {3, 2, 0, 1}, {4, 0, 0, 1}};
+inline const double kNaN = std::numeric_limits<double>::quiet_NaN();
+inline const double kInf = std::numeric_limits<double>::infinity();
+
+// The four points above as a clamped quadratic with one interior knot at 0.5.
+inline VelSDK::NURBS::V3dNurbsCurve CurveA() { return VelSDK::NURBS::V3dNurbsCurve(kFour, {0, 0, 0, 0.5, 1, 1, 1}, 2); }
+
+// A rows x cols control grid from a row-major list of points.
+inline VelSDK::NURBS::VMatrix<P4> Grid(std::size_t rows, std::size_t cols, const std::vector<P4>& pts) {
+    VelSDK::NURBS::VMatrix<P4> g(rows, cols, P4{});
+    g.Elements() = pts;
+    return g;
+}
+
+}  // namespace nurbs_test
