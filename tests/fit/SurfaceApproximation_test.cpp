@@ -132,34 +132,31 @@ TEST(SurfaceApproximation, BoundOnTheNetAndBudgetGiveTheBestSurfaceFound) {
 TEST(SurfaceApproximation, RefusesBadInputWithAMessage) {
     const VMatrix<P3> Q = Sample(6, 7, Wave);
     const double nan = std::numeric_limits<double>::quiet_NaN();
+    using G = VMatrix<P3>;
+    using O = SurfaceApproximationOptions;
     struct Case {
         const char* what;
         double tol;
-        void (*edit)(VMatrix<P3>&, SurfaceApproximationOptions&);
+        void (*edit)(G&, O&);
     };
     const Case cases[] = {
-        {"not finite", 1e-3, [](VMatrix<P3>& g, SurfaceApproximationOptions&) { g(2, 3)[1] = std::nan(""); }},
-        {"too small", 1e-3, [](VMatrix<P3>&, SurfaceApproximationOptions& o) { o.degreeV = 7; }},
-        {"degrees", 1e-3, [](VMatrix<P3>&, SurfaceApproximationOptions& o) { o.degreeU = 0; }},
-        {"degrees", 1e-3, [](VMatrix<P3>&, SurfaceApproximationOptions& o) { o.degreeU = 10; }},
-        {"tolerance", 0.0, [](VMatrix<P3>&, SurfaceApproximationOptions&) {}},
-        {"tolerance", nan, [](VMatrix<P3>&, SurfaceApproximationOptions&) {}},
-        {"tolerance", HUGE_VAL, [](VMatrix<P3>&, SurfaceApproximationOptions&) {}},
-        {"weights for", 1e-3, [](VMatrix<P3>&, SurfaceApproximationOptions& o) { o.weights.assign(41, 1.0); }},
-        {"weight 5", 1e-3,
-         [](VMatrix<P3>&, SurfaceApproximationOptions& o) {
-             o.weights.assign(42, 1.0);
-             o.weights[5] = -1;
-         }},
+        {"not finite", 1e-3, [](G& g, O&) { g(2, 3)[1] = std::nan(""); }},
+        {"too small", 1e-3, [](G&, O& o) { o.degreeV = 7; }},
+        {"degrees", 1e-3, [](G&, O& o) { o.degreeU = 0; }},
+        {"degrees", 1e-3, [](G&, O& o) { o.degreeU = 10; }},
+        {"tolerance", 0.0, [](G&, O&) {}},
+        {"tolerance", nan, [](G&, O&) {}},
+        {"tolerance", HUGE_VAL, [](G&, O&) {}},
+        {"weights for", 1e-3, [](G&, O& o) { o.weights.assign(41, 1.0); }},
+        {"weight 5", 1e-3, [](G&, O& o) { o.weights.assign(42, 1.0), o.weights[5] = -1; }},
         {"paramsU", 1e-3,
-         [](VMatrix<P3>&, SurfaceApproximationOptions& o) {
+         [](G&, O& o) {
              o.paramsU = {0, 0.5, 1};
          }},
-        {"paramsV", 1e-3,
-         [](VMatrix<P3>&, SurfaceApproximationOptions& o) { o.paramsV = {0, 0.2, 0.1, 0.5, 0.6, 0.7, 1}; }},
-        {"maxControlPoints", 1e-3, [](VMatrix<P3>&, SurfaceApproximationOptions& o) { o.maxControlPoints = 15; }},
+        {"paramsV", 1e-3, [](G&, O& o) { o.paramsV = {0, 0.2, 0.1, 0.5, 0.6, 0.7, 1}; }},
+        {"maxControlPoints", 1e-3, [](G&, O& o) { o.maxControlPoints = 15; }},
         {"column has zero length", 1e-3,
-         [](VMatrix<P3>& g, SurfaceApproximationOptions&) {
+         [](G& g, O&) {
              for (std::size_t k = 0; k < 42; ++k) g.Elements()[k] = g.Elements()[k % 7];
          }},
     };
