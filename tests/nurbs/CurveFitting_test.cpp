@@ -35,15 +35,6 @@ double Dist(const P3& a, const P3& b) { return VelSDK::Math::Distance(a, b); }
 // A curve with recognisable contents, to check that a rejected fit leaves it alone.
 V3dNurbsCurve Sentinel() { return V3dNurbsCurve({{1, 2, 3, 1}, {4, 5, 6, 1}}, {0, 0, 1, 1}, 1); }
 
-void ExpectUnchanged(const V3dNurbsCurve& c) {
-    const V3dNurbsCurve s = Sentinel();
-    EXPECT_EQ(c.GetDegree(), s.GetDegree());
-    EXPECT_EQ(c.GetKnots(), s.GetKnots());
-    ASSERT_EQ(c.GetControlPoints().size(), s.GetControlPoints().size());
-    for (std::size_t i = 0; i < s.GetControlPoints().size(); ++i)
-        EXPECT_TRUE(SameBits(c.GetControlPoints()[i], s.GetControlPoints()[i]));
-}
-
 std::vector<P3> RandomPoints(std::mt19937_64& rng, std::size_t n, double step = 1.0) {
     std::uniform_real_distribution<double> d(-1.0, 1.0);
     std::vector<P3> Q(n);
@@ -86,6 +77,12 @@ void ExpectControlPointsBits(const V3dNurbsCurve& c, const std::vector<P4>& expe
     ASSERT_EQ(c.GetControlPoints().size(), expected.size());
     for (std::size_t i = 0; i < expected.size(); ++i)
         EXPECT_TRUE(SameBits(c.GetControlPoints()[i], expected[i])) << "control point " << i;
+}
+
+void ExpectUnchanged(const V3dNurbsCurve& c) {
+    EXPECT_EQ(c.GetDegree(), Sentinel().GetDegree());
+    EXPECT_EQ(c.GetKnots(), Sentinel().GetKnots());
+    ExpectControlPointsBits(c, Sentinel().GetControlPoints());
 }
 
 }  // namespace
@@ -138,14 +135,19 @@ TEST(CurveFitting, RefusedBeforeTheCurveChanges) {
     EXPECT_TRUE(c.GlobalInterpolation(Q, {0, 0.5}, {-1, -0.5, 0, 0.5, 1, 1.5, 2, 2.5, 3}, 3, true));
 }
 
-TEST(GlobalInterpolation, SingularSystemLeavesZeroControlPoints) {
-    // Every parameter in the first span: the last control points get no support.
+// Singular systems leave zero control points and the new knots: interpolation with every
+// parameter in the first span (the last control points get no support), least squares with no
+// interior parameter in the support of control points 2..4.
+TEST(CurveFitting, SingularSystemLeavesZeroControlPoints) {
     V3dNurbsCurve c = Sentinel();
     const std::vector<P3> Q{{0, 0, 0}, {1, 1, 0}, {2, 0, 0}, {3, 1, 0}, {4, 0, 0}};
-    const std::vector<double> knots{0, 0, 0, 0, 0.5, 1, 1, 1, 1};
+    const std::vector<double> knots{0, 0, 0, 0, 0.5, 1, 1, 1, 1}, ls = UniformKnots(6 + 1 + 1, 1);
     EXPECT_FALSE(c.GlobalInterpolation(Q, {0, 0.1, 0.2, 0.3, 0.4}, knots, 3, false));
     EXPECT_EQ(c.GetKnots(), knots);
     ExpectControlPointsBits(c, std::vector<P4>(5, P4{0, 0, 0, 0}));
+    EXPECT_FALSE(c.LeastSquaresApproximation({Q.begin(), Q.begin() + 4}, {0, 0.1, 0.15, 1}, ls, 6, 1));
+    EXPECT_EQ(c.GetKnots(), ls);
+    ExpectControlPointsBits(c, std::vector<P4>(6, P4{0, 0, 0, 0}));
 }
 
 TEST(GlobalInterpolation, OwnKnotVectorAsArgument) {
@@ -270,16 +272,6 @@ TEST(LeastSquaresApproximation, FewPointsAndTwoControlPoints) {
     // Two control points and many points: the straight line between the end points.
     ASSERT_TRUE(c.LeastSquaresApproximation({a, {9, 9, 9}, {7, 7, 7}, b}, {0, 0.3, 0.6, 1}, {0, 0, 1, 1}, 2, 1));
     ExpectControlPointsBits(c, {{1, 2, 3, 1}, {4, -5, 6, 1}});
-}
-
-TEST(LeastSquaresApproximation, SingularNormalMatrixLeavesZeroControlPoints) {
-    // Interior control points 2..4 have no interior parameter in their support.
-    V3dNurbsCurve c = Sentinel();
-    const std::vector<P3> Q{{0, 0, 0}, {1, 1, 0}, {2, 0, 0}, {3, 1, 0}};
-    const auto knots = UniformKnots(6 + 1 + 1, 1);
-    EXPECT_FALSE(c.LeastSquaresApproximation(Q, {0, 0.1, 0.15, 1}, knots, 6, 1));
-    EXPECT_EQ(c.GetKnots(), knots);
-    ExpectControlPointsBits(c, std::vector<P4>(6, P4{0, 0, 0, 0}));
 }
 
 TEST(LeastSquaresApproximation, MatchesLiteralStepsBitForBit) {

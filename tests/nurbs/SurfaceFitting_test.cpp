@@ -25,51 +25,39 @@ struct Fit {
     VMatrix<P4> grid;
 };
 
-// The passes as defined: a curve interpolation of every data column along U, then of every
-// row of the resulting control points along V, each with its own curve fit.
-Fit ColumnByColumnInterpolation(const VMatrix<P3>& Q, const std::vector<double>& pu, const std::vector<double>& pv,
-                                const std::vector<double>& ku, const std::vector<double>& kv, std::size_t p,
-                                std::size_t q) {
+// The passes as defined: a curve fit of every data column along U (cu control points each),
+// then of every row of the resulting control points along V (cv each), each list with its own
+// curve fit. Interpolation (in place) keeps the U pass in the rows a failed V pass has not reached.
+template <typename FitU, typename FitV>
+Fit ColumnByColumn(const VMatrix<P3>& Q, std::size_t cu, std::size_t cv, bool inPlace, FitU fitU, FitV fitV) {
     const std::size_t m = Q.RowCount(), n = Q.ColumnCount();
-    Fit f{true, VMatrix<P4>(m, n, P4{0, 0, 0, 0})};
+    Fit f{true, VMatrix<P4>(cu, cv, P4{0, 0, 0, 0})};
+    VMatrix<P4> R(cu, n, P4{0, 0, 0, 0});
+    VMatrix<P4>& U = inPlace ? f.grid : R;
     V3dNurbsCurve c;
     std::vector<P3> list;
     for (std::size_t j = 0; j < n; ++j) {
         list.clear();
         for (std::size_t i = 0; i < m; ++i) list.push_back(Q(i, j));
-        if (!c.GlobalInterpolation(list, pu, ku, p, false)) return f.ok = false, f;
-        for (std::size_t i = 0; i < m; ++i) f.grid(i, j) = c.GetControlPoints()[i];
+        if (!fitU(c, list)) return f.ok = false, f;
+        for (std::size_t k = 0; k < cu; ++k) U(k, j) = c.GetControlPoints()[k];
     }
-    for (std::size_t i = 0; i < m; ++i) {
+    for (std::size_t k = 0; k < cu; ++k) {
         list.clear();
-        for (std::size_t j = 0; j < n; ++j) list.push_back(P3{f.grid(i, j)[0], f.grid(i, j)[1], f.grid(i, j)[2]});
-        if (!c.GlobalInterpolation(list, pv, kv, q, false)) return f.ok = false, f;
-        for (std::size_t j = 0; j < n; ++j) f.grid(i, j) = c.GetControlPoints()[j];
+        for (std::size_t j = 0; j < n; ++j) list.push_back(P3{U(k, j)[0], U(k, j)[1], U(k, j)[2]});
+        if (!fitV(c, list)) return f.ok = false, f;
+        for (std::size_t l = 0; l < cv; ++l) f.grid(k, l) = c.GetControlPoints()[l];
     }
     return f;
 }
 
-Fit ColumnByColumnApproximation(const VMatrix<P3>& Q, const std::vector<double>& pu, const std::vector<double>& pv,
-                                const std::vector<double>& ku, const std::vector<double>& kv, std::size_t cu,
-                                std::size_t cv, std::size_t p, std::size_t q) {
-    const std::size_t m = Q.RowCount(), n = Q.ColumnCount();
-    Fit f{true, VMatrix<P4>(cu, cv, P4{0, 0, 0, 0})};
-    VMatrix<P4> R(cu, n, P4{0, 0, 0, 0});
-    V3dNurbsCurve c;
-    std::vector<P3> list;
-    for (std::size_t j = 0; j < n; ++j) {
-        list.clear();
-        for (std::size_t i = 0; i < m; ++i) list.push_back(Q(i, j));
-        if (!c.LeastSquaresApproximation(list, pu, ku, cu, p)) return f.ok = false, f;
-        for (std::size_t k = 0; k < cu; ++k) R(k, j) = c.GetControlPoints()[k];
-    }
-    for (std::size_t k = 0; k < cu; ++k) {
-        list.clear();
-        for (std::size_t j = 0; j < n; ++j) list.push_back(P3{R(k, j)[0], R(k, j)[1], R(k, j)[2]});
-        if (!c.LeastSquaresApproximation(list, pv, kv, cv, q)) return f.ok = false, f;
-        for (std::size_t l = 0; l < cv; ++l) f.grid(k, l) = c.GetControlPoints()[l];
-    }
-    return f;
+Fit ColumnByColumnInterpolation(const VMatrix<P3>& Q, const std::vector<double>& pu, const std::vector<double>& pv,
+                                const std::vector<double>& ku, const std::vector<double>& kv, std::size_t p,
+                                std::size_t q) {
+    return ColumnByColumn(
+        Q, Q.RowCount(), Q.ColumnCount(), true,
+        [&](V3dNurbsCurve& c, const std::vector<P3>& l) { return c.GlobalInterpolation(l, pu, ku, p, false); },
+        [&](V3dNurbsCurve& c, const std::vector<P3>& l) { return c.GlobalInterpolation(l, pv, kv, q, false); });
 }
 
 bool SameBits(const VMatrix<P4>& a, const VMatrix<P4>& b) {
@@ -139,7 +127,10 @@ TEST(SurfaceApproximation, SameBitsAsColumnByColumnCurveFits) {
             trial % 4 == 1 ? std::numeric_limits<double>::quiet_NaN() : std::numeric_limits<double>::infinity();
         const std::vector<double> pu = ChordLikeParameters(rng, m), pv = UniformParameterization(n);
         const std::vector<double> ku = UniformKnots(cu + p + 1, p), kv = UniformKnots(cv + q + 1, q);
-        const Fit ref = ColumnByColumnApproximation(Q, pu, pv, ku, kv, cu, cv, p, q);
+        const Fit ref = ColumnByColumn(
+            Q, cu, cv, false,
+            [&](V3dNurbsCurve& c, const std::vector<P3>& l) { return c.LeastSquaresApproximation(l, pu, ku, cu, p); },
+            [&](V3dNurbsCurve& c, const std::vector<P3>& l) { return c.LeastSquaresApproximation(l, pv, kv, cv, q); });
         V3dNurbsSurface s;
         EXPECT_EQ(s.LeastSquaresApproximation(Q, pu, pv, ku, kv, cu, cv, p, q), ref.ok) << "trial " << trial;
         EXPECT_TRUE(SameBits(s.GetControlPoints(), ref.grid)) << "trial " << trial;
