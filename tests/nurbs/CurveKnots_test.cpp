@@ -38,13 +38,11 @@ void ExpectPoints(const std::vector<P4>& got, const std::vector<P4>& want, doubl
 
 // Same control points, knots and degree, bit for bit.
 void ExpectIdentical(const V3dNurbsCurve& a, const V3dNurbsCurve& b) {
+    const auto &U = a.GetKnots(), &V = b.GetKnots();
+    const auto &P = a.GetControlPoints(), &Q = b.GetControlPoints();
     EXPECT_EQ(a.GetDegree(), b.GetDegree());
-    ASSERT_EQ(a.GetKnots().size(), b.GetKnots().size());
-    for (std::size_t i = 0; i < a.GetKnots().size(); ++i)
-        EXPECT_EQ(std::memcmp(&a.GetKnots()[i], &b.GetKnots()[i], sizeof(double)), 0) << "knot " << i;
-    ASSERT_EQ(a.GetControlPoints().size(), b.GetControlPoints().size());
-    for (std::size_t i = 0; i < a.GetControlPoints().size(); ++i)
-        EXPECT_EQ(std::memcmp(&a.GetControlPoints()[i], &b.GetControlPoints()[i], sizeof(P4)), 0) << "point " << i;
+    EXPECT_TRUE(U.size() == V.size() && std::memcmp(U.data(), V.data(), U.size() * sizeof(double)) == 0);
+    EXPECT_TRUE(P.size() == Q.size() && std::memcmp(P.data(), Q.data(), P.size() * sizeof(P4)) == 0);
 }
 
 double MaxDeviation(const V3dNurbsCurve& a, const V3dNurbsCurve& b, double lo, double hi, std::mt19937_64& rng,

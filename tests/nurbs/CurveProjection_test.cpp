@@ -16,6 +16,7 @@
 #include <cstring>
 #include <limits>
 #include <random>
+#include <tuple>
 
 using namespace VelSDK::NURBS;
 using VelSDK::Math::point;
@@ -55,58 +56,34 @@ std::vector<double> EvenKnots(std::mt19937_64& rng, std::size_t n, std::size_t p
 
 }  // namespace
 
-TEST(CurveProjection, TextbookCurveA) {
-    const V3dNurbsCurve a = CurveA();
-    const double eps = 1e-9;
-
-    // On the curve at the knot 0.5: coincidence in the first iteration.
-    auto r = a.Project({2, 2, 0}, 1, eps);
-    EXPECT_EQ(r.first, (P3{2, 2, 0}));
-    EXPECT_EQ(r.second, 0.5);
-
-    // On the normal at 0.5: the zero-cosine test answers at once.
-    r = a.Project({2, 3, 0}, 1, eps);
-    EXPECT_EQ(r.first, (P3{2, 2, 0}));
-    EXPECT_EQ(r.second, 0.5);
-
-    // Six iterations from 0.5 to the foot of the perpendicular.
-    r = a.Project({1, 2, 0}, 100, eps);
-    EXPECT_NEAR(r.second, 0.30727, 1e-5);
-    EXPECT_NEAR(r.first[0], 1.22908, 1e-5);
-    EXPECT_NEAR(r.first[1], 1.70284, 1e-5);
-    ExpectPairBelongsTogether(a, r);
-
-    // Outside the range below the start: the step is clamped to 0 and the negligible
-    // change test returns the end point.
-    r = a.Project({-1, -1, 0}, 100, eps);
-    EXPECT_EQ(r.first, (P3{0, 0, 0}));
-    EXPECT_EQ(r.second, 0.0);
-}
-
-TEST(CurveProjection, IterationBudget) {
+TEST(CurveProjection, TextbookCurveAAndIterationBudget) {
     const V3dNurbsCurve a = CurveA();
     const P3 q{1, 2, 0};
+    // On the curve at the knot 0.5 (coincidence in the first iteration), on the normal at 0.5
+    // (the zero-cosine test answers at once), budget 0 (no iteration: the curve point at the
+    // start parameter), and below the start (the step is clamped to 0 and the negligible
+    // change test returns the end point).
+    const std::tuple<P3, std::size_t, P3, double> exact[] = {{{2, 2, 0}, 1, {2, 2, 0}, 0.5},
+                                                             {{2, 3, 0}, 1, {2, 2, 0}, 0.5},
+                                                             {q, 0, {2, 2, 0}, 0.5},
+                                                             {{-1, -1, 0}, 100, {0, 0, 0}, 0.0}};
+    for (const auto& [x, budget, foot, u] : exact) {
+        const auto r = a.Project(x, budget, 1e-9);
+        EXPECT_TRUE(r.first == foot && r.second == u) << x[0] << " " << x[1] << " budget " << budget;
+    }
+    // Six iterations from 0.5 to the foot of the perpendicular.
     const auto full = a.Project(q, 100, 1e-9);
-
-    // Budget 2: the parameter is the second Newton iterate (0.3), the point is evaluated
-    // again there.
-    const auto two = a.Project(q, 2, 1e-9);
+    EXPECT_NEAR(full.second, 0.30727, 1e-5);
+    EXPECT_NEAR(full.first[0], 1.22908, 1e-5);
+    EXPECT_NEAR(full.first[1], 1.70284, 1e-5);
+    // Budget 2: the second Newton iterate (0.3), the point evaluated again there. The sixth
+    // evaluation stops by the zero-cosine test at the fifth iterate; a budget of five ends at
+    // the same iterate and re-evaluates it, so both answers agree bit for bit; four does not.
+    const auto two = a.Project(q, 2, 1e-9), five = a.Project(q, 5, 1e-9), four = a.Project(q, 4, 1e-9);
     EXPECT_NEAR(two.second, 0.3, 1e-12);
-    ExpectPairBelongsTogether(a, two);
-
-    // The sixth evaluation stops by the zero-cosine test at the fifth iterate; a budget of
-    // five ends at the same iterate and re-evaluates it, so both answers agree bit for bit.
-    const auto five = a.Project(q, 5, 1e-9);
-    EXPECT_EQ(five.second, full.second);
-    EXPECT_TRUE(SameBits(five.first, full.first));
-    const auto four = a.Project(q, 4, 1e-9);
+    EXPECT_TRUE(five.second == full.second && SameBits(five.first, full.first));
     EXPECT_NE(four.second, full.second);
-    ExpectPairBelongsTogether(a, four);
-
-    // Budget 0: no iteration; the curve point at the start parameter.
-    const auto zero = a.Project(q, 0, 1e-9);
-    EXPECT_EQ(zero.second, 0.5);
-    EXPECT_EQ(zero.first, (P3{2, 2, 0}));
+    for (const auto& r : {full, two, four}) ExpectPairBelongsTogether(a, r);
 }
 
 namespace {
