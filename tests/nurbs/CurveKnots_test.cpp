@@ -17,6 +17,7 @@
 #include <cstring>
 #include <limits>
 #include <random>
+#include <tuple>
 
 using namespace VelSDK::NURBS;
 using VelSDK::Math::point;
@@ -172,37 +173,27 @@ TEST(CurveInsertKnots, PreservesShapeAndAgreesWithBoehmInsertion) {
     }
 }
 
-TEST(CurveSplit, ParametersWithinEpsilonOfAKnot) {
+// Within DBL_EPSILON above 0.5 the knot 0.5 counts once and two copies of u follow it; just
+// below 0.5 the knot does not open u's span: three copies of u; a cut at a knot that already
+// has multiplicity p + 1 inserts nothing. The pieces may be the curve itself.
+TEST(CurveSplit, ParametersWithinEpsilonOfAKnotAndPiecesInPlace) {
+    using K = std::vector<double>;
     const V3dNurbsCurve a = CurveA();
-    V3dNurbsCurve L, R;
-    // Within DBL_EPSILON above 0.5: the knot 0.5 counts once, two copies of u follow it.
-    const double above = 0.5 + DBL_EPSILON;
-    ASSERT_TRUE(a.SplitAt(above, L, R));
-    EXPECT_EQ(L.GetKnots(), (std::vector<double>{0, 0, 0, 0.5, above, above}));
-    EXPECT_EQ(R.GetKnots(), (std::vector<double>{0.5, above, above, 1, 1, 1}));
-    EXPECT_EQ(L.GetControlPoints().size(), 3u);
-    EXPECT_EQ(R.GetControlPoints().size(), 3u);
-
-    // Just below 0.5 the knot does not open u's span: three copies of u.
-    const double below = std::nextafter(0.5, 0.0);
-    ASSERT_TRUE(a.SplitAt(below, L, R));
-    EXPECT_EQ(L.GetKnots(), (std::vector<double>{0, 0, 0, below, below, below}));
-    EXPECT_EQ(R.GetKnots(), (std::vector<double>{below, below, below, 0.5, 1, 1, 1}));
-
-    // A cut at a knot that already has multiplicity p + 1 inserts nothing.
     const V3dNurbsCurve c({{0, 0, 0, 1}, {1, 1, 0, 1}, {2, 0, 0, 1}, {3, 1, 0, 1}, {4, 0, 0, 1}, {5, 1, 0, 1}},
                           {0, 0, 0, 0.5, 0.5, 0.5, 1, 1, 1}, 2);
-    ASSERT_TRUE(c.SplitAt(0.5, L, R));
-    EXPECT_EQ(L.GetKnots(), (std::vector<double>{0, 0, 0, 0.5, 0.5, 0.5}));
-    EXPECT_EQ(R.GetKnots(), (std::vector<double>{0.5, 0.5, 0.5, 1, 1, 1}));
-}
-
-TEST(CurveSplit, PiecesMayBeTheCurveItself) {
-    V3dNurbsCurve c = CurveA();
-    V3dNurbsCurve R;
-    ASSERT_TRUE(c.SplitAt(0.25, c, R));
-    EXPECT_EQ(c.GetKnots(), (std::vector<double>{0, 0, 0, 0.25, 0.25, 0.25}));
-    EXPECT_EQ(R.GetKnots(), (std::vector<double>{0.25, 0.25, 0.25, 0.5, 1, 1, 1}));
+    const double above = 0.5 + DBL_EPSILON, below = std::nextafter(0.5, 0.0);
+    const std::tuple<const V3dNurbsCurve*, double, K, K> cases[] = {
+        {&a, above, {0, 0, 0, 0.5, above, above}, {0.5, above, above, 1, 1, 1}},
+        {&a, below, {0, 0, 0, below, below, below}, {below, below, below, 0.5, 1, 1, 1}},
+        {&c, 0.5, {0, 0, 0, 0.5, 0.5, 0.5}, {0.5, 0.5, 0.5, 1, 1, 1}},
+        {&a, 0.25, {0, 0, 0, 0.25, 0.25, 0.25}, {0.25, 0.25, 0.25, 0.5, 1, 1, 1}}};
+    for (const auto& [curve, u, wantL, wantR] : cases) {
+        V3dNurbsCurve L = *curve, R;
+        ASSERT_TRUE(L.SplitAt(u, L, R)) << u;  // the left piece is the curve itself
+        EXPECT_EQ(L.GetKnots(), wantL) << u;
+        EXPECT_EQ(R.GetKnots(), wantR) << u;
+        EXPECT_EQ(L.GetControlPoints().size() + R.GetControlPoints().size(), wantL.size() + wantR.size() - 6) << u;
+    }
 }
 
 TEST(CurveSplit, SameBitsAsRefiningTheWholeCurveThenCutting) {
