@@ -119,7 +119,8 @@ TEST(V3dCurveNurbsPlusFit, WithEndDerivatives) {
     const std::pair<P3, P3> ders{{1, 0, 0}, {0, 1, 0}};
     std::vector<double> u;
     ASSERT_EQ(c.FitWithEndDerivatives(u, pts, ders), V3dCurve::Success);
-    EXPECT_EQ(Access::FittedParameters(c), u);  // the object keeps a copy
+    EXPECT_EQ(Access::FittedParameters(c), u);              // the object keeps a copy
+    EXPECT_EQ(c.GetNumberControlPoints(), pts.size() + 2);  // two rows for the end derivatives
     for (std::size_t k = 0; k < pts.size(); ++k) {
         P3 p;
         c.EvaluatePosition(p, u[k]);

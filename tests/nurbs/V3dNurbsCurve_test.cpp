@@ -112,7 +112,8 @@ TEST(CurveSpan, CursorAndSequentialEvaluatorAgreeWithThePlainSearch) {
     for (int trial = 0; trial < 120; ++trial) {
         const std::size_t p = 1 + trial % 5, n = p + 1 + static_cast<std::size_t>(trial % 17);
         std::vector<double> U = test::RandomKnots(rng, n, p, trial % 3 != 0);
-        if (trial % 4 == 3) std::swap(U[p], U[n]);  // not sorted
+        if (trial % 4 == 3) std::swap(U[p], U[n]);                        // not sorted
+        if (trial % 8 == 1 && n >= p + 3) std::swap(U[p + 1], U[p + 2]);  // one dip inside the range
         const V3dNurbsCurve c(test::RandomControlPoints(rng, n, trial % 2 == 0), U, p);
         std::vector<double> us(U.begin(), U.end());
         for (int k = 0; k < 40; ++k) us.push_back(k < 30 ? U.front() + (U.back() - U.front()) * k / 29.0 : uni(rng));
