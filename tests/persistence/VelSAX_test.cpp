@@ -99,7 +99,7 @@ TEST(VelSAXWriter, WritesIndentedWellFormedDocumentsWithEscapedText) {
         VSAXTagWriter root(writer, "Root");
         writer.WriteAttribute("note", "a\"b<c>&\td\ne");
         writer.StartTag("Text");
-        writer.WriteText("x < y && z > w ]]> \r\n\"q\" \xC3\xA9");
+        writer.WriteText("x < y && z > w ]]> \r\n\"q\" \xC3\xA9 \xF0\x90\x80\x80");
         writer.EndTag("Text");
         writer.StartTag("Empty");
         writer.EndTag("Empty");
@@ -108,12 +108,12 @@ TEST(VelSAXWriter, WritesIndentedWellFormedDocumentsWithEscapedText) {
     EXPECT_EQ(xml,
               "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
               "<Root note=\"a&quot;b&lt;c&gt;&amp;&#9;d&#10;e\">\n"
-              "  <Text>x &lt; y &amp;&amp; z &gt; w ]]&gt; &#13;\n\"q\" \xC3\xA9</Text>\n"
+              "  <Text>x &lt; y &amp;&amp; z &gt; w ]]&gt; &#13;\n\"q\" \xC3\xA9 \xF0\x90\x80\x80</Text>\n"
               "  <Empty/>\n"
               "</Root>\n");
     LogHandler h;  // the reader gives the text back exactly, CR included
     ASSERT_TRUE(ReadDoc(xml, h));
-    EXPECT_EQ(h.log[2], "<Text:x < y && z > w ]]> \r\n\"q\" \xC3\xA9|Root");
+    EXPECT_EQ(h.log[2], "<Text:x < y && z > w ]]> \r\n\"q\" \xC3\xA9 \xF0\x90\x80\x80|Root");
 }
 
 TEST(VelSAXWriter, RefusesBadNamesBadTextAndStructuralMisuse) {
