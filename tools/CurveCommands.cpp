@@ -39,12 +39,6 @@ constexpr double kCoincident = 1.4901161193847656e-08;
 
 std::string Fmt(double v) { return CsvOutput::Format(v); }
 
-std::string Short(double v) {
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%.6g", v);
-    return buf;
-}
-
 /// The first consecutive pair closer than kCoincident, as an InputError naming both points.
 [[noreturn]] void ReportCoincident(const PointList& list, const std::vector<point<double, 3>>& points) {
     for (std::size_t i = 1; i < points.size(); ++i) {
@@ -53,7 +47,7 @@ std::string Short(double v) {
             throw InputError(Where(list.file, list.lines[i],
                                    "points " + std::to_string(i - 1) + " and " + std::to_string(i) + " (lines " +
                                        std::to_string(list.lines[i - 1]) + " and " + std::to_string(list.lines[i]) +
-                                       ") coincide: distance " + Short(d) + " < 1.49e-08; remove one of them"));
+                                       ") coincide: distance " + ShortNumber(d) + " < 1.49e-08; remove one of them"));
         }
     }
     throw InputError(Where(list.file, 0, "two consecutive points coincide"));
@@ -81,8 +75,8 @@ void CheckTolerance(const V3dCurveNurbsPlus& curve, double tolerance) {
     // doubles can tell apart along the curve, and its halving would not end in useful time.
     const double floor = Geometry::ControlBox(curve).Diagonal() * 1e-12;
     if (tolerance < floor)
-        throw UsageError("--tolerance " + Short(tolerance) + " is too small for this curve (at least " + Short(floor) +
-                         ", 1e-12 of its extent)");
+        throw UsageError("--tolerance " + ShortNumber(tolerance) + " is too small for this curve (at least " +
+                         ShortNumber(floor) + ", 1e-12 of its extent)");
 }
 
 // --- fit ----------------------------------------------------------------------------------------
@@ -172,7 +166,7 @@ int RunFit(const FitOptions& o) {
                   << "order: " << order << '\n'
                   << "control points: " << curve.GetNumberControlPoints() << '\n'
                   << "knots: " << curve.GetNumberKnots() << '\n'
-                  << "max interpolation error: " << Short(maxError) << " (point " << maxAt << ")\n"
+                  << "max interpolation error: " << ShortNumber(maxError) << " (point " << maxAt << ")\n"
                   << "written: " << o.output << '\n';
     }
     return kExitSuccess;
@@ -209,22 +203,23 @@ int RunInfo(const InfoOptions& o) {
         << "clamped: " << (curve.IsClamped() ? "yes" : "no") << '\n'
         << "rational: " << (Geometry::IsRational(curve) ? "yes" : "no") << '\n';
     if (!box.empty) {
-        out << "bounding box: x [" << Short(box.min[0]) << ", " << Short(box.max[0]) << "], y [" << Short(box.min[1])
-            << ", " << Short(box.max[1]) << "], z [" << Short(box.min[2]) << ", " << Short(box.max[2]) << "]\n";
+        out << "bounding box: x [" << ShortNumber(box.min[0]) << ", " << ShortNumber(box.max[0]) << "], y ["
+            << ShortNumber(box.min[1]) << ", " << ShortNumber(box.max[1]) << "], z [" << ShortNumber(box.min[2]) << ", "
+            << ShortNumber(box.max[2]) << "]\n";
     }
-    out << "length: " << Short(length) << " (polyline of " << line.points.size() << " points within "
-        << Short(tolerance) << ")\n";
+    out << "length: " << ShortNumber(length) << " (polyline of " << line.points.size() << " points within "
+        << ShortNumber(tolerance) << ")\n";
     // Exact length (adaptive Gauss-Legendre) and the curvature range of the held NURBS curve.
     const VelSDK::NURBS::V3dNurbsCurve held(curve.GetControlPoints(), knots,
                                             static_cast<std::size_t>(curve.GetOrder()) - 1);
     const VelSDK::NURBS::ArcLengthResult arc = VelSDK::NURBS::ArcLength(held);
     if (arc.status == VelSDK::NURBS::AnalysisStatus::Success ||
         arc.status == VelSDK::NURBS::AnalysisStatus::NotConverged)
-        out << "arc length: " << Fmt(arc.length) << " (error estimate " << Short(arc.errorEstimate) << ")\n";
+        out << "arc length: " << Fmt(arc.length) << " (error estimate " << ShortNumber(arc.errorEstimate) << ")\n";
     const VelSDK::NURBS::CurvatureRange kr = VelSDK::NURBS::FindCurvatureRange(held);
     if (kr.status == VelSDK::NURBS::AnalysisStatus::Success)
-        out << "curvature: " << Short(kr.minimum) << " at u = " << Short(kr.minimumAt) << " to " << Short(kr.maximum)
-            << " at u = " << Short(kr.maximumAt) << '\n';
+        out << "curvature: " << ShortNumber(kr.minimum) << " at u = " << ShortNumber(kr.minimumAt) << " to "
+            << ShortNumber(kr.maximum) << " at u = " << ShortNumber(kr.maximumAt) << '\n';
     std::cout << out.str();
     return kExitSuccess;
 }

@@ -1,5 +1,6 @@
 // nurbs fit --tolerance T: approximation within a distance of every point, with the report of
 // the distances (largest, rms, worst point) and whether the tolerance was met.
+#include "OptionParsing.h"
 #include "Commands.h"
 
 #include "CurveFile.h"
@@ -18,21 +19,13 @@
 
 namespace nurbs_tool {
 
-namespace {
-
-std::string Num(double v) {
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%.6g", v);
-    return buf;
-}
-
-}  // namespace
+namespace {}  // namespace
 
 int RunFitTolerance(const FitOptions& o) {
     using namespace VelSDK::NURBS;
     CurveFile::FormatOf(o.output);
     if (!(o.tolerance > 0.0) || !std::isfinite(o.tolerance))
-        throw UsageError("--tolerance must be a positive number (" + Num(o.tolerance) + " given)");
+        throw UsageError("--tolerance must be a positive number (" + ShortNumber(o.tolerance) + " given)");
     if (o.order < 2 || o.order > 6) throw UsageError("--tolerance fits orders 2 to 6 (degrees 1 to 5)");
     const bool tangents = !o.startTangent.empty();
     if (o.closed && tangents) throw UsageError("--closed cannot be combined with end tangents");
@@ -80,15 +73,15 @@ int RunFitTolerance(const FitOptions& o) {
                          : "open")
           << '\n'
           << "order: " << o.order << '\n'
-          << "method: " << (o.smooth ? "smoothing, lambda " + Num(rep.smoothing) : std::string("knot placement"))
-          << '\n'
+          << "method: "
+          << (o.smooth ? "smoothing, lambda " + ShortNumber(rep.smoothing) : std::string("knot placement")) << '\n'
           << "control points: " << rep.controlPoints << " distinct"
           << (o.closed ? " (" + std::to_string(curve.GetNumberControlPoints()) + " stored)" : std::string()) << '\n'
-          << "tolerance: " << Num(o.tolerance) << " - "
+          << "tolerance: " << ShortNumber(o.tolerance) << " - "
           << (rep.status == ApproximationStatus::ToleranceMet ? "met" : "NOT met") << '\n'
-          << "max distance: " << Num(rep.maxError) << " (" << Num(rep.maxError / o.tolerance) << " x tolerance), point "
-          << rep.worstIndex << " (line " << worstLine << ")\n"
-          << "rms distance: " << Num(rep.rms) << '\n'
+          << "max distance: " << ShortNumber(rep.maxError) << " (" << ShortNumber(rep.maxError / o.tolerance)
+          << " x tolerance), point " << rep.worstIndex << " (line " << worstLine << ")\n"
+          << "rms distance: " << ShortNumber(rep.rms) << '\n'
           << "least-squares fits: " << rep.fits << '\n'
           << "written: " << o.output << '\n';
         if (rep.status != ApproximationStatus::ToleranceMet) s << "note: " << rep.message << '\n';

@@ -3,12 +3,19 @@
 
 #include "ToolError.h"
 
+#include <cstdio>
 #include <charconv>
 #include <cmath>
 #include <string>
 #include <vector>
 
 namespace nurbs_tool {
+
+std::string ShortNumber(double v) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.6g", v);
+    return buf;
+}
 
 std::vector<double> ParseNumbers(const std::string& text, const std::string& option, std::size_t expected) {
     std::vector<double> values;

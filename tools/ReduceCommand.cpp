@@ -1,4 +1,5 @@
 // nurbs reduce: data reduction of a curve by knot removal within a tolerance.
+#include "OptionParsing.h"
 #include "Commands.h"
 
 #include "CurveFile.h"
@@ -21,12 +22,6 @@ namespace nurbs_tool {
 
 namespace {
 
-std::string Short(double v) {
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%.6g", v);
-    return buf;
-}
-
 int RunReduce(const ReduceOptions& o) {
     if (!(o.tolerance > 0.0) || !std::isfinite(o.tolerance))
         throw UsageError("-t/--tolerance must be a positive number");
@@ -47,8 +42,8 @@ int RunReduce(const ReduceOptions& o) {
         s << "knots: " << held.GetKnots().size() << " -> " << r.curve.GetKnots().size() << " (" << r.removed
           << " removed)\n"
           << "control points: " << held.GetControlPoints().size() << " -> " << r.curve.GetControlPoints().size() << '\n'
-          << "deviation: at most " << Short(r.deviationBound) << " (sampled " << Short(r.sampledDeviation)
-          << ", tolerance " << Short(o.tolerance) << ")\n"
+          << "deviation: at most " << ShortNumber(r.deviationBound) << " (sampled " << ShortNumber(r.sampledDeviation)
+          << ", tolerance " << ShortNumber(o.tolerance) << ")\n"
           << "written: " << o.output << '\n';
         std::cout << s.str();
     }

@@ -34,12 +34,6 @@ using VelSDK::NURBS::VMatrix;
 
 namespace {
 
-std::string Short(double v) {
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%.6g", v);
-    return buf;
-}
-
 /// n values evenly spaced over [a, b], ends exact.
 std::vector<double> Spaced(double a, double b, std::size_t n) {
     std::vector<double> v(n, a);
@@ -115,8 +109,8 @@ int RunSurfaceFit(const SurfaceFitOptions& o) {
                   << "degrees: " << p << ", " << q << '\n'
                   << "control points: " << surface.GetControlPoints().RowCount() << " x "
                   << surface.GetControlPoints().ColumnCount() << '\n'
-                  << (o.count.empty() ? "max interpolation error: " : "max approximation error: ") << Short(maxError)
-                  << " (row " << at / n << ", column " << at % n << ")\n"
+                  << (o.count.empty() ? "max interpolation error: " : "max approximation error: ")
+                  << ShortNumber(maxError) << " (row " << at / n << ", column " << at % n << ")\n"
                   << "written: " << o.output << '\n';
     }
     return kExitSuccess;

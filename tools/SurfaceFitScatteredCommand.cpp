@@ -1,6 +1,7 @@
 // nurbs surface fit --scattered POINTS: a height field (or, with --cloud, a surface through a 3-D
 // cloud) fitted to scattered points, with the report of the distances, a CSV of every point's
 // distance, and a colour map of the distances (tools/ErrorMap).
+#include "OptionParsing.h"
 #include "Commands.h"
 
 #include "CsvOutput.h"
@@ -27,15 +28,7 @@
 
 namespace nurbs_tool {
 
-namespace {
-
-std::string Num(double v) {
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%.6g", v);
-    return buf;
-}
-
-}  // namespace
+namespace {}  // namespace
 
 void AddSurfaceScatteredOptions(CLI::App& cmd, SurfaceFitOptions& o) {
     cmd.add_option("--scattered", o.scattered,
@@ -108,8 +101,8 @@ int RunSurfaceFitScattered(const SurfaceFitOptions& o) {
             m.yName = "v";
         }
         m.subtitle = pts.file + ": " + std::to_string(Q.size()) + " points, " + std::to_string(rep.controlPointsU) +
-                     " x " + std::to_string(rep.controlPointsV) + " control points, max " + Num(rep.maxError) +
-                     ", rms " + Num(rep.rms);
+                     " x " + std::to_string(rep.controlPointsV) + " control points, max " + ShortNumber(rep.maxError) +
+                     ", rms " + ShortNumber(rep.rms);
         std::ofstream out(o.errorSvg, std::ios::binary);
         out << ErrorMapSvg(x, y, rep.errors, m);
         if (!out.flush()) throw InputError(o.errorSvg + ": cannot be written");
@@ -119,21 +112,22 @@ int RunSurfaceFitScattered(const SurfaceFitOptions& o) {
         t << "points: " << Q.size() << (o.cloud ? " (cloud)" : " (height field)") << '\n'
           << "degrees: " << s.degreeU << ", " << s.degreeV << '\n'
           << "control points: " << rep.controlPointsU << " x " << rep.controlPointsV << " ("
-          << Num(100.0 * static_cast<double>(rep.controlPointsU * rep.controlPointsV) / static_cast<double>(Q.size()))
+          << ShortNumber(100.0 * static_cast<double>(rep.controlPointsU * rep.controlPointsV) /
+                         static_cast<double>(Q.size()))
           << " % of the points)\n"
-          << "smoothing: " << Num(rep.smoothing)
+          << "smoothing: " << ShortNumber(rep.smoothing)
           << (o.smoothing >= 0.0  ? ""
               : o.tolerance > 0.0 ? " (largest meeting the tolerance)"
                                   : " (cross-validation)")
           << '\n';
         if (o.tolerance > 0.0)
-            t << "tolerance: " << Num(o.tolerance) << " - "
+            t << "tolerance: " << ShortNumber(o.tolerance) << " - "
               << (rep.status == SurfaceFitStatus::ToleranceMet ? "met" : "NOT met") << '\n';
-        t << "max " << distance << ": " << Num(rep.maxError) << " (point " << rep.worstIndex << ")\n"
-          << "rms " << distance << ": " << Num(rep.rms) << '\n';
+        t << "max " << distance << ": " << ShortNumber(rep.maxError) << " (point " << rep.worstIndex << ")\n"
+          << "rms " << distance << ": " << ShortNumber(rep.rms) << '\n';
         for (std::size_t i = 0; o.cloud && i < rep.maxErrorPerRound.size(); ++i)
-            t << "correction round " << i << ": max " << Num(rep.maxErrorPerRound[i]) << ", rms "
-              << Num(rep.rmsPerRound[i]) << '\n';
+            t << "correction round " << i << ": max " << ShortNumber(rep.maxErrorPerRound[i]) << ", rms "
+              << ShortNumber(rep.rmsPerRound[i]) << '\n';
         t << "least-squares fits: " << rep.fits << '\n' << "written: " << o.output << '\n';
         if (!o.errorSvg.empty()) t << "error map: " << o.errorSvg << '\n';
         if (rep.status != SurfaceFitStatus::ToleranceMet) t << "note: " << rep.message << '\n';

@@ -1,6 +1,7 @@
 // nurbs surface fit --tolerance T: a grid approximated within a distance of every point
 // (ApproximateSurface), the report of the distances, a CSV of every point's distance and
 // foot, and a colour map of the distances.
+#include "OptionParsing.h"
 #include "Commands.h"
 
 #include "CsvOutput.h"
@@ -25,15 +26,7 @@
 
 namespace nurbs_tool {
 
-namespace {
-
-std::string Num(double v) {
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%.6g", v);
-    return buf;
-}
-
-}  // namespace
+namespace {}  // namespace
 
 void AddSurfaceToleranceOptions(CLI::App& cmd, SurfaceFitOptions& o) {
     cmd.add_option("--tolerance", o.tolerance,
@@ -102,7 +95,7 @@ int RunSurfaceFitTolerance(const SurfaceFitOptions& o) {
         m.tolerance = o.tolerance;
         m.subtitle = grid.file + ": " + std::to_string(grid.rows) + " x " + std::to_string(grid.cols) + " points, " +
                      std::to_string(rep.controlPointsU) + " x " + std::to_string(rep.controlPointsV) +
-                     " control points, max " + Num(rep.maxError) + ", rms " + Num(rep.rms);
+                     " control points, max " + ShortNumber(rep.maxError) + ", rms " + ShortNumber(rep.rms);
         std::ofstream out(o.errorSvg, std::ios::binary);
         out << ErrorMapSvg(x, y, rep.errors, m);
         if (!out.flush()) throw InputError(o.errorSvg + ": cannot be written");
@@ -113,13 +106,14 @@ int RunSurfaceFitTolerance(const SurfaceFitOptions& o) {
           << "degrees: " << a.degreeU << ", " << a.degreeV << '\n'
           << "parameters: " << (a.paramsU.empty() ? "averaged chord length" : "uniform") << '\n'
           << "control points: " << rep.controlPointsU << " x " << rep.controlPointsV << " ("
-          << Num(100.0 * static_cast<double>(rep.controlPointsU * rep.controlPointsV) / static_cast<double>(Q.size()))
+          << ShortNumber(100.0 * static_cast<double>(rep.controlPointsU * rep.controlPointsV) /
+                         static_cast<double>(Q.size()))
           << " % of the points)\n"
-          << "tolerance: " << Num(o.tolerance) << " - "
+          << "tolerance: " << ShortNumber(o.tolerance) << " - "
           << (rep.status == SurfaceFitStatus::ToleranceMet ? "met" : "NOT met") << '\n'
-          << "max distance: " << Num(rep.maxError) << " (" << Num(rep.maxError / o.tolerance) << " x tolerance), row "
-          << rep.worstIndex / grid.cols << ", column " << rep.worstIndex % grid.cols << '\n'
-          << "rms distance: " << Num(rep.rms) << '\n'
+          << "max distance: " << ShortNumber(rep.maxError) << " (" << ShortNumber(rep.maxError / o.tolerance)
+          << " x tolerance), row " << rep.worstIndex / grid.cols << ", column " << rep.worstIndex % grid.cols << '\n'
+          << "rms distance: " << ShortNumber(rep.rms) << '\n'
           << "least-squares fits: " << rep.fits << '\n'
           << "written: " << o.output << '\n';
         if (!o.errorSvg.empty()) s << "error map: " << o.errorSvg << '\n';
