@@ -6,9 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <charconv>
 #include <random>
-#include <regex>
 
 using namespace exchange_test;
 using VelSDK::Exchange::ReadStep;
@@ -16,13 +16,39 @@ using VelSDK::Exchange::ReadStep;
 namespace {
 
 // The text with each instance on one line and every instance number replaced by '#'.
+// (Hand-written scanners: GCC 12 reports maybe-uninitialized inside <regex> in the sanitizer build.)
 std::string Anonymous(const std::string& text) {
-    return std::regex_replace(std::regex_replace(text, std::regex("\n  "), ""), std::regex("#[0-9]+"), "#");
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text.compare(i, 3, "\n  ") == 0) {
+            i += 2;
+        } else {
+            out += text[i];
+            if (text[i] == '#')
+                while (i + 1 < text.size() && std::isdigit(static_cast<unsigned char>(text[i + 1]))) ++i;
+        }
+    }
+    return out;
+}
+
+// The form of a STEP real: -?[0-9]+\.[0-9]*(E[+-][0-9]+)?
+bool IsStepReal(const std::string& s) {
+    std::size_t i = s.size() > 0 && s[0] == '-' ? 1 : 0;
+    const auto digits = [&] {
+        const std::size_t from = i;
+        while (i < s.size() && std::isdigit(static_cast<unsigned char>(s[i]))) ++i;
+        return i - from;
+    };
+    if (digits() == 0 || i >= s.size() || s[i++] != '.') return false;
+    digits();
+    if (i == s.size()) return true;
+    if (s[i++] != 'E' || i >= s.size() || (s[i] != '+' && s[i] != '-')) return false;
+    ++i;
+    return digits() > 0 && i == s.size();
 }
 
 // Random doubles of every magnitude come back bit for bit through the decimal form.
 TEST(StepRoundTrip, RealTextReadsBackExactly) {
-    const std::regex real("-?[0-9]+\\.[0-9]*(E[+-][0-9]+)?");  // the form of a STEP real
     std::mt19937_64 rng(19);
     for (int i = 0; i < 2000; ++i) {
         std::uint64_t bits = rng();
@@ -30,7 +56,7 @@ TEST(StepRoundTrip, RealTextReadsBackExactly) {
         std::memcpy(&x, &bits, sizeof x);
         if (!std::isfinite(x)) continue;
         const std::string s = VelSDK::Exchange::detail::RealText(x);
-        ASSERT_TRUE(std::regex_match(s, real)) << s;
+        ASSERT_TRUE(IsStepReal(s)) << s;
         double y = 0;
         std::from_chars(s.data(), s.data() + s.size(), y);
         ASSERT_TRUE(SameBits(x, y)) << s;
