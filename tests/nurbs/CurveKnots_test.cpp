@@ -42,8 +42,9 @@ void ExpectIdentical(const V3dNurbsCurve& a, const V3dNurbsCurve& b) {
     const auto &U = a.GetKnots(), &V = b.GetKnots();
     const auto &P = a.GetControlPoints(), &Q = b.GetControlPoints();
     EXPECT_EQ(a.GetDegree(), b.GetDegree());
-    EXPECT_TRUE(U.size() == V.size() && std::memcmp(U.data(), V.data(), U.size() * sizeof(double)) == 0);
-    EXPECT_TRUE(P.size() == Q.size() && std::memcmp(P.data(), Q.data(), P.size() * sizeof(P4)) == 0);
+    // (memcmp only on non-empty arrays: an empty vector's data() may be null.)
+    EXPECT_TRUE(U.size() == V.size() && (U.empty() || std::memcmp(U.data(), V.data(), U.size() * sizeof(double)) == 0));
+    EXPECT_TRUE(P.size() == Q.size() && (P.empty() || std::memcmp(P.data(), Q.data(), P.size() * sizeof(P4)) == 0));
 }
 
 double MaxDeviation(const V3dNurbsCurve& a, const V3dNurbsCurve& b, double lo, double hi, std::mt19937_64& rng,
