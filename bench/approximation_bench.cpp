@@ -8,6 +8,8 @@
 // Then Google Benchmark times our fit on every row.
 #include <VelSDK/ApproximateToTolerance.h>
 
+#include "GpsTracks.h"
+
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -39,27 +41,7 @@ namespace {
 
 std::string DataDir() { return VELSDK_BENCH_DATA_DIR; }
 
-std::vector<P3> ReadCsv(const std::string& name) {
-    std::ifstream in(DataDir() + "/" + name + ".csv");
-    if (!in) std::fprintf(stderr, "cannot read %s/%s.csv\n", DataDir().c_str(), name.c_str());
-    std::vector<P3> v;
-    std::string line;
-    bool header = false;
-    while (std::getline(in, line)) {
-        if (line.empty() || line[0] == '#') continue;
-        if (!header) {
-            header = true;
-            continue;
-        }
-        for (char& c : line)
-            if (c == ',') c = ' ';
-        std::istringstream s(line);
-        P3 p{0, 0, 0};
-        s >> p[0] >> p[1] >> p[2];
-        v.push_back(p);
-    }
-    return v;
-}
+std::vector<P3> ReadCsv(const std::string& name) { return gps_tracks::ReadCsv(DataDir() + "/" + name + ".csv"); }
 
 // Radius 1, pitch 0.3, 5 turns, 10^5 points with uniform noise of +-1e-4 per coordinate.
 std::vector<P3> NoisyHelix() {

@@ -13,6 +13,8 @@
 
 #include "fit/ScatteredSystem.h"
 
+#include "GpsTracks.h"
+
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -32,24 +34,7 @@ using P3 = point<double, 3>;
 namespace {
 
 std::vector<P3> ReadCsv(const std::string& name) {
-    std::ifstream in(std::string(VELSDK_DATA_DIR) + "/" + name + ".csv");
-    std::vector<P3> v;
-    std::string line;
-    bool header = false;
-    while (std::getline(in, line)) {
-        if (line.empty() || line[0] == '#') continue;
-        if (!header) {
-            header = true;
-            continue;
-        }
-        for (char& c : line)
-            if (c == ',') c = ' ';
-        std::istringstream s(line);
-        P3 p{0, 0, 0};
-        s >> p[0] >> p[1] >> p[2];
-        v.push_back(p);
-    }
-    return v;
+    return gps_tracks::ReadCsv(std::string(VELSDK_DATA_DIR) + "/" + name + ".csv");
 }
 
 // 10^6 points of a smooth terrain on [0, 1000]^2 (fixed seed).
