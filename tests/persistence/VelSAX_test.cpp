@@ -140,10 +140,11 @@ TEST(VelSAXBinary, BlocksRoundTripBitForBitAndStreamsKeepTheirOffsets) {
         }
         VSAXBinaryBlockOut again = writer.GetBinaryStream("first");
         again.Stream() << 1.0;
+        again.Stream().Write("\x01\x02\x03\x04\x05\x06\x07\x08", 8);  // raw bytes, in order
         writer.WriteBinaryData("Data", again);
     }
     const std::string& xml = writer.GetDocument();
-    EXPECT_NE(xml.find("VelSAX.stream=\"first\" VelSAX.offset=\"24\" VelSAX.size=\"8\""), std::string::npos);
+    EXPECT_NE(xml.find("VelSAX.stream=\"first\" VelSAX.offset=\"24\" VelSAX.size=\"16\""), std::string::npos);
 
     std::vector<std::vector<std::uint64_t>> blocks;
     LogHandler h;
@@ -155,7 +156,7 @@ TEST(VelSAXBinary, BlocksRoundTripBitForBitAndStreamsKeepTheirOffsets) {
         return true;
     };
     ASSERT_TRUE(ReadDoc(xml, h));
-    EXPECT_EQ(blocks, (std::vector<std::vector<std::uint64_t>>{bits, bits, {Bits(1.0)}}));
+    EXPECT_EQ(blocks, (std::vector<std::vector<std::uint64_t>>{bits, bits, {Bits(1.0), 0x0807060504030201ull}}));
 }
 
 // Handlers hear of the elements in document order with text and parent, a subtree handed to
@@ -233,11 +234,11 @@ TEST(VelSAXReader, RefusesBadDocumentsWithAClearMessage) {
         const char* expected;  // part of the message
     } cases[] = {
         {"", "XML: no element found"},
-        {"<A><B></A>", "XML: mismatched tag"},
+        {"<A><B></A>", "line 1, column 9: XML: mismatched tag"},
         {"<A><B/>text</A>", "element \"A\": text after child elements"},
         {"<!DOCTYPE a [<!ENTITY b \"bb\">]><a>&b;</a>", "document type declarations are not accepted"},
         {deep, "nesting deeper than 256 levels"},
-        {"<A><Refuse>3</Refuse></A>", "element \"Refuse\" in \"A\": refused by its handler (text \"3\")"},
+        {"<A><Refuse>3</Refuse></A>", "column 4: element \"Refuse\" in \"A\": refused by its handler (text \"3\")"},
         {"<A><Number>x</Number></A>", "element \"Number\" in \"A\": text \"x\" is not an unsigned 32-bit number"},
         {"<A><Throw/></A>", "element \"Throw\" in \"A\": exception from its handler: boom"},
         {"<A><Data VelSAX.size=\"3\">Zm9v!</Data></A>", "binary block is not valid base64"},
