@@ -1,22 +1,21 @@
-"""Shared fixtures of the velsdk_nurbs tests: the real data sets and small random curves."""
-
-from __future__ import annotations
+"""Shared data and helpers of the velsdk_nurbs tests: the real data sets (read-only arrays, so
+that every call is also a call with a read-only input), small random curves and surfaces."""
 
 import os
 import pathlib
+import sys
 
 import numpy as np
 import pytest
 
-DATA_DIR = pathlib.Path(
-    os.environ.get("VELSDK_DATA_DIR", pathlib.Path(__file__).resolve().parents[2] / "examples" / "data")
-)
+ROOT = pathlib.Path(__file__).resolve().parents[2]
+DATA_DIR = pathlib.Path(os.environ.get("VELSDK_DATA_DIR", ROOT / "examples" / "data"))
+sys.path.insert(0, str(ROOT / "examples" / "python"))  # gps_tracks, the derived GPS tracks
 
 
-def load_csv(name: str) -> tuple[np.ndarray, dict[str, str]]:
+def load_csv(name):
     """Points (k, 3) and the '# key: value' metadata of a data file of examples/data."""
-    meta: dict[str, str] = {}
-    rows = []
+    meta, rows = {}, []
     with open(DATA_DIR / name, encoding="utf-8") as f:
         for line in f:
             line = line.strip()
@@ -25,33 +24,14 @@ def load_csv(name: str) -> tuple[np.ndarray, dict[str, str]]:
                 meta[key.strip()] = value.strip()
             elif line and not line.startswith("x"):
                 rows.append([float(v) for v in line.split(",")])
-    return np.array(rows, dtype=float), meta
+    pts = np.array(rows, dtype=float)
+    pts.setflags(write=False)
+    return pts, meta
 
 
-@pytest.fixture(scope="session")
-def glyph_s() -> np.ndarray:
-    return load_csv("glyph_S.csv")[0]
-
-
-@pytest.fixture(scope="session")
-def gps_open() -> tuple[np.ndarray, dict[str, str]]:
-    return load_csv("gps_open_3d.csv")
-
-
-@pytest.fixture(scope="session")
-def gps_loop() -> np.ndarray:
-    return load_csv("gps_loop_3d.csv")[0]
-
-
-@pytest.fixture(scope="session")
-def airfoil_upper() -> np.ndarray:
-    return load_csv("airfoil_naca2412_upper.csv")[0]
-
-
-@pytest.fixture(scope="session")
-def volcano() -> np.ndarray:
-    pts, meta = load_csv("dem_volcano_61x87.csv")
-    return pts.reshape(int(meta["rows"]), int(meta["cols"]), 3)
+GLYPH, GPS_OPEN, GPS_LOOP, AIRFOIL = (load_csv(f"{n}.csv")[0] for n in (
+    "glyph_S", "gps_open_3d", "gps_loop_3d", "airfoil_naca2412_upper"))
+VOLCANO = load_csv("dem_volcano_61x87.csv")[0].reshape(61, 87, 3)
 
 
 def sampled_distances(curve, points, samples=20001, starts=1):
@@ -70,7 +50,7 @@ def sampled_distances(curve, points, samples=20001, starts=1):
     return out
 
 
-def random_clamped_knots(rng: np.random.Generator, n: int, p: int, repeat: bool = False) -> np.ndarray:
+def random_clamped_knots(rng, n, p, repeat=False):
     """Clamped knots on [0, 1] for n control points of degree p; interior knots sorted at
     random, optionally with a doubled knot."""
     interior = np.sort(rng.uniform(0.05, 0.95, n - p - 1))
@@ -79,8 +59,29 @@ def random_clamped_knots(rng: np.random.Generator, n: int, p: int, repeat: bool 
     return np.concatenate([np.zeros(p + 1), interior, np.ones(p + 1)])
 
 
+def random_curve(rng, n=9, p=3, rational=False, repeat=False):
+    """A curve through monotone random control points (no loops), with the arrays it was made
+    of: (curve, points, knots, weights)."""
+    import velsdk_nurbs as vn
+
+    pts, w = np.cumsum(rng.uniform(0.2, 1.0, (n, 3)), axis=0), rng.uniform(0.5, 2.0, n) if rational else None
+    knots = random_clamped_knots(rng, n, p, repeat)
+    return vn.NurbsCurve(pts, knots, p, weights=w), pts, knots, w
+
+
+def random_surface(rng, nu=6, nv=5, p=3, q=2):
+    """A height field over the integer grid with random heights and knots: (surface, points,
+    knots_u, knots_v)."""
+    import velsdk_nurbs as vn
+
+    grid = np.stack(np.meshgrid(np.arange(nu), np.arange(nv), indexing="ij"), axis=-1).astype(float)
+    pts = np.concatenate([grid, rng.uniform(-1, 1, (nu, nv, 1))], axis=-1)
+    ku, kv = random_clamped_knots(rng, nu, p), random_clamped_knots(rng, nv, q)
+    return vn.NurbsSurface(pts, ku, kv, p, q), pts, ku, kv
+
+
 @pytest.fixture
-def rng() -> np.random.Generator:
+def rng():
     return np.random.default_rng(7)
 
 

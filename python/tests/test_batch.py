@@ -1,19 +1,13 @@
 """Batch calls: every item bit for bit the single call for any thread count, a bad item
 reported in its own place, the inputs left as they were."""
 
-from __future__ import annotations
-
-import pathlib
 import pickle
-import sys
 
+import gps_tracks
 import numpy as np
 import pytest
 
 import velsdk_nurbs as vn
-
-sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[2] / "examples" / "python"))
-import gps_tracks  # noqa: E402
 
 THREADS = [1, 2, 7]
 
@@ -34,7 +28,7 @@ def single_fit(points, closed=False, **settings):
     return curve
 
 
-def same(a, b) -> bool:  # byte-equal pickles: the curve records, or the exception class, message and rcode
+def same(a, b):  # byte-equal pickles: the curve records, or the exception class, message and rcode
     return pickle.dumps(a) == pickle.dumps(b)
 
 

@@ -1,12 +1,9 @@
 """velsdk_nurbs.dask on a LocalCluster of two worker processes: the same curves as the serial
 fits, byte for byte, and a bad track reported in its own place."""
 
-from __future__ import annotations
-
-import pathlib
 import pickle
-import sys
 
+import gps_tracks
 import numpy as np
 import pytest
 
@@ -16,9 +13,6 @@ distributed = pytest.importorskip("dask.distributed")
 import dask.bag as db  # noqa: E402
 
 from velsdk_nurbs.dask import fit_bag, fit_lists, segment_bag  # noqa: E402
-
-sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[2] / "examples" / "python"))
-import gps_tracks  # noqa: E402
 
 
 @pytest.fixture(scope="module")

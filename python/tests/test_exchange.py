@@ -2,12 +2,11 @@
 malformed files name their line, and meshio (an independent reader) finds in our STL, PLY and
 OBJ files the counts and coordinates that tessellate returned."""
 
-from __future__ import annotations
-
 import numpy as np
 import pytest
 
 import velsdk_nurbs as vn
+from conftest import random_surface
 
 meshio = pytest.importorskip("meshio")
 
@@ -19,10 +18,7 @@ def curve():  # a rational quarter circle
 
 @pytest.fixture
 def surface(rng):
-    nu, nv = 6, 5
-    grid = np.stack(np.meshgrid(np.linspace(0, 5, nu), np.linspace(0, 4, nv), indexing="ij"), axis=-1)
-    pts = np.concatenate([grid, rng.uniform(-1, 1, (nu, nv, 1))], axis=-1)
-    return vn.NurbsSurface(pts, [0, 0, 0, 0, 0.3, 0.6, 1, 1, 1, 1], [0, 0, 0, 0.3, 0.7, 1, 1, 1], 3, 2)
+    return random_surface(rng)[0]
 
 
 @pytest.mark.parametrize("save,load,ext", [(vn.save_step, vn.load_step, "step"), (vn.save_iges, vn.load_iges, "igs")])

@@ -1,13 +1,11 @@
 """Global nearest points: NurbsCurve.nearest / NurbsSurface.nearest and the locators against
 dense sampling refined by SciPy's bounded minimisers, shapes, threads and ties."""
 
-from __future__ import annotations
-
 import numpy as np
 import pytest
 
 import velsdk_nurbs as vn
-from conftest import random_clamped_knots, sampled_distances
+from conftest import random_clamped_knots, random_surface, sampled_distances
 
 optimize = pytest.importorskip("scipy.optimize")
 
@@ -50,10 +48,7 @@ def test_all_nearest_reports_both_branches():
 
 
 def test_surface_nearest_matches_the_sampled_minimum(rng):
-    nu, nv, p, q = 7, 6, 3, 2
-    grid = np.stack(np.meshgrid(np.arange(nu), np.arange(nv), indexing="ij"), axis=-1).astype(float)
-    pts = np.concatenate([grid, rng.uniform(-1.5, 1.5, (nu, nv, 1))], axis=-1)
-    s = vn.NurbsSurface(pts, random_clamped_knots(rng, nu, p), random_clamped_knots(rng, nv, q), p, q)
+    s = random_surface(rng, 7, 6)[0]
     queries = np.column_stack([rng.uniform(-1, 7, 20), rng.uniform(-1, 6, 20), rng.uniform(-2, 2, 20)])
     uv, feet, dist = s.nearest(queries)
     assert uv.shape == (20, 2) and feet.shape == (20, 3)

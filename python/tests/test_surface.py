@@ -1,13 +1,15 @@
 """NurbsSurface: evaluation and mixed derivatives against tensor products of SciPy basis
-functions, grid fitting of a real elevation model, projection."""
+functions, curvatures of a paraboloid in closed form, grid fits of a real elevation model,
+approximate_surface against a dense distance, fit_scattered against SciPy's
+LSQBivariateSpline, refusals."""
 
-from __future__ import annotations
+import pickle
 
 import numpy as np
 import pytest
 
 import velsdk_nurbs as vn
-from conftest import random_clamped_knots
+from conftest import VOLCANO, load_csv, random_surface
 
 scipy_interpolate = pytest.importorskip("scipy.interpolate")
 
@@ -18,17 +20,8 @@ def basis(knots, degree, count, x, order=0):
     return (spline.derivative(order) if order else spline)(x)
 
 
-@pytest.fixture
-def patch(rng):
-    nu, nv, p, q = 6, 5, 3, 2
-    grid = np.stack(np.meshgrid(np.arange(nu), np.arange(nv), indexing="ij"), axis=-1).astype(float)
-    pts = np.concatenate([grid, rng.uniform(-1, 1, (nu, nv, 1))], axis=-1)
-    ku, kv = random_clamped_knots(rng, nu, p), random_clamped_knots(rng, nv, q)
-    return vn.NurbsSurface(pts, ku, kv, p, q), pts, ku, kv
-
-
-def test_points_and_mixed_partials_match_the_tensor_product(patch, rng):
-    s, pts, ku, kv = patch
+def test_points_and_mixed_partials_match_the_tensor_product(rng):
+    s, pts, ku, kv = random_surface(rng)
     u, v = rng.uniform(0, 1, 100), rng.uniform(0, 1, 100)
     d = s.derivatives(u, v, 2)
     assert d.shape == (100, 3, 3, 3)
@@ -40,33 +33,107 @@ def test_points_and_mixed_partials_match_the_tensor_product(patch, rng):
     np.testing.assert_array_equal(vn.NurbsSurface(pts, ku, kv, 3, 2, weights=w).weights, w)
 
 
-def test_broadcasting_and_pairs(patch):
-    s = patch[0]
+def test_broadcasting_and_pairs(rng):
+    s = random_surface(rng)[0]
     u, v = np.linspace(0, 1, 5), np.linspace(0, 1, 4)
     grid = s.evaluate(u[:, None], v[None, :])
     assert grid.shape == (5, 4, 3) and s(0.5, 0.5).shape == (3,)
     np.testing.assert_array_equal(s.evaluate(np.stack(np.meshgrid(u, v, indexing="ij"), axis=-1)), grid)
     (u1, _), foot = s.project(grid[1, 1] + 0.01)
     assert isinstance(u1, float) and foot.shape == (3,) and [a.shape for a in s.project(grid[0])] == [(4, 2), (4, 3)]
+    assert pickle.loads(pickle.dumps(s)) == s
+
+
+def test_curvatures_of_a_paraboloid():
+    b = np.array([1.0, -1.0, 1.0])
+    net = np.array([[[i - 1.0, j - 1.0, b[i] + b[j]] for j in range(3)] for i in range(3)])
+    s = vn.NurbsSurface(net, [0, 0, 0, 1, 1, 1], [0, 0, 0, 1, 1, 1], 2, 2)
+    u, v = np.linspace(0, 1, 5)[:, None], np.linspace(0, 1, 4)[None, :]
+    q = 1 + 4 * (2 * u - 1) ** 2 + 4 * (2 * v - 1) ** 2
+    d = s.curvatures(u, v)
+    assert d["normal"].shape == (5, 4, 3) and not d["degenerate"].any()
+    np.testing.assert_allclose(d["gaussian"], 4 / q**2, rtol=1e-12)
+    np.testing.assert_allclose(d["mean"], (q + 1) / q**1.5, rtol=1e-12)
+    np.testing.assert_allclose(s.normal(u, v)[..., 2], 1 / np.sqrt(q), rtol=1e-13)
+    np.testing.assert_allclose(s.sub_patch(0.2, 0.6, 0.1, 0.9).evaluate(0.3, 0.5), s.evaluate(0.3, 0.5), atol=1e-14)
+    assert len(s.insert_knots([0.5], direction="v").bezier_patches()) == 2 and np.shape(s.bounding_box(1e-9)) == (2, 3)
+    flat = vn.NurbsSurface(np.zeros((2, 2, 3)), [0, 0, 1, 1], [0, 0, 1, 1], 1, 1)  # degenerate: NaN, flagged
+    d = flat.curvatures(0.5, 0.5)
+    assert d["degenerate"] and np.isnan(d["gaussian"]) and np.isnan(flat.normal(0.5, 0.5)).all()
+
+
+def test_grid_fits_return_surfaces_of_the_grid_shape():
+    s = vn.NurbsSurface.interpolate_grid(VOLCANO)
+    assert s.control_points.shape == VOLCANO.shape
+    np.testing.assert_allclose(s.evaluate(1.0, 1.0), VOLCANO[-1, -1], atol=1e-9)
+    assert vn.NurbsSurface.approximate_grid(VOLCANO, 12, 16, degree_u=3, degree_v=2).control_points.shape == (12, 16, 3)
+
+
+def test_approximate_surface_within_tolerance_by_dense_distance():
+    surface, report = vn.approximate_surface(VOLCANO, 2.0, params="uniform")
+    assert report.tolerance_met and report.max_error <= 2 and np.prod(surface.control_points.shape[:2]) < 0.3 * 61 * 87
+    assert report.errors.shape == report.u.shape == report.v.shape == (61 * 87,)
+    # Each distance is that of the surface point at the reported foot; no dense sample is nearer.
+    flat = VOLCANO.reshape(-1, 3)
+    np.testing.assert_allclose(np.linalg.norm(surface.evaluate(report.u, report.v) - flat, axis=1), report.errors,
+                               atol=1e-9)
+    dense = surface.evaluate(*np.meshgrid(np.linspace(0, 1, 301), np.linspace(0, 1, 301))).reshape(-1, 3)
+    for k in range(0, 61 * 87, 331):
+        assert report.errors[k] <= np.min(np.linalg.norm(dense - flat[k], axis=1)) + 1e-9
+
+
+def test_fit_scattered_height_field_to_tolerance_and_lsq_peer():
+    pts, _ = load_csv("dem_volcano_scattered30.csv")
+    tol = 0.01 * np.ptp(pts[:, 2])
+    surface, report = vn.fit_scattered(pts, tol=tol)
+    assert report.tolerance_met and report.max_error <= tol
+    z = surface.evaluate(pts[:, 0], pts[:, 1])
+    np.testing.assert_allclose(z[:, :2], pts[:, :2], atol=1e-9)
+    np.testing.assert_allclose(np.abs(z[:, 2] - pts[:, 2]), report.errors, atol=1e-9)
+    # Without smoothing on a given net: the least squares FITPACK solves on the same knots.
+    surface, report = vn.fit_scattered(pts, smoothing=0.0, control_points=(9, 11))
+    tx, ty = np.unique(surface.knots_u), np.unique(surface.knots_v)
+    peer = scipy_interpolate.LSQBivariateSpline(pts[:, 0], pts[:, 1], pts[:, 2], tx[1:-1], ty[1:-1],
+                                                bbox=[tx[0], tx[-1], ty[0], ty[-1]])
+    u, v = np.linspace(tx[0], tx[-1], 23), np.linspace(ty[0], ty[-1], 19)
+    np.testing.assert_allclose(surface.evaluate(*np.meshgrid(u, v, indexing="ij"))[..., 2], peer(u, v), atol=1e-6)
+
+
+def sheet():  # a bent sheet over given parameters, not a height field
+    s, t = np.random.default_rng(5).uniform(-1, 1, (2, 800))
+    return np.column_stack([np.cos(s), np.sin(s), t + 0.1 * s * s]), np.column_stack([s, t])
+
+
+def test_fit_scattered_cloud_with_parameters():
+    pts, st = sheet()
+    surface, report = vn.fit_scattered(pts, tol=1e-4, params=st)
+    assert report.max_error <= 1e-4 and len(report.max_error_per_round) == 4
+    np.testing.assert_allclose(np.linalg.norm(surface.evaluate(report.u, report.v) - pts, axis=1), report.errors,
+                               atol=1e-12)
+
+
+G = VOLCANO[:7, :9]
 
 
 @pytest.mark.parametrize("call, error, message", [
-    (lambda g: vn.NurbsSurface(np.zeros((2, 3, 1)), [0, 0, 1, 1], [0, 0, 0, 1, 1, 1], 1, 2), ValueError, "shape"),
-    (lambda g: vn.NurbsSurface(np.zeros((2, 3, 3)), [0, 0, 1, 1, 1], [0, 0, 0, 1, 1, 1], 1, 2), ValueError, "knots_u"),
-    (lambda g: vn.NurbsSurface(np.zeros((2, 3, 3)), [0, 0, 1, 1], [0, 0, 1, 0, 1, 1], 1, 2), ValueError,
+    (lambda: vn.NurbsSurface(np.zeros((2, 3, 1)), [0, 0, 1, 1], [0, 0, 0, 1, 1, 1], 1, 2), ValueError, "shape"),
+    (lambda: vn.NurbsSurface(np.zeros((2, 3, 3)), [0, 0, 1, 1, 1], [0, 0, 0, 1, 1, 1], 1, 2), ValueError, "knots_u"),
+    (lambda: vn.NurbsSurface(np.zeros((2, 3, 3)), [0, 0, 1, 1], [0, 0, 1, 0, 1, 1], 1, 2), ValueError,
      "non-decreasing"),
-    (lambda g: vn.NurbsSurface.interpolate_grid(g[:4, :4]).evaluate(np.zeros((3, 3))), ValueError, ""),
-    (lambda g: vn.NurbsSurface.interpolate_grid(g[..., :1]), ValueError, "shape"),  # (m, n, 2) is a planar grid
-    (lambda g: vn.NurbsSurface.approximate_grid(g[:5], 6, 6), ValueError, "more control points"),
-    (lambda g: vn.NurbsSurface.interpolate_grid(g[:6, :6], params_u=np.zeros(6)), vn.NurbsError, "singular")])
-def test_refusals(volcano, call, error, message):
+    (lambda: vn.NurbsSurface.interpolate_grid(VOLCANO[:4, :4]).evaluate(np.zeros((3, 3))), ValueError, ""),
+    (lambda: vn.NurbsSurface.interpolate_grid(VOLCANO[..., :1]), ValueError, "shape"),  # (m, n, 2) is planar
+    (lambda: vn.NurbsSurface.approximate_grid(VOLCANO[:5], 6, 6), ValueError, "more control points"),
+    (lambda: vn.NurbsSurface.interpolate_grid(VOLCANO[:6, :6], params_u=np.zeros(6)), vn.NurbsError, "singular"),
+    (lambda: vn.approximate_surface(G, 0.0), ValueError, "tolerance"),
+    (lambda: vn.approximate_surface(G, 1e-3, degree_u=7), ValueError, "too small"),
+    (lambda: vn.approximate_surface(G, 1e-3, params="arc"), ValueError, "params"),
+    (lambda: vn.approximate_surface(G, 1e-3, weights=np.ones(7)), ValueError, "weights"),
+    (lambda: vn.approximate_surface(np.where(G > G[3, 3, 2], np.nan, G), 1e-3), ValueError, "finite"),
+    (lambda: vn.fit_scattered(sheet()[0] * np.nan), ValueError, "finite"),
+    (lambda: vn.fit_scattered(sheet()[0], smoothing=-2), ValueError, "smooth"),
+    (lambda: vn.fit_scattered(sheet()[0], kind="mesh"), ValueError, "kind"),
+    (lambda: vn.fit_scattered(sheet()[0], solver="qr"), ValueError, "solver"),
+    (lambda: vn.fit_scattered(sheet()[0][:, [0, 0, 1]] * [1, 1, 0]), ValueError, "one line")])
+def test_refusals(call, error, message):
     with pytest.raises(error, match=message):
-        call(volcano)
-
-
-def test_grid_fits_return_surfaces_of_the_grid_shape(volcano):
-    m, n = volcano.shape[:2]
-    s = vn.NurbsSurface.interpolate_grid(volcano)
-    assert s.control_points.shape == (m, n, 3)
-    np.testing.assert_allclose(s.evaluate(1.0, 1.0), volcano[-1, -1], atol=1e-9)
-    assert vn.NurbsSurface.approximate_grid(volcano, 12, 16, degree_u=3, degree_v=2).control_points.shape == (12, 16, 3)
+        call()
