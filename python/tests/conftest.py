@@ -1,5 +1,4 @@
-"""Shared data and helpers of the velsdk_nurbs tests: the real data sets (read-only arrays, so
-that every call is also a call with a read-only input), small random curves and surfaces."""
+"""Shared data (read-only arrays: every call also takes a read-only input) and helpers."""
 
 import os
 import pathlib
@@ -7,6 +6,8 @@ import sys
 
 import numpy as np
 import pytest
+
+import velsdk_nurbs as vn
 
 ROOT = pathlib.Path(__file__).resolve().parents[2]
 DATA_DIR = pathlib.Path(os.environ.get("VELSDK_DATA_DIR", ROOT / "examples" / "data"))
@@ -16,14 +17,12 @@ sys.path.insert(0, str(ROOT / "examples" / "python"))  # gps_tracks, the derived
 def load_csv(name):
     """Points (k, 3) and the '# key: value' metadata of a data file of examples/data."""
     meta, rows = {}, []
-    with open(DATA_DIR / name, encoding="utf-8") as f:
-        for line in f:
-            line = line.strip()
-            if line.startswith("#"):
-                key, _, value = line[1:].partition(":")
-                meta[key.strip()] = value.strip()
-            elif line and not line.startswith("x"):
-                rows.append([float(v) for v in line.split(",")])
+    for line in (DATA_DIR / name).read_text(encoding="utf-8").splitlines():
+        if line.startswith("#"):
+            key, _, value = line[1:].partition(":")
+            meta[key.strip()] = value.strip()
+        elif line.strip() and not line.startswith("x"):
+            rows.append([float(v) for v in line.split(",")])
     pts = np.array(rows, dtype=float)
     pts.setflags(write=False)
     return pts, meta
@@ -60,24 +59,25 @@ def random_clamped_knots(rng, n, p, repeat=False):
 
 
 def random_curve(rng, n=9, p=3, rational=False, repeat=False):
-    """A curve through monotone random control points (no loops), with the arrays it was made
-    of: (curve, points, knots, weights)."""
-    import velsdk_nurbs as vn
-
+    """(curve, points, knots, weights): monotone random control points, so no loops."""
     pts, w = np.cumsum(rng.uniform(0.2, 1.0, (n, 3)), axis=0), rng.uniform(0.5, 2.0, n) if rational else None
     knots = random_clamped_knots(rng, n, p, repeat)
     return vn.NurbsCurve(pts, knots, p, weights=w), pts, knots, w
 
 
 def random_surface(rng, nu=6, nv=5, p=3, q=2):
-    """A height field over the integer grid with random heights and knots: (surface, points,
-    knots_u, knots_v)."""
-    import velsdk_nurbs as vn
-
+    """(surface, points, knots_u, knots_v): random heights over the integer grid."""
     grid = np.stack(np.meshgrid(np.arange(nu), np.arange(nv), indexing="ij"), axis=-1).astype(float)
     pts = np.concatenate([grid, rng.uniform(-1, 1, (nu, nv, 1))], axis=-1)
     ku, kv = random_clamped_knots(rng, nu, p), random_clamped_knots(rng, nv, q)
     return vn.NurbsSurface(pts, ku, kv, p, q), pts, ku, kv
+
+
+def fitted(points, closed=False, ends=None, **settings):
+    """A FittedCurve fitted to points: closed or open, or open with end derivatives ends."""
+    c = vn.FittedCurve(**settings)
+    c.fit(points, closed=closed) if ends is None else c.fit_with_end_derivatives(points, *ends)
+    return c
 
 
 @pytest.fixture
@@ -93,9 +93,6 @@ def pytest_sessionfinish(session, exitstatus):
     reporter = session.config.pluginmanager.get_plugin("terminalreporter")
     skipped = reporter.stats.get("skipped", []) if reporter is not None else []
     if skipped:
-        reporter.write_line(
-            f"{len(skipped)} test(s) skipped; the suite runs every test "
-            "(install what the SKIPPED lines name: scripts/install-deps.sh installs everything)",
-            red=True,
-        )
+        reporter.write_line(f"{len(skipped)} test(s) skipped; the suite runs every test (install what the SKIPPED "
+                            "lines name: scripts/install-deps.sh installs everything)", red=True)
         session.exitstatus = pytest.ExitCode.TESTS_FAILED

@@ -1,5 +1,4 @@
-"""Batch calls: every item bit for bit the single call for any thread count, a bad item
-reported in its own place, the inputs left as they were."""
+"""Batch calls: each item the single call bit for bit on any thread count, bad items in their place."""
 
 import pickle
 

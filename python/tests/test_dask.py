@@ -1,5 +1,4 @@
-"""velsdk_nurbs.dask on a LocalCluster of two worker processes: the same curves as the serial
-fits, byte for byte, and a bad track reported in its own place."""
+"""velsdk_nurbs.dask on a two-process LocalCluster: the serial fits byte for byte, a bad track in its place."""
 
 import pickle
 

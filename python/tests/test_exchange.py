@@ -1,6 +1,4 @@
-"""CAD exchange and tessellation from Python: STEP and IGES round trips give the same arrays,
-malformed files name their line, and meshio (an independent reader) finds in our STL, PLY and
-OBJ files the counts and coordinates that tessellate returned."""
+"""STEP/IGES round trips, malformed files, tessellate's meshes as meshio (an independent reader) reads them."""
 
 import numpy as np
 import pytest
@@ -16,20 +14,18 @@ def curve():  # a rational quarter circle
     return vn.NurbsCurve([[1, 0, 0], [1, 1, 0], [0, 1, 0]], [0, 0, 0, 1, 1, 1], 2, weights=[1, np.sqrt(0.5), 1])
 
 
-@pytest.fixture
-def surface(rng):
-    return random_surface(rng)[0]
+SURFACE = random_surface(np.random.default_rng(7))[0]
 
 
 @pytest.mark.parametrize("save,load,ext", [(vn.save_step, vn.load_step, "step"), (vn.save_iges, vn.load_iges, "igs")])
-def test_round_trip_gives_the_same_arrays(tmp_path, curve, surface, save, load, ext):
-    save(tmp_path / f"both.{ext}", [curve, surface], unit="m")
+def test_round_trip_gives_the_same_arrays(tmp_path, curve, save, load, ext):
+    save(tmp_path / f"both.{ext}", [curve, SURFACE], unit="m")
     c, s = load(tmp_path / f"both.{ext}")
-    for a, b in [(c.knots, curve.knots), (c.weights, curve.weights), (s.control_points, surface.control_points),
-                          (s.knots_u, surface.knots_u), (s.knots_v, surface.knots_v)]:
+    for a, b in [(c.knots, curve.knots), (c.weights, curve.weights), (s.control_points, SURFACE.control_points),
+                 (s.knots_u, SURFACE.knots_u), (s.knots_v, SURFACE.knots_v)]:
         np.testing.assert_array_equal(a, b)
     np.testing.assert_allclose(c.control_points, curve.control_points, rtol=0, atol=1e-16)
-    save(tmp_path / f"one.{ext}", surface)
+    save(tmp_path / f"one.{ext}", SURFACE)
     assert [type(o) for o in load(tmp_path / f"one.{ext}")] == [vn.NurbsSurface] and type(c) is vn.NurbsCurve
 
 
@@ -49,17 +45,14 @@ def test_errors(tmp_path, curve, call, error, message):
         call(tmp_path, curve)
 
 
-def test_tessellate_arrays(surface):
-    # The mesh itself is proven by the C++ tests; here: dtypes, shapes, indices and unit normals.
-    v, f, n = vn.tessellate(surface, 0.01, angle=0.2)
+@pytest.mark.parametrize("ext", ["stl", "ply", "obj"])
+def test_tessellate_arrays_and_meshio_reads_our_meshes(tmp_path, ext):
+    # The mesh itself is proven by the C++ tests; here: dtypes, shapes, indices and unit normals, and that an
+    # independent reader finds in the file what tessellate returned.
+    v, f, n = vn.tessellate(SURFACE, 0.01, angle=0.2, path=tmp_path / f"s.{ext}")
     assert v.shape[1] == 3 and n.shape == v.shape and f.shape[1] == 3 and f.dtype == np.int64
     assert f.min() >= 0 and f.max() < len(v)
     np.testing.assert_allclose(np.linalg.norm(n, axis=1), 1.0, rtol=1e-12)
-
-
-@pytest.mark.parametrize("ext", ["stl", "ply", "obj"])
-def test_meshio_reads_our_meshes(tmp_path, surface, ext):
-    v, f, n = vn.tessellate(surface, 0.01, path=tmp_path / f"s.{ext}")
     m = meshio.read(tmp_path / f"s.{ext}")
     assert len(triangles := m.get_cells_type("triangle")) == len(f)
     if ext == "stl":

@@ -1,7 +1,4 @@
-"""interpolate / approximate on real data, cross-checked against SciPy (same parameters and
-knots give the same linear system) and a dense constrained least-squares solve;
-approximate_to_tolerance against an independent distance (dense sampling, then SciPy's bounded
-minimisation); the parameter and knot generators; refusals."""
+"""Curve fits on real data against SciPy (the same system), a dense least-squares solve, independent distances."""
 
 import numpy as np
 import pytest
@@ -10,6 +7,7 @@ import velsdk_nurbs as vn
 from conftest import AIRFOIL, GLYPH, GPS_LOOP, GPS_OPEN, load_csv, sampled_distances
 
 scipy_interpolate = pytest.importorskip("scipy.interpolate")
+to_tolerance = vn.approximate_to_tolerance
 
 
 def relative_error(a, b):
@@ -96,21 +94,18 @@ def test_approximate_to_tolerance_arguments_reach_the_fit():
     (lambda p: vn.approximate(p[:10], 11), ValueError, "exceed"),
     (lambda p: vn.interpolate(p[:8], knots=2 * vn.knot_averaging_with_end_derivatives(vn.chord_length_parameters(
         p[:8]), 3), end_derivatives=([1, 0, 0], [1, 0, 0])), ValueError, "0.0 and end at 1.0"),
-    (lambda p: vn.uniform_knots(6, 3), ValueError, ""),
-    (lambda p: vn.knot_averaging([0, 1], 0), ValueError, ""),
+    (lambda p: vn.uniform_knots(6, 3), ValueError, ""), (lambda p: vn.knot_averaging([0, 1], 0), ValueError, "degree"),
     (lambda p: vn.knot_averaging([0, 1], 3), ValueError, ""),
     (lambda p: vn.approximate(p, 3, degree=3), ValueError, "at least degree"),
     # Uniform knots with all parameters in one span leave control points without data.
     (lambda p: vn.approximate(p, 20, params=np.r_[0.0, np.full(len(p) - 2, 0.05), 1.0]), vn.NurbsError, "singular"),
-    (lambda p: vn.approximate_to_tolerance(p[:3], 1.0), ValueError, ""),
-    (lambda p: vn.approximate_to_tolerance(p, 0.0), ValueError, ""),
-    (lambda p: vn.approximate_to_tolerance(p, np.nan), ValueError, ""),
-    (lambda p: vn.approximate_to_tolerance(p, 1.0, degree=6), ValueError, ""),
-    (lambda p: vn.approximate_to_tolerance(p, 1.0, weights=np.ones(3)), ValueError, ""),
-    (lambda p: vn.approximate_to_tolerance(p, 1.0, method="spline"), ValueError, "method"),
-    (lambda p: vn.approximate_to_tolerance(p, 1.0, smoothing=-1.0, method="smoothing"), ValueError, "smoothing"),
-    (lambda p: vn.approximate_to_tolerance(np.insert(p, 4, p[4], 0), 1.0), ValueError, ""),
-    (lambda p: vn.approximate_to_tolerance(np.where(p == p[3, 0], np.nan, p), 1.0), ValueError, "finite")])
+    (lambda p: to_tolerance(p[:3], 1.0), ValueError, ""), (lambda p: to_tolerance(p, 0.0), ValueError, ""),
+    (lambda p: to_tolerance(p, np.nan), ValueError, ""), (lambda p: to_tolerance(p, 1.0, degree=6), ValueError, ""),
+    (lambda p: to_tolerance(p, 1.0, weights=np.ones(3)), ValueError, ""),
+    (lambda p: to_tolerance(p, 1.0, method="spline"), ValueError, "method"),
+    (lambda p: to_tolerance(p, 1.0, smoothing=-1.0, method="smoothing"), ValueError, "smoothing"),
+    (lambda p: to_tolerance(np.insert(p, 4, p[4], 0), 1.0), ValueError, ""),
+    (lambda p: to_tolerance(np.where(p == p[3, 0], np.nan, p), 1.0), ValueError, "finite")])
 def test_failures(call, error, message):
     with pytest.raises(error, match=message):
         call(AIRFOIL)

@@ -1,5 +1,4 @@
-"""Global nearest points: NurbsCurve.nearest / NurbsSurface.nearest and the locators against
-dense sampling refined by SciPy's bounded minimisers, shapes, threads and ties."""
+"""Global nearest points and the locators against dense sampling refined by SciPy's bounded minimisers."""
 
 import numpy as np
 import pytest

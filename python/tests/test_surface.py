@@ -1,7 +1,4 @@
-"""NurbsSurface: evaluation and mixed derivatives against tensor products of SciPy basis
-functions, curvatures of a paraboloid in closed form, grid fits of a real elevation model,
-approximate_surface against a dense distance, fit_scattered against SciPy's
-LSQBivariateSpline, refusals."""
+"""NurbsSurface and surface fits against SciPy (basis functions, LSQBivariateSpline), closed forms, dense distances."""
 
 import pickle
 
@@ -99,16 +96,14 @@ def test_fit_scattered_height_field_to_tolerance_and_lsq_peer():
     np.testing.assert_allclose(surface.evaluate(*np.meshgrid(u, v, indexing="ij"))[..., 2], peer(u, v), atol=1e-6)
 
 
-def sheet():  # a bent sheet over given parameters, not a height field
-    s, t = np.random.default_rng(5).uniform(-1, 1, (2, 800))
-    return np.column_stack([np.cos(s), np.sin(s), t + 0.1 * s * s]), np.column_stack([s, t])
+S, T = np.random.default_rng(5).uniform(-1, 1, (2, 800))
+SHEET = np.column_stack([np.cos(S), np.sin(S), T + 0.1 * S * S])  # a bent sheet, not a height field
 
 
 def test_fit_scattered_cloud_with_parameters():
-    pts, st = sheet()
-    surface, report = vn.fit_scattered(pts, tol=1e-4, params=st)
+    surface, report = vn.fit_scattered(SHEET, tol=1e-4, params=np.column_stack([S, T]))
     assert report.max_error <= 1e-4 and len(report.max_error_per_round) == 4
-    np.testing.assert_allclose(np.linalg.norm(surface.evaluate(report.u, report.v) - pts, axis=1), report.errors,
+    np.testing.assert_allclose(np.linalg.norm(surface.evaluate(report.u, report.v) - SHEET, axis=1), report.errors,
                                atol=1e-12)
 
 
@@ -129,11 +124,12 @@ G = VOLCANO[:7, :9]
     (lambda: vn.approximate_surface(G, 1e-3, params="arc"), ValueError, "params"),
     (lambda: vn.approximate_surface(G, 1e-3, weights=np.ones(7)), ValueError, "weights"),
     (lambda: vn.approximate_surface(np.where(G > G[3, 3, 2], np.nan, G), 1e-3), ValueError, "finite"),
-    (lambda: vn.fit_scattered(sheet()[0] * np.nan), ValueError, "finite"),
-    (lambda: vn.fit_scattered(sheet()[0], smoothing=-2), ValueError, "smooth"),
-    (lambda: vn.fit_scattered(sheet()[0], kind="mesh"), ValueError, "kind"),
-    (lambda: vn.fit_scattered(sheet()[0], solver="qr"), ValueError, "solver"),
-    (lambda: vn.fit_scattered(sheet()[0][:, [0, 0, 1]] * [1, 1, 0]), ValueError, "one line")])
+    (lambda: vn.fit_scattered(SHEET * np.nan), ValueError, "finite"),
+    (lambda: vn.fit_scattered(SHEET, smoothing=-2), ValueError, "smooth"),
+    (lambda: vn.fit_scattered(SHEET, kind="mesh"), ValueError, "kind"),
+    (lambda: vn.fit_scattered(SHEET, solver="qr"), ValueError, "solver"),
+    (lambda: vn.fit_scattered(SHEET, params=np.zeros((800, 3))), ValueError, "params"),
+    (lambda: vn.fit_scattered(SHEET[:, [0, 0, 1]] * [1, 1, 0]), ValueError, "one line")])
 def test_refusals(call, error, message):
     with pytest.raises(error, match=message):
         call()
