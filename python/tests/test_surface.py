@@ -17,7 +17,7 @@ def basis(knots, degree, count, x, order=0):
     return (spline.derivative(order) if order else spline)(x)
 
 
-def test_points_and_mixed_partials_match_the_tensor_product(rng):
+def test_points_and_mixed_partials_match_the_tensor_product_and_shapes(rng):
     s, pts, ku, kv = random_surface(rng)
     u, v = rng.uniform(0, 1, 100), rng.uniform(0, 1, 100)
     d = s.derivatives(u, v, 2)
@@ -26,12 +26,12 @@ def test_points_and_mixed_partials_match_the_tensor_product(rng):
         ref = np.einsum("mi,mj,ijc->mc", basis(ku, 3, 6, u, k), basis(kv, 2, 5, v, l), pts)
         np.testing.assert_allclose(d[:, k, l], ref, rtol=1e-10, atol=1e-10)
     np.testing.assert_array_equal(d[:, 0, 0], s.evaluate(u, v))
-    w = rng.uniform(0.5, 2.0, pts.shape[:2])
-    np.testing.assert_array_equal(vn.NurbsSurface(pts, ku, kv, 3, 2, weights=w).weights, w)
-
-
-def test_broadcasting_and_pairs(rng):
-    s = random_surface(rng)[0]
+    w = rng.uniform(0.5, 2.0, pts.shape[:2])  # rational: the quotient of the homogeneous tensor product
+    r, h = vn.NurbsSurface(pts, ku, kv, 3, 2, weights=w), np.dstack([pts * w[..., None], w])
+    h = np.einsum("mi,mj,ijc->mc", basis(ku, 3, 6, u), basis(kv, 2, 5, v), h)
+    np.testing.assert_array_equal(r.weights, w)
+    np.testing.assert_allclose(r.evaluate(u, v), h[:, :3] / h[:, 3:], atol=1e-12)
+    # Broadcasting, (u, v) pairs, scalars.
     u, v = np.linspace(0, 1, 5), np.linspace(0, 1, 4)
     grid = s.evaluate(u[:, None], v[None, :])
     assert grid.shape == (5, 4, 3) and s(0.5, 0.5).shape == (3,)
