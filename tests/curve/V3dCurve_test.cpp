@@ -104,6 +104,15 @@ TEST(V3dCurveConversions, PointsToParametersDistanceAndFailedProjections) {
     V3dCurveTestAccess::ProjectOnce(c, dist, expected, {0, 2, 0}, 0.0);
     EXPECT_EQ(c.ProjectPoint(u, {0, 2, 0}, 0.0, true), V3dCurve::Failure);
     EXPECT_EQ(u, expected);
+    // With tolerance 0 nothing converges, not even from the foot point of a point on the curve
+    // or on its normal (cosine exactly 0).
+    FunctionCurve line;
+    MakeLine(line, 1.0);
+    for (const P3& q : {P3{0.5, 0, 0}, P3{0.5, 1, 0}}) {
+        u = 0.5;
+        EXPECT_EQ(line.ProjectPoint(u, q, 0.0, true), V3dCurve::Failure) << q[1];
+        EXPECT_EQ(line.ProjectPoint(u, q, 1e-300, true), V3dCurve::Success) << q[1];
+    }
     u = 0.5;
     EXPECT_NEAR(c.Distance({2, 0, 0}, 1e-9, u), std::sqrt(5.0), 1e-15);
     EXPECT_EQ(u, 0.5);
