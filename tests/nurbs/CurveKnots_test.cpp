@@ -123,6 +123,9 @@ TEST(CurveInsertKnots, NumeratorBelowEpsilonCopiesTheNeighbour) {
     ASSERT_EQ(a.GetControlPoints().size(), 5u);
     EXPECT_EQ(a.GetControlPoints()[1], kFour[1]);
     EXPECT_EQ(a.GetKnots(), (std::vector<double>{0, 0, 0, x, 0.5, 1, 1, 1}));
+    V3dNurbsCurve b = CurveA();  // a numerator of exactly DBL_EPSILON blends
+    b.InsertKnots({0.5 - DBL_EPSILON});
+    EXPECT_NE(b.GetControlPoints()[1], kFour[1]);
 }
 
 TEST(CurveInsertKnots, RefusedInputsLeaveTheCurveUnchanged) {
