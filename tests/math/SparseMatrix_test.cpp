@@ -65,11 +65,12 @@ void ExpectSameRows(const SparseMatrix& fast, const LiteralSparseMatrix& lit) {
     }
 }
 
-// Solves with both solvers and compares the return value and every bit of the result.
-// Returns the common result.
+// Builds both matrices (the same stored rows), solves with both solvers and compares the
+// return value and every bit of the result. Returns the common result.
 bool ExpectSameSolve(const System& s, const char* what) {
     SparseMatrix fast = BuildFast(s);
     LiteralSparseMatrix lit = BuildLiteral(s);
+    ExpectSameRows(fast, lit);
     Rhs bf = s.B, bl = s.B;
     const bool rf = SolveLinearSystem(fast, bf);
     const bool rl = LiteralSolve(lit, bl);
@@ -174,8 +175,6 @@ public:
         }
     }
 
-    std::mt19937_64& Engine() { return m_rng; }
-
 private:
     std::mt19937_64 m_rng;
 };
@@ -206,29 +205,6 @@ TEST(SparseMatrix, SetGetAndStoreRule) {
     EXPECT_EQ(m.RowEntries(1)[2].column, 3u);
     EXPECT_EQ(m.Get(1, 0), -3.0);
     EXPECT_EQ(m.Get(2, 3), 0.0);
-}
-
-TEST(SparseMatrix, OperationsMatchLiteralOnRandomMatrices) {
-    RandomSystems gen(101), poison(102);
-    for (int trial = 0; trial < 300; ++trial) {
-        const std::size_t r = gen.Int(1, 25), c = gen.Int(1, 25), q = gen.Int(1, 25);
-        const int kind = static_cast<int>(gen.Int(0, 2));
-        const double density = gen.Real(0.05, 0.6);
-        auto randomMatrix = [&](std::size_t rows, std::size_t cols) {
-            System s{rows, cols, gen.Int(0, 4), {}, {}};
-            for (std::size_t i = 0; i < rows; ++i)
-                for (std::size_t j = 0; j < cols; ++j)
-                    if (gen.Chance(density)) s.sets.push_back({i, j, gen.Value(kind)});
-            std::shuffle(s.sets.begin(), s.sets.end(), gen.Engine());
-            return s;
-        };
-        System sa = randomMatrix(r, c), sb = randomMatrix(c, q);
-        if (trial % 5 == 4) poison.Poison(trial % 2 == 0 ? sa : sb);
-        const SparseMatrix fa = BuildFast(sa), fb = BuildFast(sb);
-        const LiteralSparseMatrix la = BuildLiteral(sa), lb = BuildLiteral(sb);
-        ExpectSameRows(fa, la);
-        ExpectSameRows(fb, lb);
-    }
 }
 
 // --- Solver: rules ---------------------------------------------------------------------
@@ -294,7 +270,9 @@ TEST(SolveLinearSystem, RefusesWhatItCannotSolve) {
     EXPECT_EQ(ragged[1].size(), 1u);
 }
 
-TEST(SolveLinearSystem, SeveralRightHandSidesEqualSeparateSolves) {
+// Factorised once and solved column by column (stride 2, the values between untouched): the
+// bits of the one-call solve of all columns; the factors handed back leave the object empty.
+TEST(SolveLinearSystem, FactorisedOnceSolvedColumnByColumnGivesTheBitsOfOneSolve) {
     RandomSystems gen(5);
     for (int trial = 0; trial < 20; ++trial) {
         System s = gen.Banded(gen.Int(2, 40), gen.Int(2, 5), 2);
@@ -302,16 +280,6 @@ TEST(SolveLinearSystem, SeveralRightHandSidesEqualSeparateSolves) {
         SparseMatrix all = BuildFast(s);
         Rhs B = s.B;
         const bool ok = SolveLinearSystem(all, B);
-        for (std::size_t j = 0; j < 3; ++j) {
-            SparseMatrix one = BuildFast(s);
-            Rhs Bj;
-            for (const auto& row : s.B) Bj.push_back({row[j]});
-            ASSERT_EQ(SolveLinearSystem(one, Bj), ok);
-            if (!ok) continue;
-            for (std::size_t i = 0; i < s.rows; ++i) EXPECT_TRUE(SameBits(B[i][j], Bj[i][0]));
-        }
-        // Factorised once, solved column by column: the same bits; the factors handed back
-        // leave the object empty.
         SparseLU lu;
         ASSERT_EQ(lu.Compute(BuildFast(s), s.rows), ok);
         for (std::size_t j = 0; j < 3 && ok; ++j) {
@@ -328,73 +296,47 @@ TEST(SolveLinearSystem, SeveralRightHandSidesEqualSeparateSolves) {
 
 // --- Solver: equivalence with the literal reference ----------------------------------------
 
-TEST(SolveLinearSystem, BandedSystemsMatchLiteralBitForBit) {
+// Banded systems (some with a bandwidth too small or large for their rows), general sparse
+// systems, and banded systems made singular or nearly so (a row copied, a row copied with a
+// perturbation near the singularity threshold, a column emptied); every fourth with a value
+// that is infinite, NaN or overflows on the way.
+TEST(SolveLinearSystem, RandomSystemsMatchLiteralBitForBit) {
     RandomSystems gen(20240601), poison(5);
     int solved = 0, failed = 0;
-    for (int trial = 0; trial < 1500; ++trial) {
-        const std::size_t n = trial % 50 == 0 ? gen.Int(100, 300) : gen.Int(1, 40);
-        System s = gen.Banded(n, gen.Int(1, 7), static_cast<int>(trial % 3));
-        if (trial % 4 == 3) poison.Poison(s);  // infinite, NaN or overflowing values
-        (ExpectSameSolve(s, "banded") ? solved : failed)++;
+    for (int trial = 0; trial < 2400; ++trial) {
+        const int kind = trial % 3, part = trial % 8;
+        System s;
+        if (part < 5) {
+            s = gen.Banded(trial % 80 == 0 ? gen.Int(100, 300) : gen.Int(1, 40), gen.Int(1, 7), kind);
+        } else if (part < 7) {
+            const std::size_t n = trial % 160 == 5 ? gen.Int(60, 120) : gen.Int(1, 25);
+            const double density = gen.Real(0.02, trial % 5 == 0 ? 1.0 : 0.3);
+            s = gen.General(n, density, gen.Chance(0.8) ? 1.0 : 0.7, kind);
+        } else {
+            s = gen.Banded(gen.Int(2, 30), gen.Int(2, 5), kind);
+            const std::size_t a = gen.Int(0, s.rows - 1), b = gen.Int(0, s.rows - 1);
+            std::vector<SetCall> extra;
+            for (const auto& c : s.sets)
+                if (c.row == a && trial % 3 != 2)
+                    extra.push_back({b, c.column, c.value * (1.0 + (trial % 3) * gen.Real(-1e-15, 1e-15))});
+            if (trial % 3 == 2)
+                s.sets.erase(
+                    std::remove_if(s.sets.begin(), s.sets.end(), [&](const SetCall& c) { return c.column == a; }),
+                    s.sets.end());
+            if (a != b) {
+                s.sets.erase(std::remove_if(s.sets.begin(), s.sets.end(), [&](const SetCall& c) { return c.row == b; }),
+                             s.sets.end());
+                s.sets.insert(s.sets.end(), extra.begin(), extra.end());
+            }
+        }
+        if ((trial / 8) % 4 == 3 && part < 7) poison.Poison(s);  // infinite, NaN or overflowing values
+        (ExpectSameSolve(s, "random") ? solved : failed)++;
         if (HasFailure()) {
             ADD_FAILURE() << "trial " << trial;
             return;
         }
     }
     // Both outcomes occur, so both paths are compared.
-    EXPECT_GT(solved, 900);
-    EXPECT_GT(failed, 100);
-}
-
-TEST(SolveLinearSystem, GeneralSystemsMatchLiteralBitForBit) {
-    RandomSystems gen(77), poison(78);
-    int solved = 0, failed = 0;
-    for (int trial = 0; trial < 600; ++trial) {
-        const std::size_t n = trial % 40 == 0 ? gen.Int(60, 120) : gen.Int(1, 25);
-        const double density = gen.Real(0.02, trial % 5 == 0 ? 1.0 : 0.3);
-        const double diag = gen.Chance(0.8) ? 1.0 : 0.7;
-        System s = gen.General(n, density, diag, static_cast<int>(trial % 3));
-        if (trial % 4 == 3) poison.Poison(s);
-        (ExpectSameSolve(s, "general") ? solved : failed)++;
-        if (HasFailure()) {
-            ADD_FAILURE() << "trial " << trial;
-            return;
-        }
-    }
-    EXPECT_GT(solved, 400);
-    EXPECT_GT(failed, 40);
-}
-
-TEST(SolveLinearSystem, SingularAndNearSingularMatchLiteral) {
-    RandomSystems gen(909);
-    for (int trial = 0; trial < 300; ++trial) {
-        System s = gen.Banded(gen.Int(2, 30), gen.Int(2, 5), static_cast<int>(trial % 3));
-        const std::size_t a = gen.Int(0, s.rows - 1), b = gen.Int(0, s.rows - 1);
-        std::vector<SetCall> extra;
-        switch (trial % 3) {
-            case 0:  // row b becomes a copy of row a (exactly singular)
-                for (const auto& c : s.sets)
-                    if (c.row == a) extra.push_back({b, c.column, c.value});
-                break;
-            case 1:  // row b becomes row a plus a perturbation near the singularity threshold
-                for (const auto& c : s.sets)
-                    if (c.row == a) extra.push_back({b, c.column, c.value * (1.0 + gen.Real(-1e-15, 1e-15))});
-                break;
-            default:  // column a is emptied
-                s.sets.erase(
-                    std::remove_if(s.sets.begin(), s.sets.end(), [&](const SetCall& c) { return c.column == a; }),
-                    s.sets.end());
-                break;
-        }
-        if (a != b) {
-            s.sets.erase(std::remove_if(s.sets.begin(), s.sets.end(), [&](const SetCall& c) { return c.row == b; }),
-                         s.sets.end());
-            s.sets.insert(s.sets.end(), extra.begin(), extra.end());
-        }
-        ExpectSameSolve(s, "singular");
-        if (HasFailure()) {
-            ADD_FAILURE() << "trial " << trial;
-            return;
-        }
-    }
+    EXPECT_GT(solved, 1300);
+    EXPECT_GT(failed, 300);
 }

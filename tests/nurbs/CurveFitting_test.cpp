@@ -2,8 +2,18 @@
 // approximation. Checked by evaluating the fitted curves, against a dense normal-equation
 // solve with Cox-de Boor basis values, and bit for bit against a literal assembly with the
 // curve's own basis functions and the literal cubic solver.
+//
+// The least-squares normal equations of the fitting assembler against their literal
+// definition (basis matrix, SubMatrix, Transpose, product of tests/support/LiteralSolver),
+// bit for bit, for several lists at once and with values that are not finite.
+//
+// Knot-vector and parameter generators: exact values (bit for bit, -0.0 != 0.0), the
+// averaging rules in index order, periodicity, and the empty answers below the size limits.
 #include <VelSDK/Nurbs.h>
 
+#include "NurbsTestUtil.h"
+#include "nurbs/BSplineKernels.h"
+#include "nurbs/FittingAssembler.h"
 #include "support/LiteralSolver.h"
 #include "support/ReferenceBSpline.h"
 #include "support/TestAccess.h"
@@ -11,10 +21,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <functional>
 #include <limits>
-#include <cmath>
-#include <cstring>
 #include <random>
 #include <vector>
 
@@ -23,12 +32,11 @@ using VelSDK::Math::point;
 using P3 = point<double, 3>;
 using P4 = point<double, 4>;
 using TA = V3dNurbsCurveTestAccess;
+using nurbs_test::SameBits;
 using reference::LiteralSolve;
 using reference::LiteralSparseMatrix;
 
 namespace {
-
-bool SameBits(const P4& a, const P4& b) { return std::memcmp(&a, &b, sizeof(P4)) == 0; }
 
 double Dist(const P3& a, const P3& b) { return VelSDK::Math::Distance(a, b); }
 
@@ -74,9 +82,21 @@ V3dNurbsCurve Probe(std::size_t n, const std::vector<double>& knots, std::size_t
 }
 
 void ExpectControlPointsBits(const V3dNurbsCurve& c, const std::vector<P4>& expected) {
-    ASSERT_EQ(c.GetControlPoints().size(), expected.size());
-    for (std::size_t i = 0; i < expected.size(); ++i)
-        EXPECT_TRUE(SameBits(c.GetControlPoints()[i], expected[i])) << "control point " << i;
+    EXPECT_TRUE(SameBits(c.GetControlPoints(), expected));
+}
+
+// Solves the literal system and expects the fit's answer and, bit for bit, its control points:
+// `expected` with the solution in the rows from `first` on (and, for a closed curve, its first
+// `wrap` rows repeated after it), or all zero when the system is singular.
+void ExpectLiteralSolution(bool fitted, LiteralSparseMatrix& A, std::vector<std::vector<double>> B,
+                           const V3dNurbsCurve& c, std::vector<P4> expected, std::size_t first = 0,
+                           std::size_t wrap = 0) {
+    const bool ok = LiteralSolve(A, B);
+    ASSERT_EQ(fitted, ok);
+    if (!ok) std::fill(expected.begin(), expected.end(), P4{0, 0, 0, 0});
+    for (std::size_t i = 0; ok && i < B.size(); ++i) expected[first + i] = P4{B[i][0], B[i][1], B[i][2], 1.0};
+    for (std::size_t i = 0; ok && i < wrap; ++i) expected[B.size() + i] = expected[i];
+    ExpectControlPointsBits(c, expected);
 }
 
 void ExpectUnchanged(const V3dNurbsCurve& c) {
@@ -185,16 +205,9 @@ TEST(GlobalInterpolation, MatchesLiteralAssemblyBitForBit) {
             LiteralRow(A, i, probe, u[i], m);
             B.push_back({Q[i][0], Q[i][1], Q[i][2]});
         }
-        const bool expectedOk = LiteralSolve(A, B);
-
         V3dNurbsCurve c = Sentinel();
-        ASSERT_EQ(c.GlobalInterpolation(Q, u, knots, p, closed), expectedOk) << "trial " << trial;
-        std::vector<P4> expected(N, P4{0, 0, 0, 0});
-        if (expectedOk) {
-            for (std::size_t i = 0; i < m; ++i) expected[i] = P4{B[i][0], B[i][1], B[i][2], 1.0};
-            for (std::size_t i = 0; closed && i < p; ++i) expected[m + i] = expected[i];
-        }
-        ExpectControlPointsBits(c, expected);
+        const bool fitted = c.GlobalInterpolation(Q, u, knots, p, closed);
+        ExpectLiteralSolution(fitted, A, B, c, std::vector<P4>(N), 0, closed ? p : 0);
         ASSERT_FALSE(HasFailure()) << "trial " << trial;
     }
 }
@@ -247,13 +260,9 @@ TEST(GlobalInterpolationWithEndDerivatives, MatchesLiteralAssemblyBitForBit) {
         A.Set(N + 1, N, -c1);
         A.Set(N + 1, N + 1, c1);
         B[N + 1] = {D.second[0], D.second[1], D.second[2]};
-        const bool expectedOk = LiteralSolve(A, B);
-
         V3dNurbsCurve c;
-        ASSERT_EQ(c.GlobalInterpolationWithEndDerivatives(Q, u, knots, D, p), expectedOk) << "trial " << trial;
-        std::vector<P4> expected(n, P4{0, 0, 0, 0});
-        for (std::size_t i = 0; expectedOk && i < n; ++i) expected[i] = P4{B[i][0], B[i][1], B[i][2], 1.0};
-        ExpectControlPointsBits(c, expected);
+        const bool fitted = c.GlobalInterpolationWithEndDerivatives(Q, u, knots, D, p);
+        ExpectLiteralSolution(fitted, A, B, c, std::vector<P4>(n));
         ASSERT_FALSE(HasFailure()) << "trial " << trial;
     }
 }
@@ -319,17 +328,156 @@ TEST(LeastSquaresApproximation, MatchesLiteralStepsBitForBit) {
         for (std::size_t i = 1; i + 1 < nc; ++i) B.push_back({S[i][0], S[i][1], S[i][2]});
         const LiteralSparseMatrix T = N.SubMatrix(1, M - 1, 1, nc - 1);
         LiteralSparseMatrix A = T.Transpose() * T;
-        const bool expectedOk = LiteralSolve(A, B);
+        std::vector<P4> expected(nc);
+        expected[0] = P4{Q[0][0], Q[0][1], Q[0][2], 1.0};
+        expected[nc - 1] = P4{Q[M - 1][0], Q[M - 1][1], Q[M - 1][2], 1.0};
 
         V3dNurbsCurve c;
-        ASSERT_EQ(c.LeastSquaresApproximation(Q, u, knots, nc, p), expectedOk) << "trial " << trial;
-        std::vector<P4> expected(nc, P4{0, 0, 0, 0});
-        if (expectedOk) {
-            for (std::size_t i = 1; i + 1 < nc; ++i) expected[i] = P4{B[i - 1][0], B[i - 1][1], B[i - 1][2], 1.0};
-            expected[0] = P4{Q[0][0], Q[0][1], Q[0][2], 1.0};
-            expected[nc - 1] = P4{Q[M - 1][0], Q[M - 1][1], Q[M - 1][2], 1.0};
-        }
-        ExpectControlPointsBits(c, expected);
+        ExpectLiteralSolution(c.LeastSquaresApproximation(Q, u, knots, nc, p), A, B, c, expected, 1);
         ASSERT_FALSE(HasFailure()) << "trial " << trial;
+    }
+}
+
+TEST(FittingAssembler, NormalEquationsMatchTheLiteralProduct) {
+    const double nan = std::numeric_limits<double>::quiet_NaN(), inf = std::numeric_limits<double>::infinity();
+    std::mt19937_64 rng(77);
+    std::uniform_real_distribution<double> real(-2.0, 2.0);
+    for (int trial = 0; trial < 80; ++trial) {
+        const std::size_t p = 1 + trial % 4, nc = p + 2 + rng() % 12, M = nc + rng() % 20, lists = 1 + trial % 3;
+        std::vector<double> knots(nc + p + 1, 0.0), u(M);
+        for (std::size_t i = p + 1; i < nc; ++i) knots[i] = static_cast<double>(i - p) / static_cast<double>(nc - p);
+        for (std::size_t i = nc; i < knots.size(); ++i) knots[i] = 1.0;
+        for (std::size_t k = 0; k < M; ++k) u[k] = static_cast<double>(k) / static_cast<double>(M - 1);
+        std::vector<double> Q(M * 3 * lists);
+        for (double& q : Q) q = real(rng);
+        if (trial % 4 == 1) u[1 + rng() % (M - 2)] = nan;                      // a row of T that is not finite
+        if (trial % 4 == 2) Q[rng() % Q.size()] = trial % 8 == 2 ? inf : nan;  // a residual that is not finite
+
+        // Literal: basis matrix rows 1..M-2, residuals, right-hand sides over every term, T^T T.
+        LiteralSparseMatrix N(M - 1, nc, p);
+        std::vector<double> work(3 * (p + 1));
+        for (std::size_t k = 1; k + 1 < M; ++k) {
+            const std::size_t s = detail::FindSpan(knots.data(), nc, p, u[k]);
+            detail::BasisFuns(knots.data(), s, p, u[k], work.data(), work.data() + p + 1, work.data() + 2 * (p + 1));
+            for (std::size_t t = 0; t <= p; ++t) N.Set(k, s - p + t, work[t]);
+        }
+        const std::size_t w = 3 * lists;
+        std::vector<double> S(nc * w, 0.0);
+        for (std::size_t i = 1; i + 1 < nc; ++i)
+            for (std::size_t k = 1; k + 1 < M; ++k)
+                for (std::size_t j = 0; j < w; ++j) {
+                    const double R = (Q[k * w + j] - N.Get(k, 0) * Q[j]) - N.Get(k, nc - 1) * Q[(M - 1) * w + j];
+                    S[i * w + j] = R * N.Get(k, i) + S[i * w + j];
+                }
+        const LiteralSparseMatrix T = N.SubMatrix(1, M - 1, 1, nc - 1);
+        const LiteralSparseMatrix expected = T.Transpose() * T;
+
+        detail::FittingAssembler assembler(knots, nc, p, nc);
+        std::vector<double> got(nc * w, 1.0);
+        const auto A = assembler.NormalEquations(
+            u.data(), M, detail::FittingAssembler::PointLists{Q.data(), w, 3, lists}, got.data() + w, w);
+        for (std::size_t i = 0; i + 2 < nc; ++i) {
+            const auto& row = expected.Row(i);
+            ASSERT_EQ(A.RowLength(i), row.size()) << "trial " << trial << " row " << i;
+            for (std::size_t q = 0; q < row.size(); ++q) {
+                EXPECT_EQ(A.RowEntries(i)[q].column, row[q].first) << "trial " << trial;
+                EXPECT_TRUE(SameBits(A.RowEntries(i)[q].value, row[q].second)) << "trial " << trial << " row " << i;
+            }
+            for (std::size_t j = 0; j < w; ++j)
+                EXPECT_TRUE(SameBits(got[(i + 1) * w + j], S[(i + 1) * w + j])) << "trial " << trial << " S " << i;
+        }
+    }
+}
+
+namespace {
+
+std::vector<double> SortedRandom(std::mt19937_64& rng, std::size_t n) {
+    std::uniform_real_distribution<double> dist(0.0, 1.0);
+    std::vector<double> u(n);
+    for (auto& x : u) x = dist(rng);
+    std::sort(u.begin(), u.end());
+    u.front() = 0.0;
+    u.back() = 1.0;
+    return u;
+}
+
+/// Sum of u[j .. j + p - 1] in index order, divided by p.
+double Average(const std::vector<double>& u, std::size_t j, std::size_t p) {
+    double s = 0.0;
+    for (std::size_t i = j; i < j + p; ++i) s += u[i];
+    return s / static_cast<double>(p);
+}
+
+}  // namespace
+
+TEST(Generators, ExactValuesAndLimits) {
+    const double third = 1.0 / 3.0, tenth = 1.0 / 10.0;
+    const std::size_t huge = static_cast<std::size_t>(-1);
+    const struct {
+        const char* what;
+        std::vector<double> got, want;
+    } cases[] = {
+        {"uniform parameters of 0", UniformParameterization(0), {}},
+        {"uniform parameters of 1", UniformParameterization(1), {0.0}},
+        {"uniform parameters of 7: true quotients",
+         UniformParameterization(7),
+         {0.0, 1 / 6.0, 2 / 6.0, 3 / 6.0, 4 / 6.0, 5 / 6.0, 1.0}},
+        {"uniform parameter pair", UniformParameterization(1, 4).second, UniformParameterization(4)},
+        {"uniform knots: index times reciprocal", UniformKnots(10, 3), {0, 0, 0, 0, third, 2 * third, 1, 1, 1, 1}},
+        {"uniform knots: 3 * (1/10), not 3/10",
+         UniformKnots(15, 2),
+         {0, 0, 0, tenth, 2 * tenth, 3 * tenth, 4 * tenth, 5 * tenth, 6 * tenth, 7 * tenth, 8 * tenth, 9 * tenth, 1, 1,
+          1}},
+        {"uniform knots, degree 0", UniformKnots(3, 0), {0.0, 0.5, 1.0}},
+        {"uniform knots, 2p + 1", UniformKnots(7, 3), {0, 0, 0, 1, 1, 1, 1}},
+        {"uniform knots below the limit", UniformKnots(6, 3), {}},
+        {"uniform knots, wrapping degree", UniformKnots(5, huge), {}},
+        {"closed uniform knots",
+         UniformKnotsClosed(10, 3),
+         {-3 * third, -2 * third, -1 * third, 0, third, 2 * third, 3 * third, 4 * third, 5 * third, 6 * third}},
+        {"closed uniform knots below the limit", UniformKnotsClosed(7, 3), {}},
+        {"closed uniform knots, degree 0", UniformKnotsClosed(2, 0), {0.0, 1.0}},
+        {"averaging, Bezier", KnotAveraging({0, 0.3, 0.6, 1}, 3), {0, 0, 0, 0, 1, 1, 1, 1}},
+        {"averaging, parameters outside [0, 1]", KnotAveraging({-5, 2, 4, 9}, 1), {0, 0, 2, 4, 1, 1}},
+        {"averaging, n = p", KnotAveraging({0.1, 0.2}, 2), {0, 0, 1, 1, 1}},
+        {"averaging, degree 0", KnotAveraging({0, 0.5, 1}, 0), {}},
+        {"averaging below the limit", KnotAveraging({0, 1}, 3), {}},
+        {"averaging with ends",
+         KnotAveragingWithEndDerivatives({0, 0.25, 0.5, 0.75, 1}, 3),
+         {0, 0, 0, 0, 0.25, 0.5, 0.75, 1, 1, 1, 1}},
+        {"averaging with ends, n = p - 1", KnotAveragingWithEndDerivatives({0.5}, 2), {0, 0, 0, 1, 1, 1}},
+        {"averaging with ends, n = p",
+         KnotAveragingWithEndDerivatives({0.2, 0.4}, 2),
+         {0, 0, 0, (0.2 + 0.4) / 2.0, 1, 1, 1}},
+        {"averaging with ends of nothing", KnotAveragingWithEndDerivatives({}, 1), {0, 0, 1, 1}},
+        {"averaging with ends below the limit", KnotAveragingWithEndDerivatives({0}, 3), {}},
+        {"closed averaging",
+         KnotAveragingClosed({0, 0.25, 0.5, 0.75, 1}, 2),
+         {-0.875, -0.625, 0, 0.125, 0.375, 1, 1.125, 1.375}},
+        {"closed averaging, degree 1 range [u[n-2] - 1, u[n-2]]",
+         KnotAveragingClosed({0.0, 0.2, 0.7, 1.0}, 1),
+         {0.2 - 1.0, 0.7 - 1.0, 0.0, 0.2, (0.7 - 1.0) + 1.0, 1.0}},
+        {"closed averaging, n = p", KnotAveragingClosed({0.3, 0.6}, 2), {-1, -1, 1, 1, 1}},
+        {"closed averaging below the limit", KnotAveragingClosed({0, 1}, 3), {}},
+    };
+    for (const auto& c : cases) EXPECT_TRUE(SameBits(c.got, c.want)) << c.what;
+}
+
+TEST(Generators, AveragesInIndexOrderAndClosedPeriod) {
+    std::mt19937_64 rng(7);
+    for (std::size_t p = 1; p <= 5; ++p) {
+        const auto u = SortedRandom(rng, 40);
+        const auto k = KnotAveraging(u, p);
+        ASSERT_EQ(k.size(), u.size() + p + 1);
+        for (std::size_t j = 1; j + p < u.size(); ++j) EXPECT_EQ(k[j + p], Average(u, j, p));
+
+        if (p == 1) continue;  // degree 1 has its own range (in the table above)
+        const auto c = KnotAveragingClosed(u, p);
+        const std::size_t n = u.size();
+        ASSERT_EQ(c.size(), n + p + 1);
+        for (std::size_t j = 0; j + p + 1 < n; ++j) EXPECT_EQ(c[p + 1 + j], Average(u, j, p));
+        // The extended knots repeat the inner ones one period (n - p knots) away.
+        for (std::size_t i = 0; i < p; ++i) EXPECT_EQ(c[i], c[i + n - p] - 1.0);
+        for (std::size_t i = n; i <= n + p; ++i) EXPECT_EQ(c[i], c[i - (n - p)] + 1.0);
     }
 }

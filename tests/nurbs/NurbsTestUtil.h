@@ -1,9 +1,11 @@
 // Small fixtures shared by the curve and surface test programs: a sample quadratic curve, a
-// control grid built from a row-major list, and the special values used in refusal tables.
+// control grid built from a row-major list, the special values used in refusal tables, and
+// the one bit-for-bit comparison.
 #pragma once
 
 #include <VelSDK/Nurbs.h>
 
+#include <cstring>
 #include <limits>
 #include <vector>
 
@@ -23,6 +25,21 @@ inline VelSDK::NURBS::VMatrix<P4> Grid(std::size_t rows, std::size_t cols, const
     VelSDK::NURBS::VMatrix<P4> g(rows, cols, P4{});
     g.Elements() = pts;
     return g;
+}
+
+// Bit-for-bit equality of two values, of two arrays (memcmp only on non-empty data: an empty
+// vector's data may be null) or of two grids of the same shape.
+template <typename T>
+bool SameBits(const T& a, const T& b) {
+    return std::memcmp(&a, &b, sizeof(T)) == 0;
+}
+template <typename T>
+bool SameBits(const std::vector<T>& a, const std::vector<T>& b) {
+    return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(T)) == 0);
+}
+template <typename T>
+bool SameBits(const VelSDK::NURBS::VMatrix<T>& a, const VelSDK::NURBS::VMatrix<T>& b) {
+    return a.ColumnCount() == b.ColumnCount() && SameBits(a.Elements(), b.Elements());
 }
 
 }  // namespace nurbs_test

@@ -5,11 +5,12 @@
 // counts and sizes).
 #include <VelSDK/Nurbs.h>
 
+#include "NurbsTestUtil.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <limits>
 #include <random>
 
@@ -17,6 +18,7 @@ using namespace VelSDK::NURBS;
 using VelSDK::Math::point;
 using P4 = point<double, 4>;
 using P3 = point<double, 3>;
+using nurbs_test::SameBits;
 
 namespace {
 
@@ -58,11 +60,6 @@ Fit ColumnByColumnInterpolation(const VMatrix<P3>& Q, const std::vector<double>&
         Q, Q.RowCount(), Q.ColumnCount(), true,
         [&](V3dNurbsCurve& c, const std::vector<P3>& l) { return c.GlobalInterpolation(l, pu, ku, p, false); },
         [&](V3dNurbsCurve& c, const std::vector<P3>& l) { return c.GlobalInterpolation(l, pv, kv, q, false); });
-}
-
-bool SameBits(const VMatrix<P4>& a, const VMatrix<P4>& b) {
-    return a.ColumnCount() == b.ColumnCount() && a.Elements().size() == b.Elements().size() &&
-           std::memcmp(a.Elements().data(), b.Elements().data(), a.Elements().size() * sizeof(P4)) == 0;
 }
 
 // Increasing parameters on [0, 1] with gaps varying 1:20, as chord lengths of measured data.

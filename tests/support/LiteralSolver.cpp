@@ -59,7 +59,7 @@ LiteralSparseMatrix operator*(const LiteralSparseMatrix& a, const LiteralSparseM
     return r;
 }
 
-bool LiteralSolve(LiteralSparseMatrix& A, std::vector<std::vector<double>>& B, bool testLastPivot) {
+bool LiteralSolve(LiteralSparseMatrix& A, std::vector<std::vector<double>>& B) {
     const std::size_t n = B.size();
     if (n == 0) return false;
     const std::size_t k = B[0].size();
@@ -103,12 +103,7 @@ bool LiteralSolve(LiteralSparseMatrix& A, std::vector<std::vector<double>>& B, b
             }
         }
     }
-    if (testLastPivot) {
-        double best = 0.0;
-        const double ratio = std::fabs(A.Get(perm[n - 1], n - 1) / scale[perm[n - 1]]);
-        if (ratio > best) best = ratio;
-        if (best <= DBL_EPSILON) return false;
-    }
+    if (!(std::fabs(A.Get(perm[n - 1], n - 1) / scale[perm[n - 1]]) > DBL_EPSILON)) return false;  // the last pivot
 
     for (std::size_t k0 = 0; k0 + 1 < n; ++k0)
         for (std::size_t r = k0 + 1; r < n; ++r) {

@@ -39,9 +39,9 @@ private:
 /// Every (row, column) pair of the result, each a sum over a's row in row order.
 LiteralSparseMatrix operator*(const LiteralSparseMatrix& a, const LiteralSparseMatrix& b);
 
-/// LU with scaled partial pivoting, every coefficient position visited. With testLastPivot
-/// the last pivot gets the same singularity test as the others.
-bool LiteralSolve(LiteralSparseMatrix& A, std::vector<std::vector<double>>& B, bool testLastPivot = true);
+/// LU with scaled partial pivoting, every coefficient position visited; the last pivot gets
+/// the same singularity test as the others.
+bool LiteralSolve(LiteralSparseMatrix& A, std::vector<std::vector<double>>& B);
 
 }  // namespace reference
 }  // namespace NURBS

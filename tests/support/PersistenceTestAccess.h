@@ -13,7 +13,6 @@ struct V3dCurveNurbsPlusSAXHelperTestAccess {
     }
     static const std::vector<double>& Knots(const Helper& h) { return h.m_knots; }
     static unsigned char Order(const Helper& h) { return h.m_order; }
-    static bool IsClosedLoop(const Helper& h) { return h.m_isClosedLoop; }
     static const V3dCurveNurbsPlus* Object(const Helper& h) { return h.m_object; }
     static const std::string& StreamName(const Helper& h) { return h.m_streamName; }
 };
