@@ -74,6 +74,9 @@ def test_approximate_to_tolerance_arguments_reach_the_fit():
     assert rep.tolerance_met and curve.degree == 2 and np.all(curve.control_points[:, 2] == 0.0)
     assert rep.errors[0] < 1e-9 and rep.errors[77] < 1e-9
     assert vn.approximate_to_tolerance(GLYPH, 10.0, method="smoothing", smoothing=0.0)[1].smoothing == 0.0
+    curve = vn.approximate_to_tolerance(GPS_OPEN, 50.0, start_tangent=[0, 2, 0], end_tangent=[3, 0, 0])[0]
+    d = curve.derivatives([0.0, 1.0], 1)[:, 1]  # the end tangents point where they were told to
+    np.testing.assert_allclose(d / np.linalg.norm(d, axis=1)[:, None], [[0, 1, 0], [1, 0, 0]], atol=1e-9)
     _, rep = vn.approximate_to_tolerance(GLYPH, 1e-300, closed=True)
     assert rep.status == "tolerance_not_met" and not rep.tolerance_met
 
