@@ -170,17 +170,6 @@ TEST(CurveFitting, SingularSystemLeavesZeroControlPoints) {
     ExpectControlPointsBits(c, std::vector<P4>(6, P4{0, 0, 0, 0}));
 }
 
-TEST(GlobalInterpolation, OwnKnotVectorAsArgument) {
-    V3dNurbsCurve c;
-    const std::vector<P3> Q{{0, 0, 0}, {1, 2, 0}, {3, 3, 1}, {4, 1, 2}, {6, 0, 0}};
-    const std::vector<double> u{0, 0.25, 0.5, 0.75, 1};
-    ASSERT_TRUE(c.GlobalInterpolation(Q, u, {0, 0, 0, 0, 0.5, 1, 1, 1, 1}, 3, false));
-    V3dNurbsCurve d = c;
-    ASSERT_TRUE(c.GlobalInterpolation(Q, u, c.GetKnots(), 3, false));
-    ExpectControlPointsBits(c, d.GetControlPoints());
-    EXPECT_EQ(c.GetKnots(), d.GetKnots());
-}
-
 TEST(GlobalInterpolation, MatchesLiteralAssemblyBitForBit) {
     std::mt19937_64 rng(99);
     for (int trial = 0; trial < 120; ++trial) {
