@@ -3,6 +3,7 @@
 #include <VelSDK/StringConversion.h>
 #include <VelSDK/VSAXDocumentReader.h>
 #include <VelSDK/VSAXDocumentWriter.h>
+#include <VelSDK/VSAXIncrementalDocumentReader.h>
 #include <VelSDK/VStreamTextOut.h>
 #include <VelSDK/VelSAX.h>
 
@@ -185,6 +186,21 @@ TEST(VelSAXReader, CallsHandlersInDocumentOrderAndResolvesIdentities) {
     EXPECT_EQ(resolver.log, (std::vector<std::string>{"defaults", "<Z:|Root", "/Z", "init"}));
     EXPECT_EQ(found, static_cast<ISAXReference*>(&child));
     EXPECT_EQ(child.GetObjectId(), 42u);
+}
+
+// The incremental reader names the identity of an open element by depth (0: the current one)
+// and name; beyond the open elements, or under another name, there is none.
+TEST(VelSAXReader, IncrementalIdentitiesByDepthAndName) {
+    std::vector<std::uint64_t> got;
+    LogHandler h;
+    h.onTag = [&](const std::string& name, ISAXReader& reader) {
+        const auto& inc = dynamic_cast<Incremental::ISAXIncrementalReader&>(reader);
+        for (std::size_t d = 0; d < 4 && name == "B"; ++d) got.push_back(inc.GetTag(d == 1 ? "A" : "B", d).GetValue());
+        return true;
+    };
+    VSAXIncrementalDocumentReader reader;
+    ASSERT_TRUE(reader.Read("<A VelSAX.uid=\"7\"><B VelSAX.uid=\"9\"/></A>", h));
+    EXPECT_EQ(got, (std::vector<std::uint64_t>{9, 7, 0, 0}));
 }
 
 // Each row: the element (its name says the type read) and the value read, empty if refused.
