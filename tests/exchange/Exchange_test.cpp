@@ -2,9 +2,6 @@
 // coordinates and weights bit for bit) and writes the same text again; every truncation of a
 // valid file is refused with an error that names a line (random bytes: the fuzz corpora).
 #include "exchange/ExchangeFixtures.h"
-#include "exchange/ExchangeGeometry.h"
-
-#include <gtest/gtest.h>
 
 #include <algorithm>
 
@@ -64,8 +61,8 @@ TEST_P(EveryFormat, EveryObjectComesBackWithTheSameNumbers) {
 TEST_P(EveryFormat, TruncationsAndGarbageAreRefused) {
     const Format& f = GetParam();
     CadModel m;
-    m.curves = {Curves()[1].curve, Curves()[0].curve};  // rational and not
-    m.surfaces = {Surfaces().back().surface};
+    m.curves = {AllObjects().curves[1], AllObjects().curves[0]};  // rational and not
+    m.surfaces = {AllObjects().surfaces.back()};
     const std::string text = f.Write(m, LengthUnit::Millimetre);
     // Up to the last 8 characters: IGES reads its terminate record without the sequence number.
     const std::size_t complete = text.size() - 8;
@@ -82,7 +79,7 @@ TEST_P(EveryFormat, TruncationsAndGarbageAreRefused) {
 // A bad object among good ones: nothing is written, and the error names the object and why.
 TEST_P(EveryFormat, RefusesWhatCannotBeWritten) {
     const Format& f = GetParam();
-    const V3dNurbsCurve good = Curves()[0].curve;
+    const V3dNurbsCurve good = AllObjects().curves[0];
     const double nan = std::nan("");
     const struct {
         const char* what;
@@ -112,5 +109,15 @@ TEST_P(EveryFormat, RefusesWhatCannotBeWritten) {
 
 INSTANTIATE_TEST_SUITE_P(Formats, EveryFormat, ::testing::Values(kIges, kStep),
                          [](const ::testing::TestParamInfo<Format>& i) { return std::string(i.param.name); });
+
+TEST(ExchangeFiles, MissingFolderIsAnError) {
+    const CadModel m = AllObjects();
+    CadModel back;
+    EXPECT_FALSE(VelSDK::Exchange::SaveStep("/nonexistent-dir/x.step", m).ok ||
+                 VelSDK::Exchange::SaveIges("/nonexistent-dir/x.igs", m).ok);
+    for (const ExchangeReport& r : {VelSDK::Exchange::LoadStep("/nonexistent-dir/x.step", back),
+                                    VelSDK::Exchange::LoadIges("/nonexistent-dir/x.igs", back)})
+        EXPECT_NE(r.error.find("cannot open"), std::string::npos) << r.error;
+}
 
 }  // namespace

@@ -2,8 +2,6 @@
 // errors naming the line, and entities skipped.
 #include "exchange/ExchangeFixtures.h"
 
-#include <gtest/gtest.h>
-
 using namespace exchange_test;
 
 namespace {
@@ -32,7 +30,7 @@ TEST(IgesWriter, QuarterCircleLiteral) {
 
 TEST(IgesReader, HostileFilesNameTheLine) {
     CadModel one;
-    one.curves.push_back(Curves()[0].curve);
+    one.curves.push_back(AllObjects().curves[0]);
     const std::vector<std::string> lines = Lines(kIges.Write(one));
     auto replaceIn = [&](std::size_t lineIndex, std::size_t col, const std::string& with) {
         std::vector<std::string> ls = lines;
@@ -44,12 +42,7 @@ TEST(IgesReader, HostileFilesNameTheLine) {
     while (lines[firstD][72] != 'D') ++firstD;
     std::vector<std::string> swapped = lines;
     std::swap(swapped[firstD], swapped[firstP]);
-    const struct {
-        const char* what;
-        std::string text;
-        std::size_t line;
-        const char* words;
-    } cases[] = {
+    const std::vector<Refusal> cases = {
         {"empty", "", 1, "not an IGES file"},
         {"sections swapped", Join(swapped), firstD + 2, "after section"},
         {"sequence gap", replaceIn(firstP + 1, 73, "0000009"), firstP + 2, "out of order"},
@@ -62,12 +55,12 @@ TEST(IgesReader, HostileFilesNameTheLine) {
         {"negative weight", replaceIn(firstP, 44, "-1,"), firstP + 1, "weights must be positive"},
         {"decreasing knots", replaceIn(firstP, 16, "5.,"), firstP + 1, "knots decrease"},
     };
-    for (const auto& c : cases) ExpectRefused(kIges, c.text, c.line, c.words, c.what);
+    ExpectRefused(kIges, cases);
 }
 
 TEST(IgesReader, SkipsOtherEntitiesAndParametricCurves) {
     CadModel m;
-    m.curves = {Curves()[0].curve, Curves()[1].curve};
+    m.curves = {AllObjects().curves[0], AllObjects().curves[1]};
     m.curveNames = {"cubic", "circle"};
     std::vector<std::string> lines = Lines(kIges.Write(m));
     std::size_t firstD = 0;
@@ -77,7 +70,7 @@ TEST(IgesReader, SkipsOtherEntitiesAndParametricCurves) {
     const ExchangeReport r = VelSDK::Exchange::ReadIges(Join(lines, "\r\n"), back);
     ASSERT_TRUE(r.ok) << r.error;
     ASSERT_EQ(back.curves.size(), 1u);
-    EXPECT_EQ(back.curves[0].GetKnots(), Curves()[1].curve.GetKnots());
+    EXPECT_EQ(back.curves[0].GetKnots(), AllObjects().curves[1].GetKnots());
     EXPECT_EQ(back.CurveName(0), "circle");
     ASSERT_EQ(r.notes.size(), 1u);
     EXPECT_NE(r.notes[0].find("parameter space"), std::string::npos);

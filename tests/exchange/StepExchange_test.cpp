@@ -1,10 +1,9 @@
 // STEP writer and reader: the written entities compared with literal transcriptions of
-// ISO 10303-42 instances, the real numbers' text, the flags and units, and the reader's
-// tolerance of the exchange-structure syntax on hand-written files.
+// ISO 10303-42 instances, the real numbers' text, the flags and units, the reader's tolerance
+// of the exchange-structure syntax on hand-written files, and hostile files (wrong counts,
+// references to nothing, to the wrong type and to themselves, numbers beyond doubles, deep
+// nesting, repeated instances), each refused with an error naming the line.
 #include "exchange/ExchangeFixtures.h"
-#include "exchange/ExchangeGeometry.h"
-
-#include <gtest/gtest.h>
 
 #include <cctype>
 #include <charconv>
@@ -33,18 +32,12 @@ std::string Anonymous(const std::string& text) {
 
 // The form of a STEP real: -?[0-9]+\.[0-9]*(E[+-][0-9]+)?
 bool IsStepReal(const std::string& s) {
-    std::size_t i = s.size() > 0 && s[0] == '-' ? 1 : 0;
-    const auto digits = [&] {
-        const std::size_t from = i;
-        while (i < s.size() && std::isdigit(static_cast<unsigned char>(s[i]))) ++i;
-        return i - from;
+    const auto digits = [&](std::size_t a, std::size_t b) {
+        return a <= b && std::all_of(s.begin() + a, s.begin() + b, [](char c) { return c >= '0' && c <= '9'; });
     };
-    if (digits() == 0 || i >= s.size() || s[i++] != '.') return false;
-    digits();
-    if (i == s.size()) return true;
-    if (s[i++] != 'E' || i >= s.size() || (s[i] != '+' && s[i] != '-')) return false;
-    ++i;
-    return digits() > 0 && i == s.size();
+    const std::size_t sign = s.rfind('-', 0) == 0, dot = s.find('.'), e = std::min(s.find('E'), s.size());
+    return dot != std::string::npos && dot > sign && digits(sign, dot) && digits(dot + 1, e) &&
+           (e == s.size() || (e + 2 < s.size() && (s[e + 1] == '+' || s[e + 1] == '-') && digits(e + 2, s.size())));
 }
 
 // Random doubles of every magnitude come back bit for bit through the decimal form.
@@ -72,7 +65,7 @@ TEST(StepWriter, EntitiesMatchLiteralTranscriptions) {
     m.curveNames.push_back("it's");
     m.curves.push_back(V3dNurbsCurve({H(1, 0, 0), H(1, 1, 0, 0.5), H(0, 1, 0)}, {0, 0, 0, 1, 1, 1}, 2));
     m.curveNames.push_back("a \\ name \xCE\xA9 \xE2\x82\xAC");
-    m.curves.push_back(Curves()[2].curve);  // closed
+    m.curves.push_back(AllObjects().curves[2]);  // closed
     const std::string text = kStep.Write(m);
     const std::string flat = Anonymous(text);
     EXPECT_NE(flat.find("B_SPLINE_CURVE_WITH_KNOTS('it''s',3,(#,#,#,#,#),.UNSPECIFIED.,.F.,.U.,(4,1,4),(0.,0.5,1.),"
@@ -170,6 +163,74 @@ TEST(StepReader, NamesAndControlDirectives) {
         ASSERT_TRUE(ReadStep(text, r).ok) << t.first;
         EXPECT_EQ(r.CurveName(0), t.second) << t.first;
     }
+}
+
+// A file around the given instances, after two points #1 and #2 (lines 6 and 7).
+const char* kHead = "ISO-10303-21;\nHEADER;\nFILE_SCHEMA(('X'));\nENDSEC;\nDATA;\n";  // 5 lines
+const char* kTail = "ENDSEC;\nEND-ISO-10303-21;\n";
+const char* kPoints = "#1=CARTESIAN_POINT('',(0.,0.,0.));\n#2=CARTESIAN_POINT('',(1.,0.,0.));\n";  // lines 6, 7
+
+std::string Data(const std::string& body) { return std::string(kHead) + kPoints + body + kTail; }
+
+TEST(StepHostile, MalformedFilesNameTheLine) {
+    const std::string curve = "#3=B_SPLINE_CURVE_WITH_KNOTS('',1,(#1,#2),.UNSPECIFIED.,.F.,.F.,";
+    const std::vector<Refusal> cases = {
+        {"other format", "solid x\nfacet normal 0 0 1\n", 1, "not an ISO 10303-21"},
+        {"no header", "ISO-10303-21;\nDATA;\nENDSEC;\nEND-ISO-10303-21;\n", 2, "expected HEADER"},
+        {"valid but empty", Data(""), 1, "no B-spline curve or surface"},
+        {"string not closed", Data("#3=PRODUCT('abc,\n\n);\n"), 8, "string opened here"},
+        {"comment not closed", Data("/* note\n#3=X();\n"), 8, "comment opened here"},
+        {"missing parenthesis", Data("#3=X((1,2);\n"), 8, "missing ')'"},
+        {"duplicate instance", Data("#1=CARTESIAN_POINT('',(5.,0.,0.));\n"), 8, "defined twice (also on line 6)"},
+        {"no parameter list", Data("#3=B_SPLINE_CURVE_WITH_KNOTS;\n"), 8,
+         "expected '(' after B_SPLINE_CURVE_WITH_KNOTS"},
+        {"multiplicities short", Data(curve + "(2,1),(0.,1.),.UNSPECIFIED.);\n"), 8, "add up to 3, expected 4"},
+        {"knots decrease", Data(curve + "(2,2),(1.,0.),.UNSPECIFIED.);\n"), 8, "knots decrease"},
+        {"too few points", Data("#3=B_SPLINE_CURVE_WITH_KNOTS('',2,(#1,#2),.U.,.F.,.F.,(3,2),(0.,1.),.U.);\n"), 8,
+         "too few for degree 2"},
+        {"missing point", Data("#3=B_SPLINE_CURVE_WITH_KNOTS('',1,(#1,#9),.U.,.F.,.F.,(2,2),(0.,1.),.U.);\n"), 8,
+         "#9, which is not defined"},
+        {"self reference", Data("#3=B_SPLINE_CURVE_WITH_KNOTS('',1,(#1,#3),.U.,.F.,.F.,(2,2),(0.,1.),.U.);\n"), 8,
+         "refers to #3 (line 8), which is not a CARTESIAN_POINT"},
+        {"huge coordinate",
+         Data(curve.substr(0, 35) + "#4,#2),.U.,.F.,.F.,(2,2),(0.,1.),.U.);\n#4=CARTESIAN_POINT('',(1.E999,0.,0.));\n"),
+         9, "out of the range of doubles: 1.E999"},
+        {"weights short",
+         Data("#3=(BOUNDED_CURVE()B_SPLINE_CURVE(1,(#1,#2),.U.,.F.,.F.)B_SPLINE_CURVE_WITH_KNOTS((2,2),(0.,1.),.U.)"
+              "RATIONAL_B_SPLINE_CURVE((1.)));\n"),
+         8, "1 weights for 2 control points"},
+        {"weight zero",
+         Data("#3=(B_SPLINE_CURVE(1,(#1,#2),.U.,.F.,.F.)B_SPLINE_CURVE_WITH_KNOTS((2,2),(0.,1.),.U.)"
+              "RATIONAL_B_SPLINE_CURVE((1.,0.)));\n"),
+         8, "weights must be positive"},
+        {"deep nesting in a curve",
+         Data("#3=B_SPLINE_CURVE_WITH_KNOTS('',1,(#1,#2),.U.,.F.,.F.,(2,2),(0.,1.),.U.," + std::string(70, '(') +
+              std::string(70, ')') + ");\n"),
+         8, "nested deeper than 64"},
+        {"line breaks inside",
+         Data("#3=B_SPLINE_CURVE_WITH_KNOTS('',\n1,\n(#1,#2),.U.,.F.,.F.,(2,2),(0.,\n1.E),.U.);\n"), 11,
+         "exponent without digits"},
+    };
+    ExpectRefused(kStep, cases);
+
+    // Nesting far beyond the limit in an instance that is not needed is scanned, not parsed.
+    CadModel m;
+    const ExchangeReport r = ReadStep(
+        Data("#4=X(" + std::string(100000, '(') + std::string(100000, ')') + ");\n" + curve + "(2,2),(0.,1.),.U.);\n"),
+        m);
+    EXPECT_TRUE(r.ok) << r.error;
+    EXPECT_EQ(m.curves.size(), 1u);
+}
+
+// A surface whose rows claim a grid far beyond the text is refused before the grid exists.
+TEST(StepHostile, GridSizeIsBoundedByTheText) {
+    std::string firstRow;
+    for (int i = 0; i < 20000; ++i) firstRow += i ? ",#1" : "#1";
+    std::string rows = "(" + firstRow + ")";
+    for (int i = 1; i < 20000; ++i) rows += ",(#1)";
+    const std::string text =
+        Data("#3=B_SPLINE_SURFACE_WITH_KNOTS('',1,1,(" + rows + "),.U.,.F.,.F.,.F.,(2),(2),(0.,1.),(0.,1.),.U.);\n");
+    ExpectRefused(kStep, {{"20000 x 20000 grid", text, 8, "rows of control points differ"}});
 }
 
 }  // namespace

@@ -72,13 +72,6 @@ OcctShapes Read(Reader& reader, const std::string& path) {
     return out;
 }
 
-double Scale(const std::vector<P4>& P) {
-    double s = 1.0;
-    for (const auto& p : P)
-        for (int k = 0; k < 3; ++k) s = std::max(s, std::fabs(p[k] / p[3]));
-    return s;
-}
-
 double Gap(const P3& a, const gp_Pnt& b) { return std::hypot(a[0] - b.X(), a[1] - b.Y(), a[2] - b.Z()); }
 
 bool SameRange(double a, double b, double occtA, double occtB, double tolerance) {
@@ -94,7 +87,7 @@ double Deviation(const V3dNurbsCurve& ours, const Handle(Geom_BSplineCurve) & oc
     double worst = 0.0;
     for (int i = 0; i < 1000; ++i)
         worst = std::max(worst, Gap(ours.EvaluateAt(a + (b - a) * i / 999.0), occt->Value(a + (b - a) * i / 999.0)));
-    return worst / Scale(ours.GetControlPoints());
+    return worst / std::max(1.0, Size(ours.GetControlPoints()));
 }
 
 double Deviation(const V3dNurbsSurface& ours, const Handle(Geom_BSplineSurface) & occt, double tolerance) {
@@ -107,7 +100,7 @@ double Deviation(const V3dNurbsSurface& ours, const Handle(Geom_BSplineSurface) 
         const double u = a + (b - a) * (k / 25) / 39.0, v = c + (d - c) * (k % 25) / 24.0;
         worst = std::max(worst, Gap(ours.EvaluateAt(u, v), occt->Value(u, v)));
     }
-    return worst / Scale(ours.GetControlPoints().Elements());
+    return worst / std::max(1.0, Size(ours.GetControlPoints().Elements()));
 }
 
 // Every object on one side (ours, or OCCT's) has a partner on the other within the tolerance.
@@ -126,32 +119,24 @@ void ExpectPartners(const Ours& ours, const Occt& occt, bool eachOfOurs, const s
 
 TEST(OcctCrossCheck, OcctReadsOurFiles) {
     IGESControl_Controller::Init();
-    CadModel m;  // the fixtures without the line whose end points lie at 1e300 (beyond OCCT's precision)
-    for (auto& c : Curves())
-        if (std::string(c.name) != "line") m.curves.push_back(c.curve);
-    for (auto& s : Surfaces()) m.surfaces.push_back(s.surface);
-    {  // in metres (millimetres: the literal transcriptions), read in the file's unit by OCCT
-        const std::string path = TempPath("ours.step");
+    CadModel m = AllObjects();  // without the line, whose end points lie at 1e300 (beyond OCCT's precision)
+    m.curves.erase(m.curves.begin() + 3), m.curveNames.erase(m.curveNames.begin() + 3);
+    for (const bool step : {true, false}) {
+        // STEP in metres (millimetres: the literal transcriptions), read in the file's unit by OCCT;
+        // IGES curves as they are (OCCT's IGES reader otherwise cuts B-splines at their C0 knots).
+        const std::string path = TempPath(step ? "ours.step" : "ours.igs"), direction = step ? "STEP" : "IGES";
         VelSDK::Exchange::StepWriteOptions o;
         o.unit = LengthUnit::Metre;
-        ASSERT_TRUE(VelSDK::Exchange::SaveStep(path, m, o).ok);
-        STEPControl_Reader reader;
-        Interface_Static::SetCVal("xstep.cascade.unit", "M");
-        const OcctShapes read = Read(reader, path);
-        Interface_Static::SetCVal("xstep.cascade.unit", "MM");
-        ExpectPartners(m.curves, read.curves, true, "STEP ours->OCCT", 1e-12);
-        ExpectPartners(m.surfaces, read.surfaces, true, "STEP ours->OCCT", 1e-12);
+        ASSERT_TRUE(step ? VelSDK::Exchange::SaveStep(path, m, o).ok : VelSDK::Exchange::SaveIges(path, m).ok);
+        Interface_Static::SetCVal("xstep.cascade.unit", step ? "M" : "MM");
+        Interface_Static::SetIVal("read.iges.bspline.continuity", 0);
+        STEPControl_Reader stepReader;
+        IGESControl_Reader igesReader;
+        const OcctShapes read = step ? Read(stepReader, path) : Read(igesReader, path);
+        ExpectPartners(m.curves, read.curves, true, direction + " ours->OCCT", 1e-12);
+        ExpectPartners(m.surfaces, read.surfaces, true, direction + " ours->OCCT", 1e-12);
         std::remove(path.c_str());
     }
-    const std::string path = TempPath("ours.igs");
-    ASSERT_TRUE(VelSDK::Exchange::SaveIges(path, m).ok);
-    IGESControl_Reader reader;
-    // Curves as they are: OCCT's IGES reader otherwise cuts B-splines at their C0 knots.
-    Interface_Static::SetIVal("read.iges.bspline.continuity", 0);
-    const OcctShapes read = Read(reader, path);
-    ExpectPartners(m.curves, read.curves, true, "IGES ours->OCCT", 1e-12);
-    ExpectPartners(m.surfaces, read.surfaces, true, "IGES ours->OCCT", 1e-12);
-    std::remove(path.c_str());
 }
 
 // Built in OCCT: a circle (rational, periodic), a rational cubic with a double and a triple

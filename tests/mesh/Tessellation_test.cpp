@@ -4,15 +4,9 @@
 // points, except on open borders), with vertices on the surface and normals equal to the
 // independently computed Su x Sv; curves: every polyline piece within tolerance by dense
 // sampling; writers: the binary STL read back field by field.
-#include <VelSDK/MeshWriters.h>
-#include <VelSDK/SurfaceTessellation.h>
-
 #include "exchange/ExchangeFixtures.h"
 
-#include <gtest/gtest.h>
-
 #include <cstdio>
-#include <cstring>
 #include <map>
 #include <sstream>
 
@@ -23,28 +17,6 @@ using namespace VelSDK::Mesh;
 
 namespace {
 
-// Unit sphere: the rational semicircle from pole to pole revolved about z (The NURBS Book,
-// 8.5); its rows at v = 0 and v = 1 collapse to the poles.
-V3dNurbsSurface Sphere() {
-    const double s = std::sqrt(0.5);
-    const V3dNurbsCurve c = Circle(1.0);
-    const double rz[5][3] = {{0, -1, 1}, {1, -1, s}, {1, 0, 1}, {1, 1, s}, {0, 1, 1}};
-    VMatrix<P4> net(9, 5, P4{});
-    for (std::size_t i = 0; i < 9; ++i) {
-        const P4 q = c.GetControlPoints()[i];
-        for (std::size_t j = 0; j < 5; ++j)
-            net(i, j) = H(rz[j][0] * q[0] / q[3], rz[j][0] * q[1] / q[3], rz[j][1], q[3] * rz[j][2]);
-    }
-    return V3dNurbsSurface(net, c.GetKnots(), {0, 0, 0, 0.5, 0.5, 1, 1, 1}, 2, 2);
-}
-
-V3dNurbsSurface Plane() {
-    VMatrix<P4> net(2, 2, P4{});
-    for (int i = 0; i < 2; ++i)
-        for (int j = 0; j < 2; ++j) net(i, j) = H(2 * i, 3 * j, i);
-    return V3dNurbsSurface(net, {0, 0, 1, 1}, {0, 0, 1, 1}, 1, 1);
-}
-
 struct Case {
     std::string name;
     V3dNurbsSurface surface;
@@ -53,9 +25,13 @@ struct Case {
 
 std::vector<Case> Cases() {
     std::vector<Case> out;
-    for (auto& s : Surfaces()) out.push_back({s.name, s.surface, s.name == std::string("cylinder"), false});
+    const CadModel all = AllObjects();
+    for (std::size_t i = 0; i < all.surfaces.size(); ++i)
+        out.push_back({all.SurfaceName(i), all.surfaces[i], i == 0, false});
     out.push_back({"sphere", Sphere(), true, true});
-    out.push_back({"plane", Plane(), false, false});
+    VMatrix<P4> plane(2, 2, H(0, 0, 0));
+    plane(1, 0) = H(2, 0, 1), plane(0, 1) = H(0, 3, 0), plane(1, 1) = H(2, 3, 1);
+    out.push_back({"plane", V3dNurbsSurface(plane, {0, 0, 1, 1}, {0, 0, 1, 1}, 1, 1), false, false});
     return out;
 }
 
@@ -88,9 +64,9 @@ void CheckMesh(const Case& c, const TriangleMesh& m, double tol) {
         EXPECT_TRUE(Dot(n, n) == 0 || Dot(n, m.normals[i]) > (1 - 1e-9) * std::sqrt(Dot(n, n))) << c.name << " " << i;
         EXPECT_NEAR(Dot(m.normals[i], m.normals[i]), 1.0, 1e-12) << c.name;
     }
-    // Within the tolerance, measured by projection.
+    // Within the tolerance, measured by projection (and not far below it where the surface curves).
     const double measured = VelSDK::Mesh::MeasureDeviation(s, m);
-    EXPECT_LE(measured, tol) << c.name;
+    EXPECT_TRUE(measured <= tol && (c.name == "plane" || measured > tol / 4)) << c.name << ": " << measured;
     // No T-junction: after welding, an edge has two triangles, or one on an open border.
     const std::vector<std::size_t> w = Weld(m);
     std::map<std::pair<std::size_t, std::size_t>, std::pair<int, std::array<std::uint32_t, 2>>> uses;  // count, an edge
@@ -117,7 +93,7 @@ void CheckMesh(const Case& c, const TriangleMesh& m, double tol) {
     }
 }
 
-TEST(Tessellation, WithinToleranceAndCrackFree) {
+TEST(Tessellation, WithinToleranceAndAngleAndCrackFree) {
     for (const Case& c : Cases()) {
         std::size_t previous = 0;
         for (double tol : {0.05, 0.004, 0.0006}) {
@@ -129,13 +105,8 @@ TEST(Tessellation, WithinToleranceAndCrackFree) {
             EXPECT_TRUE(m.triangles.size() >= previous && (c.name != "plane" || m.triangles.size() == 2)) << c.name;
             previous = m.triangles.size();
         }
-    }
-}
-
-// The normals of a triangle's corners differ by at most the angle tolerance (up to the finer
-// neighbours' points on a cell edge, which only bring the normals closer).
-TEST(Tessellation, AngleTolerance) {
-    for (const Case& c : Cases()) {
+        // With an angle tolerance, the normals of a triangle's corners differ by at most that angle
+        // (up to the finer neighbours' points on a cell edge, which only bring the normals closer).
         TriangleMesh m;
         ASSERT_TRUE(VelSDK::Mesh::Tessellate(c.surface, TessellationOptions{1.0, 0.2}, m).ok);
         for (const auto& t : m.triangles)
@@ -160,32 +131,33 @@ TEST(Tessellation, BadInputAndBudget) {
 // Polylines: between consecutive points the curve stays within the tolerance of the chord
 // (dense sampling), the ends are the curve's ends, parameters increase.
 TEST(CurveTessellation, WithinToleranceByDenseSampling) {
-    for (const auto& c : Curves()) {
-        if (std::string(c.name) == "line") continue;
+    const CadModel all = AllObjects();
+    for (std::size_t n = 0; n < all.curves.size(); ++n) {
+        const V3dNurbsCurve& c = all.curves[n];
+        if (all.CurveName(n) == "line") continue;
         for (double tol : {0.1, 0.001}) {
-            const auto poly = VelSDK::Mesh::TessellateCurve(c.curve, tol, 0.0);
-            ASSERT_GE(poly.points.size(), 2u) << c.name;
-            EXPECT_TRUE(poly.parameters.front() == c.curve.GetMinParam() &&
-                        poly.parameters.back() == c.curve.GetMaxParam());
+            const auto poly = VelSDK::Mesh::TessellateCurve(c, tol, 0.0);
+            ASSERT_GE(poly.points.size(), 2u) << all.CurveName(n);
+            EXPECT_TRUE(poly.parameters.front() == c.GetMinParam() && poly.parameters.back() == c.GetMaxParam());
             double worst = 0;
             for (std::size_t i = 0; i + 1 < poly.points.size(); ++i) {
                 ASSERT_LT(poly.parameters[i], poly.parameters[i + 1]);
-                EXPECT_EQ(poly.points[i], c.curve.EvaluateAt(poly.parameters[i]));
+                EXPECT_EQ(poly.points[i], c.EvaluateAt(poly.parameters[i]));
                 const P3 a = poly.points[i], b = poly.points[i + 1];
                 for (int k = 1; k < 32; ++k) {
                     const double t = poly.parameters[i] + (poly.parameters[i + 1] - poly.parameters[i]) * k / 32.0;
-                    const P3 x = c.curve.EvaluateAt(t);
+                    const P3 x = c.EvaluateAt(t);
                     const P3 ab = b - a;
                     const double f = std::min(1.0, std::max(0.0, Dot(x - a, ab) / Dot(ab, ab)));
                     worst = std::max(worst, Distance(x, a + f * ab));
                 }
             }
-            EXPECT_LE(worst, tol) << c.name;
+            EXPECT_LE(worst, tol) << all.CurveName(n);
         }
     }
-    EXPECT_TRUE(VelSDK::Mesh::TessellateCurve(Curves()[0].curve, 0.0).points.empty());
+    EXPECT_TRUE(VelSDK::Mesh::TessellateCurve(all.curves[0], 0.0).points.empty());
     EXPECT_TRUE(VelSDK::Mesh::TessellateCurve(V3dNurbsCurve(), 0.1).points.empty());
-    EXPECT_LE(VelSDK::Mesh::TessellateCurve(Curves()[1].curve, 1e-300, 0, 50).points.size(), 50u);
+    EXPECT_LE(VelSDK::Mesh::TessellateCurve(all.curves[1], 1e-300, 0, 50).points.size(), 50u);
 }
 
 // Binary STL read back: header, count, and per facet the unit normal, the vertices as floats

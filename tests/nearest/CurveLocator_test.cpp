@@ -4,19 +4,7 @@
 // input, and batches against single calls.
 #include "tests/nearest/NearestReference.h"
 
-#include <VelSDK/CurveLocator.h>
-#include <VelSDK/SurfaceLocator.h>
-
-#include <gtest/gtest.h>
-
-#include <cmath>
-#include <cstddef>
-#include <cstring>
-
 using namespace nearest_test;
-using VelSDK::NURBS::CurveLocator;
-using VelSDK::NURBS::CurveNearest;
-using VelSDK::NURBS::NearestStatus;
 
 namespace {
 
@@ -149,7 +137,7 @@ TEST(CurveLocator, ClosedFormsAndTies) {
 // Bad queries, curves and surfaces give NaN results with the reason, never a hang.
 TEST(CurveLocator, BadInputGivesNaNWithAFlag) {
     const CurveLocator good(Circle());
-    const VelSDK::NURBS::SurfaceLocator goodSurface(Sphere(P3{0, 0, 0}));
+    const SurfaceLocator goodSurface(Sphere(P3{0, 0, 0}));
     for (const P3& q : {P3{kNaN, 0, 0}, P3{0, HUGE_VAL, 0}, P3{0, 0, -HUGE_VAL}}) {
         const CurveNearest r = good.Nearest(q);
         const auto all = good.AllNearest(q, 0.0);
@@ -167,7 +155,7 @@ TEST(CurveLocator, BadInputGivesNaNWithAFlag) {
         EXPECT_TRUE(loc.Nearest(o).status == NearestStatus::InvalidGeometry && std::isnan(loc.Nearest(o).distance));
     }
     for (const V3dNurbsSurface& s : HostileSurfaces()) {
-        const VelSDK::NURBS::SurfaceLocator loc(s);
+        const SurfaceLocator loc(s);
         EXPECT_TRUE(loc.GetStatus() == NearestStatus::InvalidGeometry && loc.GetPatchCount() == 0);
         EXPECT_TRUE(loc.Nearest(o).status == NearestStatus::InvalidGeometry &&
                     std::isnan(loc.AllNearest(o, 0)[0].distance));

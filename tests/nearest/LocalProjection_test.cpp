@@ -5,13 +5,6 @@
 // every stopping rule (budgets 0 and 3, NaN and negative tolerances).
 #include "tests/nearest/NearestReference.h"
 
-#include <VelSDK/BatchProjection.h>
-
-#include <gtest/gtest.h>
-
-#include <cmath>
-#include <cstring>
-
 using namespace nearest_test;
 
 namespace {

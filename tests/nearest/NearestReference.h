@@ -5,12 +5,15 @@
 #pragma once
 
 #include <VelSDK/Nurbs.h>
-#include <VelSDK/V3dCurveNurbsPlus.h>
+
+#include "exchange/ExchangeFixtures.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
+#include <cstring>
 #include <fstream>
 #include <limits>
 #include <sstream>
@@ -22,6 +25,11 @@ namespace nearest_test {
 using P3 = VelSDK::Math::point<double, 3>;
 using P4 = VelSDK::Math::point<double, 4>;
 using VelSDK::Math::Distance;
+using VelSDK::NURBS::CurveLocator;
+using VelSDK::NURBS::CurveNearest;
+using VelSDK::NURBS::NearestStatus;
+using VelSDK::NURBS::SurfaceLocator;
+using VelSDK::NURBS::SurfaceNearest;
 using VelSDK::NURBS::V3dNurbsCurve;
 using VelSDK::NURBS::V3dNurbsSurface;
 using VelSDK::NURBS::VMatrix;
@@ -142,13 +150,6 @@ inline V3dNurbsSurface RandomSurface(Rng& rng, std::size_t p, std::size_t q, boo
     return empty ? RandomSurface(rng, p, q, rational, clamped) : s;
 }
 
-inline double Size(const std::vector<P4>& P) {
-    double s = 0.0;
-    for (const P4& h : P)
-        for (int k = 0; k < 3; ++k) s = std::max(s, std::fabs(h[k] / h[3]));
-    return s;
-}
-
 // A cubic through the points, closed or open.
 inline V3dNurbsCurve Interpolant(const std::vector<P3>& pts, bool closed) {
     V3dCurveNurbsPlus fit;
@@ -164,31 +165,11 @@ inline const V3dNurbsCurve& GpsLoop() {
     return loop;
 }
 
-// Unit circle in the xy plane: nine-point rational quadratic (The NURBS Book, 7.5), x, y, weight.
-const double kCircle[9][3] = {{1, 0, 1},          {1, 1, M_SQRT1_2},  {0, 1, 1},
-                              {-1, 1, M_SQRT1_2}, {-1, 0, 1},         {-1, -1, M_SQRT1_2},
-                              {0, -1, 1},         {1, -1, M_SQRT1_2}, {1, 0, 1}};
-const std::vector<double> kCircleKnots{0, 0, 0, 0.25, 0.25, 0.5, 0.5, 0.75, 0.75, 1, 1, 1};
+using exchange_test::Size;  // of a net: its largest coordinate
 
-// Circle of radius 2 about (1, -1, 0.5).
-inline V3dNurbsCurve Circle() {
-    std::vector<P4> P;
-    for (const auto& e : kCircle) P.push_back(P4{e[2] * (1 + 2 * e[0]), e[2] * (-1 + 2 * e[1]), e[2] * 0.5, e[2]});
-    return V3dNurbsCurve(P, kCircleKnots, 2);
-}
-
-// Unit sphere about c: the circle times a meridian half circle (The NURBS Book, 8.5).
-inline V3dNurbsSurface Sphere(const P3& c) {
-    const double RZ[5][3] = {{0, -1, 1}, {1, -1, M_SQRT1_2}, {1, 0, 1}, {1, 1, M_SQRT1_2}, {0, 1, 1}};
-    VMatrix<P4> net(9, 5, P4{});
-    for (std::size_t i = 0; i < 9; ++i)
-        for (std::size_t j = 0; j < 5; ++j) {
-            const double w = kCircle[i][2] * RZ[j][2];
-            net(i, j) = P4{w * (c[0] + RZ[j][0] * kCircle[i][0]), w * (c[1] + RZ[j][0] * kCircle[i][1]),
-                           w * (c[2] + RZ[j][1]), w};
-        }
-    return V3dNurbsSurface(net, kCircleKnots, {0, 0, 0, 0.5, 0.5, 1, 1, 1}, 2, 2);
-}
+// Circle of radius 2 about (1, -1, 0.5); unit spheres about any centre.
+inline V3dNurbsCurve Circle() { return exchange_test::Circle(2.0, P3{1, -1, 0.5}); }
+using exchange_test::Sphere;
 
 // Geometry the locators refuse (and on which the local projections still answer): no data,
 // short, unsorted, NaN or no knots, an empty range, a degree not below the count, a zero weight,

@@ -3,18 +3,7 @@
 // clamped or not) with minima inside, on edges and at corners, and ties (AllNearest).
 #include "tests/nearest/NearestReference.h"
 
-#include <VelSDK/SurfaceLocator.h>
-
-#include <gtest/gtest.h>
-
-#include <cmath>
-#include <cstddef>
-#include <cstring>
-
 using namespace nearest_test;
-using VelSDK::NURBS::NearestStatus;
-using VelSDK::NURBS::SurfaceLocator;
-using VelSDK::NURBS::SurfaceNearest;
 
 // Queries on the surface, near it (where interior minima decide), around it (edges, corners)
 // and far above it never miss the reference minimum; a surface point is never nearer than it;
