@@ -182,7 +182,7 @@ bool ScatteredSystem::Factor(double lambda) {
             ForNeighbours(r, m_nU, m_nV, m_p, m_q, [&](std::size_t s, std::size_t c) {
                 if (s <= centre) L[r * w + (c + bw - r)] = entry(r, s);
             });
-        // Row-oriented Cholesky within the band (Golub & Van Loan, Algorithm 4.3.5).
+        // Row-oriented Cholesky within the band (Golub & Van Loan, 4th ed., Algorithm 4.3.5).
         for (std::size_t i = 0; i < n; ++i) {
             const std::size_t j0 = i >= bw ? i - bw : 0;
             double* Li = L.data() + i * w + bw - i;  // Li[j] = L(i, j)

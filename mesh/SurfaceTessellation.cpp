@@ -1,13 +1,12 @@
 // Adaptive, crack-free tessellation of NURBS surfaces and polylines of NURBS curves.
 //
-// Surfaces: the Bezier patches of the surface (The NURBS Book, 2nd ed., A5.6/5.4, through
+// Surfaces: the Bezier patches of the surface (The NURBS Book, 2nd ed., A5.6 in sec. 5.3, through
 // DecomposeToBezierPatches) are refined as quadtrees in the parameter domain, breadth first
 // over all patches so that a triangle budget cuts evenly. Cell corners live on one integer
 // grid of 2^20 steps per knot span (coordinate = span * 2^20 + step), so a point on a patch
 // border has the same key from both sides and is evaluated once; leaves are then closed with
 // every key a neighbour put on their edges, which is the usual remedy against T-junctions in
-// restricted-quadtree meshing (e.g. Sullivan & Zhang, "Adaptive tessellation of NURBS
-// surfaces", or de Berg et al., Computational Geometry, ch. 14).
+// restricted-quadtree meshing (de Berg et al., Computational Geometry, 3rd ed., ch. 14).
 #include <VelSDK/SurfaceEditing.h>
 #include <VelSDK/SurfaceTessellation.h>
 

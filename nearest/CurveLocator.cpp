@@ -53,7 +53,7 @@ enum class Kind { Root, End };
 // Refines the one root of the Bernstein polynomial c[0..N] in [0, 1] whose coefficients
 // change sign once, from negative to positive: Newton steps kept inside a bracket that
 // shrinks with every evaluation, bisection when a step leaves it (a safeguarded Newton
-// method, Press et al., Numerical Recipes, 9.4 "rtsafe"). At most 100 evaluations.
+// method, Press et al., Numerical Recipes in C, 2nd ed., sec. 9.4 "rtsafe"). At most 100 evaluations.
 double RefineRoot(const double* c, std::size_t N, double* work) {
     double lo = 0.0;
     double hi = 1.0;

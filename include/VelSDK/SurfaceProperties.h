@@ -35,7 +35,7 @@ struct SurfaceLocalProperties {
 /// Normal and curvatures from the first and second fundamental forms (E, F, G; L, M, N) of
 /// the derivatives up to order 2 (V3dNurbsSurface::DeriveAt): K = (LN - M^2) / (EG - F^2),
 /// H = (EN - 2FM + GL) / (2 (EG - F^2)), k = H +- sqrt(H^2 - K) (do Carmo, Differential
-/// Geometry of Curves and Surfaces, 3.3). Outside the ranges the end patches are extrapolated.
+/// Geometry of Curves and Surfaces, sec. 3-3). Outside the ranges the end patches are extrapolated.
 VELSDK_NURBS_API SurfaceLocalProperties SurfaceProperties(const V3dNurbsSurface& surface, double u, double v);
 
 /// The tight axis-aligned box of the surface over its ranges, within `slack` of the exact box

@@ -48,7 +48,7 @@ struct VELSDK_NURBS_API TessellationReport {
     bool budgetReached = false;     ///< refinement stopped at maxTriangles or the depth limit
 };
 
-/// Triangulates a surface (The NURBS Book, 5.4 Bezier decomposition through
+/// Triangulates a surface (The NURBS Book, A5.6 Bezier decomposition through
 /// DecomposeToBezierPatches; then per patch a quadtree refinement in the parameter domain).
 /// A cell is split in four until the surface at its four edge midpoints, its centre and the
 /// centroids and quarter points of its two triangles lies within chordTolerance of the
