@@ -19,7 +19,6 @@
 #include <VelSDK/CurveProperties.h>
 
 #include <cmath>
-#include <cstdio>
 #include <iostream>
 #include <limits>
 #include <sstream>

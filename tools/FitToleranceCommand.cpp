@@ -1,9 +1,9 @@
 // nurbs fit --tolerance T: approximation within a distance of every point, with the report of
 // the distances (largest, rms, worst point) and whether the tolerance was met.
-#include "OptionParsing.h"
 #include "Commands.h"
 
 #include "CurveFile.h"
+#include "OptionParsing.h"
 #include "PointReader.h"
 #include "ToolError.h"
 
@@ -11,15 +11,12 @@
 #include <VelSDK/V3dCurveNurbsPlus.h>
 
 #include <cmath>
-#include <cstdio>
 #include <iostream>
 #include <sstream>
 #include <string>
 #include <vector>
 
 namespace nurbs_tool {
-
-namespace {}  // namespace
 
 int RunFitTolerance(const FitOptions& o) {
     using namespace VelSDK::NURBS;

@@ -3,9 +3,9 @@
 
 #include "ToolError.h"
 
-#include <cstdio>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <string>
 #include <vector>
 

@@ -7,11 +7,11 @@
 
 namespace nurbs_tool {
 
-/// "1,2.5,-3" -> {1, 2.5, -3}; every value finite. expected = 0 accepts any positive count.
-/// Throws UsageError naming `option` for a field that is not a finite number or a wrong count.
 /// v with six significant digits ("%.6g"), for reports and summaries.
 std::string ShortNumber(double v);
 
+/// "1,2.5,-3" -> {1, 2.5, -3}; every value finite. expected = 0 accepts any positive count.
+/// Throws UsageError naming `option` for a field that is not a finite number or a wrong count.
 std::vector<double> ParseNumbers(const std::string& text, const std::string& option, std::size_t expected);
 
 /// Like ParseNumbers, for positive integers up to 10^9.

@@ -1,8 +1,8 @@
 // nurbs reduce: data reduction of a curve by knot removal within a tolerance.
-#include "OptionParsing.h"
 #include "Commands.h"
 
 #include "CurveFile.h"
+#include "OptionParsing.h"
 #include "ToolError.h"
 
 #include <CLI/CLI.hpp>
@@ -12,7 +12,6 @@
 #include <VelSDK/V3dNurbsCurve.h>
 
 #include <cmath>
-#include <cstdio>
 #include <iostream>
 #include <memory>
 #include <sstream>

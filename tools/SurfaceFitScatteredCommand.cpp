@@ -1,13 +1,13 @@
 // nurbs surface fit --scattered POINTS: a height field (or, with --cloud, a surface through a 3-D
 // cloud) fitted to scattered points, with the report of the distances, a CSV of every point's
 // distance, and a colour map of the distances (tools/ErrorMap).
-#include "OptionParsing.h"
 #include "Commands.h"
 
 #include "CsvOutput.h"
 #include "CurveFile.h"
 #include "ErrorMap.h"
 #include "ExchangeFile.h"
+#include "OptionParsing.h"
 #include "PointReader.h"
 #include "Progress.h"
 #include "SurfaceFile.h"
@@ -17,7 +17,6 @@
 #include <VelSDK/ScatteredFit.h>
 
 #include <cmath>
-#include <cstdio>
 #include <fstream>
 #include <iostream>
 #include <limits>
@@ -27,8 +26,6 @@
 #include <vector>
 
 namespace nurbs_tool {
-
-namespace {}  // namespace
 
 void AddSurfaceScatteredOptions(CLI::App& cmd, SurfaceFitOptions& o) {
     cmd.add_option("--scattered", o.scattered,

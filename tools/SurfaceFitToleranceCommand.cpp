@@ -1,13 +1,13 @@
 // nurbs surface fit --tolerance T: a grid approximated within a distance of every point
 // (ApproximateSurface), the report of the distances, a CSV of every point's distance and
 // foot, and a colour map of the distances.
-#include "OptionParsing.h"
 #include "Commands.h"
 
 #include "CsvOutput.h"
 #include "CurveFile.h"
 #include "ErrorMap.h"
 #include "ExchangeFile.h"
+#include "OptionParsing.h"
 #include "PointReader.h"
 #include "SurfaceFile.h"
 #include "ToolError.h"
@@ -17,7 +17,6 @@
 #include <VelSDK/SurfaceApproximation.h>
 
 #include <cmath>
-#include <cstdio>
 #include <fstream>
 #include <iostream>
 #include <sstream>
@@ -25,8 +24,6 @@
 #include <vector>
 
 namespace nurbs_tool {
-
-namespace {}  // namespace
 
 void AddSurfaceToleranceOptions(CLI::App& cmd, SurfaceFitOptions& o) {
     cmd.add_option("--tolerance", o.tolerance,
